@@ -1,0 +1,147 @@
+#pragma once
+// The configuration tree and its tagged text file:
+//   <Configured>1</>
+//   <Client>
+//   	<Server>gateway</>
+//   </Client>
+// A tree of named sections holding named parameters. Reading a key with a
+// default stores the default, so the next save writes it.
+#include <cstdint>
+#include <cstdio>
+
+#include "ToolBox/HashMap.h"
+
+namespace toolbox {
+
+class Directory;
+class ConfigSection;
+
+class Config {
+public:
+    /// Abstract text sink of the writer. Each operation returns false once a
+    /// write failed; writing stops at the first failure.
+    class Writer {
+    public:
+        virtual ~Writer() = default;
+        virtual bool writeText(const char* text) = 0;
+        virtual bool writeChar(char character) = 0;
+    };
+    /// Writes to an open stream (fputs/fputc) and closes it when destroyed.
+    class FileWriter : public Writer {
+    public:
+        explicit FileWriter(FILE* stream) : stream(stream) {}
+        ~FileWriter() override;
+        bool writeText(const char* text) override;
+        bool writeChar(char character) override;
+        /// Closes the stream now; false when the close (the final flush) failed.
+        bool close();
+
+    private:
+        FILE* stream;
+    };
+
+    /// An empty root section named "Root".
+    Config();
+    ~Config();
+    Config(const Config&) = delete;
+    Config& operator=(const Config&) = delete;
+
+    ConfigSection* getRoot() { return root; }
+
+    /// Replaces the tree by the text's content; the buffer is modified while
+    /// parsing and restored token by token. False (and an empty tree) when malformed.
+    bool parse(char* buffer);
+    /// Reads the file, or the name + ".tmp" when the file cannot be opened.
+    bool loadFile(const char* fileName);
+    /// Writes name + ".tmp" completely (mode 0600, flushed and synced), then
+    /// renames it over the name. False leaves the old file untouched.
+    bool saveFile(const char* fileName);
+    /// The file named after the program with the extension "cfg" in the folder.
+    bool load(const Directory& folder);
+    bool save(const Directory& folder);
+    bool loadBesideProgram();
+
+private:
+    ConfigSection* root;
+};
+
+class ConfigParameter {
+public:
+    enum Kind : int32_t { Unset = 0, Boolean = 1, Real = 2, Integer = 3, Text = 4 };
+
+    ConfigParameter() = default;
+    ~ConfigParameter();
+    ConfigParameter(const ConfigParameter&) = delete;
+    ConfigParameter& operator=(const ConfigParameter&) = delete;
+
+    void setBool(bool value);
+    void setLong(int32_t value);
+    /// Stores a copy of the text.
+    void setString(const char* text);
+
+    bool asBool() const;
+    /// Integers as they are, texts through atol, reals truncated.
+    int32_t asLong() const;
+    /// Text and boolean parameters only; every other kind reads as "".
+    const char* asString() const;
+    Kind getKind() const { return kind; }
+
+    /// The value's file form through writeEscaped.
+    bool writeValue(Config::Writer& writer) const;
+
+private:
+    void releaseText();
+
+    union {
+        bool boolean;
+        int32_t integer;
+        double real;
+        char* text;
+    } value{};
+    Kind kind = Unset;
+};
+
+class ConfigSection {
+public:
+    explicit ConfigSection(const char* name);
+    ~ConfigSection();
+    ConfigSection(const ConfigSection&) = delete;
+    ConfigSection& operator=(const ConfigSection&) = delete;
+
+    const char* getName() const { return name; }
+
+    /// The subsection of that name, created empty when missing. Never null.
+    ConfigSection* getSection(const char* name);
+    /// The parameter of that name, created unset when missing. Never null.
+    ConfigParameter* getParameter(const char* name);
+    /// Creates nothing.
+    bool hasParameter(const char* name);
+    bool hasSection(const char* name);
+    void removeParameter(const char* name);
+    void removeSection(const char* name);
+    /// Remove every parameter and subsection.
+    void clear();
+
+    /// Read with a default; a missing key is created with the default.
+    bool getBool(const char* name, bool defaultValue);
+    int32_t getLong(const char* name, int32_t defaultValue);
+    const char* getString(const char* name, const char* defaultValue);
+
+    /// The section's content in file form, sorted case-insensitively, indented
+    /// by depth TABs.
+    bool write(Config::Writer& writer, int depth);
+
+    StringKeyHashMap<ConfigParameter>& getParameters() { return parameters; }
+    StringKeyHashMap<ConfigSection>& getSections() { return sections; }
+
+private:
+    char* name;
+    StringKeyHashMap<ConfigParameter> parameters;
+    StringKeyHashMap<ConfigSection> sections;
+};
+
+/// A name or value in file form: "\0" for the empty text, TAB LF FF CR as
+/// \t \n \f \r, and / < > backslash behind a backslash.
+bool writeEscaped(Config::Writer& writer, const char* text);
+
+}  // namespace toolbox

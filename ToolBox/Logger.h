@@ -1,0 +1,39 @@
+#pragma once
+// The one process-wide diagnostic log. One line per call, appended to the file
+// beside the program (its name with the extension "log"):
+//   [YYYY-MM-DD hh:mm:ss (T+s.mmm)] Level (Source.cpp:123) message CR LF
+// Calls below the threshold cost one comparison. Calls before the logger is
+// constructed, or after it shut down, are accepted and write nothing; a log
+// call made from inside a log call works.
+#include <cstdarg>
+#include <cstdint>
+
+namespace toolbox {
+
+enum class LogLevel : int { Debug = 1, Info = 2, Warn = 3, Error = 4, Exception = 5, Fatal = 6 };
+
+class Logger {
+public:
+    /// The one log call. sourceFile: only the part after its last backslash or
+    /// slash is printed.
+    static void log(const char* sourceFile, int line, LogLevel level, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
+    static void logList(const char* sourceFile, int line, LogLevel level, const char* format,
+                        va_list arguments);
+
+    /// Constructs the process-wide logger from the process arguments (the
+    /// "/log:" options) and registers its shutdown at exit. Called once, early
+    /// in main, after the application object exists.
+    static void construct(int argc, char** argv);
+    /// Writes "Shutting down logger" when active and closes the file.
+    static void shutdown();
+
+    /// Daemons mirror every written line to standard error for the journal.
+    static void setMirrorToStandardError(bool mirror);
+};
+
+}  // namespace toolbox
+
+/// Logs with the caller's own file name and line: LM_LOG(Info, "Sending '%s'", text).
+#define LM_LOG(level, ...) \
+    ::toolbox::Logger::log(__FILE_NAME__, __LINE__, ::toolbox::LogLevel::level, __VA_ARGS__)

@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace linkmoot {
+
+/// A dial-up connection as a service knows it; 0 means none.
+using DialHandle = uint64_t;
+
+enum class LineState {
+    QueryFailed,   ///< the state could not be read
+    Disconnected,  ///< the line is down (or the handle is gone)
+    Other          ///< dialling, connected, or any state in between
+};
+
+struct DialRequest {
+    std::string entry;     ///< the name of the connection to dial
+    std::string userName;  ///< may be empty
+    std::string password;  ///< may be empty; never logged, never on a command line
+};
+
+/// A dial-up facility (NetworkManager, pppd, the user's commands, the
+/// simulation). Rules:
+/// - dial() returns at once. It returns false when the request is refused at
+///   once (with the reason in `error`); a handle may still be set then, and the
+///   caller hangs it up.
+/// - A dial that fails later is reported through the failure callback, with its
+///   handle, from any thread, at most once per handle. A hang-up by the caller
+///   is never reported as a failure.
+/// - hangUp() and state() are called from the thread that dials.
+class DialService {
+public:
+    using FailureCallback = std::function<void(DialHandle handle, const std::string& reason)>;
+
+    virtual ~DialService() = default;
+    /// The value of `Server`/`Dialer` that selects this service.
+    virtual const char* name() const = 0;
+    /// The names of the connections that can be dialled, in the service's order.
+    virtual std::vector<std::string> listEntries() = 0;
+    virtual bool dial(const DialRequest& request, DialHandle& handle, std::string& error) = 0;
+    virtual void hangUp(DialHandle handle) = 0;
+    virtual LineState state(DialHandle handle) = 0;
+    /// Blocks the calling thread for the hang-up guard time.
+    virtual void waitGuardTime(uint32_t milliseconds) = 0;
+    /// Set once by the owner before the first dial; null to stop reports.
+    virtual void setFailureCallback(FailureCallback callback) = 0;
+};
+
+/// Chooses the service by the value of `Server`/`Dialer`. Services live as long
+/// as the provider; an unknown name yields a service that refuses every dial
+/// with an error naming the value and the valid ones.
+class DialServiceProvider {
+public:
+    virtual ~DialServiceProvider() = default;
+    virtual DialService& service(const std::string& dialerName) = 0;
+};
+
+}  // namespace linkmoot

@@ -1,0 +1,97 @@
+#pragma once
+// The load and store steps of the configuration dialogs, shared by every front
+// end: a form holds the fields as the user sees them; load() fills them from the
+// configuration tree, store() writes them back field by field and stops at the
+// first refused field (fields stored before it stay stored).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace toolbox {
+class ConfigSection;
+}
+
+namespace linkmoot {
+
+/// The outcome of store(): ok, or the control id of the refused field and the
+/// string id of its message.
+struct StoreResult {
+    bool ok = true;
+    int field = 0;
+    int messageId = 0;
+    static StoreResult refused(int field, int messageId) { return {false, field, messageId}; }
+};
+
+struct ModeForm {
+    enum Control { ClientRadio = 1019, ServerRadio = 1020 };
+    enum class Choice { None, Client, Server };
+    Choice choice = Choice::None;
+
+    void load(toolbox::ConfigSection* root);
+    StoreResult store(toolbox::ConfigSection* root) const;
+};
+
+struct ClientOptionsForm {
+    enum Control {
+        AutoVoteCheck = 1014,
+        PortField = 1015,
+        ServerField = 1016,
+        WakeOnLanCheck = 1017,
+        MacField = 1018
+    };
+    std::string server;
+    std::string port;
+    bool wakeOnLan = false;
+    std::string mac;
+    bool autoVote = false;
+
+    void load(toolbox::ConfigSection* root);
+    StoreResult store(toolbox::ConfigSection* root) const;
+};
+
+struct ServerOptionsForm {
+    enum Control {
+        AlwaysConnectedCheck = 1021,
+        AutoReconnectCheck = 1022,
+        ReconnectField = 1023,
+        ConnectionList = 1024,
+        GuardTimeField = 1025,
+        PasswordField = 1026,
+        PortField = 1027,
+        ShutdownCheck = 1028,
+        ShutdownField = 1029,
+        UserNameField = 1030,
+        DialerChoice = 1031
+    };
+    std::string dialer;  ///< `Server`/`Dialer`, stored first
+    std::string port;
+    std::string guardTime;
+    bool autoReconnect = false;
+    std::string reconnectMinutes;
+    bool shutdown = false;
+    std::string shutdownMinutes;
+    bool alwaysConnected = false;
+    std::vector<std::string> connections;  ///< sorted, as the list shows them
+    int selected = -1;                     ///< index into connections; -1: none
+    std::string userName;
+    std::string password;
+
+    /// Loads every field; `entries` are the dial service's names (sorted here).
+    void load(toolbox::ConfigSection* root, std::vector<std::string> entries);
+    /// Refills the list (after the dial-up service changed) and selects the
+    /// stored connection again.
+    void setEntries(toolbox::ConfigSection* root, std::vector<std::string> entries);
+    StoreResult store(toolbox::ConfigSection* root) const;
+};
+
+/// The dial-up service choices offered: value stored in `Dialer` and label.
+struct DialerChoice {
+    const char* value;
+    const char* label;
+};
+const std::vector<DialerChoice>& dialerChoices();
+
+/// atol semantics: leading white space, optional sign, decimal digits.
+int32_t parseLong(const std::string& text);
+
+}  // namespace linkmoot

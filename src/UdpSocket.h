@@ -1,0 +1,46 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace linkmoot {
+
+/// One IPv4 UDP socket. Created closed; open() makes it. Every failing
+/// operation keeps its error for lastErrorText(). The destructor closes it.
+class UdpSocket {
+public:
+    /// What receive() found.
+    enum class Received { Datagram, Nothing, Oversized };
+
+    virtual ~UdpSocket() = default;
+    /// Creates a non-blocking socket bound to all local addresses and the port
+    /// (0: the system picks one).
+    virtual bool open(uint16_t port) = 0;
+    /// SO_BROADCAST on.
+    virtual bool setBroadcast() = 0;
+    /// Fixes the destination of later sends. A dotted address is taken as it
+    /// is; a name is resolved for IPv4 and its first address used.
+    virtual bool connect(const char* host, uint16_t port) = 0;
+    /// Sends one datagram to the connected destination; the result is not looked at.
+    virtual bool send(const void* data, std::size_t length) = 0;
+    /// Reads one pending datagram of at most `capacity` bytes without waiting.
+    /// A longer datagram is consumed and reported as Oversized.
+    virtual Received receive(char* buffer, std::size_t capacity, std::size_t& length) = 0;
+    virtual void close() = 0;
+    /// The port the socket is bound to (after open), for tests and logs.
+    virtual uint16_t localPort() const = 0;
+    /// The error of the last failed call: "Error n in facility f: text".
+    virtual std::string lastErrorText() const = 0;
+};
+
+/// The network as the client and server reach it.
+class Network {
+public:
+    virtual ~Network() = default;
+    virtual std::unique_ptr<UdpSocket> createSocket() = 0;
+    /// This computer's short host name; false when it cannot be read.
+    virtual bool computerName(std::string& name) = 0;
+};
+
+}  // namespace linkmoot
