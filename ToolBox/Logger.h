@@ -28,8 +28,20 @@ public:
     /// Writes "Shutting down logger" when active and closes the file.
     static void shutdown();
 
-    /// Daemons mirror every written line to standard error for the journal.
+    /// Daemons mirror every written line to standard error for the journal
+    /// (there with a plain LF end).
     static void setMirrorToStandardError(bool mirror);
+
+    // --- For tests only; production code never calls these.
+
+    /// Starts the logger as construct does, but writing to logFileName instead
+    /// of the file beside the program and without the exit handler.
+    static void constructForTests(const char* logFileName, int argc, char** argv);
+    /// Back to the never-constructed state: closes the file, forgets the name,
+    /// the threshold, the mirror and the clock.
+    static void resetForTests();
+    /// Replaces the millisecond clock behind "T+"; null restores the system's.
+    static void setClockForTests(uint32_t (*clock)());
 };
 
 }  // namespace toolbox

@@ -17,9 +17,10 @@ class TempFolder {
 public:
     TempFolder() {
         const char* base = getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                              "/linkmoot-test-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        std::string pattern =
+            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/linkmoot-test-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
         path = pattern;
     }
     ~TempFolder() {

@@ -1,0 +1,187 @@
+#include "ToolBox/Logger.h"
+
+#include <atomic>
+#include <cstring>
+#include <ctime>
+
+#include "ToolBox/Memory.h"
+#include "ToolBox/String.h"
+#include "ToolBox/posix/Os.h"
+
+namespace toolbox {
+
+namespace {
+
+// Zero until construct(): calls made earlier pass the level test, find no file
+// name and write nothing.
+struct LoggerState {
+    std::atomic<int> descriptor{-1};
+    char* fileName = nullptr;
+    int threshold = 0;
+    bool active = false;
+    bool mirror = false;
+    uint32_t startTick = 0;
+    uint32_t (*clock)() = nullptr;
+};
+
+constinit LoggerState state;
+
+uint32_t now() {
+    return state.clock != nullptr ? state.clock() : os::tickCount();
+}
+
+const char* levelName(int level) {
+    switch (level) {
+        case 1:
+            return "Debug";
+        case 2:
+            return "Info";
+        case 3:
+            return "Warn";
+        case 4:
+            return "Error";
+        case 5:
+            return "Exception";
+        case 6:
+            return "Fatal";
+        default:
+            return "Unknown";
+    }
+}
+
+const char* baseName(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/')
+            name = p + 1;
+    }
+    return name;
+}
+
+// The open file, opening it on demand; -1 when there is none to write to. Two
+// threads racing here both open; the loser's lock fails and it takes the
+// winner's descriptor.
+int openFile() {
+    int descriptor = state.descriptor.load(std::memory_order_acquire);
+    if (descriptor >= 0)
+        return descriptor;
+    const char* name = state.fileName;
+    if (name == nullptr || name[0] == '\0')
+        return -1;
+    int opened = os::openLogFile(name);
+    if (opened < 0)
+        return state.descriptor.load(std::memory_order_acquire);
+    int expected = -1;
+    if (state.descriptor.compare_exchange_strong(expected, opened, std::memory_order_acq_rel)) {
+        return opened;
+    }
+    os::closeLogFile(opened);
+    return expected;
+}
+
+void writeLine(const char* sourceFile, int line, int level, const char* format, va_list arguments) {
+    int descriptor = openFile();
+    if (descriptor < 0)
+        return;
+
+    std::tm utc{};
+    os::currentUtcTime(utc);
+    uint32_t elapsed = now() - state.startTick;
+
+    // A message too long to format raises here; its exception logs itself
+    // through a nested call before it leaves this one.
+    String message;
+    message.formatList(format, arguments);
+
+    String text;
+    text.format("[%04d-%02d-%02d %02d:%02d:%02d (T+%u.%03u)] ", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, elapsed / 1000, elapsed % 1000);
+    text.append(levelName(level));
+    text.append(" (");
+    text.append(baseName(sourceFile != nullptr ? sourceFile : ""));
+    text.append(':');
+    text.appendInt(line);
+    text.append(") ");
+    text.append(message.c_str());
+    text.append('\n');
+
+    // The log keeps CR LF line ends, also inside a message.
+    const char* plain = text.c_str();
+    std::size_t length = std::strlen(plain);
+    std::size_t breaks = 0;
+    for (std::size_t i = 0; i < length; ++i)
+        breaks += plain[i] == '\n';
+    char* fileText = static_cast<char*>(allocate(length + breaks + 1));
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (plain[i] == '\n')
+            fileText[out++] = '\r';
+        fileText[out++] = plain[i];
+    }
+    fileText[out] = '\0';
+    os::writeLogFile(descriptor, fileText, out);
+    release(fileText);
+
+    if (state.mirror)
+        os::writeStandardError(plain, length);
+}
+
+void closeFile() {
+    int descriptor = state.descriptor.exchange(-1, std::memory_order_acq_rel);
+    if (descriptor >= 0)
+        os::closeLogFile(descriptor);
+}
+
+}  // namespace
+
+void Logger::log(const char* sourceFile, int line, LogLevel level, const char* format, ...) {
+    if (static_cast<int>(level) < state.threshold)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    try {
+        writeLine(sourceFile, line, static_cast<int>(level), format, arguments);
+    } catch (...) {
+        va_end(arguments);
+        throw;
+    }
+    va_end(arguments);
+}
+
+void Logger::logList(const char* sourceFile, int line, LogLevel level, const char* format,
+                     va_list arguments) {
+    if (static_cast<int>(level) < state.threshold)
+        return;
+    writeLine(sourceFile, line, static_cast<int>(level), format, arguments);
+}
+
+void Logger::shutdown() {
+    if (state.active)
+        log(__FILE__, 100, LogLevel::Info, "Shutting down logger");
+    // Also a file opened on demand is closed: after shutdown nothing is written.
+    closeFile();
+    release(state.fileName);
+    state.fileName = nullptr;
+    state.active = false;
+}
+
+void Logger::setMirrorToStandardError(bool mirror) {
+    state.mirror = mirror;
+}
+
+void Logger::resetForTests() {
+    closeFile();
+    release(state.fileName);
+    state.fileName = nullptr;
+    state.threshold = 0;
+    state.active = false;
+    state.mirror = false;
+    state.startTick = 0;
+    state.clock = nullptr;
+}
+
+void Logger::setClockForTests(uint32_t (*clock)()) {
+    state.clock = clock;
+}
+
+}  // namespace toolbox
