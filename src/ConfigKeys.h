@@ -54,3 +54,14 @@ inline constexpr const char* kPppPeersFolderDefault = "/etc/ppp/peers";
 inline constexpr const char* kCommandDefault = "";
 
 }  // namespace linkmoot::keys
+
+#include "ToolBox/Config.h"
+
+namespace linkmoot::keys {
+
+/// The section that holds a key: the root itself or one of its sections.
+inline toolbox::ConfigSection* section(toolbox::ConfigSection* root, const Key& key) {
+    return key.section == nullptr ? root : root->getSection(key.section);
+}
+
+}  // namespace linkmoot::keys

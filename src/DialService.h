@@ -44,7 +44,9 @@ public:
     virtual LineState state(DialHandle handle) = 0;
     /// Blocks the calling thread for the hang-up guard time.
     virtual void waitGuardTime(uint32_t milliseconds) = 0;
-    /// Set once by the owner before the first dial; null to stop reports.
+    /// Where failures go. The owner sets it before each dial (setting it again
+    /// replaces it); implementations guard it, since reports come from other
+    /// threads. An empty callback stops reports.
     virtual void setFailureCallback(FailureCallback callback) = 0;
 };
 

@@ -96,6 +96,7 @@ private:
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
     int tickCounter = 0;
+    bool shuttingDown = false;
 };
 
 }  // namespace linkmoot

@@ -1,0 +1,344 @@
+#include "Server.h"
+
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "ApplicationContext.h"
+#include "Clock.h"
+#include "ConfigKeys.h"
+#include "LogText.h"
+#include "ShutdownService.h"
+#include "Strings.h"
+#include "ToolBox/Config.h"
+#include "ToolBox/Logger.h"
+#include "ToolBox/Memory.h"
+#include "UdpSocket.h"
+
+namespace linkmoot {
+
+Vote::Vote(const char* host, uint32_t time) : host(toolbox::duplicate(host)), time(time) {}
+
+Vote::~Vote() { toolbox::release(host); }
+
+/// Failure reports of the dial service, handed from its thread to ours. The
+/// service's callback keeps the inbox alive; a closed inbox drops reports that
+/// arrive after the server is gone.
+struct Server::FailureInbox {
+    std::mutex mutex;
+    std::vector<DialHandle> failed;
+    bool closed = false;
+
+    void post(DialHandle handle) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!closed) failed.push_back(handle);
+    }
+    std::vector<DialHandle> take() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<DialHandle> taken;
+        taken.swap(failed);
+        return taken;
+    }
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex);
+        closed = true;
+        failed.clear();
+    }
+};
+
+Server::Server(ApplicationContext& application, Network& network, Clock& clock,
+               DialServiceProvider& dialers, ShutdownService& shutdown)
+    : application(application),
+      network(network),
+      clock(clock),
+      dialers(dialers),
+      shutdownService(shutdown),
+      lastVoteTime(clock.tickCount()),
+      inbox(std::make_shared<FailureInbox>()) {
+    if (lastVoteTime == kIdleClockDisarmed) lastVoteTime--;
+    LM_LOG(Debug, "Created server");
+}
+
+Server::~Server() {
+    LM_LOG(Debug, "Destroying server");
+    stop();
+    inbox->close();
+    LM_LOG(Debug, "Destroyed server");
+}
+
+uint16_t Server::boundPort() const { return socket ? socket->localPort() : 0; }
+
+void Server::start() {
+    LM_LOG(Info, "Starting server");
+    if (socket) return;
+    // There are no visual styles to switch off here; the step is kept so the
+    // order of operations stays as on other platforms.
+    visualStylesDone = true;
+
+    std::unique_ptr<UdpSocket> created = network.createSocket();
+    int32_t port = keys::section(application.getConfigRoot(), keys::Port)
+                       ->getParameter(keys::Port.name)
+                       ->asLong();
+    bool opened = false;
+    if (port < 0 || port > 65535) {
+        LM_LOG(Error, "The port %d is not a UDP port number (0 to 65535)", static_cast<int>(port));
+    } else {
+        opened = created->open(static_cast<uint16_t>(port));
+        if (!opened) LM_LOG(Error, "Server socket error: %s", created->lastErrorText().c_str());
+    }
+    if (!opened) {
+        LM_LOG(Error, "Cannot create server socket");
+        created.reset();
+        application.askToConfigure(StringId::QuestionServerCannotStart);
+        return;
+    }
+    socket = std::move(created);
+    LM_LOG(Debug, "Server started");
+}
+
+void Server::stop() {
+    LM_LOG(Debug, "Stopping server");
+    if (connection != 0) {
+        hangUpConnection();
+        dialling = false;
+    }
+    if (socket) {
+        LM_LOG(Debug, "Closing server socket");
+        socket->close();
+        socket.reset();
+        LM_LOG(Debug, "Server socket closed");
+    }
+    votes.clear();
+    LM_LOG(Info, "Server stopped");
+}
+
+void Server::poll() {
+    if (!socket) return;
+    LM_LOG(Debug, "Checking server socket for votes");
+    bool changed = false;
+    const uint32_t now = clock.tickCount();
+
+    // Ages are unsigned differences, so a tick count that passes 2^31 or wraps
+    // does not make every vote look ancient or brand new.
+    for (int index = 0; index < votes.getCount();) {
+        Vote* vote = votes.get(index);
+        if (static_cast<uint32_t>(now - vote->getTime()) > kVoteTimeoutMs) {
+            LM_LOG(Debug, "The vote from host '%s' timed out", printable(vote->getHost()).c_str());
+            votes.removeAt(index);
+            changed = true;
+        } else {
+            index++;
+        }
+    }
+
+    for (int read = 0; read < kMaxDatagramsPerPoll; read++) {
+        char buffer[kMaxDatagramLength + 1];
+        std::memset(buffer, 0, sizeof buffer);
+        std::size_t length = 0;
+        UdpSocket::Received received = socket->receive(buffer, kMaxDatagramLength, length);
+        if (received != UdpSocket::Received::Datagram) break;
+        changed = true;
+        receiveDatagram(buffer, now);
+    }
+
+    controlConnection();
+    if (changed) application.refreshViews();
+    checkIdleShutdown();
+}
+
+void Server::receiveDatagram(char* payload, uint32_t now) {
+    char* colon = std::strchr(payload, ':');
+    if (colon == nullptr) return;
+    *colon = '\0';
+    const bool isVote = std::strcmp(payload, "vote") == 0;
+    if (!isVote && std::strcmp(payload, "unvote") != 0) return;
+    const char* host = colon + 1;
+
+    for (int index = 0; index < votes.getCount();) {
+        if (std::strcmp(votes.get(index)->getHost(), host) == 0) {
+            votes.removeAt(index);
+        } else {
+            index++;
+        }
+    }
+
+    if (isVote) {
+        votes.add(toolbox::create<Vote>(host, now));
+        lastVoteTime = clock.tickCount();
+        // The disarmed mark must not be reached by a real reading.
+        if (lastVoteTime == kIdleClockDisarmed) lastVoteTime--;
+        LM_LOG(Debug, "Received a vote from host '%s'", printable(host).c_str());
+    } else {
+        LM_LOG(Debug, "Received an unvote from host '%s'", printable(host).c_str());
+    }
+}
+
+bool Server::isConnected() {
+    if (connection == 0 || connectionService == nullptr) return false;
+    return connectionService->state(connection) == LineState::Other;
+}
+
+void Server::applyFailureReports() {
+    for (DialHandle handle : inbox->take()) {
+        if (handle != 0 && handle == connection) {
+            dialFailed();
+        } else {
+            LM_LOG(Debug, "Ignoring the failure report of a connection that was already hung up");
+        }
+    }
+}
+
+void Server::controlConnection() {
+    applyFailureReports();
+    toolbox::ConfigSection* section =
+        application.getConfigRoot()->getSection(keys::kServerSection);
+    auto alwaysConnected = [&] {
+        return section->getBool(keys::AlwaysConnected.name, keys::kAlwaysConnectedDefault);
+    };
+
+    if (connection != 0) {
+        bool decided = false;
+        if (dialling) {
+            if (isConnected()) {
+                LM_LOG(Debug, "Connection established");
+                dialling = false;
+                decided = true;
+            }
+        } else if (!isConnected()) {
+            LM_LOG(Debug, "Connection is broken, hanging up");
+            hangUpWithGuard();
+            decided = true;
+        }
+        if (!decided) {
+            if (votes.getCount() == 0 && !alwaysConnected()) {
+                LM_LOG(Debug, "No more votes, hanging up");
+                hangUpWithGuard();
+            } else if (section->hasParameter(keys::AutoReconnectMinutes.name) && dialTime != 0) {
+                const uint32_t minutes = ((clock.processMillis() - dialTime) / 1000) / 60;
+                const int32_t limit = section->getLong(keys::AutoReconnectMinutes.name,
+                                                       keys::kAutoReconnectMinutesDefault);
+                if (static_cast<int32_t>(minutes) >= limit) {
+                    LM_LOG(Debug, "Auto dis- and reconnect time out, hanging up");
+                    hangUpWithGuard();
+                }
+            }
+        }
+    }
+
+    if (connection != 0 || dialling) return;
+    if (votes.getCount() == 0 && !alwaysConnected()) return;
+    dial();
+}
+
+DialService& Server::currentService() {
+    const char* dialer = application.getConfigRoot()
+                             ->getSection(keys::kServerSection)
+                             ->getString(keys::Dialer.name, keys::kDialerDefault);
+    return dialers.service(dialer);
+}
+
+bool Server::dial() {
+    toolbox::ConfigSection* section =
+        application.getConfigRoot()->getSection(keys::kServerSection);
+    DialRequest request;
+    request.entry = section->getParameter(keys::Connection.name)->asString();
+    request.userName = section->getParameter(keys::UserName.name)->asString();
+    request.password = section->getParameter(keys::Password.name)->asString();
+
+    dialling = true;
+    // Longer values would not fit the dial parameters; refusing is better than
+    // dialling a silently shortened name or password.
+    const char* tooLong = request.entry.size() > kMaxDialParameterLength      ? "connection name"
+                          : request.userName.size() > kMaxDialParameterLength ? "user name"
+                          : request.password.size() > kMaxDialParameterLength ? "password"
+                                                                              : nullptr;
+    if (tooLong != nullptr) {
+        LM_LOG(Warn, "Cannot dial: the %s is longer than %d characters", tooLong,
+               static_cast<int>(kMaxDialParameterLength));
+        dialFailed();
+        return false;
+    }
+
+    if (votes.getCount() > 0) {
+        LM_LOG(Info, "There are votes, connecting to RAS");
+    } else {
+        LM_LOG(Info, "AlwaysConnected is set, connecting to RAS");
+    }
+    dialTime = clock.processMillis();
+
+    DialService& service = currentService();
+    std::weak_ptr<FailureInbox> weakInbox = inbox;
+    service.setFailureCallback([weakInbox](DialHandle handle, const std::string&) {
+        if (std::shared_ptr<FailureInbox> alive = weakInbox.lock()) alive->post(handle);
+    });
+    DialHandle handle = 0;
+    std::string error;
+    const bool started = service.dial(request, handle, error);
+    connection = handle;
+    connectionService = handle != 0 ? &service : nullptr;
+    if (!started) {
+        LM_LOG(Warn, "The dial-up service refused the dial: %s", error.c_str());
+        dialFailed();
+        return false;
+    }
+    return true;
+}
+
+void Server::hangUpConnection() {
+    LM_LOG(Info, "Hanging up RAS connection");
+    if (connectionService != nullptr) connectionService->hangUp(connection);
+    connection = 0;
+    LM_LOG(Debug, "Hung up RAS connection");
+}
+
+void Server::hangUpWithGuard() {
+    DialService* service = connectionService;
+    hangUpConnection();
+    dialling = false;
+    LM_LOG(Debug, "Waiting hangup guard time");
+    int32_t guardTime = application.getConfigRoot()
+                            ->getSection(keys::kServerSection)
+                            ->getLong(keys::GuardTime.name, keys::kGuardTimeDefault);
+    // A negative time would be an endless wait on some systems; it means none.
+    if (guardTime > 0) {
+        if (service == nullptr) service = &currentService();
+        service->waitGuardTime(static_cast<uint32_t>(guardTime));
+    }
+    connectionService = nullptr;
+    LM_LOG(Debug, "Hangup guard time complete");
+}
+
+void Server::dialFailed() {
+    LM_LOG(Warn, "Dialling failed");
+    if (connection != 0) hangUpConnection();
+    connectionService = nullptr;
+    dialling = false;
+}
+
+void Server::checkIdleShutdown() {
+    const uint32_t now = clock.tickCount();
+    const int32_t limit = application.getConfigRoot()
+                              ->getSection(keys::kServerSection)
+                              ->getLong(keys::ShutDownMinutes.name,
+                                        keys::kShutDownMinutesServerDefault);
+    if (limit <= 0) return;
+    if (lastVoteTime == kIdleClockDisarmed) return;
+    // An unsigned difference keeps the idle time right across the 32-bit wrap.
+    const uint32_t idleMinutes = ((now - lastVoteTime) / 1000) / 60;
+    if (idleMinutes < static_cast<uint32_t>(limit)) return;
+
+    lastVoteTime = kIdleClockDisarmed;
+    LM_LOG(Info, "Exiting windows due to no votes for a while");
+    std::string error;
+    if (!shutdownService.acquireRight(error)) {
+        LM_LOG(Error, "Cannot exit windows: Cannot set privileges: %s", error.c_str());
+        return;
+    }
+    if (shutdownService.powerOff(loadString(StringId::ShutdownMessage), 60, error)) {
+        LM_LOG(Debug, "Exiting windows issued");
+    } else {
+        LM_LOG(Error, "Cannot exit windows: %s", error.c_str());
+    }
+}
+
+}  // namespace linkmoot

@@ -1,0 +1,109 @@
+#pragma once
+// The server-mode controller: receives vote datagrams on a UDP port, keeps the
+// vote table with its 22-second time-out, dials the configured connection while
+// votes are held (or always), hangs up with a guard time when the last vote is
+// gone, re-dials every N minutes, and shuts the computer down when idle.
+//
+// Everything runs on the user-interface thread, except the dial service's
+// failure reports, which may arrive on any thread and are handed over through
+// a mutex-guarded inbox applied at the start of the next controller step.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "DialService.h"
+#include "ToolBox/ArrayList.h"
+
+namespace linkmoot {
+
+class ApplicationContext;
+class Clock;
+class Network;
+class ShutdownService;
+class UdpSocket;
+
+/// One accepted vote: the voter's host name exactly as it stood in the datagram
+/// and the tick count of the poll that read it.
+class Vote {
+public:
+    Vote(const char* host, uint32_t time);
+    ~Vote();
+    Vote(const Vote&) = delete;
+    Vote& operator=(const Vote&) = delete;
+
+    const char* getHost() const { return host; }
+    uint32_t getTime() const { return time; }
+
+private:
+    char* host;
+    uint32_t time;
+};
+
+class Server {
+public:
+    /// Votes older than this many milliseconds are dropped by the next poll.
+    static constexpr uint32_t kVoteTimeoutMs = 22000;
+    /// At most this many datagrams are read per poll.
+    static constexpr int kMaxDatagramsPerPoll = 10;
+    /// Longer datagrams are not processed.
+    static constexpr int kMaxDatagramLength = 256;
+    /// Dial parameters longer than this are refused.
+    static constexpr std::size_t kMaxDialParameterLength = 256;
+    /// The idle clock's disarmed mark.
+    static constexpr uint32_t kIdleClockDisarmed = 0xFFFFFFFFu;
+
+    Server(ApplicationContext& application, Network& network, Clock& clock,
+           DialServiceProvider& dialers, ShutdownService& shutdown);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    void start();
+    void stop();
+    void poll();
+
+    bool isStarted() const { return socket != nullptr; }
+    /// The connection test: a connection exists and its line is not down.
+    bool isConnected();
+    const toolbox::ArrayList<Vote>& getVotes() const { return votes; }
+
+    // The controller step and its parts; public for the tests of each state.
+    void controlConnection();
+    void hangUpWithGuard();
+    void dialFailed();
+    void checkIdleShutdown();
+
+    bool isDialling() const { return dialling; }
+    DialHandle getConnection() const { return connection; }
+    uint32_t getDialTime() const { return dialTime; }
+    uint32_t getLastVoteTime() const { return lastVoteTime; }
+    /// The port the socket is bound to; 0 when stopped.
+    uint16_t boundPort() const;
+
+private:
+    struct FailureInbox;
+
+    void receiveDatagram(char* payload, uint32_t now);
+    void applyFailureReports();
+    bool dial();
+    DialService& currentService();
+    void hangUpConnection();
+
+    ApplicationContext& application;
+    Network& network;
+    Clock& clock;
+    DialServiceProvider& dialers;
+    ShutdownService& shutdownService;
+
+    bool dialling = false;
+    DialHandle connection = 0;
+    DialService* connectionService = nullptr;  // the service that owns `connection`
+    uint32_t dialTime = 0;
+    uint32_t lastVoteTime;
+    std::unique_ptr<UdpSocket> socket;
+    bool visualStylesDone = false;
+    toolbox::ArrayList<Vote> votes{16, 60, 30};
+    std::shared_ptr<FailureInbox> inbox;
+};
+
+}  // namespace linkmoot

@@ -1,0 +1,122 @@
+#include "PosixNetwork.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "ToolBox/String.h"
+
+namespace linkmoot {
+
+PosixUdpSocket::~PosixUdpSocket() { close(); }
+
+bool PosixUdpSocket::fail() {
+    errorText = toolbox::systemErrorText(static_cast<uint32_t>(errno)).c_str();
+    return false;
+}
+
+bool PosixUdpSocket::open(uint16_t port) {
+    close();
+    descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (descriptor < 0) return fail();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    if (::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        fail();
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool PosixUdpSocket::setBroadcast() {
+    int on = 1;
+    if (::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) return fail();
+    return true;
+}
+
+bool PosixUdpSocket::connect(const char* host, uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (::inet_pton(AF_INET, host, &address.sin_addr) != 1) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* found = nullptr;
+        const int result = ::getaddrinfo(host, nullptr, &hints, &found);
+        if (result != 0) {
+            if (result == EAI_SYSTEM) return fail();
+            toolbox::String text;
+            text.format("Error %d in facility 0: %s", -result, ::gai_strerror(result));
+            errorText = text.c_str();
+            return false;
+        }
+        address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        ::freeaddrinfo(found);
+    }
+    if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return fail();
+    }
+    return true;
+}
+
+bool PosixUdpSocket::send(const void* data, std::size_t length) {
+    if (::send(descriptor, data, length, 0) < 0) return fail();
+    return true;
+}
+
+UdpSocket::Received PosixUdpSocket::receive(char* buffer, std::size_t capacity,
+                                            std::size_t& length) {
+    length = 0;
+    // MSG_TRUNC makes recv report the datagram's real length, so a longer one
+    // is recognised (and consumed) instead of being read cut short.
+    const ssize_t received = ::recv(descriptor, buffer, capacity, MSG_TRUNC);
+    if (received <= 0) {
+        if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK) fail();
+        return Received::Nothing;
+    }
+    if (static_cast<std::size_t>(received) > capacity) return Received::Oversized;
+    length = static_cast<std::size_t>(received);
+    return Received::Datagram;
+}
+
+void PosixUdpSocket::close() {
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        descriptor = -1;
+    }
+}
+
+uint16_t PosixUdpSocket::localPort() const {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (descriptor < 0 ||
+        ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
+std::unique_ptr<UdpSocket> PosixNetwork::createSocket() {
+    return std::make_unique<PosixUdpSocket>();
+}
+
+bool PosixNetwork::computerName(std::string& name) {
+    char buffer[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
+    name = buffer;
+    const std::size_t dot = name.find('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return true;
+}
+
+}  // namespace linkmoot

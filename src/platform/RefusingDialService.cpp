@@ -1,0 +1,21 @@
+#include "RefusingDialService.h"
+
+#include <chrono>
+#include <thread>
+
+#include "ToolBox/Logger.h"
+
+namespace linkmoot {
+
+bool RefusingDialService::dial(const DialRequest&, DialHandle& handle, std::string& error) {
+    handle = 0;
+    error = reason;
+    LM_LOG(Error, "%s", reason.c_str());
+    return false;
+}
+
+void RefusingDialService::waitGuardTime(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace linkmoot

@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+
+#include "DialService.h"
+
+namespace linkmoot {
+
+/// Stands in where no dial-up service can be used: it lists nothing and refuses
+/// every dial at once with an Error line that says why and what to do.
+class RefusingDialService : public DialService {
+public:
+    RefusingDialService(std::string name, std::string reason)
+        : serviceName(std::move(name)), reason(std::move(reason)) {}
+
+    const char* name() const override { return serviceName.c_str(); }
+    std::vector<std::string> listEntries() override { return {}; }
+    bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
+    void hangUp(DialHandle) override {}
+    LineState state(DialHandle) override { return LineState::Disconnected; }
+    void waitGuardTime(uint32_t milliseconds) override;
+    void setFailureCallback(FailureCallback) override {}
+
+private:
+    std::string serviceName;
+    std::string reason;
+};
+
+}  // namespace linkmoot
