@@ -36,9 +36,15 @@ public:
     ArrayList(const ArrayList&) = delete;
     ArrayList& operator=(const ArrayList&) = delete;
 
-    /// Takes ownership of element and stores it behind the last one.
+    /// Takes ownership of element and stores it behind the last one. When the
+    /// buffer cannot grow, the element is deleted before &theOutOfMemory is raised.
     void add(T* element) {
-        adjustCapacity(count + 1);
+        try {
+            adjustCapacity(count + 1);
+        } catch (...) {
+            delete element;
+            throw;
+        }
         buffer[count] = element;
         ++count;
     }
