@@ -1,10 +1,15 @@
 #include "ToolBox/Logger.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "ToolBox/CommandLine.h"
+#include "ToolBox/Directory.h"
+#include "ToolBox/Exception.h"
 #include "ToolBox/Memory.h"
+#include "ToolBox/ProcessArguments.h"
 #include "ToolBox/String.h"
 #include "ToolBox/posix/Os.h"
 
@@ -126,13 +131,94 @@ void writeLine(const char* sourceFile, int line, int level, const char* format, 
         os::writeStandardError(plain, length);
 }
 
+void writeSeparator() {
+    int descriptor = openFile();
+    if (descriptor < 0)
+        return;
+    // An empty line and 79 dashes between runs.
+    char separator[2 + 79 + 2];
+    std::memcpy(separator, "\r\n", 2);
+    std::memset(separator + 2, '-', 79);
+    std::memcpy(separator + 81, "\r\n", 2);
+    os::writeLogFile(descriptor, separator, sizeof separator);
+}
+
 void closeFile() {
     int descriptor = state.descriptor.exchange(-1, std::memory_order_acq_rel);
     if (descriptor >= 0)
         os::closeLogFile(descriptor);
 }
 
+// Forgets everything but the mirror and the clock, as before construction,
+// with the default threshold.
+void restart() {
+    closeFile();
+    release(state.fileName);
+    state.fileName = nullptr;
+    state.startTick = now();
+    state.threshold = static_cast<int>(LogLevel::Warn);
+    state.active = false;
+}
+
+// Takes ownership of fileName, reads the "/log:" options and opens the run.
+void startLogging(char* fileName, int argc, char** argv) {
+    state.fileName = fileName;
+    CommandLine commandLine;
+    commandLine.parse(argc, argv);
+    // Tested from the most verbose down; the first one present wins.
+    static const char* const options[] = {"/log:debug", "/log:info",      "/log:warn",
+                                          "/log:error", "/log:exception", "/log:fatal"};
+    for (int i = 0; i < 6; ++i) {
+        if (commandLine.hasOption(options[i])) {
+            state.threshold = i + 1;
+            state.active = true;
+            break;
+        }
+    }
+    if (state.active) {
+        writeSeparator();
+        // Fixed line numbers: readers of the log know these lines by them.
+        Logger::log(__FILE__, 90, LogLevel::Info, "Logger initialized");
+    }
+}
+
+void shutdownAtExit() {
+    Logger::shutdown();
+}
+
 }  // namespace
+
+void Logger::construct(int argc, char** argv) {
+    setProcessArguments(argc, argv);
+    restart();
+    Directory* program = Directory::programPath();
+    PathElement* file = program->getLastElement();
+    if (file == nullptr) {
+        delete program;
+        // The log shows this raise site as Logger.cpp:39.
+        throw new EIllegalArgument("__argv[0] contains an illegal program path", __FILE__, 39);
+    }
+    char* fileName;
+    try {
+        file->setExtension("log");
+        fileName = program->toNative();
+    } catch (...) {
+        delete program;
+        throw;
+    }
+    delete program;
+    startLogging(fileName, argc, argv);
+    static bool exitHandlerRegistered = false;
+    if (!exitHandlerRegistered) {
+        exitHandlerRegistered = true;
+        std::atexit(shutdownAtExit);
+    }
+}
+
+void Logger::constructForTests(const char* logFileName, int argc, char** argv) {
+    restart();
+    startLogging(duplicate(logFileName), argc, argv);
+}
 
 void Logger::log(const char* sourceFile, int line, LogLevel level, const char* format, ...) {
     if (static_cast<int>(level) < state.threshold)
