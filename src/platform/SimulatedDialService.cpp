@@ -16,6 +16,8 @@ uint64_t steadyMillis() {
 }
 }  // namespace
 
+SimulatedDialService::SimulatedDialService() : SimulatedDialService(Timing{}, {}) {}
+
 SimulatedDialService::SimulatedDialService(Timing timing, std::function<uint64_t()> now)
     : timing(timing), now(now ? std::move(now) : steadyMillis) {}
 

@@ -27,7 +27,8 @@ public:
         uint32_t unstableDropMs = 30000;
     };
     /// `now` gives milliseconds on any monotonic scale (a steady clock by default).
-    explicit SimulatedDialService(Timing timing = {}, std::function<uint64_t()> now = {});
+    SimulatedDialService();
+    SimulatedDialService(Timing timing, std::function<uint64_t()> now);
     ~SimulatedDialService() override;
 
     const char* name() const override { return "simulated"; }

@@ -1,0 +1,206 @@
+#include "Client.h"
+
+#include <gtest/gtest.h>
+
+#include "Strings.h"
+#include "fakes/Fakes.h"
+
+namespace linkmoot {
+namespace {
+
+using fakes::FakeApplication;
+using fakes::FakeNetwork;
+
+class ClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root()->getParameter("Mode")->setString("client");
+        root()->getParameter("Port")->setString("9005");
+        clientSection()->getParameter("Server")->setString("gateway");
+    }
+    toolbox::ConfigSection* root() { return app.getConfigRoot(); }
+    toolbox::ConfigSection* clientSection() { return root()->getSection("Client"); }
+    std::unique_ptr<Client> makeClient() { return std::make_unique<Client>(app, network); }
+    std::vector<std::string> payloads() const {
+        std::vector<std::string> result;
+        for (const auto& datagram : network.sent) result.push_back(datagram.payload);
+        return result;
+    }
+
+    FakeApplication app;
+    FakeNetwork network;
+};
+
+TEST_F(ClientTest, ConnectVotesAtOnceAndDisconnectUnvotesWithExactDatagrams) {
+    auto client = makeClient();
+    client->startVoting();
+    client->stopVoting();
+    ASSERT_EQ(network.sent.size(), 2u);
+    EXPECT_EQ(network.sent[0].payload, "vote:WS01");
+    EXPECT_EQ(network.sent[0].payload.size(), 9u);
+    EXPECT_EQ(network.sent[1].payload, "unvote:WS01");
+    EXPECT_EQ(network.sent[1].payload.size(), 11u);
+    EXPECT_EQ(network.sent[0].host, "gateway");
+    EXPECT_EQ(network.sent[0].port, 9005);
+    EXPECT_EQ(network.socketsCreated, 2);
+    EXPECT_EQ(network.socketsOpen, 0);  // every socket is closed again
+}
+
+TEST_F(ClientTest, ConnectWhileVotingAndDisconnectWhileNotVotingSendNothing) {
+    auto client = makeClient();
+    client->stopVoting();
+    EXPECT_TRUE(network.sent.empty());
+    client->startVoting();
+    client->startVoting();
+    EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
+}
+
+TEST_F(ClientTest, RevoteRepeatsTheVoteOnlyWhileVoting) {
+    auto client = makeClient();
+    client->revote();
+    EXPECT_TRUE(network.sent.empty());
+    client->startVoting();
+    client->revote();
+    EXPECT_EQ(payloads(), (std::vector<std::string>{"vote:WS01", "vote:WS01"}));
+}
+
+TEST_F(ClientTest, ServerModeSendsToLocalhostWhateverTheServerKeySays) {
+    root()->getParameter("Mode")->setString("server");
+    auto client = makeClient();
+    client->startVoting();
+    EXPECT_EQ(network.sent.at(0).host, "localhost");
+}
+
+TEST_F(ClientTest, LongHostNamesAreSentWhole) {
+    network.hostName = "workstation-of-the-accounts-department";
+    auto client = makeClient();
+    client->startVoting();
+    EXPECT_EQ(network.sent.at(0).payload, "vote:workstation-of-the-accounts-department");
+}
+
+TEST_F(ClientTest, AutoVoteIsReadOnceAndStartsVotingWithoutSending) {
+    clientSection()->getParameter("AutoVote")->setBool(true);
+    auto client = makeClient();
+    EXPECT_TRUE(client->isVoting());
+    EXPECT_TRUE(network.sent.empty());
+    clientSection()->getParameter("AutoVote")->setBool(false);
+    client->revote();
+    EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
+
+    FakeApplication fresh;
+    Client plain(fresh, network);
+    EXPECT_FALSE(plain.isVoting());
+    EXPECT_TRUE(fresh.getConfigRoot()->getSection("Client")->hasParameter("AutoVote"));
+}
+
+TEST_F(ClientTest, TheQuestionIsAskedOnceBetweenTwoConnects) {
+    network.connectFails = true;
+    auto client = makeClient();
+    client->startVoting();
+    client->revote();
+    client->revote();
+    EXPECT_EQ(app.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
+    EXPECT_TRUE(client->isVoting());  // a failed send keeps the voting state
+
+    client->stopVoting();
+    EXPECT_FALSE(client->isVoting());
+    client->startVoting();
+    EXPECT_EQ(app.questions.size(), 2u);
+    EXPECT_EQ(network.socketsOpen, 0);
+}
+
+TEST_F(ClientTest, WakeOnLanSilencesSocketQuestionsButNotTheNameQuestion) {
+    clientSection()->getParameter("WakeOnLanMac")->setString("00:1A:2B:3C:4D:5E");
+    network.openFails = true;
+    auto client = makeClient();
+    client->startVoting();
+    EXPECT_TRUE(app.questions.empty());
+
+    network.openFails = false;
+    network.connectFails = true;
+    client->stopVoting();
+    client->startVoting();
+    EXPECT_TRUE(app.questions.empty());
+
+    network.connectFails = false;
+    network.nameFails = true;
+    client->stopVoting();
+    client->startVoting();
+    EXPECT_EQ(app.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
+    EXPECT_EQ(network.socketsOpen, 0);
+}
+
+TEST_F(ClientTest, AnOutOfRangePortIsAConnectFailure) {
+    root()->getParameter("Port")->setString("65536");
+    auto client = makeClient();
+    client->startVoting();
+    EXPECT_TRUE(network.sent.empty());
+    EXPECT_EQ(app.questions.size(), 1u);
+}
+
+TEST_F(ClientTest, DestructionWithdrawsTheVote) {
+    auto client = makeClient();
+    client->startVoting();
+    client.reset();
+    EXPECT_EQ(payloads(), (std::vector<std::string>{"vote:WS01", "unvote:WS01"}));
+}
+
+// Wake-on-LAN.
+
+TEST_F(ClientTest, MagicPacketReadsSixPairsWhateverTheSeparators) {
+    const auto colon = Client::magicPacket("00:1A:2B:3C:4D:5E");
+    const auto dash = Client::magicPacket("00-1a-2b-3c-4d-5e");
+    EXPECT_EQ(colon, dash);
+    const uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    for (int i = 0; i < 6; i++) EXPECT_EQ(colon[i], 0xFF);
+    for (std::size_t n = 6; n < colon.size(); n++) EXPECT_EQ(colon[n], mac[n % 6]) << n;
+}
+
+TEST_F(ClientTest, MagicPacketReadsWrongCharactersAsZeroAndIgnoresSeparatorPositions) {
+    const auto packet = Client::magicPacket("G0:1x:zz:FF:ff:09");
+    const uint8_t expected[6] = {0x00, 0x10, 0x00, 0xFF, 0xFF, 0x09};
+    for (int i = 0; i < 6; i++) EXPECT_EQ(packet[6 + i], expected[i]) << i;
+    // Without separators the fixed positions pick other digits: 0,1 3,4 6,7 ...
+    const auto packed = Client::magicPacket("001A2B3C4D5E12345");
+    const uint8_t packedBytes[6] = {0x00, 0xA2, 0x3C, 0xD5, 0x12, 0x45};
+    for (int i = 0; i < 6; i++) EXPECT_EQ(packed[6 + i], packedBytes[i]) << i;
+}
+
+TEST_F(ClientTest, WakeOnLanGoesBeforeEachVoteAndNeverBeforeAnUnvote) {
+    clientSection()->getParameter("WakeOnLanMac")->setString("00:1A:2B:3C:4D:5E and more");
+    auto client = makeClient();
+    client->startVoting();
+    client->revote();
+    client->stopVoting();
+    ASSERT_EQ(network.sent.size(), 5u);
+    EXPECT_EQ(network.sent[0].host, "224.0.0.1");
+    EXPECT_EQ(network.sent[0].port, 9);
+    EXPECT_TRUE(network.sent[0].broadcast);
+    EXPECT_EQ(network.sent[0].payload.size(), 102u);
+    EXPECT_EQ(network.sent[0].payload,
+              std::string(reinterpret_cast<const char*>(Client::magicPacket("00:1A:2B:3C:4D:5E").data()), 102));
+    EXPECT_EQ(network.sent[1].payload, "vote:WS01");
+    EXPECT_EQ(network.sent[2].payload.size(), 102u);
+    EXPECT_EQ(network.sent[3].payload, "vote:WS01");
+    EXPECT_EQ(network.sent[4].payload, "unvote:WS01");
+}
+
+TEST_F(ClientTest, ShortMacTextsSendNoPacket) {
+    clientSection()->getParameter("WakeOnLanMac")->setString("00:1A:2B:3C:4D:5");  // 16 characters
+    auto client = makeClient();
+    client->startVoting();
+    EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
+}
+
+TEST_F(ClientTest, AFailedWakeOnLanStillLetsTheVoteFollow) {
+    clientSection()->getParameter("WakeOnLanMac")->setString("00:1A:2B:3C:4D:5E");
+    network.broadcastFails = true;
+    auto client = makeClient();
+    client->startVoting();
+    EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
+    EXPECT_TRUE(app.questions.empty());
+    EXPECT_EQ(network.socketsOpen, 0);
+}
+
+}  // namespace
+}  // namespace linkmoot

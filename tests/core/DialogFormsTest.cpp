@@ -1,0 +1,146 @@
+#include "DialogForms.h"
+
+#include <gtest/gtest.h>
+
+#include "Strings.h"
+#include "ToolBox/Config.h"
+
+namespace linkmoot {
+namespace {
+
+class DialogFormsTest : public ::testing::Test {
+protected:
+    toolbox::ConfigSection* root() { return config.getRoot(); }
+    toolbox::ConfigSection* client() { return root()->getSection("Client"); }
+    toolbox::ConfigSection* server() { return root()->getSection("Server"); }
+    toolbox::Config config;
+};
+
+TEST_F(DialogFormsTest, ModeFormLoadsTheExactModeAndRefusesNoChoice) {
+    ModeForm form;
+    for (const char* mode : {"", "Server", "client "}) {
+        root()->getParameter("Mode")->setString(mode);
+        form.load(root());
+        EXPECT_EQ(form.choice, ModeForm::Choice::None) << mode;
+    }
+    StoreResult result = form.store(root());
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.field, ModeForm::ClientRadio);
+    EXPECT_EQ(result.messageId, StringId::SelectMode);
+
+    form.choice = ModeForm::Choice::Server;
+    EXPECT_TRUE(form.store(root()).ok);
+    EXPECT_STREQ(root()->getString("Mode", ""), "server");
+    form.load(root());
+    EXPECT_EQ(form.choice, ModeForm::Choice::Server);
+}
+
+TEST_F(DialogFormsTest, ClientFormRefusesFieldsInOrderAndKeepsWhatWasStoredBefore) {
+    ClientOptionsForm form;
+    form.load(root());
+    EXPECT_EQ(form.port, "9005");
+    EXPECT_STREQ(root()->getString("Port", ""), "9005");  // the default is stored at load
+    form.port = "";
+    StoreResult first = form.store(root());
+    EXPECT_EQ(first.field, ClientOptionsForm::ServerField);
+    EXPECT_EQ(first.messageId, StringId::EnterServerAddress);
+
+    form.server = "gateway";
+    StoreResult second = form.store(root());
+    EXPECT_EQ(second.field, ClientOptionsForm::PortField);
+    EXPECT_EQ(second.messageId, StringId::EnterClientPort);
+    EXPECT_STREQ(client()->getString("Server", ""), "gateway");  // partial store
+}
+
+TEST_F(DialogFormsTest, ClientFormWakeOnLanPresentButEmptyIsRefusedUntilTyped) {
+    client()->getParameter("WakeOnLanMac")->setString("");
+    client()->getParameter("Server")->setString("gw");
+    ClientOptionsForm form;
+    form.load(root());
+    EXPECT_TRUE(form.wakeOnLan);
+    EXPECT_EQ(form.mac, "");
+    StoreResult result = form.store(root());
+    EXPECT_EQ(result.field, ClientOptionsForm::MacField);
+    EXPECT_EQ(result.messageId, StringId::EnterWakeOnLanMac);
+
+    form.wakeOnLan = false;
+    form.autoVote = true;
+    EXPECT_TRUE(form.store(root()).ok);
+    EXPECT_FALSE(client()->hasParameter("WakeOnLanMac"));
+    EXPECT_TRUE(client()->getBool("AutoVote", false));
+}
+
+TEST_F(DialogFormsTest, ServerFormOnAFreshConfiguration) {
+    ServerOptionsForm form;
+    form.load(root(), {"Zeta", "alpha", "Modem"});
+    EXPECT_EQ(form.dialer, "auto");
+    EXPECT_EQ(form.port, "9005");
+    EXPECT_EQ(form.guardTime, "3000");
+    EXPECT_FALSE(form.autoReconnect);
+    EXPECT_EQ(form.reconnectMinutes, "");
+    EXPECT_FALSE(form.shutdown);
+    EXPECT_FALSE(form.alwaysConnected);
+    EXPECT_EQ(form.connections, (std::vector<std::string>{"Modem", "Zeta", "alpha"}));
+    EXPECT_EQ(form.selected, -1);
+    EXPECT_EQ(form.userName, "");
+
+    StoreResult result = form.store(root());
+    EXPECT_EQ(result.field, ServerOptionsForm::ConnectionList);
+    EXPECT_EQ(result.messageId, StringId::ChooseConnection);
+    // Everything before the list was stored already.
+    EXPECT_EQ(server()->getLong("GuardTime", 0), 3000);
+    EXPECT_FALSE(server()->hasParameter("AutoReconnectMinutes"));
+}
+
+TEST_F(DialogFormsTest, ServerFormShutdownZeroAndAtolConversions) {
+    server()->getParameter("ShutDownMinutes")->setLong(0);
+    server()->getParameter("Connection")->setString("mod");
+    ServerOptionsForm form;
+    form.load(root(), {"Modem", "Other"});
+    EXPECT_TRUE(form.shutdown);
+    EXPECT_EQ(form.shutdownMinutes, "0");
+    EXPECT_EQ(form.selected, 0);  // first entry that begins with the stored name, any case
+
+    form.port = "abc";
+    form.guardTime = "";
+    form.autoReconnect = true;
+    form.reconnectMinutes = "  -15min";
+    form.password = "p w";
+    ASSERT_TRUE(form.store(root()).ok);
+    EXPECT_STREQ(root()->getString("Port", ""), "abc");
+    EXPECT_EQ(root()->getParameter("Port")->asLong(), 0);
+    EXPECT_EQ(server()->getLong("GuardTime", 1), 0);
+    EXPECT_EQ(server()->getLong("AutoReconnectMinutes", 1), -15);
+    EXPECT_EQ(server()->getLong("ShutDownMinutes", 1), 0);
+    EXPECT_STREQ(server()->getString("Connection", ""), "Modem");
+    EXPECT_STREQ(server()->getString("Password", ""), "p w");
+}
+
+TEST_F(DialogFormsTest, ServerFormRefusesEmptyMinuteFieldsAndEmptyList) {
+    ServerOptionsForm form;
+    form.load(root(), {});
+    form.shutdown = true;
+    StoreResult shutdownRefused = form.store(root());
+    EXPECT_EQ(shutdownRefused.field, ServerOptionsForm::ShutdownField);
+    EXPECT_EQ(shutdownRefused.messageId, StringId::EnterShutdownMinutes);
+    form.autoReconnect = true;
+    EXPECT_EQ(form.store(root()).messageId, StringId::EnterReconnectMinutes);
+    form.autoReconnect = false;
+    form.shutdown = false;
+    EXPECT_EQ(form.store(root()).messageId, StringId::ChooseConnection);
+    form.port = "";
+    EXPECT_EQ(form.store(root()).field, ServerOptionsForm::PortField);
+}
+
+TEST(ParseLongTest, FollowsAtolAndSaturates) {
+    EXPECT_EQ(parseLong(""), 0);
+    EXPECT_EQ(parseLong("  42x"), 42);
+    EXPECT_EQ(parseLong("+7"), 7);
+    EXPECT_EQ(parseLong("-3000"), -3000);
+    EXPECT_EQ(parseLong("x42"), 0);
+    EXPECT_EQ(parseLong("99999999999999999999"), INT32_MAX);
+    EXPECT_EQ(parseLong("-99999999999999999999"), INT32_MIN);
+}
+
+}  // namespace
+}  // namespace linkmoot

@@ -1,0 +1,274 @@
+#include "Linkmoot.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "Client.h"
+#include "Server.h"
+#include "Strings.h"
+#include "TempFolder.h"
+#include "ToolBox/Config.h"
+#include "ToolBox/Directory.h"
+#include "ToolBox/Memory.h"
+#include "fakes/Fakes.h"
+
+namespace linkmoot {
+namespace {
+
+using namespace fakes;
+
+class LinkmootTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("XDG_CONFIG_HOME", folder.getPath().c_str(), 1);
+        dialers.dialer.clock = &clock;
+    }
+    void TearDown() override {
+        app.reset();
+        unsetenv("XDG_CONFIG_HOME");
+    }
+
+    /// The configuration file the application of this test program reads.
+    std::string configFile() const {
+        std::unique_ptr<toolbox::Directory> program(toolbox::Directory::programPath());
+        program->getLastElement()->setExtension("cfg");
+        return folder.getPath() + "/Fennel Brookworks/Linkmoot/" +
+               program->getLastElement()->getName();
+    }
+    void writeConfig(const char* text) {
+        std::filesystem::create_directories(folder.getPath() + "/Fennel Brookworks/Linkmoot");
+        toolbox::Config config;
+        std::string buffer = text;
+        ASSERT_TRUE(config.parse(buffer.data()));
+        ASSERT_TRUE(config.saveFile(configFile().c_str()));
+    }
+    Linkmoot& start() {
+        app = std::make_unique<Linkmoot>(Services{network, clock, dialers, shutdown});
+        app->setFrontEnd(&frontEnd);
+        return *app;
+    }
+    toolbox::ConfigSection* root() { return app->getConfigRoot(); }
+    void ticks(int count) {
+        for (int i = 0; i < count; i++) app->tick();
+    }
+    std::vector<std::string> payloads() const {
+        std::vector<std::string> result;
+        for (const auto& datagram : network.sent) result.push_back(datagram.payload);
+        return result;
+    }
+
+    testsupport::TempFolder folder;
+    FakeNetwork network;
+    FakeClock clock;
+    FakeDialServices dialers;
+    FakeShutdown shutdown;
+    FakeFrontEnd frontEnd;
+    std::unique_ptr<Linkmoot> app;
+};
+
+constexpr const char* kClientConfig =
+    "<Configured>1</>\r\n<Mode>client</>\r\n<Port>9005</>\r\n<Client>\r\n\t<Server>gw</>\r\n"
+    "</Client>\r\n";
+constexpr const char* kServerConfig =
+    "<Configured>1</>\r\n<Mode>server</>\r\n<Port>9010</>\r\n<Server>\r\n\t<Connection>Modem</>"
+    "\r\n</Server>\r\n";
+
+TEST_F(LinkmootTest, FirstStartRunsWelcomeAndTheFlowThenStoresConfigured) {
+    Linkmoot& linkmoot = start();
+    frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("client"); };
+    ASSERT_TRUE(linkmoot.initInstance());
+    EXPECT_TRUE(root()->getBool("Configured", false));
+    EXPECT_EQ(frontEnd.calls, (std::vector<std::string>{"hide", "welcome", "mode", "client",
+                                                        "hide", "refresh", "refresh"}));
+    EXPECT_FALSE(linkmoot.getServer().isStarted());
+
+    app.reset();  // the end of the run saves into the data folder, created on the way
+    toolbox::Config saved;
+    ASSERT_TRUE(saved.loadFile(configFile().c_str()));
+    EXPECT_TRUE(saved.getRoot()->getBool("Configured", false));
+    EXPECT_STREQ(saved.getRoot()->getString("Mode", ""), "client");
+}
+
+TEST_F(LinkmootTest, StartUpEndsWhenAnyFirstDialogIsLeft) {
+    for (const char* leave : {"welcome", "mode", "client"}) {
+        frontEnd = FakeFrontEnd();
+        frontEnd.welcome = std::string(leave) != "welcome";
+        frontEnd.modeOk = std::string(leave) != "mode";
+        frontEnd.clientOk = std::string(leave) != "client";
+        Linkmoot& linkmoot = start();
+        frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("client"); };
+        EXPECT_FALSE(linkmoot.initInstance()) << leave;
+        EXPECT_FALSE(root()->getBool("Configured", true)) << leave;
+        app.reset();
+    }
+    // The mode chosen before the options were cancelled was saved all the same.
+    toolbox::Config saved;
+    ASSERT_TRUE(saved.loadFile(configFile().c_str()));
+    EXPECT_STREQ(saved.getRoot()->getString("Mode", ""), "client");
+}
+
+TEST_F(LinkmootTest, AConfiguredServerStartsAndAClientStartsNothing) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    EXPECT_TRUE(app->getServer().isStarted());
+    EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{9010});
+    EXPECT_EQ(frontEnd.count("welcome"), 0);
+    app.reset();
+
+    writeConfig(kClientConfig);
+    network = FakeNetwork();
+    ASSERT_TRUE(start().initInstance());
+    EXPECT_FALSE(app->getServer().isStarted());
+    EXPECT_TRUE(network.boundPorts.empty());
+}
+
+TEST_F(LinkmootTest, ModeTestsAreExactAndCaseSensitive) {
+    Linkmoot& linkmoot = start();
+    for (const char* mode : {"", "Server", "server ", "client "}) {
+        root()->getParameter("Mode")->setString(mode);
+        EXPECT_FALSE(linkmoot.isServerMode()) << mode;
+        EXPECT_FALSE(linkmoot.isClientMode()) << mode;
+        EXPECT_FALSE(linkmoot.status().serverMenu) << mode;
+    }
+    root()->getParameter("Mode")->setString("server");
+    EXPECT_TRUE(linkmoot.isServerMode());
+}
+
+TEST_F(LinkmootTest, AutoVoteSendsTheFirstVoteOnTheTenthTick) {
+    writeConfig(
+        "<Configured>1</>\r\n<Mode>client</>\r\n<Port>9005</>\r\n<Client>\r\n\t<AutoVote>1</>"
+        "\r\n\t<Server>gw</>\r\n</Client>\r\n");
+    ASSERT_TRUE(start().initInstance());
+    EXPECT_TRUE(app->getClient().isVoting());
+    ticks(9);
+    EXPECT_TRUE(network.sent.empty());
+    ticks(1);
+    EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
+    ticks(10);
+    EXPECT_EQ(network.sent.size(), 2u);
+}
+
+TEST_F(LinkmootTest, ReVotesFallOnEveryTenthTickCountedFromTheStart) {
+    writeConfig(kClientConfig);
+    ASSERT_TRUE(start().initInstance());
+    ticks(7);
+    app->onCommand(Command::Connect);
+    EXPECT_EQ(network.sent.size(), 1u);
+    ticks(2);
+    EXPECT_EQ(network.sent.size(), 1u);
+    ticks(1);  // tick 10
+    EXPECT_EQ(network.sent.size(), 2u);
+    ticks(10);
+    EXPECT_EQ(network.sent.size(), 3u);
+    EXPECT_EQ(app->getTickCounter(), 0);
+}
+
+TEST_F(LinkmootTest, ConfigurationInClientModeWithdrawsTheVoteAndHidesTheWindow) {
+    writeConfig(kClientConfig);
+    ASSERT_TRUE(start().initInstance());
+    frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("client"); };
+    app->onCommand(Command::Connect);
+    frontEnd.calls.clear();
+    app->onCommand(Command::Configuration);
+    EXPECT_EQ(payloads(), (std::vector<std::string>{"vote:WS01", "unvote:WS01"}));
+    EXPECT_FALSE(app->getClient().isVoting());
+    EXPECT_EQ(frontEnd.calls, (std::vector<std::string>{"mode", "client", "hide", "refresh"}));
+}
+
+TEST_F(LinkmootTest, ConfigurationInServerModeRestartsTheServerOnTheNewPort) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    network.inbound.push_back("vote:A");
+    app->tick();
+    ASSERT_EQ(app->getServer().getVotes().getCount(), 1);
+    frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("server"); };
+    frontEnd.onServer = [&] { root()->getParameter("Port")->setString("9011"); };
+    app->onCommand(Command::Configuration);
+    EXPECT_TRUE(app->getServer().isStarted());
+    EXPECT_EQ(app->getServer().getVotes().getCount(), 0);
+    EXPECT_EQ(dialers.dialer.hangUps.size(), 1u);  // the dial made for the vote
+    EXPECT_EQ(network.boundPorts, (std::vector<uint16_t>{9010, 9011}));
+}
+
+TEST_F(LinkmootTest, ANewModeStaysWhenItsOptionsAreCancelled) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("client"); };
+    frontEnd.clientOk = false;
+    EXPECT_FALSE(app->configure());
+    EXPECT_FALSE(app->isServerMode());
+    EXPECT_TRUE(app->getServer().isStarted());  // started until disabled or reconfigured
+    EXPECT_FALSE(app->status().serverMenu);
+}
+
+TEST_F(LinkmootTest, CommandsReachTheClientServerAndFrontEnd) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    frontEnd.calls.clear();
+    app->onCommand(Command::DisableServer);
+    EXPECT_FALSE(app->getServer().isStarted());
+    app->onCommand(Command::EnableServer);
+    EXPECT_TRUE(app->getServer().isStarted());
+    app->onCommand(Command::Connect);
+    EXPECT_EQ(network.sent.back().host, "localhost");
+    app->onCommand(Command::Disconnect);
+    app->onCommand(Command::Refresh);
+    app->onCommand(Command::Status);
+    app->onCommand(Command::Help);
+    app->onCommand(Command::TermsAndConditions);
+    app->onCommand(Command::WebSite);
+    app->onCommand(12345);
+    app->onCommand(Command::Exit);
+    EXPECT_EQ(frontEnd.calls,
+              (std::vector<std::string>{"refresh", "refresh", "refresh", "refresh", "refresh",
+                                        "show", "open", "open", "open", "hide", "quit"}));
+    EXPECT_TRUE(frontEnd.opened[0].ends_with("docs/help/index.html"));
+    EXPECT_TRUE(frontEnd.opened[1].ends_with("docs/Readme.txt"));
+    EXPECT_EQ(frontEnd.opened[2], loadString(StringId::WebPage));
+}
+
+TEST_F(LinkmootTest, AYesToTheClientQuestionRunsTheConfigurationFlow) {
+    writeConfig(kClientConfig);
+    ASSERT_TRUE(start().initInstance());
+    network.connectFails = true;
+    frontEnd.answerYes = true;
+    frontEnd.modeOk = false;
+    app->onCommand(Command::Connect);
+    EXPECT_EQ(frontEnd.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
+    EXPECT_EQ(frontEnd.count("mode"), 1);
+}
+
+TEST_F(LinkmootTest, ExitWithdrawsTheVoteBeforeTheConfigurationIsSaved) {
+    writeConfig(kClientConfig);
+    std::filesystem::remove(configFile());
+    ASSERT_TRUE(start().initInstance());
+    app->onCommand(Command::Connect);
+    bool savedBeforeUnvote = true;
+    network.onSend = [&](const SentDatagram& datagram) {
+        if (datagram.payload.starts_with("unvote")) {
+            savedBeforeUnvote = std::filesystem::exists(configFile());
+        }
+    };
+    network.connectFails = false;
+    app.reset();
+    EXPECT_EQ(network.sent.back().payload, "unvote:WS01");
+    EXPECT_FALSE(savedBeforeUnvote);
+    EXPECT_TRUE(std::filesystem::exists(configFile()));
+}
+
+TEST_F(LinkmootTest, NoQuestionIsAskedWhileShuttingDown) {
+    writeConfig(kClientConfig);
+    ASSERT_TRUE(start().initInstance());
+    app->onCommand(Command::Connect);
+    network.connectFails = true;
+    frontEnd.answerYes = true;
+    frontEnd.questions.clear();
+    app.reset();
+    EXPECT_TRUE(frontEnd.questions.empty());
+}
+
+}  // namespace
+}  // namespace linkmoot

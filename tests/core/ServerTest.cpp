@@ -1,0 +1,453 @@
+#include "Server.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Strings.h"
+#include "fakes/Fakes.h"
+
+namespace linkmoot {
+namespace {
+
+using fakes::FakeApplication;
+using fakes::FakeClock;
+using fakes::FakeDialServices;
+using fakes::FakeNetwork;
+using fakes::FakeShutdown;
+
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dialers.dialer.clock = &clock;
+        root()->getParameter("Port")->setString("9005");
+        serverSection()->getParameter("Connection")->setString("Modem");
+        server = std::make_unique<Server>(app, network, clock, dialers, shutdown);
+    }
+
+    toolbox::ConfigSection* root() { return app.getConfigRoot(); }
+    toolbox::ConfigSection* serverSection() { return root()->getSection("Server"); }
+
+    void receive(const std::string& datagram) { network.inbound.push_back(datagram); }
+    void pollAfter(uint32_t milliseconds) {
+        clock.advance(milliseconds);
+        server->poll();
+    }
+    std::vector<std::string> hosts() const {
+        std::vector<std::string> result;
+        for (int i = 0; i < server->getVotes().getCount(); i++) {
+            result.emplace_back(server->getVotes().get(i)->getHost());
+        }
+        return result;
+    }
+    fakes::FakeDialService& dialer() { return dialers.dialer; }
+
+    FakeApplication app;
+    FakeNetwork network;
+    FakeClock clock;
+    FakeDialServices dialers;
+    FakeShutdown shutdown;
+    std::unique_ptr<Server> server;
+};
+
+TEST_F(ServerTest, StartBindsTheConfiguredPortOnceAndStopEmptiesTheTable) {
+    server->start();
+    server->start();
+    EXPECT_TRUE(server->isStarted());
+    EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{9005});
+    EXPECT_EQ(network.socketsOpen, 1);
+
+    receive("vote:A");
+    server->poll();
+    server->stop();
+    EXPECT_FALSE(server->isStarted());
+    EXPECT_EQ(server->getVotes().getCount(), 0);
+    EXPECT_EQ(network.socketsOpen, 0);
+}
+
+TEST_F(ServerTest, MissingPortBindsPortZeroAndOutOfRangePortIsRefused) {
+    root()->removeParameter("Port");
+    server->start();
+    EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{0});
+    EXPECT_TRUE(root()->hasParameter("Port"));  // read with getParameter: created unset
+
+    server->stop();
+    root()->getParameter("Port")->setString("70000");
+    server->start();
+    EXPECT_FALSE(server->isStarted());
+    EXPECT_EQ(app.questions, std::vector<int>{StringId::QuestionServerCannotStart});
+}
+
+TEST_F(ServerTest, SocketFailureAsksOnceAndLeavesTheServerStopped) {
+    network.openFails = true;
+    server->start();
+    EXPECT_FALSE(server->isStarted());
+    EXPECT_EQ(app.questions, std::vector<int>{StringId::QuestionServerCannotStart});
+    receive("vote:A");
+    server->poll();  // a stopped server reads nothing
+    EXPECT_EQ(network.inbound.size(), 1u);
+}
+
+TEST_F(ServerTest, DatagramsAreParsedAtTheFirstColonAndByExactVerb) {
+    server->start();
+    receive("vote:");
+    receive("vote:A:B");
+    receive("Vote:C");
+    receive("VOTE:D");
+    receive("voteE");
+    receive(std::string("vote:F\0G", 8));
+    receive(" vote:H");
+    server->poll();
+    EXPECT_EQ(hosts(), (std::vector<std::string>{"", "A:B", "F"}));
+    EXPECT_EQ(app.refreshes, 1);
+
+    receive("Vote:C");  // ignored, but still a change
+    server->poll();
+    EXPECT_EQ(app.refreshes, 2);
+    server->poll();  // nothing read, nothing timed out: no refresh
+    EXPECT_EQ(app.refreshes, 2);
+}
+
+TEST_F(ServerTest, RevoteMovesTheHostToTheEndAndUnvoteRemovesIt) {
+    server->start();
+    receive("vote:A");
+    receive("vote:B");
+    receive("vote:C");
+    server->poll();
+    receive("vote:A");
+    receive("unvote:B");
+    receive("unvote:nobody");
+    pollAfter(1000);
+    EXPECT_EQ(hosts(), (std::vector<std::string>{"C", "A"}));
+    EXPECT_EQ(server->getVotes().get(1)->getTime(), clock.tick);
+    EXPECT_EQ(server->getVotes().get(0)->getTime(), clock.tick - 1000);
+}
+
+TEST_F(ServerTest, HostNamesAreCaseSensitiveAndKeptByteForByte) {
+    server->start();
+    receive("vote:ws01");
+    receive("vote:WS01");
+    receive("vote:evil\nHost");
+    server->poll();
+    EXPECT_EQ(hosts(), (std::vector<std::string>{"ws01", "WS01", "evil\nHost"}));
+}
+
+TEST_F(ServerTest, AtMostTenDatagramsPerPoll) {
+    server->start();
+    for (int i = 0; i < 11; i++) receive("vote:H" + std::to_string(i));
+    server->poll();
+    EXPECT_EQ(server->getVotes().getCount(), 10);
+    server->poll();
+    EXPECT_EQ(server->getVotes().getCount(), 11);
+    EXPECT_EQ(hosts().back(), "H10");
+}
+
+TEST_F(ServerTest, AnOversizedDatagramIsNotProcessedAndEndsTheReading) {
+    server->start();
+    receive("vote:" + std::string(300, 'x'));
+    receive("vote:A");
+    server->poll();
+    EXPECT_EQ(server->getVotes().getCount(), 0);
+    server->poll();
+    EXPECT_EQ(hosts(), std::vector<std::string>{"A"});
+}
+
+TEST_F(ServerTest, AVoteExactly22SecondsOldStaysAndOneMillisecondMoreGoes) {
+    server->start();
+    receive("vote:A");
+    server->poll();
+    pollAfter(22000);
+    EXPECT_EQ(server->getVotes().getCount(), 1);
+    const int refreshes = app.refreshes;
+    pollAfter(1);
+    EXPECT_EQ(server->getVotes().getCount(), 0);
+    EXPECT_EQ(app.refreshes, refreshes + 1);
+}
+
+TEST_F(ServerTest, VoteAgesSurviveTheTickCountPassing2To31AndWrapping) {
+    for (uint32_t start : {0x7FFFF000u, 0xFFFFF000u}) {
+        clock.tick = start;
+        server->start();
+        receive("vote:A");
+        server->poll();
+        pollAfter(10000);  // crosses 2^31 or wraps to a small count
+        EXPECT_EQ(server->getVotes().getCount(), 1) << std::hex << start;
+        pollAfter(12001);
+        EXPECT_EQ(server->getVotes().getCount(), 0) << std::hex << start;
+        server->stop();
+    }
+}
+
+// The connection controller.
+
+TEST_F(ServerTest, TheFirstVoteDialsInTheSamePollWithTheConfiguredParameters) {
+    serverSection()->getParameter("UserName")->setString("me");
+    serverSection()->getParameter("Password")->setString("secret");
+    server->start();
+    server->poll();
+    EXPECT_TRUE(dialer().dials.empty());
+    receive("vote:A");
+    server->poll();
+    ASSERT_EQ(dialer().dials.size(), 1u);
+    EXPECT_EQ(dialer().dials[0].entry, "Modem");
+    EXPECT_EQ(dialer().dials[0].userName, "me");
+    EXPECT_EQ(dialer().dials[0].password, "secret");
+    EXPECT_TRUE(server->isDialling());
+    EXPECT_EQ(server->getDialTime(), clock.process);
+    EXPECT_EQ(dialers.asked.back(), "auto");  // Dialer missing: read as "auto", stored
+    EXPECT_STREQ(serverSection()->getString("Dialer", "x"), "auto");
+}
+
+TEST_F(ServerTest, AlwaysConnectedDialsWithoutVotesAndStaysUp) {
+    serverSection()->getParameter("AlwaysConnected")->setBool(true);
+    server->start();
+    server->poll();
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    server->poll();
+    EXPECT_FALSE(server->isDialling());
+    EXPECT_TRUE(server->isConnected());
+    for (int i = 0; i < 5; i++) pollAfter(1000);
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    EXPECT_TRUE(dialer().hangUps.empty());
+}
+
+TEST_F(ServerTest, TheLastVoteTimingOutWhileUpHangsUpWithTheGuardTimeAndDoesNotRedial) {
+    serverSection()->getParameter("GuardTime")->setLong(1500);
+    server->start();
+    receive("vote:A");
+    server->poll();
+    pollAfter(1000);  // the connection test succeeds: Up
+    ASSERT_FALSE(server->isDialling());
+    pollAfter(22000);
+    EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    EXPECT_EQ(dialer().guardWaits, std::vector<uint32_t>{1500});
+    EXPECT_EQ(server->getConnection(), 0u);
+    EXPECT_EQ(dialer().dials.size(), 1u);
+}
+
+TEST_F(ServerTest, TheLastVoteGoingAwayWhileDiallingHangsUpTheDial) {
+    dialer().states[100] = LineState::QueryFailed;  // still dialling: not broken
+    server->start();
+    receive("vote:A");
+    server->poll();
+    receive("unvote:A");
+    pollAfter(1000);
+    EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    EXPECT_EQ(dialer().guardWaits, std::vector<uint32_t>{3000});
+    EXPECT_EQ(serverSection()->getLong("GuardTime", 0), 3000);  // the default was stored
+}
+
+TEST_F(ServerTest, ABrokenLineIsHungUpAndRedialledInTheSamePollWhileVotesAreHeld) {
+    server->start();
+    receive("vote:A");
+    server->poll();
+    pollAfter(1000);
+    dialer().states[100] = LineState::Disconnected;
+    receive("vote:A");
+    pollAfter(1000);
+    EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    EXPECT_EQ(dialer().dials.size(), 2u);
+    EXPECT_EQ(server->getConnection(), 101u);
+    EXPECT_TRUE(server->isDialling());
+}
+
+TEST_F(ServerTest, AutoReconnectCountsWholeMinutesFromTheDialRequest) {
+    serverSection()->getParameter("AutoReconnectMinutes")->setLong(60);
+    serverSection()->getParameter("GuardTime")->setLong(0);
+    serverSection()->getParameter("AlwaysConnected")->setBool(true);
+    server->start();
+    server->poll();
+    const uint32_t firstDial = server->getDialTime();
+    clock.process += 60 * 60 * 1000 - 1;  // 59 whole minutes and change
+    server->poll();
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    clock.process += 1;
+    server->poll();
+    EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    EXPECT_TRUE(dialer().guardWaits.empty());  // a guard time of 0 waits nothing
+    EXPECT_EQ(dialer().dials.size(), 2u);
+    EXPECT_NE(server->getDialTime(), firstDial);
+}
+
+TEST_F(ServerTest, AutoReconnectOfZeroHangsUpAndRedialsOnEveryStep) {
+    serverSection()->getParameter("AutoReconnectMinutes")->setLong(0);
+    server->start();
+    receive("vote:A");
+    server->poll();
+    pollAfter(1000);  // Dialling -> Up: this step checks nothing else
+    pollAfter(1000);  // hang-up and re-dial
+    pollAfter(1000);  // Dialling -> Up
+    pollAfter(1000);  // hang-up and re-dial
+    EXPECT_EQ(dialer().dials.size(), 3u);
+    EXPECT_EQ(dialer().hangUps.size(), 2u);
+}
+
+TEST_F(ServerTest, WithoutAutoReconnectALongConnectionIsKept) {
+    server->start();
+    for (int i = 0; i < 5; i++) {
+        receive("vote:A");
+        clock.process += 24 * 60 * 60 * 1000;
+        pollAfter(1000);
+    }
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    EXPECT_FALSE(serverSection()->hasParameter("AutoReconnectMinutes"));
+}
+
+TEST_F(ServerTest, ADialThatKeepsBeingRefusedIsRetriedOncePerTick) {
+    dialer().refuse = true;
+    server->start();
+    receive("vote:A");
+    server->poll();
+    pollAfter(1000);
+    pollAfter(1000);
+    EXPECT_EQ(dialer().dials.size(), 3u);
+    EXPECT_FALSE(server->isDialling());
+    EXPECT_EQ(server->getConnection(), 0u);
+    EXPECT_TRUE(dialer().guardWaits.empty());
+}
+
+TEST_F(ServerTest, ARefusedDialThatLeftAHandleHangsItUp) {
+    dialer().refuse = true;
+    dialer().refuseWithHandle = true;
+    server->start();
+    receive("vote:A");
+    server->poll();
+    EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    EXPECT_EQ(server->getConnection(), 0u);
+}
+
+TEST_F(ServerTest, AFailureReportIsAppliedAtTheNextStepAndTheDialIsRetried) {
+    server->start();
+    receive("vote:A");
+    server->poll();
+    dialer().reportFailure(100);
+    EXPECT_EQ(server->getConnection(), 100u);  // nothing changes until the next step
+    dialer().states[100] = LineState::Disconnected;
+    receive("vote:A");
+    pollAfter(1000);
+    EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    EXPECT_TRUE(dialer().guardWaits.empty());  // no guard time after a failed dial
+    EXPECT_EQ(server->getConnection(), 101u);
+}
+
+TEST_F(ServerTest, ALateFailureOfAnAlreadyReplacedConnectionLeavesTheNewDialAlone) {
+    server->start();
+    receive("vote:A");
+    server->poll();
+    pollAfter(1000);
+    dialer().states[100] = LineState::Disconnected;
+    receive("vote:A");
+    pollAfter(1000);  // hang-up and re-dial in one poll
+    ASSERT_EQ(server->getConnection(), 101u);
+    dialer().reportFailure(100);
+    receive("vote:A");
+    pollAfter(1000);
+    EXPECT_EQ(server->getConnection(), 101u);
+    EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+}
+
+TEST_F(ServerTest, OverlongDialParametersAreRefusedNotCut) {
+    serverSection()->getParameter("Password")->setString(std::string(257, 'p').c_str());
+    server->start();
+    receive("vote:A");
+    server->poll();
+    EXPECT_TRUE(dialer().dials.empty());
+    EXPECT_FALSE(server->isDialling());
+
+    serverSection()->getParameter("Password")->setString(std::string(256, 'p').c_str());
+    receive("vote:A");
+    pollAfter(1000);
+    ASSERT_EQ(dialer().dials.size(), 1u);
+    EXPECT_EQ(dialer().dials[0].password.size(), 256u);
+}
+
+TEST_F(ServerTest, ANegativeGuardTimeWaitsNothing) {
+    serverSection()->getParameter("GuardTime")->setLong(-1);
+    server->start();
+    receive("vote:A");
+    server->poll();
+    receive("unvote:A");
+    pollAfter(1000);
+    EXPECT_EQ(dialer().hangUps.size(), 1u);
+    EXPECT_TRUE(dialer().guardWaits.empty());
+}
+
+TEST_F(ServerTest, StopAndDestructionHangUpWithoutTheGuardTime) {
+    server->start();
+    receive("vote:A");
+    server->poll();
+    server->stop();
+    EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    server->start();
+    receive("vote:B");
+    server->poll();
+    server.reset();
+    EXPECT_EQ(dialer().hangUps, (std::vector<DialHandle>{100, 101}));
+    EXPECT_TRUE(dialer().guardWaits.empty());
+    dialer().reportFailure(101);  // after the server is gone: ignored, no crash
+}
+
+// Idle shutdown.
+
+TEST_F(ServerTest, IdleShutdownIsRequestedOnceAfterTheConfiguredMinutes) {
+    serverSection()->getParameter("ShutDownMinutes")->setLong(30);
+    server->start();
+    pollAfter(30 * 60 * 1000 - 1);
+    EXPECT_TRUE(shutdown.messages.empty());
+    pollAfter(1);
+    ASSERT_EQ(shutdown.messages.size(), 1u);
+    EXPECT_EQ(shutdown.messages[0], loadString(StringId::ShutdownMessage));
+    EXPECT_EQ(shutdown.warnings[0], 60u);
+    EXPECT_EQ(server->getLastVoteTime(), Server::kIdleClockDisarmed);
+    pollAfter(60 * 60 * 1000);
+    EXPECT_EQ(shutdown.messages.size(), 1u);
+
+    receive("vote:A");  // re-arms: the full idle time must pass again
+    pollAfter(1000);
+    pollAfter(29 * 60 * 1000);
+    EXPECT_EQ(shutdown.messages.size(), 1u);
+    pollAfter(60 * 1000);
+    EXPECT_EQ(shutdown.messages.size(), 2u);
+}
+
+TEST_F(ServerTest, IdleShutdownWithoutTheRightIsNotRetriedUntilTheNextVote) {
+    serverSection()->getParameter("ShutDownMinutes")->setLong(1);
+    shutdown.rightFails = true;
+    server->start();
+    pollAfter(60 * 1000);
+    pollAfter(60 * 1000);
+    EXPECT_EQ(shutdown.acquired, 1);
+    EXPECT_TRUE(shutdown.messages.empty());
+}
+
+TEST_F(ServerTest, TheShutdownKeyIsStoredAsZeroAndZeroMeansNever) {
+    server->start();
+    pollAfter(100u * 24 * 60 * 60 * 1000 / 100);
+    EXPECT_TRUE(serverSection()->hasParameter("ShutDownMinutes"));
+    EXPECT_EQ(serverSection()->getLong("ShutDownMinutes", 99), 0);
+    EXPECT_EQ(shutdown.acquired, 0);
+}
+
+TEST_F(ServerTest, IdleTimeCountsAcrossTheTickCountWrapAndWhileStopped) {
+    clock.tick = 0xFFFFFF00u;
+    server = std::make_unique<Server>(app, network, clock, dialers, shutdown);
+    serverSection()->getParameter("ShutDownMinutes")->setLong(5);
+    clock.advance(6 * 60 * 1000);  // wraps; the server was stopped all along
+    server->start();
+    server->poll();
+    EXPECT_EQ(shutdown.messages.size(), 1u);
+}
+
+TEST_F(ServerTest, AClientThatKeepsVotingKeepsTheComputerUp) {
+    serverSection()->getParameter("ShutDownMinutes")->setLong(2);
+    server->start();
+    for (int second = 0; second < 10 * 60; second++) {
+        if (second % 10 == 0) receive("vote:A");
+        pollAfter(1000);
+    }
+    EXPECT_EQ(shutdown.acquired, 0);
+}
+
+}  // namespace
+}  // namespace linkmoot

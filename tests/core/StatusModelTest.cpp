@@ -1,0 +1,65 @@
+#include "StatusModel.h"
+
+#include <gtest/gtest.h>
+
+namespace linkmoot {
+namespace {
+
+StatusSnapshot status(bool serverMode, bool started, bool connected, bool voting,
+                      std::vector<std::string> votes = {}) {
+    return computeStatus({serverMode, started, connected, voting, std::move(votes)});
+}
+
+TEST(StatusModelTest, TrayTextAndIconFollowTheTableOfStates) {
+    struct Row {
+        bool server, started, connected, voting;
+        const char* text;
+        StatusIcon icon;
+    };
+    const Row rows[] = {
+        {true, true, true, true, "Connected (3 vote(s)) - You are voting", StatusIcon::Voting},
+        {true, true, true, false, "Connected (3 vote(s)) - You are not voting",
+         StatusIcon::Connected},
+        {true, true, false, true, "Disconnected - You are voting", StatusIcon::Voting},
+        {true, true, false, false, "Disconnected - You are not voting", StatusIcon::Idle},
+        {true, false, true, true, "Disabled", StatusIcon::Disabled},
+        {false, true, true, true, "Voting for connection", StatusIcon::Voting},
+        {false, false, false, false, "Not voting for connection", StatusIcon::Idle},
+    };
+    for (const Row& row : rows) {
+        StatusSnapshot snapshot =
+            status(row.server, row.started, row.connected, row.voting, {"A", "B", "C"});
+        EXPECT_EQ(snapshot.trayText, row.text);
+        EXPECT_EQ(snapshot.tooltip, row.text);
+        EXPECT_EQ(snapshot.trayIcon, row.icon) << row.text;
+        EXPECT_EQ(snapshot.serverMenu, row.server);
+    }
+}
+
+TEST(StatusModelTest, RowsShowTheLineStateThenOneRowPerVote) {
+    StatusSnapshot snapshot = status(true, true, false, false, {"A", "B"});
+    ASSERT_EQ(snapshot.rows.size(), 3u);
+    EXPECT_EQ(snapshot.rows[0].text, "RAS dial-up is not connected.");
+    EXPECT_EQ(snapshot.rows[0].icon, StatusIcon::Idle);
+    EXPECT_EQ(snapshot.rows[1].text, "Vote from A");
+    EXPECT_EQ(snapshot.rows[2].text, "Vote from B");
+    EXPECT_EQ(snapshot.rows[2].icon, StatusIcon::Voting);
+    EXPECT_EQ(snapshot.trayText, "Disconnected - You are not voting");
+
+    EXPECT_EQ(status(true, true, true, false).rows[0].text, "RAS dial-up is connected, votes:");
+    EXPECT_EQ(status(true, true, true, false).rows[0].icon, StatusIcon::Connected);
+    StatusSnapshot disabled = status(false, false, false, false);
+    ASSERT_EQ(disabled.rows.size(), 1u);
+    EXPECT_EQ(disabled.rows[0].text, "Linkmoot server is disabled.");
+    EXPECT_EQ(disabled.rows[0].icon, StatusIcon::Disabled);
+}
+
+TEST(StatusModelTest, HostNamesAreShownLiterallyAndCountedInTheTrayText) {
+    StatusSnapshot snapshot = status(true, true, true, false, {"100%s", "%n%n"});
+    EXPECT_EQ(snapshot.rows[1].text, "Vote from 100%s");
+    EXPECT_EQ(snapshot.rows[2].text, "Vote from %n%n");
+    EXPECT_EQ(snapshot.trayText, "Connected (2 vote(s)) - You are not voting");
+}
+
+}  // namespace
+}  // namespace linkmoot

@@ -1,0 +1,155 @@
+#include "fakes/Fakes.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace linkmoot::fakes {
+
+FakeSocket::~FakeSocket() { close(); }
+
+bool FakeSocket::open(uint16_t requested) {
+    if (network.openFails) {
+        error = "Error 24 in facility 0: Too many open files";
+        return false;
+    }
+    opened = true;
+    port = requested == 0 ? 40000 : requested;
+    network.boundPorts.push_back(requested);
+    network.socketsOpen++;
+    return true;
+}
+
+bool FakeSocket::setBroadcast() {
+    if (network.broadcastFails) {
+        error = "Error 13 in facility 0: Permission denied";
+        return false;
+    }
+    broadcast = true;
+    return true;
+}
+
+bool FakeSocket::connect(const char* target, uint16_t targetPort) {
+    if (network.connectFails) {
+        error = "Error 2 in facility 0: Name or service not known";
+        return false;
+    }
+    host = target;
+    destinationPort = targetPort;
+    return true;
+}
+
+bool FakeSocket::send(const void* data, std::size_t length) {
+    if (network.sendFails) {
+        error = "Error 101 in facility 0: Network is unreachable";
+        return false;
+    }
+    network.sent.push_back(
+        {host, destinationPort, broadcast, std::string(static_cast<const char*>(data), length)});
+    if (network.onSend) network.onSend(network.sent.back());
+    return true;
+}
+
+UdpSocket::Received FakeSocket::receive(char* buffer, std::size_t capacity, std::size_t& length) {
+    length = 0;
+    if (network.inbound.empty()) return Received::Nothing;
+    std::string datagram = network.inbound.front();
+    network.inbound.pop_front();
+    if (datagram.empty()) return Received::Nothing;
+    if (datagram.size() > capacity) return Received::Oversized;
+    std::memcpy(buffer, datagram.data(), datagram.size());
+    length = datagram.size();
+    return Received::Datagram;
+}
+
+void FakeSocket::close() {
+    if (opened) {
+        opened = false;
+        network.socketsOpen--;
+    }
+}
+
+std::unique_ptr<UdpSocket> FakeNetwork::createSocket() {
+    socketsCreated++;
+    return std::make_unique<FakeSocket>(*this);
+}
+
+bool FakeNetwork::computerName(std::string& name) {
+    if (nameFails) return false;
+    name = hostName;
+    return true;
+}
+
+bool FakeDialService::dial(const DialRequest& request, DialHandle& handle, std::string& error) {
+    dials.push_back(request);
+    if (refuse) {
+        handle = refuseWithHandle ? nextHandle++ : 0;
+        error = "refused by the test";
+        return false;
+    }
+    handle = nextHandle++;
+    return true;
+}
+
+void FakeDialService::hangUp(DialHandle handle) {
+    hangUps.push_back(handle);
+    states[handle] = LineState::Disconnected;
+}
+
+LineState FakeDialService::state(DialHandle handle) {
+    stateQueries++;
+    auto found = states.find(handle);
+    return found == states.end() ? LineState::Other : found->second;
+}
+
+void FakeDialService::waitGuardTime(uint32_t milliseconds) {
+    guardWaits.push_back(milliseconds);
+    if (clock != nullptr) clock->advance(milliseconds);
+}
+
+bool FakeShutdown::acquireRight(std::string& error) {
+    acquired++;
+    if (rightFails) {
+        error = "the login manager is not reachable";
+        return false;
+    }
+    return true;
+}
+
+bool FakeShutdown::powerOff(const std::string& message, unsigned warningSeconds,
+                            std::string& error) {
+    messages.push_back(message);
+    warnings.push_back(warningSeconds);
+    if (powerOffFails) {
+        error = "Access denied";
+        return false;
+    }
+    return true;
+}
+
+bool FakeApplication::isServerMode() {
+    return std::strcmp(config.getRoot()->getParameter("Mode")->asString(), "server") == 0;
+}
+
+bool FakeFrontEnd::showModeDialog() {
+    calls.push_back("mode");
+    if (modeOk && onMode) onMode();
+    return modeOk;
+}
+
+bool FakeFrontEnd::showClientOptionsDialog() {
+    calls.push_back("client");
+    if (clientOk && onClient) onClient();
+    return clientOk;
+}
+
+bool FakeFrontEnd::showServerOptionsDialog() {
+    calls.push_back("server");
+    if (serverOk && onServer) onServer();
+    return serverOk;
+}
+
+int FakeFrontEnd::count(const std::string& call) const {
+    return static_cast<int>(std::count(calls.begin(), calls.end(), call));
+}
+
+}  // namespace linkmoot::fakes

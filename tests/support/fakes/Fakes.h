@@ -1,0 +1,199 @@
+#pragma once
+// Fakes of the core's small interfaces. Each records what the code under test
+// did and lets a test decide what the world answers.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ApplicationContext.h"
+#include "Clock.h"
+#include "DialService.h"
+#include "FrontEnd.h"
+#include "ShutdownService.h"
+#include "ToolBox/Config.h"
+#include "UdpSocket.h"
+
+namespace linkmoot::fakes {
+
+class FakeClock : public Clock {
+public:
+    uint32_t tick = 1000000;
+    uint32_t process = 5000;
+    uint32_t tickCount() override { return tick; }
+    uint32_t processMillis() override { return process; }
+    void advance(uint32_t milliseconds) {
+        tick += milliseconds;
+        process += milliseconds;
+    }
+};
+
+/// One datagram that left through a fake socket.
+struct SentDatagram {
+    std::string host;
+    uint16_t port = 0;
+    bool broadcast = false;
+    std::string payload;
+};
+
+class FakeNetwork;
+
+class FakeSocket : public UdpSocket {
+public:
+    explicit FakeSocket(FakeNetwork& network) : network(network) {}
+    ~FakeSocket() override;
+    bool open(uint16_t port) override;
+    bool setBroadcast() override;
+    bool connect(const char* host, uint16_t port) override;
+    bool send(const void* data, std::size_t length) override;
+    Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;
+    void close() override;
+    uint16_t localPort() const override { return port; }
+    std::string lastErrorText() const override { return error; }
+
+    bool isOpen() const { return opened; }
+
+private:
+    FakeNetwork& network;
+    bool opened = false;
+    bool broadcast = false;
+    uint16_t port = 0;
+    std::string host;
+    uint16_t destinationPort = 0;
+    std::string error;
+};
+
+class FakeNetwork : public Network {
+public:
+    std::unique_ptr<UdpSocket> createSocket() override;
+    bool computerName(std::string& name) override;
+
+    /// Datagrams waiting for the server socket, oldest first; a text longer
+    /// than the receive buffer arrives as Oversized.
+    std::deque<std::string> inbound;
+    std::vector<SentDatagram> sent;
+    std::vector<uint16_t> boundPorts;
+    std::string hostName = "WS01";
+    bool nameFails = false;
+    bool openFails = false;
+    bool connectFails = false;
+    bool broadcastFails = false;
+    bool sendFails = false;
+    std::function<void(const SentDatagram&)> onSend;
+    int socketsCreated = 0;
+    int socketsOpen = 0;  ///< sockets opened and not yet closed
+};
+
+class FakeDialService : public DialService {
+public:
+    explicit FakeDialService(std::string serviceName = "fake") : serviceName(std::move(serviceName)) {}
+    const char* name() const override { return serviceName.c_str(); }
+    std::vector<std::string> listEntries() override { return entries; }
+    bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
+    void hangUp(DialHandle handle) override;
+    LineState state(DialHandle handle) override;
+    void waitGuardTime(uint32_t milliseconds) override;
+    void setFailureCallback(FailureCallback callback) override { failure = std::move(callback); }
+
+    /// Reports a failure of a handle as the service's thread would.
+    void reportFailure(DialHandle handle) {
+        if (failure) failure(handle, "test failure");
+    }
+
+    std::string serviceName;
+    std::vector<std::string> entries = {"Modem"};
+    std::vector<DialRequest> dials;
+    std::vector<DialHandle> hangUps;
+    std::vector<uint32_t> guardWaits;
+    std::map<DialHandle, LineState> states;  ///< default for a live handle: Other
+    bool refuse = false;
+    bool refuseWithHandle = false;
+    DialHandle nextHandle = 100;
+    int stateQueries = 0;
+    /// Advanced by each guard time, when set.
+    FakeClock* clock = nullptr;
+    FailureCallback failure;
+};
+
+class FakeDialServices : public DialServiceProvider {
+public:
+    DialService& service(const std::string& name) override {
+        asked.push_back(name);
+        return dialer;
+    }
+    FakeDialService dialer;
+    std::vector<std::string> asked;
+};
+
+class FakeShutdown : public ShutdownService {
+public:
+    bool acquireRight(std::string& error) override;
+    bool powerOff(const std::string& message, unsigned warningSeconds, std::string& error) override;
+    bool rightFails = false;
+    bool powerOffFails = false;
+    int acquired = 0;
+    std::vector<std::string> messages;
+    std::vector<unsigned> warnings;
+};
+
+/// The application as the server and the client see it, with a tree of its own.
+class FakeApplication : public ApplicationContext {
+public:
+    toolbox::ConfigSection* getConfigRoot() override { return config.getRoot(); }
+    bool isServerMode() override;
+    void askToConfigure(int stringId) override {
+        questions.push_back(stringId);
+        if (onQuestion) onQuestion(stringId);
+    }
+    void refreshViews() override { refreshes++; }
+
+    toolbox::Config config;
+    std::vector<int> questions;
+    std::function<void(int)> onQuestion;
+    int refreshes = 0;
+};
+
+/// A front end whose dialogs answer as the test scripts them.
+class FakeFrontEnd : public FrontEnd {
+public:
+    bool showWelcomeDialog() override { return record("welcome", welcome); }
+    bool showModeDialog() override;
+    bool showClientOptionsDialog() override;
+    bool showServerOptionsDialog() override;
+    bool askYesNo(int stringId) override {
+        questions.push_back(stringId);
+        return record("question", answerYes);
+    }
+    void refreshViews() override { calls.push_back("refresh"); }
+    void showStatusWindow() override { calls.push_back("show"); }
+    void hideStatusWindow() override { calls.push_back("hide"); }
+    void openDocument(const std::string& path) override {
+        calls.push_back("open");
+        opened.push_back(path);
+    }
+    void quit() override { calls.push_back("quit"); }
+
+    int count(const std::string& call) const;
+
+    bool welcome = true;
+    bool answerYes = false;
+    /// Each dialog: whether it ends with OK, and what it stores before that.
+    bool modeOk = true;
+    bool clientOk = true;
+    bool serverOk = true;
+    std::function<void()> onMode, onClient, onServer;
+    std::vector<std::string> calls;
+    std::vector<int> questions;
+    std::vector<std::string> opened;
+
+private:
+    bool record(const char* name, bool result) {
+        calls.push_back(name);
+        return result;
+    }
+};
+
+}  // namespace linkmoot::fakes
