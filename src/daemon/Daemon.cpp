@@ -1,0 +1,201 @@
+#include "Daemon.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ConfigKeys.h"
+#include "ControlCommands.h"
+#include "ControlServer.h"
+#include "DaemonFrontEnd.h"
+#include "EventLoop.h"
+#include "LineInput.h"
+#include "Linkmoot.h"
+#include "PosixClock.h"
+#include "PosixNetwork.h"
+#include "SignalPipe.h"
+#include "SystemDialServices.h"
+#include "TerminalPrompts.h"
+#include "ToolBox/Config.h"
+#include "ToolBox/Logger.h"
+#include "UnavailableShutdown.h"
+
+namespace linkmoot::daemon {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: linkmootd [--configure] [--shared-socket] [/log:LEVEL]\n"
+    "\n"
+    "Shares one dial-up uplink among the computers of a LAN by votes: runs Linkmoot\n"
+    "as a server or a client, without a desktop. Control it with linkmootctl.\n"
+    "\n"
+    "  --configure      ask for the mode and its options at the terminal, save, exit\n"
+    "  --shared-socket  make the control socket usable by the process's group (mode\n"
+    "                   0660; the system service uses it)\n"
+    "  --help           show this text\n"
+    "  --version        show the version\n"
+    "  /log:LEVEL       write the log beside the program from LEVEL up: debug, info,\n"
+    "                   warn, error, exception or fatal (default: warnings and worse)\n"
+    "\n"
+    "Without a configuration and without a terminal, linkmootd exits with status 2;\n"
+    "run linkmootd --configure first.\n";
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool configure = false;
+    bool sharedSocket = false;
+    std::string error;
+};
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; i++) {
+        const char* argument = argv[i];
+        if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
+            options.help = true;
+        } else if (strcmp(argument, "--version") == 0) {
+            options.version = true;
+        } else if (strcmp(argument, "--configure") == 0) {
+            options.configure = true;
+        } else if (strcmp(argument, "--shared-socket") == 0) {
+            options.sharedSocket = true;
+        } else if (strncmp(argument, "/log:", 5) == 0) {
+            // The logger reads these itself.
+        } else {
+            options.error = std::string("unknown option '") + argument + "'";
+        }
+    }
+    return options;
+}
+
+void complain(const std::string& message) { fprintf(stderr, "linkmootd: %s\n", message.c_str()); }
+
+}  // namespace
+
+int runDaemon(int argc, char** argv) {
+    const Options options = parseOptions(argc, argv);
+    if (!options.error.empty()) {
+        complain(options.error + " (see linkmootd --help)");
+        return 2;
+    }
+    if (options.help) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        printf("linkmootd %s\n", LINKMOOT_VERSION);
+        return 0;
+    }
+
+    // Settle the single instance before the application object exists: its
+    // destruction saves the configuration, which must not overwrite the file of
+    // an instance that is running.
+    std::string error;
+    const std::string socketPath = controlsocket::userSocketPath(error);
+    if (socketPath.empty()) {
+        complain("no folder for the control socket: " + error);
+        return 1;
+    }
+    if (options.configure && controlsocket::isAnswering(socketPath)) {
+        complain("an instance is running (it answers on " + socketPath +
+                 "): stop the running instance first, or it overwrites the configuration "
+                 "when it exits");
+        return 1;
+    }
+    SignalPipe signals;
+    ControlServer control;
+    const unsigned mode = options.sharedSocket ? controlsocket::kSharedMode
+                                               : controlsocket::kUserMode;
+    switch (control.bind(socketPath, mode, error)) {
+        case ControlServer::BindResult::Listening:
+            break;
+        case ControlServer::BindResult::AlreadyRunning:
+            complain(error);
+            return 1;
+        case ControlServer::BindResult::Failed:
+            // --configure can do without: it only keeps a second instance out.
+            if (!options.configure) {
+                complain(error);
+                return 1;
+            }
+            break;
+    }
+
+    const bool terminal = isatty(STDIN_FILENO) == 1;
+    if (options.configure && !terminal) {
+        complain("--configure needs a terminal on standard input");
+        return 2;
+    }
+
+    EventLoop loop;
+    LineInput input(loop, STDIN_FILENO);
+    TerminalPrompts prompts(input, STDOUT_FILENO);
+    DaemonFrontEnd frontEnd(loop, terminal ? &prompts : nullptr);
+
+    PosixNetwork network;
+    PosixClock clock;
+    UnavailableShutdown shutdown;
+    Linkmoot* application = nullptr;
+    SystemDialServices dialers([&application] {
+        return application->getConfigRoot()->getSection(keys::kServerSection);
+    });
+
+    int status = 0;
+    {
+        Linkmoot app(Services{network, clock, dialers, shutdown});
+        application = &app;
+        toolbox::Logger::construct(argc, argv);
+        toolbox::Logger::setMirrorToStandardError(true);
+        frontEnd.attach(&app);
+        app.setFrontEnd(&frontEnd);
+
+        loop.watch(signals.fd(), [&] {
+            int signalNumber = signals.drain();
+            if (signalNumber == 0) return;
+            LM_LOG(Info, "Signal %d (%s): exiting", signalNumber, strsignal(signalNumber));
+            app.onCommand(Command::Exit);
+        });
+        if (control.fd() >= 0) {
+            loop.watch(control.fd(), [&] {
+                control.servePending(
+                    [&app](std::string_view request) { return control::handle(app, request); });
+            });
+        }
+        loop.startTicks([&app] { app.tick(); });
+
+        toolbox::ConfigSection* root = app.getConfigRoot();
+        if (options.configure) {
+            if (app.configure()) {
+                root->getParameter(keys::Configured.name)->setBool(true);
+                printf("Configuration saved.\n");
+            } else {
+                complain("configuration cancelled; the fields confirmed so far are kept");
+                status = 1;
+            }
+        } else if (!root->getBool(keys::Configured.name, keys::kConfiguredDefault) && !terminal) {
+            complain("not configured yet: run 'linkmootd --configure' in a terminal, as the user "
+                     "this program runs as");
+            status = 2;
+        } else if (!app.initInstance()) {
+            if (!frontEnd.quitRequested()) {
+                complain("not configured; exiting");
+                status = 1;
+            }
+        } else {
+            LM_LOG(Info, "Running as %s; control socket %s",
+                   app.isServerMode() ? "server" : "client", control.path().c_str());
+            loop.run();
+        }
+        loop.unwatch(signals.fd());
+        loop.unwatch(control.fd());
+        frontEnd.attach(nullptr);
+    }  // the vote withdrawn, the server stopped, the configuration saved
+    application = nullptr;
+    return status;
+}
+
+}  // namespace linkmoot::daemon

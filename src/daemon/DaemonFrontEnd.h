@@ -1,0 +1,50 @@
+#pragma once
+// The front end of linkmootd: the dialogs become terminal prompts when there is
+// a terminal; without one, dialogs end with Cancel and questions are answered
+// No (logged at Warn), so the daemon never waits for input that cannot come.
+// The status "view" is the log: a changed tray text is logged at Info.
+#include <string>
+
+#include "EventLoop.h"
+#include "FrontEnd.h"
+#include "TerminalPrompts.h"
+
+namespace linkmoot {
+class Linkmoot;
+}
+
+namespace linkmoot::daemon {
+
+class DaemonFrontEnd : public FrontEnd {
+public:
+    /// prompts: null when standard input is not a terminal.
+    DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts);
+
+    /// The application must be attached before its start-up and detached
+    /// before it is destroyed (its teardown then refreshes nothing).
+    void attach(Linkmoot* application) { this->application = application; }
+
+    bool showWelcomeDialog() override;
+    bool showModeDialog() override;
+    bool showClientOptionsDialog() override;
+    bool showServerOptionsDialog() override;
+    bool askYesNo(int stringId) override;
+    void refreshViews() override;
+    void showStatusWindow() override;
+    void hideStatusWindow() override {}
+    void openDocument(const std::string& pathOrAddress) override;
+    void quit() override;
+
+    bool quitRequested() const { return quitting; }
+
+private:
+    bool noTerminal(const char* dialog);
+
+    EventLoop& loop;
+    TerminalPrompts* prompts;
+    Linkmoot* application = nullptr;
+    std::string lastTrayText;
+    bool quitting = false;
+};
+
+}  // namespace linkmoot::daemon

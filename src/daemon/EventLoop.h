@@ -1,0 +1,67 @@
+#pragma once
+// The daemon's one loop: poll() on the watched descriptors with a timeout up to
+// the next one-second tick. Ticks are scheduled on a monotonic clock: each is
+// due one period after the due time of the one before, so they do not drift;
+// a tick that runs more than a period late (the loop was blocked, for example
+// by a hang-up's guard time) is delivered once, and the next is due one period
+// after it, so missed ticks are not replayed in a burst.
+//
+// runOnce() may be called from inside a handler (a prompt waiting for its
+// answer keeps ticks and the control socket going); handlers must allow that.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace linkmoot::daemon {
+
+/// Milliseconds of CLOCK_MONOTONIC.
+int64_t monotonicMillis();
+
+/// When the tick after one that was due at `due` and ran at `ranAt` is due.
+int64_t nextTickDue(int64_t due, int64_t ranAt, int64_t period);
+
+class EventLoop {
+public:
+    using Handler = std::function<void()>;
+    using Clock = std::function<int64_t()>;
+
+    explicit EventLoop(Clock clock = monotonicMillis, int64_t periodMs = 1000);
+
+    /// Starts the ticks: the first is due one period from now.
+    void startTicks(Handler onTick);
+    /// Calls the handler whenever the descriptor is readable (or hung up).
+    /// Watching a watched descriptor again replaces its handler.
+    void watch(int fd, Handler onReadable);
+    void unwatch(int fd);
+
+    /// Waits for the next tick or a readable descriptor and dispatches what is
+    /// due. Returns at once when stopped.
+    void runOnce();
+    /// runOnce() until stop().
+    void run();
+    void stop() { stopped = true; }
+    bool isStopped() const { return stopped; }
+
+    int64_t nextTickDue() const { return tickDue; }
+    uint64_t ticksDelivered() const { return tickCount; }
+
+private:
+    struct Watch {
+        int fd;
+        Handler handler;
+        uint64_t generation;
+    };
+    void deliverTickIfDue();
+
+    Clock clock;
+    int64_t period;
+    Handler tickHandler;
+    bool ticking = false;
+    int64_t tickDue = 0;
+    uint64_t tickCount = 0;
+    std::vector<Watch> watches;
+    uint64_t nextGeneration = 1;
+    bool stopped = false;
+};
+
+}  // namespace linkmoot::daemon

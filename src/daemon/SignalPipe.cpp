@@ -1,0 +1,71 @@
+#include "SignalPipe.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace linkmoot::daemon {
+
+namespace {
+
+int pipeFds[2] = {-1, -1};
+
+void onTerminate(int signalNumber) {
+    int saved = errno;
+    unsigned char byte = static_cast<unsigned char>(signalNumber);
+    ssize_t ignored = write(pipeFds[1], &byte, 1);  // a full pipe already says enough
+    (void)ignored;
+    errno = saved;
+}
+
+void onIgnored(int) {}
+
+void install(int signalNumber, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: poll() returns and the loop looks at the pipe
+    sigaction(signalNumber, &action, nullptr);
+}
+
+}  // namespace
+
+SignalPipe::SignalPipe() {
+    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        pipeFds[0] = pipeFds[1] = -1;
+    }
+    install(SIGTERM, onTerminate);
+    install(SIGINT, onTerminate);
+    install(SIGHUP, onIgnored);
+    install(SIGPIPE, onIgnored);
+}
+
+SignalPipe::~SignalPipe() {
+    install(SIGTERM, SIG_DFL);
+    install(SIGINT, SIG_DFL);
+    install(SIGHUP, SIG_DFL);
+    install(SIGPIPE, SIG_DFL);
+    for (int& fd : pipeFds) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+}
+
+int SignalPipe::fd() const { return pipeFds[0]; }
+
+int SignalPipe::drain() {
+    int last = 0;
+    unsigned char bytes[32];
+    for (;;) {
+        ssize_t got = read(pipeFds[0], bytes, sizeof(bytes));
+        if (got > 0) {
+            last = bytes[got - 1];
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        return last;
+    }
+}
+
+}  // namespace linkmoot::daemon

@@ -1,0 +1,324 @@
+#include "TerminalPrompts.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include "DialogForms.h"
+#include "Strings.h"
+
+namespace linkmoot::daemon {
+
+namespace {
+
+constexpr const char* kHint = "(Enter keeps the value in brackets, - empties a field, Ctrl-D cancels.)\n";
+
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// Continuation lines of a multi-line text, indented under their item.
+std::string indented(const std::string& text, const std::string& indent) {
+    std::string out;
+    for (char c : text) {
+        out += c;
+        if (c == '\n') out += indent;
+    }
+    return out;
+}
+
+}  // namespace
+
+TerminalPrompts::TerminalPrompts(LineInput& input, int outputFd)
+    : input(input), outputFd(outputFd) {}
+
+void TerminalPrompts::say(const std::string& text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t written = write(outputFd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+void TerminalPrompts::sayRefused(int messageId) { say(std::string(loadString(messageId)) + "\n"); }
+
+bool TerminalPrompts::askText(const std::string& label, std::string& value) {
+    say(label + " [" + value + "]: ");
+    std::optional<std::string> line = input.readLine();
+    if (!line) {
+        say("\n");
+        return false;
+    }
+    if (*line == "-") {
+        value.clear();
+    } else if (!line->empty()) {
+        value = *line;
+    }
+    return true;
+}
+
+bool TerminalPrompts::askSecret(const std::string& label, std::string& value) {
+    say(label + (value.empty() ? std::string(" []: ") : std::string(" [unchanged]: ")));
+    input.setEcho(false);
+    std::optional<std::string> line = input.readLine();
+    input.setEcho(true);
+    say("\n");  // the Enter key was not echoed
+    if (!line) return false;
+    if (*line == "-") {
+        value.clear();
+    } else if (!line->empty()) {
+        value = *line;
+    }
+    return true;
+}
+
+bool TerminalPrompts::askYesNo(const std::string& label, bool& value) {
+    for (;;) {
+        say(label + (value ? " [Y/n]: " : " [y/N]: "));
+        std::optional<std::string> line = input.readLine();
+        if (!line) {
+            say("\n");
+            return false;
+        }
+        std::string answer = lowerCase(*line);
+        if (answer.empty()) return true;
+        if (answer == "y" || answer == "yes") {
+            value = true;
+            return true;
+        }
+        if (answer == "n" || answer == "no") {
+            value = false;
+            return true;
+        }
+        say("Please answer y or n.\n");
+    }
+}
+
+bool TerminalPrompts::askChoice(const std::string& label, const std::vector<std::string>& items,
+                                int& selected) {
+    for (;;) {
+        say(label + "\n");
+        if (items.empty()) say("  (none available)\n");
+        for (std::size_t i = 0; i < items.size(); i++) {
+            say("  " + std::to_string(i + 1) + ") " + items[i] + "\n");
+        }
+        std::string current;
+        if (selected >= 0 && selected < static_cast<int>(items.size())) {
+            current = items[static_cast<std::size_t>(selected)];
+        }
+        say("Number [" + current + "]: ");
+        std::optional<std::string> line = input.readLine();
+        if (!line) {
+            say("\n");
+            return false;
+        }
+        if (line->empty()) return true;
+        char* end = nullptr;
+        long number = strtol(line->c_str(), &end, 10);
+        if (end != line->c_str() && *end == '\0' && number >= 1 &&
+            number <= static_cast<long>(items.size())) {
+            selected = static_cast<int>(number - 1);
+            return true;
+        }
+        for (std::size_t i = 0; i < items.size(); i++) {
+            if (strcasecmp(items[i].c_str(), line->c_str()) == 0) {
+                selected = static_cast<int>(i);
+                return true;
+            }
+        }
+        if (items.empty()) {
+            say("There is nothing to choose from.\n");
+        } else {
+            say("Please type a number from 1 to " + std::to_string(items.size()) + ".\n");
+        }
+    }
+}
+
+bool TerminalPrompts::welcome() {
+    say("\nWelcome to the Linkmoot!\n\n"
+        "This tool helps you to share your RAS connection\n"
+        "(usually your Internet modem dial-up) within your LAN.\n\n"
+        "The Linkmoot server automatically connects if requested by any client, and "
+        "disconnects again if no client needs the connection anymore.\n\n"
+        "The Server automatically checks whether all the clients have revoked their connection "
+        "vote, so you don't have the problem that a client closes the connection while another "
+        "one still requires it.\n\n"
+        "The Linkmoot does not rely on application activity to connect, so automatically "
+        "updating software like Windows won't cause any unwanted (and maybe expensive) "
+        "connections.\n\n"
+        "Instead, you have an easy-to-use Client control to connect manually.\n\n"
+        "Please take a moment now to configure this instance of the Linkmoot.\n\n");
+    bool configure = true;
+    if (!askYesNo("Configure now (n: Exit)?", configure)) return false;
+    return configure;
+}
+
+bool TerminalPrompts::mode(toolbox::ConfigSection* root) {
+    ModeForm form;
+    form.load(root);
+    say("\nLinkmoot configuration: Mode\n");
+    say(kHint);
+    say("Please select the appropriate mode for this computer.\n");
+    const std::string indent = "                ";
+    say("  1) Client mode. " +
+        indented("In your LAN, you are connected to a server\nwith a RAS dial-up connection.\n"
+                 "You want to vote for internet connection.",
+                 indent) +
+        "\n");
+    say("  2) Server mode. " +
+        indented("You have a RAS dial-up you want to offer to clients.\nYou can also vote yourself.",
+                 indent) +
+        "\n");
+    for (;;) {
+        const char* current = form.choice == ModeForm::Choice::Client   ? "client"
+                              : form.choice == ModeForm::Choice::Server ? "server"
+                                                                        : "";
+        say(std::string("Mode, 1 or 2 [") + current + "]: ");
+        std::optional<std::string> line = input.readLine();
+        if (!line) {
+            say("\n");
+            return false;
+        }
+        std::string answer = lowerCase(*line);
+        if (answer == "1" || answer == "c" || answer == "client") {
+            form.choice = ModeForm::Choice::Client;
+        } else if (answer == "2" || answer == "s" || answer == "server") {
+            form.choice = ModeForm::Choice::Server;
+        } else if (!answer.empty()) {
+            say("Please type 1 (client) or 2 (server).\n");
+            continue;
+        }
+        StoreResult result = form.store(root);
+        if (result.ok) return true;
+        sayRefused(result.messageId);
+    }
+}
+
+bool TerminalPrompts::clientOptions(toolbox::ConfigSection* root) {
+    ClientOptionsForm form;
+    form.load(root);
+    say("\nLinkmoot configuration: Client options\n");
+    say(kHint);
+
+    auto askServer = [&] { return askText("IP address or name of the server:", form.server); };
+    auto askPort = [&] { return askText("Port of the server (default: 9005):", form.port); };
+    auto askWakeOnLan = [&] {
+        if (!askYesNo("Wake on LAN?", form.wakeOnLan)) return false;
+        return !form.wakeOnLan || askText("Wake on LAN (MAC address):", form.mac);
+    };
+    auto askAutoVote = [&] { return askYesNo("Automatically vote on start?", form.autoVote); };
+
+    if (!askServer() || !askPort() || !askWakeOnLan() || !askAutoVote()) return false;
+    for (;;) {
+        StoreResult result = form.store(root);
+        if (result.ok) return true;
+        sayRefused(result.messageId);
+        bool answered = false;
+        switch (result.field) {
+            case ClientOptionsForm::ServerField:
+                answered = askServer();
+                break;
+            case ClientOptionsForm::PortField:
+                answered = askPort();
+                break;
+            case ClientOptionsForm::MacField:
+                answered = askWakeOnLan();
+                break;
+            default:
+                answered = askServer() && askPort() && askWakeOnLan() && askAutoVote();
+                break;
+        }
+        if (!answered) return false;
+    }
+}
+
+bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesFor& entriesFor) {
+    ServerOptionsForm form;
+    form.load(root, {});
+    say("\nLinkmoot configuration: Server options\n");
+    say(kHint);
+
+    const std::vector<DialerChoice>& dialers = dialerChoices();
+    std::vector<std::string> dialerLabels;
+    int dialerIndex = -1;
+    for (std::size_t i = 0; i < dialers.size(); i++) {
+        dialerLabels.push_back(std::string(dialers[i].label) + " (" + dialers[i].value + ")");
+        if (form.dialer == dialers[i].value) dialerIndex = static_cast<int>(i);
+    }
+    if (dialerIndex < 0 && !form.dialer.empty()) {
+        say("The configured dial-up service \"" + form.dialer + "\" is unknown.\n");
+    }
+    if (!askChoice("Dial-up service:", dialerLabels, dialerIndex)) return false;
+    if (dialerIndex >= 0) form.dialer = dialers[static_cast<std::size_t>(dialerIndex)].value;
+    form.setEntries(root, entriesFor(form.dialer));
+
+    auto askPort = [&] { return askText("Port of the server (default: 9005):", form.port); };
+    auto askGuardTime = [&] {
+        return askText("Guard time after hangup (msecs):", form.guardTime);
+    };
+    auto askReconnect = [&] {
+        if (!askYesNo("Auto dis- and reconnect?", form.autoReconnect)) return false;
+        return !form.autoReconnect ||
+               askText("Auto dis- and reconnect (minutes):", form.reconnectMinutes);
+    };
+    auto askShutdown = [&] {
+        if (!askYesNo("Shutdown if no votes?", form.shutdown)) return false;
+        return !form.shutdown || askText("Shutdown if no votes (minutes):", form.shutdownMinutes);
+    };
+    auto askAlways = [&] {
+        return askYesNo("Always connected (no client votes required, use with care!)?",
+                        form.alwaysConnected);
+    };
+    auto askConnection = [&] { return askChoice("Connection:", form.connections, form.selected); };
+    auto askUserName = [&] { return askText("User name:", form.userName); };
+    auto askPassword = [&] { return askSecret("Password:", form.password); };
+
+    if (!askPort() || !askGuardTime() || !askReconnect() || !askShutdown() || !askAlways() ||
+        !askConnection() || !askUserName() || !askPassword()) {
+        return false;
+    }
+    for (;;) {
+        StoreResult result = form.store(root);
+        if (result.ok) return true;
+        sayRefused(result.messageId);
+        bool answered = false;
+        switch (result.field) {
+            case ServerOptionsForm::PortField:
+                answered = askPort();
+                break;
+            case ServerOptionsForm::ReconnectField:
+                answered = askReconnect();
+                break;
+            case ServerOptionsForm::ShutdownField:
+                answered = askShutdown();
+                break;
+            case ServerOptionsForm::ConnectionList:
+                answered = askConnection();
+                break;
+            default:
+                answered = askPort() && askGuardTime() && askReconnect() && askShutdown() &&
+                           askAlways() && askConnection() && askUserName() && askPassword();
+                break;
+        }
+        if (!answered) return false;
+    }
+}
+
+bool TerminalPrompts::question(int stringId) {
+    say(std::string("\n") + loadString(StringId::Caption) + ": " + loadString(stringId) + "\n");
+    bool yes = false;
+    if (!askYesNo("Answer", yes)) return false;
+    return yes;
+}
+
+}  // namespace linkmoot::daemon

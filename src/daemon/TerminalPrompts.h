@@ -1,0 +1,52 @@
+#pragma once
+// The configuration dialogs as questions at the terminal: the same fields in
+// the same order, the same defaults (loaded from the configuration tree through
+// the shared forms), the same checks and messages. A refused field is asked
+// again (with its check box, when it has one). End of input at any question
+// means Cancel.
+//
+// Conventions shown to the user: Enter keeps the value in brackets; "-" empties
+// a text field; Ctrl-D cancels the dialog.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "LineInput.h"
+
+namespace toolbox {
+class ConfigSection;
+}
+
+namespace linkmoot::daemon {
+
+class TerminalPrompts {
+public:
+    /// The connection names a dial-up service offers.
+    using EntriesFor = std::function<std::vector<std::string>(const std::string& dialer)>;
+
+    TerminalPrompts(LineInput& input, int outputFd);
+
+    /// The welcome text; true for "Configure", false for "Exit".
+    bool welcome();
+    bool mode(toolbox::ConfigSection* root);
+    bool clientOptions(toolbox::ConfigSection* root);
+    /// Asks for the dial-up service first; its connections fill the list.
+    bool serverOptions(toolbox::ConfigSection* root, const EntriesFor& entriesFor);
+    /// The Yes/No question of a string id; No when the input ends.
+    bool question(int stringId);
+
+    /// Writes text to the terminal as it is.
+    void say(const std::string& text);
+
+private:
+    bool askText(const std::string& label, std::string& value);
+    bool askSecret(const std::string& label, std::string& value);
+    bool askYesNo(const std::string& label, bool& value);
+    bool askChoice(const std::string& label, const std::vector<std::string>& items, int& selected);
+    void sayRefused(int messageId);
+
+    LineInput& input;
+    int outputFd;
+};
+
+}  // namespace linkmoot::daemon

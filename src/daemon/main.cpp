@@ -1,0 +1,3 @@
+#include "Daemon.h"
+
+int main(int argc, char** argv) { return linkmoot::daemon::runDaemon(argc, argv); }

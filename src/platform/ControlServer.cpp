@@ -1,0 +1,356 @@
+#include "ControlServer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "ControlCommands.h"
+#include "ToolBox/Logger.h"
+
+namespace linkmoot {
+
+namespace {
+
+constexpr int kMaxServedPerCall = 16;
+constexpr std::size_t kMaxAnswerLength = 64 * 1024;
+
+int64_t nowMillis() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+int remainingMillis(int64_t deadline) {
+    int64_t left = deadline - nowMillis();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+std::string errnoText(const char* what, int error) {
+    return std::string(what) + ": " + strerror(error);
+}
+
+bool fillAddress(const std::string& path, sockaddr_un& address, std::string& error) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path)) {
+        error = "socket path is empty or too long: " + path;
+        return false;
+    }
+    memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+int makeSocket() { return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); }
+
+// Waits until the descriptor is ready for `events` or the deadline passes.
+bool waitFor(int fd, short events, int64_t deadline) {
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        int result = poll(&entry, 1, remainingMillis(deadline));
+        if (result > 0) return true;
+        if (result == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
+bool sendAll(int fd, std::string_view data, int64_t deadline) {
+    while (!data.empty()) {
+        ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            data.remove_prefix(static_cast<std::size_t>(sent));
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!waitFor(fd, POLLOUT, deadline)) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Connects without waiting on a full backlog forever: retries until the deadline.
+enum class ConnectOutcome { Connected, NoInstance, Timeout, Failed };
+
+ConnectOutcome connectTo(int fd, const sockaddr_un& address, int64_t deadline, int& error) {
+    for (;;) {
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+            return ConnectOutcome::Connected;
+        }
+        error = errno;
+        if (error == EINTR) continue;
+        if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) {
+            return ConnectOutcome::NoInstance;
+        }
+        if (error != EAGAIN) return ConnectOutcome::Failed;
+        if (remainingMillis(deadline) == 0) return ConnectOutcome::Timeout;
+        timespec pause{0, 20 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+}  // namespace
+
+namespace controlsocket {
+
+std::string userSocketPath(const char* runtimeDir, const std::string& tmpBase,
+                           std::string& error) {
+    if (runtimeDir != nullptr && *runtimeDir != '\0') {
+        return std::string(runtimeDir) + "/" + kSocketName;
+    }
+    uid_t uid = getuid();
+    std::string folder = tmpBase + "/linkmoot-" + std::to_string(uid);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = errnoText(("cannot create " + folder).c_str(), errno);
+        return {};
+    }
+    // Someone else may have made it first: only a real folder of our own that
+    // nobody else can enter will do.
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0) {
+        error = errnoText(("cannot examine " + folder).c_str(), errno);
+        return {};
+    }
+    if (!S_ISDIR(info.st_mode) || info.st_uid != uid) {
+        error = folder + " is not a folder of your own; set XDG_RUNTIME_DIR";
+        return {};
+    }
+    if ((info.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) {
+        error = errnoText(("cannot make " + folder + " private").c_str(), errno);
+        return {};
+    }
+    return folder + "/" + kSocketName;
+}
+
+std::string userSocketPath(std::string& error) {
+    // /tmp itself, not $TMPDIR: every program of the user must find the same socket.
+    return userSocketPath(getenv("XDG_RUNTIME_DIR"), "/tmp", error);
+}
+
+Reply sendRequest(const std::string& path, std::string_view line, int timeoutMs) {
+    Reply reply;
+    int64_t deadline = nowMillis() + timeoutMs;
+    sockaddr_un address{};
+    if (!fillAddress(path, address, reply.error)) return reply;
+    int fd = makeSocket();
+    if (fd < 0) {
+        reply.error = errnoText("socket", errno);
+        return reply;
+    }
+    int error = 0;
+    switch (connectTo(fd, address, deadline, error)) {
+        case ConnectOutcome::Connected:
+            break;
+        case ConnectOutcome::NoInstance:
+            ::close(fd);
+            reply.status = Reply::Status::NoInstance;
+            reply.error = errnoText(path.c_str(), error);
+            return reply;
+        case ConnectOutcome::Timeout:
+            ::close(fd);
+            reply.status = Reply::Status::Timeout;
+            return reply;
+        case ConnectOutcome::Failed:
+            ::close(fd);
+            reply.error = errnoText(path.c_str(), error);
+            return reply;
+    }
+    std::string request(line);
+    request += '\n';
+    if (!sendAll(fd, request, deadline)) {
+        ::close(fd);
+        reply.status = remainingMillis(deadline) == 0 ? Reply::Status::Timeout
+                                                      : Reply::Status::Failed;
+        reply.error = "the instance closed the connection";
+        return reply;
+    }
+    shutdown(fd, SHUT_WR);
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
+        if (got > 0) {
+            reply.answer.append(buffer, static_cast<std::size_t>(got));
+            if (reply.answer.size() > kMaxAnswerLength) {
+                ::close(fd);
+                reply.error = "the answer is too long";
+                return reply;
+            }
+        } else if (got == 0) {
+            break;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!waitFor(fd, POLLIN, deadline)) {
+                ::close(fd);
+                reply.status = Reply::Status::Timeout;
+                return reply;
+            }
+        } else {
+            int readError = errno;
+            ::close(fd);
+            reply.error = errnoText("reading the answer", readError);
+            return reply;
+        }
+    }
+    ::close(fd);
+    reply.status = Reply::Status::Answered;
+    return reply;
+}
+
+bool isAnswering(const std::string& path) {
+    sockaddr_un address{};
+    std::string ignored;
+    if (!fillAddress(path, address, ignored)) return false;
+    int fd = makeSocket();
+    if (fd < 0) return false;
+    int error = 0;
+    ConnectOutcome outcome = connectTo(fd, address, nowMillis() + 2000, error);
+    ::close(fd);
+    // A full backlog still means somebody listens.
+    return outcome == ConnectOutcome::Connected || outcome == ConnectOutcome::Timeout;
+}
+
+}  // namespace controlsocket
+
+ControlServer::~ControlServer() { close(); }
+
+ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned mode,
+                                              std::string& error) {
+    close();
+    sockaddr_un address{};
+    if (!fillAddress(path, address, error)) return BindResult::Failed;
+
+    // Two attempts: a stale file found on the first is removed for the second.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) == 0) {
+            if (!S_ISSOCK(info.st_mode)) {
+                error = path + " exists and is not a socket; remove it";
+                return BindResult::Failed;
+            }
+            if (controlsocket::isAnswering(path)) {
+                error = "an instance is already running (it answers on " + path + ")";
+                return BindResult::AlreadyRunning;
+            }
+            if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+                error = errnoText(("cannot remove the stale socket " + path).c_str(), errno);
+                return BindResult::Failed;
+            }
+            LM_LOG(Info, "Replaced the stale control socket %s", path.c_str());
+        }
+
+        int fd = makeSocket();
+        if (fd < 0) {
+            error = errnoText("socket", errno);
+            return BindResult::Failed;
+        }
+        // The socket file takes its mode from the umask at bind time; make it
+        // private from the start and widen it afterwards when asked to.
+        mode_t previous = umask(0177);
+        int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+        int bindError = errno;
+        umask(previous);
+        if (bound != 0) {
+            ::close(fd);
+            if (bindError == EADDRINUSE && attempt == 0) continue;  // raced with another
+            error = errnoText(("cannot bind " + path).c_str(), bindError);
+            return BindResult::Failed;
+        }
+        if (chmod(path.c_str(), mode) != 0 || listen(fd, 8) != 0) {
+            error = errnoText(("cannot listen on " + path).c_str(), errno);
+            ::close(fd);
+            unlink(path.c_str());
+            return BindResult::Failed;
+        }
+        if (lstat(path.c_str(), &info) == 0) socketInode = info.st_ino;
+        listenFd = fd;
+        socketPath = path;
+        LM_LOG(Debug, "Control socket listening on %s", path.c_str());
+        return BindResult::Listening;
+    }
+    error = "cannot bind " + path + ": it is in use";
+    return BindResult::Failed;
+}
+
+void ControlServer::close() {
+    if (listenFd < 0) return;
+    ::close(listenFd);
+    listenFd = -1;
+    // Remove the file only while it is still the socket we made: a successor
+    // may already have replaced it.
+    struct stat info {};
+    if (lstat(socketPath.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) &&
+        info.st_ino == socketInode) {
+        unlink(socketPath.c_str());
+    }
+    socketPath.clear();
+    socketInode = 0;
+}
+
+int ControlServer::servePending(const Handler& handler) {
+    int served = 0;
+    while (listenFd >= 0 && served < kMaxServedPerCall) {
+        int connection = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (connection < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            break;  // EAGAIN: nobody waits; anything else: try again at the next wake-up
+        }
+        ++served;
+        serveConnection(connection, handler);
+    }
+    return served;
+}
+
+void ControlServer::serveConnection(int connection, const Handler& handler) {
+    int64_t deadline = nowMillis() + requestTimeoutMs;
+    char buffer[control::kMaxRequestLength];
+    std::size_t length = 0;
+    std::string answer;
+    bool haveRequest = false;
+    for (;;) {
+        ssize_t got = recv(connection, buffer + length, sizeof(buffer) - length, 0);
+        if (got > 0) {
+            length += static_cast<std::size_t>(got);
+            const void* newline = memchr(buffer, '\n', length);
+            if (newline != nullptr) {
+                length = static_cast<std::size_t>(static_cast<const char*>(newline) - buffer);
+                haveRequest = true;
+                break;
+            }
+            if (length == sizeof(buffer)) {
+                answer = std::string(control::kError) + " request too long\n";
+                break;
+            }
+        } else if (got == 0) {
+            haveRequest = length > 0;  // a last line without its newline still counts
+            break;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!waitFor(connection, POLLIN, deadline)) {
+                answer = std::string(control::kError) + " timeout: no request line\n";
+                break;
+            }
+        } else {
+            break;
+        }
+    }
+    if (haveRequest) {
+        std::string_view request(buffer, length);
+        LM_LOG(Debug, "Control request '%.*s'", static_cast<int>(request.size()), request.data());
+        answer = handler(request);
+    }
+    if (!answer.empty()) sendAll(connection, answer, nowMillis() + requestTimeoutMs);
+    ::close(connection);
+}
+
+}  // namespace linkmoot

@@ -1,0 +1,95 @@
+#pragma once
+// The control socket of a running instance (daemon or tray application): a
+// Unix stream socket that takes one request line per connection and answers
+// with a short text (see ControlCommands.h). Also where the socket lies and the
+// client side used by linkmootctl and the daemon's own checks.
+//
+// Rules:
+// - The socket is $XDG_RUNTIME_DIR/linkmoot.sock; without XDG_RUNTIME_DIR it is
+//   linkmoot-UID/linkmoot.sock below /tmp, a folder of the user's own, mode 0700.
+// - bind() replaces a stale socket file nobody answers on, and reports an
+//   instance that answers instead of taking its place. It never removes a file
+//   that is not a socket.
+// - servePending() never blocks longer than the request timeout per connection;
+//   a request is read into a bounded buffer. The handler may run a nested event
+//   loop that calls servePending() again.
+// - Every descriptor is close-on-exec, so dial-up children inherit none.
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace linkmoot {
+
+namespace controlsocket {
+
+inline constexpr const char* kSocketName = "linkmoot.sock";
+/// The system service's socket (RuntimeDirectory=linkmoot).
+inline constexpr const char* kSystemSocketPath = "/run/linkmoot/linkmoot.sock";
+inline constexpr unsigned kUserMode = 0600;
+/// The system service's socket: its group may drive it.
+inline constexpr unsigned kSharedMode = 0660;
+
+/// The user's socket path from the environment; creates the /tmp fallback
+/// folder when needed. Empty, with the reason in `error`, when no safe folder
+/// can be had.
+std::string userSocketPath(std::string& error);
+/// The same with the inputs given: runtimeDir may be null or empty; the
+/// fallback folder goes below tmpBase.
+std::string userSocketPath(const char* runtimeDir, const std::string& tmpBase,
+                           std::string& error);
+
+/// The outcome of one request from the client side.
+struct Reply {
+    enum class Status {
+        Answered,    ///< `answer` holds the whole answer text
+        NoInstance,  ///< no socket, or nobody listening on it
+        Timeout,     ///< connected, but the answer did not come in time
+        Failed       ///< any other failure; `error` says what
+    };
+    Status status = Status::Failed;
+    std::string answer;
+    std::string error;
+};
+
+/// Connects, sends the line (a newline is added) and reads the answer until the
+/// instance closes the connection, all within timeoutMs.
+Reply sendRequest(const std::string& path, std::string_view line, int timeoutMs);
+/// True when an instance accepts connections on the path.
+bool isAnswering(const std::string& path);
+
+}  // namespace controlsocket
+
+class ControlServer {
+public:
+    using Handler = std::function<std::string(std::string_view request)>;
+    enum class BindResult { Listening, AlreadyRunning, Failed };
+
+    ControlServer() = default;
+    /// Closes the socket and removes its file (when it is still ours).
+    ~ControlServer();
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+
+    /// Listens on the path with the given file mode (kUserMode or kSharedMode).
+    BindResult bind(const std::string& path, unsigned mode, std::string& error);
+    /// The listening descriptor for poll() or a socket notifier; -1 when closed.
+    int fd() const { return listenFd; }
+    const std::string& path() const { return socketPath; }
+    /// How long one connection may take to deliver its request line.
+    void setRequestTimeout(int milliseconds) { requestTimeoutMs = milliseconds; }
+
+    /// Accepts and serves the connections that are waiting (at most 16 per
+    /// call, so a flood cannot starve the tick). Returns how many were served.
+    int servePending(const Handler& handler);
+    void close();
+
+private:
+    void serveConnection(int connection, const Handler& handler);
+
+    int listenFd = -1;
+    std::string socketPath;
+    unsigned long long socketInode = 0;
+    int requestTimeoutMs = 1000;
+};
+
+}  // namespace linkmoot
