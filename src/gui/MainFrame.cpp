@@ -1,0 +1,116 @@
+#include "MainFrame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+
+#include "Linkmoot.h"
+#include "MainView.h"
+#include "Menus.h"
+#include "Strings.h"
+#include "TrayIcon.h"
+
+namespace linkmoot {
+
+MainFrame::MainFrame(FrameHost& host, QWidget* parent)
+    : QMainWindow(parent),
+      host(host),
+      statusView(new MainView(icons, this)),
+      trayProbe([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    setWindowTitle(QStringLiteral("Unnamed - Linkmoot"));
+    setWindowIcon(icons.icon(StatusIcon::Idle));
+    setCentralWidget(statusView);
+    resize(360, 240);
+
+    const CommandHandler handler = [this](int commandId) { this->host.onCommand(commandId); };
+    buildMainMenu(menuBar(), handler);
+    tray = std::make_unique<TrayIcon>(icons, handler);
+
+    // Refresh has no menu item; the view handles it itself.
+    auto* refreshAction = new QAction(this);
+    refreshAction->setShortcut(QKeySequence(Qt::Key_F5));
+    refreshAction->setData(static_cast<int>(Command::Refresh));
+    connect(refreshAction, &QAction::triggered, this, &MainFrame::refresh);
+    addAction(refreshAction);
+
+    // Qt's nested event loops (dialogs, message boxes, menus) keep delivering it.
+    timer.setInterval(kTickMilliseconds);
+    connect(&timer, &QTimer::timeout, this, [this] { this->host.tick(); });
+    timer.start();
+}
+
+MainFrame::~MainFrame() = default;
+
+void MainFrame::refresh() {
+    if (closedForGood)
+        return;
+    const StatusSnapshot snapshot = host.status();
+    statusView->rebuild(snapshot);
+    tray->update(snapshot);
+    if (!refreshed) {
+        refreshed = true;
+        if (!trayProbe())
+            tellNoTray();
+    }
+}
+
+void MainFrame::tellNoTray() {
+    // Without a tray the window is the only way in, so it stays on screen.
+    auto* box =
+        new QMessageBox(QMessageBox::Information, QString::fromUtf8(loadString(StringId::Caption)),
+                        QStringLiteral("This desktop offers no system tray, so Linkmoot "
+                                       "shows its status window instead. Its menus hold "
+                                       "every command; closing it ends Linkmoot."),
+                        QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("noTrayMessage"));
+    box->setModal(false);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    showStatus();
+    box->show();
+}
+
+void MainFrame::showStatus() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MainFrame::hideStatus() {
+    if (trayProbe())
+        hide();
+}
+
+void MainFrame::closeForGood() {
+    if (closedForGood)
+        return;
+    closedForGood = true;
+    hide();
+    timer.stop();
+    tray->remove();
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (closedForGood) {
+        event->accept();
+        return;
+    }
+    if (trayProbe()) {
+        hide();
+        return;
+    }
+    // No tray: nothing could reach a hidden window, so closing it is Exit.
+    host.onCommand(Command::Exit);
+}
+
+void MainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && trayProbe()) {
+        // Hidden, not minimised: the tray icon is the way back.
+        hide();
+    }
+}
+
+}  // namespace linkmoot

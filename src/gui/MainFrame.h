@@ -1,0 +1,75 @@
+#pragma once
+// The main window: hidden for most of its life, it carries the one-second
+// timer that drives the application, the menu bar with its shortcuts, the
+// status view and the tray icon. Closing or minimising it only hides it while
+// a tray holds the icon; Exit closes it for good.
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "StatusIcons.h"
+#include "StatusModel.h"
+
+namespace linkmoot {
+
+class MainView;
+class TrayIcon;
+
+/// What the main window needs of the application: the application object in
+/// the program, a fake in tests.
+class FrameHost {
+public:
+    virtual ~FrameHost() = default;
+    virtual void tick() = 0;
+    /// A command of the menus or shortcuts (ids of Linkmoot.h).
+    virtual void onCommand(int commandId) = 0;
+    virtual StatusSnapshot status() = 0;
+};
+
+class MainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kTickMilliseconds = 1000;
+
+    explicit MainFrame(FrameHost& host, QWidget* parent = nullptr);
+    ~MainFrame() override;
+
+    /// Rebuilds the status rows and the tray icon from the host's status. The
+    /// first call puts the icon in the tray, or, when the desktop has no tray,
+    /// says so once and shows this window instead.
+    void refresh();
+    /// Shows the window in its normal state and activates it.
+    void showStatus();
+    /// Hides the window, unless no tray could bring it back.
+    void hideStatus();
+    /// Exit: hides the window and the tray icon and stops the timer for good.
+    void closeForGood();
+    bool isClosedForGood() const { return closedForGood; }
+
+    /// Whether the desktop offers a tray; replaceable for tests.
+    void setTrayProbe(std::function<bool()> probe) { trayProbe = std::move(probe); }
+
+    MainView& view() { return *statusView; }
+    TrayIcon& trayIcon() { return *tray; }
+    QTimer& tickTimer() { return timer; }
+    const StatusIcons& statusIcons() const { return icons; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void tellNoTray();
+
+    FrameHost& host;
+    StatusIcons icons;
+    MainView* statusView;
+    std::unique_ptr<TrayIcon> tray;
+    QTimer timer;
+    std::function<bool()> trayProbe;
+    bool refreshed = false;
+    bool closedForGood = false;
+};
+
+}  // namespace linkmoot

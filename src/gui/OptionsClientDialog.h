@@ -1,0 +1,34 @@
+#pragma once
+// The client options: the server's address and port, Wake-on-LAN, voting at start.
+#include "ConfigDialog.h"
+
+class QCheckBox;
+class QLineEdit;
+
+namespace linkmoot {
+
+class OptionsClientDialog : public ConfigDialog {
+    Q_OBJECT
+public:
+    OptionsClientDialog(toolbox::ConfigSection* root, QWidget* parent = nullptr);
+
+    QWidget* control(int controlId) const override;
+    QLineEdit* serverField() const { return server; }
+    QLineEdit* portField() const { return port; }
+    QCheckBox* wakeOnLanBox() const { return wakeOnLan; }
+    QLineEdit* macField() const { return mac; }
+    QCheckBox* autoVoteBox() const { return autoVote; }
+
+protected:
+    StoreResult store() override;
+
+private:
+    ClientOptionsForm form;
+    QLineEdit* server;
+    QLineEdit* port;
+    QCheckBox* wakeOnLan;
+    QLineEdit* mac;
+    QCheckBox* autoVote;
+};
+
+}  // namespace linkmoot

@@ -1,0 +1,178 @@
+#include "OptionsServerDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "ConfigKeys.h"
+#include "ToolBox/Config.h"
+
+namespace linkmoot {
+
+namespace {
+
+QLineEdit* addField(QGridLayout* grid, int row, const char* label, QWidget* parent) {
+    auto* caption = new QLabel(QString::fromUtf8(label), parent);
+    auto* field = new QLineEdit(parent);
+    caption->setBuddy(field);
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(field, row, 1);
+    return field;
+}
+
+QLineEdit* addCheckedField(QGridLayout* grid, int row, QCheckBox* box, QWidget* parent) {
+    auto* field = new QLineEdit(parent);
+    grid->addWidget(box, row, 0);
+    grid->addWidget(field, row, 1);
+    return field;
+}
+
+void bindCheckToField(QCheckBox* box, QLineEdit* field) {
+    QObject::connect(box, &QCheckBox::clicked, field, [field](bool on) {
+        field->setEnabled(on);
+        if (on)
+            field->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+QComboBox* addList(QGridLayout* grid, int row, const char* label, QWidget* parent) {
+    auto* caption = new QLabel(QString::fromUtf8(label), parent);
+    auto* list = new QComboBox(parent);
+    list->setEditable(false);
+    list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    caption->setBuddy(list);
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(list, row, 1);
+    return list;
+}
+
+}  // namespace
+
+OptionsServerDialog::OptionsServerDialog(toolbox::ConfigSection* root, EntryLister entries,
+                                         QWidget* parent)
+    : ConfigDialog(root, parent), entries(std::move(entries)) {
+    setWindowTitle(QStringLiteral("Linkmoot configuration: Server options"));
+    auto* layout = new QVBoxLayout(this);
+    auto* grid = new QGridLayout;
+    layout->addLayout(grid);
+
+    port = addField(grid, 0, "&Port of the server (default: 9005):", this);
+    guardTime = addField(grid, 1, "&Guard time after hangup (msecs):", this);
+    reconnect = new QCheckBox(QStringLiteral("Auto dis- and &reconnect (minutes):"), this);
+    reconnectMinutes = addCheckedField(grid, 2, reconnect, this);
+    shutdown = new QCheckBox(QStringLiteral("&Shutdown if no votes (minutes):"), this);
+    shutdownMinutes = addCheckedField(grid, 3, shutdown, this);
+    alwaysConnected = new QCheckBox(
+        QStringLiteral("Alwa&ys connected (no client votes required, use with care!)"), this);
+    grid->addWidget(alwaysConnected, 4, 0, 1, 2);
+    grid->setColumnMinimumWidth(1, 120);
+
+    auto* group = new QGroupBox(QStringLiteral("Connection properties"), this);
+    auto* groupGrid = new QGridLayout(group);
+    dialer = addList(groupGrid, 0, "&Dial-up service:", group);
+    connection = addList(groupGrid, 1, "&Connection:", group);
+    userName = addField(groupGrid, 2, "&User name:", group);
+    password = addField(groupGrid, 3, "P&assword:", group);
+    password->setEchoMode(QLineEdit::Password);
+    groupGrid->setColumnStretch(1, 1);
+    layout->addWidget(group);
+    layout->addWidget(makeButtons());
+
+    bindCheckToField(reconnect, reconnectMinutes);
+    bindCheckToField(shutdown, shutdownMinutes);
+
+    // The service decides which connections exist, so read it before the list.
+    const std::string service =
+        root->getSection(keys::Dialer.section)->getString(keys::Dialer.name, keys::kDialerDefault);
+    form.load(root, this->entries(service));
+
+    port->setText(QString::fromStdString(form.port));
+    guardTime->setText(QString::fromStdString(form.guardTime));
+    reconnect->setChecked(form.autoReconnect);
+    reconnectMinutes->setText(QString::fromStdString(form.reconnectMinutes));
+    reconnectMinutes->setEnabled(form.autoReconnect);
+    shutdown->setChecked(form.shutdown);
+    shutdownMinutes->setText(QString::fromStdString(form.shutdownMinutes));
+    shutdownMinutes->setEnabled(form.shutdown);
+    alwaysConnected->setChecked(form.alwaysConnected);
+    for (const DialerChoice& choice : dialerChoices()) {
+        dialer->addItem(QString::fromUtf8(choice.label), QString::fromUtf8(choice.value));
+    }
+    int chosen = dialer->findData(QString::fromStdString(form.dialer));
+    if (chosen < 0) {
+        // A value typed into the file by hand stays choosable and is kept.
+        dialer->addItem(QString::fromStdString(form.dialer), QString::fromStdString(form.dialer));
+        chosen = dialer->count() - 1;
+    }
+    dialer->setCurrentIndex(chosen);
+    showConnections();
+    userName->setText(QString::fromStdString(form.userName));
+    password->setText(QString::fromStdString(form.password));
+
+    connect(dialer, &QComboBox::currentIndexChanged, this, &OptionsServerDialog::onDialerChosen);
+}
+
+void OptionsServerDialog::showConnections() {
+    connection->clear();
+    for (const std::string& name : form.connections) {
+        connection->addItem(QString::fromStdString(name));
+    }
+    connection->setCurrentIndex(form.selected);
+}
+
+void OptionsServerDialog::onDialerChosen() {
+    form.dialer = dialer->currentData().toString().toStdString();
+    form.setEntries(root, entries(form.dialer));
+    showConnections();
+}
+
+QWidget* OptionsServerDialog::control(int controlId) const {
+    switch (controlId) {
+        case ServerOptionsForm::PortField:
+            return port;
+        case ServerOptionsForm::GuardTimeField:
+            return guardTime;
+        case ServerOptionsForm::AutoReconnectCheck:
+            return reconnect;
+        case ServerOptionsForm::ReconnectField:
+            return reconnectMinutes;
+        case ServerOptionsForm::ShutdownCheck:
+            return shutdown;
+        case ServerOptionsForm::ShutdownField:
+            return shutdownMinutes;
+        case ServerOptionsForm::AlwaysConnectedCheck:
+            return alwaysConnected;
+        case ServerOptionsForm::DialerChoice:
+            return dialer;
+        case ServerOptionsForm::ConnectionList:
+            return connection;
+        case ServerOptionsForm::UserNameField:
+            return userName;
+        case ServerOptionsForm::PasswordField:
+            return password;
+        default:
+            return nullptr;
+    }
+}
+
+StoreResult OptionsServerDialog::store() {
+    form.dialer = dialer->currentData().toString().toStdString();
+    form.port = port->text().toStdString();
+    form.guardTime = guardTime->text().toStdString();
+    form.autoReconnect = reconnect->isChecked();
+    form.reconnectMinutes = reconnectMinutes->text().toStdString();
+    form.shutdown = shutdown->isChecked();
+    form.shutdownMinutes = shutdownMinutes->text().toStdString();
+    form.alwaysConnected = alwaysConnected->isChecked();
+    form.selected = connection->currentIndex();
+    form.userName = userName->text().toStdString();
+    form.password = password->text().toStdString();
+    return form.store(root);
+}
+
+}  // namespace linkmoot

@@ -1,0 +1,48 @@
+#pragma once
+// The tray icon: picture and tooltip of the status, and the popup menu of the
+// current mode (139 for client, 140 for server), opened at the cursor by a
+// click with either button.
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <memory>
+
+#include "Menus.h"
+#include "StatusModel.h"
+
+class QMenu;
+
+namespace linkmoot {
+
+class StatusIcons;
+
+class TrayIcon : public QObject {
+    Q_OBJECT
+public:
+    TrayIcon(const StatusIcons& icons, const CommandHandler& handler, QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    /// Sets picture, tooltip and menu; the first call also shows the icon.
+    void update(const StatusSnapshot& snapshot);
+    /// Removes the icon from the tray (at exit).
+    void remove();
+
+    /// The menu a click opens now.
+    QMenu* currentMenu() const;
+    QMenu* clientMenu() const { return client.get(); }
+    QMenu* serverMenu() const { return server.get(); }
+    QSystemTrayIcon& icon() { return tray; }
+    StatusIcon shownIcon() const { return shown; }
+
+    /// What a click on the icon does; public so tests can click without a tray.
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+
+private:
+    const StatusIcons& icons;
+    std::unique_ptr<QMenu> client;
+    std::unique_ptr<QMenu> server;
+    QSystemTrayIcon tray;
+    bool added = false;
+    StatusIcon shown = StatusIcon::Idle;
+};
+
+}  // namespace linkmoot

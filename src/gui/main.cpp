@@ -1,0 +1,85 @@
+// The tray application: the application object with the Qt front end.
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <memory>
+
+#include "ConfigKeys.h"
+#include "ControlCommands.h"
+#include "ControlSocketWatcher.h"
+#include "GuiFrontEnd.h"
+#include "Linkmoot.h"
+#include "ToolBox/Config.h"
+#include "ToolBox/Logger.h"
+#include "platform/ControlServer.h"
+#include "platform/PosixClock.h"
+#include "platform/PosixNetwork.h"
+#include "platform/SystemDialServices.h"
+#include "platform/UnavailableShutdown.h"
+
+using namespace linkmoot;
+
+int main(int argc, char** argv) {
+    // The logger reads the "/log:" options before Qt takes its own ones out.
+    toolbox::Logger::construct(argc, argv);
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Linkmoot"));
+    QApplication::setDesktopFileName(QStringLiteral("linkmoot"));
+    // The hidden main window lives on; only Exit ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // One instance per user: a second one would bind the same port and
+    // overwrite the configuration at its exit.
+    ControlServer control;
+    std::string error;
+    const std::string socketPath = controlsocket::userSocketPath(error);
+    if (!socketPath.empty()) {
+        switch (control.bind(socketPath, controlsocket::kUserMode, error)) {
+            case ControlServer::BindResult::AlreadyRunning:
+                std::fprintf(stderr, "linkmoot: Linkmoot already runs for this user (%s)\n",
+                             socketPath.c_str());
+                toolbox::Logger::shutdown();
+                return 1;
+            case ControlServer::BindResult::Failed:
+            case ControlServer::BindResult::Listening:
+                break;
+        }
+    }
+    if (control.fd() < 0) {
+        std::fprintf(stderr,
+                     "linkmoot: no control socket, linkmootctl cannot reach this "
+                     "instance: %s\n",
+                     error.c_str());
+    }
+
+    PosixNetwork network;
+    PosixClock clock;
+    Linkmoot* application_ = nullptr;
+    SystemDialServices dialers([&application_] {
+        return application_->getConfigRoot()->getSection(keys::kServerSection);
+    });
+    UnavailableShutdown shutdown;
+
+    int status = 0;
+    {
+        auto app = std::make_unique<Linkmoot>(Services{network, clock, dialers, shutdown});
+        application_ = app.get();
+        GuiFrontEnd frontEnd(*app);
+        std::unique_ptr<ControlSocketWatcher> watcher;
+        if (control.fd() >= 0) {
+            watcher = std::make_unique<ControlSocketWatcher>(
+                control,
+                [&app](std::string_view request) { return control::handle(*app, request); });
+        }
+        if (app->initInstance() && !frontEnd.quitRequested())
+            status = QApplication::exec();
+        // Ends what the loop served before the application object goes: no
+        // tick, no request, no tray icon while it withdraws its vote and saves.
+        watcher.reset();
+        frontEnd.frame().closeForGood();
+        app.reset();
+        application_ = nullptr;
+    }
+    toolbox::Logger::shutdown();
+    return status;
+}
