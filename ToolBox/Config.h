@@ -6,6 +6,7 @@
 //   </Client>
 // A tree of named sections holding named parameters. Reading a key with a
 // default stores the default, so the next save writes it.
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -25,6 +26,8 @@ public:
         virtual ~Writer() = default;
         virtual bool writeText(const char* text) = 0;
         virtual bool writeChar(char character) = 0;
+        /// count bytes that need not be NUL-terminated; by default one writeChar each.
+        virtual bool writeBytes(const char* bytes, std::size_t count);
     };
     /// Writes to an open stream (fputs/fputc) and closes it when destroyed.
     class FileWriter : public Writer {
@@ -33,11 +36,41 @@ public:
         ~FileWriter() override;
         bool writeText(const char* text) override;
         bool writeChar(char character) override;
+        bool writeBytes(const char* bytes, std::size_t count) override;
         /// Closes the stream now; false when the close (the final flush) failed.
         bool close();
 
     private:
         FILE* stream;
+    };
+    /// Collects the text in memory (the file's exact bytes).
+    class BufferWriter : public Writer {
+    public:
+        BufferWriter();
+        ~BufferWriter() override;
+        BufferWriter(const BufferWriter&) = delete;
+        BufferWriter& operator=(const BufferWriter&) = delete;
+        bool writeText(const char* text) override;
+        bool writeChar(char character) override;
+        bool writeBytes(const char* bytes, std::size_t count) override;
+        /// NUL-terminated; valid until the next write.
+        const char* getText() const { return text; }
+        std::size_t getLength() const { return length; }
+        void clear();
+
+    private:
+        void reserve(std::size_t more);
+
+        char* text;
+        std::size_t length;
+        std::size_t capacity;
+    };
+
+    /// What the last loadFile found.
+    enum class LoadResult {
+        Missing,     ///< neither the file nor its ".tmp" could be opened; tree unchanged
+        Loaded,      ///< the tree holds the file's content
+        Unreadable,  ///< a file was opened but could not be read or parsed; tree empty
     };
 
     /// An empty root section named "Root".
@@ -61,8 +94,17 @@ public:
     bool save(const Directory& folder);
     bool loadBesideProgram();
 
+    LoadResult getLastLoadResult() const { return lastLoadResult; }
+    /// The native name of the file the last loadFile opened (the name or the
+    /// name + ".tmp"); null when it opened none.
+    const char* getLastLoadedFile() const { return lastLoadedFile; }
+
 private:
+    void setLastLoadedFile(const char* fileName);
+
     ConfigSection* root;
+    LoadResult lastLoadResult = LoadResult::Missing;
+    char* lastLoadedFile = nullptr;
 };
 
 class ConfigParameter {

@@ -26,10 +26,21 @@ public:
     /// A new Directory owned by the caller: the data folder, created when
     /// missing, or the program folder when that fails.
     toolbox::Directory* getDataDirectory() const;
+    /// getDataDirectory for the given application name.
+    static toolbox::Directory* findDataDirectory(const char* applicationName);
 
 private:
+    /// Notes the file the last load opened when it could not be used.
+    void rememberUnreadableFile();
+    /// Renames every unusable file that saving into folder would replace to
+    /// its name + ".broken"; false when one of them could not be kept.
+    bool keepUnreadableFiles(const toolbox::Directory& folder);
+
     const char* applicationName;
     toolbox::Config* config;
+    /// Configuration files found but not usable at construction (at most the
+    /// data folder's and the one beside the program).
+    char* unreadableFiles[2] = {nullptr, nullptr};
 };
 
 }  // namespace mfctriext

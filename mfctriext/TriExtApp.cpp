@@ -1,0 +1,155 @@
+#include "mfctriext/TriExtApp.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "ToolBox/Config.h"
+#include "ToolBox/Directory.h"
+#include "ToolBox/Logger.h"
+#include "ToolBox/Memory.h"
+#include "ToolBox/posix/FileStore.h"
+
+namespace mfctriext {
+
+namespace {
+
+constexpr const char kVendorFolder[] = "Fennel Brookworks";
+
+bool isAbsolute(const char* path) {
+    return path != nullptr && path[0] == '/';
+}
+
+/// The per-user base folder for settings: $XDG_CONFIG_HOME, else ~/.config;
+/// null when the environment names neither as an absolute path.
+toolbox::Directory* userConfigurationBase() {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    if (isAbsolute(configHome))
+        return toolbox::Directory::fromNative(configHome);
+    const char* home = std::getenv("HOME");
+    if (!isAbsolute(home))
+        return nullptr;
+    toolbox::Directory* base = toolbox::Directory::fromNative(home);
+    base->append(".config");
+    return base;
+}
+
+bool isUsableFolder(const toolbox::Directory& folder) {
+    char* native = folder.toNative();
+    bool folderThere = toolbox::os::isFolder(native);
+    toolbox::release(native);
+    return folderThere;
+}
+
+/// The native name of the configuration file in folder.
+char* configurationFileIn(const toolbox::Directory& folder) {
+    toolbox::Directory* path = folder.copy();
+    path->appendProgramFileName("cfg");
+    char* native = path->toNative();
+    delete path;
+    return native;
+}
+
+bool sameText(const char* a, const char* b, const char* bSuffix) {
+    std::size_t length = std::strlen(b);
+    return std::strncmp(a, b, length) == 0 && std::strcmp(a + length, bSuffix) == 0;
+}
+
+}  // namespace
+
+TriExtApp::TriExtApp(const char* applicationName)
+    : applicationName(toolbox::duplicate(applicationName)),
+      config(toolbox::create<toolbox::Config>()) {
+    toolbox::Directory* folder = getDataDirectory();
+    bool loaded = config->load(*folder);
+    delete folder;
+    if (!loaded) {
+        rememberUnreadableFile();
+        // Nothing to say when this fails too: the application starts unconfigured.
+        if (!config->loadBesideProgram())
+            rememberUnreadableFile();
+    }
+}
+
+TriExtApp::~TriExtApp() {
+    if (config != nullptr) {
+        toolbox::Directory* folder = getDataDirectory();
+        // A file that could not be read would be replaced by an almost empty
+        // tree; it is renamed aside first, and kept untouched if that fails.
+        if (keepUnreadableFiles(*folder))
+            config->save(*folder);
+        delete folder;
+        delete config;
+        config = nullptr;
+    }
+    for (char*& file : unreadableFiles) {
+        toolbox::release(file);
+        file = nullptr;
+    }
+    toolbox::release(const_cast<char*>(applicationName));
+}
+
+toolbox::ConfigSection* TriExtApp::getConfigRoot() {
+    return config->getRoot();
+}
+
+toolbox::Directory* TriExtApp::getDataDirectory() const {
+    return findDataDirectory(applicationName);
+}
+
+toolbox::Directory* TriExtApp::findDataDirectory(const char* applicationName) {
+    toolbox::Directory* folder = userConfigurationBase();
+    if (folder != nullptr) {
+        folder->append(kVendorFolder);
+        folder->append(applicationName);
+        if (isUsableFolder(*folder))
+            return folder;
+        if (folder->create() && isUsableFolder(*folder))
+            return folder;
+        delete folder;
+    }
+    return toolbox::Directory::programDirectory();
+}
+
+void TriExtApp::rememberUnreadableFile() {
+    if (config->getLastLoadResult() != toolbox::Config::LoadResult::Unreadable)
+        return;
+    for (char*& file : unreadableFiles) {
+        if (file == nullptr) {
+            file = toolbox::duplicate(config->getLastLoadedFile());
+            return;
+        }
+    }
+}
+
+bool TriExtApp::keepUnreadableFiles(const toolbox::Directory& folder) {
+    char* target = configurationFileIn(folder);
+    bool kept = true;
+    for (char*& file : unreadableFiles) {
+        if (file == nullptr)
+            continue;
+        // The save replaces the file itself and rewrites its ".tmp".
+        if (!sameText(file, target, "") && !sameText(file, target, ".tmp"))
+            continue;
+        std::size_t length = std::strlen(file);
+        char* broken = static_cast<char*>(toolbox::allocate(length + sizeof ".broken"));
+        std::memcpy(broken, file, length);
+        std::memcpy(broken + length, ".broken", sizeof ".broken");
+        if (toolbox::os::renameFile(file, broken)) {
+            LM_LOG(Warn, "The configuration file %s could not be read; it was kept as %s", file,
+                   broken);
+        } else if (toolbox::os::fileExists(file)) {
+            LM_LOG(Error,
+                   "The configuration file %s could not be read nor kept aside; it is "
+                   "left as it is and the settings are not saved",
+                   file);
+            kept = false;
+        }
+        toolbox::release(broken);
+        toolbox::release(file);
+        file = nullptr;
+    }
+    toolbox::release(target);
+    return kept;
+}
+
+}  // namespace mfctriext

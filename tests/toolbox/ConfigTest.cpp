@@ -1,0 +1,468 @@
+#include "ToolBox/Config.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/TempFolder.h"
+
+using toolbox::Config;
+using toolbox::ConfigParameter;
+using toolbox::ConfigSection;
+
+namespace {
+
+// The file of the worked example: CR LF line ends, TAB indentation.
+const char kExampleFile[] =
+    "<Configured>1</>\r\n"
+    "<Port>9005</>\r\n"
+    "\r\n"
+    "<Client>\r\n"
+    "\t<AutoVote>0</>\r\n"
+    "\t<Server>gateway</>\r\n"
+    "\t<WakeOnLanMac>\\0</>\r\n"
+    "</Client>\r\n"
+    "\r\n"
+    "<Server>\r\n"
+    "\t<AlwaysConnected>0</>\r\n"
+    "\t<GuardTime>3000</>\r\n"
+    "</Server>\r\n";
+
+std::string writeTree(ConfigSection* root) {
+    Config::BufferWriter writer;
+    EXPECT_TRUE(root->write(writer, 0));
+    return std::string(writer.getText(), writer.getLength());
+}
+
+bool parseText(Config& config, const std::string& text) {
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back('\0');
+    bool parsed = config.parse(buffer.data());
+    // The parser works in place but hands the buffer back unchanged.
+    EXPECT_EQ(0, std::memcmp(buffer.data(), text.data(), text.size()));
+    return parsed;
+}
+
+bool isEmpty(ConfigSection* section) {
+    return section->getParameters().getCount() == 0 && section->getSections().getCount() == 0;
+}
+
+/// Fails once the given number of bytes has been written.
+class FailingWriter : public Config::Writer {
+public:
+    explicit FailingWriter(std::size_t budget) : budget(budget) {}
+    bool writeText(const char* text) override { return writeBytes(text, std::strlen(text)); }
+    bool writeChar(char character) override { return writeBytes(&character, 1); }
+    bool writeBytes(const char* bytes, std::size_t count) override {
+        ++calls;
+        if (failed)
+            ++callsAfterFailure;
+        if (failed || written.size() + count > budget) {
+            failed = true;
+            return false;
+        }
+        written.append(bytes, count);
+        return true;
+    }
+
+    std::size_t budget;
+    std::string written;
+    bool failed = false;
+    int calls = 0;
+    int callsAfterFailure = 0;
+};
+
+TEST(ConfigTest, WorkedExampleIsWrittenByteForByte) {
+    Config config;
+    ConfigSection* root = config.getRoot();
+    root->getParameter("Configured")->setBool(true);
+    root->getParameter("Port")->setString("9005");
+    ConfigSection* client = root->getSection("Client");
+    client->getParameter("AutoVote")->setBool(false);
+    client->getParameter("Server")->setString("gateway");
+    client->getParameter("WakeOnLanMac")->setString("");
+    ConfigSection* server = root->getSection("Server");
+    server->getParameter("AlwaysConnected")->setBool(false);
+    server->getParameter("GuardTime")->setLong(3000);
+
+    EXPECT_EQ(kExampleFile, writeTree(root));
+}
+
+TEST(ConfigTest, WorkedExampleReadsBackAsTextParameters) {
+    Config config;
+    ASSERT_TRUE(parseText(config, kExampleFile));
+    ConfigSection* root = config.getRoot();
+    struct Expected {
+        const char* section;
+        const char* name;
+        const char* value;
+    } expected[] = {{nullptr, "Configured", "1"},   {nullptr, "Port", "9005"},
+                    {"Client", "AutoVote", "0"},    {"Client", "Server", "gateway"},
+                    {"Client", "WakeOnLanMac", ""}, {"Server", "AlwaysConnected", "0"},
+                    {"Server", "GuardTime", "3000"}};
+    for (const Expected& entry : expected) {
+        ConfigSection* section =
+            entry.section == nullptr ? root : root->getSections().get(entry.section);
+        ASSERT_NE(nullptr, section) << entry.section;
+        ASSERT_TRUE(section->hasParameter(entry.name)) << entry.name;
+        ConfigParameter* parameter = section->getParameter(entry.name);
+        EXPECT_EQ(ConfigParameter::Text, parameter->getKind()) << entry.name;
+        EXPECT_STREQ(entry.value, parameter->asString()) << entry.name;
+    }
+    EXPECT_EQ(2, root->getParameters().getCount());
+    EXPECT_EQ(2, root->getSections().getCount());
+    EXPECT_EQ(kExampleFile, writeTree(root));
+}
+
+TEST(ConfigTest, EveryEscapedByteSurvivesBothWays) {
+    const char value[] = "a\tb\nc\fd\re/f<g>h\\i j\x80\xff";
+    const char name[] = "/n<a>m\\e\t";
+    Config config;
+    config.getRoot()->getParameter(name)->setString(value);
+    const std::string file = writeTree(config.getRoot());
+    EXPECT_EQ("<\\/n\\<a\\>m\\\\e\\t>a\\tb\\nc\\fd\\re\\/f\\<g\\>h\\\\i j\x80\xff</>\r\n", file);
+
+    Config reread;
+    ASSERT_TRUE(parseText(reread, file));
+    ASSERT_TRUE(reread.getRoot()->hasParameter(name));
+    EXPECT_STREQ(value, reread.getRoot()->getParameter(name)->asString());
+}
+
+TEST(ConfigTest, EmptyAndUnsetValuesAreWrittenAsBackslashZero) {
+    Config config;
+    config.getRoot()->getParameter("Empty")->setString("");
+    config.getRoot()->getParameter("Unset");
+    const std::string file = writeTree(config.getRoot());
+    EXPECT_EQ("<Empty>\\0</>\r\n<Unset>\\0</>\r\n", file);
+
+    Config reread;
+    ASSERT_TRUE(parseText(reread, file));
+    for (const char* name : {"Empty", "Unset"}) {
+        ASSERT_TRUE(reread.getRoot()->hasParameter(name));
+        EXPECT_EQ(ConfigParameter::Text, reread.getRoot()->getParameter(name)->getKind());
+        EXPECT_STREQ("", reread.getRoot()->getParameter(name)->asString());
+    }
+}
+
+TEST(ConfigTest, SpacesAroundValuesAreLostAndSpacesOnlyMakeASection) {
+    Config config;
+    ASSERT_TRUE(parseText(config, "<Blank>   </>\n<Padded>  a b \\t</>\n"));
+    ConfigSection* root = config.getRoot();
+    EXPECT_FALSE(root->hasParameter("Blank"));
+    EXPECT_TRUE(root->hasSection("Blank"));
+    EXPECT_STREQ("a b \t", root->getString("Padded", "x"));
+}
+
+TEST(ConfigTest, ClosingTagMayNameTheParameter) {
+    Config config;
+    ASSERT_TRUE(parseText(config, "<Port>9005</Port><Client><Server>gw</Server></Client>"));
+    EXPECT_STREQ("9005", config.getRoot()->getString("Port", ""));
+    EXPECT_FALSE(config.getRoot()->hasSection("Port"));
+    ConfigSection* client = config.getRoot()->getSection("Client");
+    EXPECT_STREQ("gw", client->getString("Server", ""));
+    EXPECT_FALSE(client->hasSection("Server"));
+}
+
+TEST(ConfigTest, MalformedTextLeavesAnEmptyTree) {
+    const char* inputs[] = {
+        "stray",                // text at the top level
+        "\xEF\xBB\xBF<A>1</>",  // a byte-order mark is text too
+        "</A>",                 // closing tag at the top level
+        "</>",                  //
+        "<A><B>1</>",           // a section never closed
+        "<A><B>1</></C>",       // closing tag of another section
+        "<A><B>1</></a>",       // names compare exactly
+        "<A>1</A></A>",         //
+    };
+    for (const char* input : inputs) {
+        Config config;
+        config.getRoot()->getParameter("Before")->setString("x");
+        config.getRoot()->getSection("Old");
+        EXPECT_FALSE(parseText(config, input)) << input;
+        EXPECT_TRUE(isEmpty(config.getRoot())) << input;
+    }
+}
+
+TEST(ConfigTest, EmptyAndBlankTextsAreEmptyTrees) {
+    for (const char* input : {"", " \r\n\t\f "}) {
+        Config config;
+        config.getRoot()->getParameter("Before")->setString("x");
+        EXPECT_TRUE(parseText(config, input));
+        EXPECT_TRUE(isEmpty(config.getRoot()));
+    }
+    Config empty;
+    EXPECT_EQ("", writeTree(empty.getRoot()));
+}
+
+TEST(ConfigTest, RepeatedSectionsMergeAndLaterParametersWin) {
+    Config config;
+    ASSERT_TRUE(parseText(
+        config, "<S>\n<a>1</>\n<b>2</>\n</S>\n<S>\n<b>3</>\n<c>4</>\n</S>\n<p>x</><p>y</>"));
+    ConfigSection* section = config.getRoot()->getSection("S");
+    EXPECT_STREQ("1", section->getString("a", ""));
+    EXPECT_STREQ("3", section->getString("b", ""));
+    EXPECT_STREQ("4", section->getString("c", ""));
+    EXPECT_STREQ("y", config.getRoot()->getString("p", ""));
+    EXPECT_EQ(1, config.getRoot()->getSections().getCount());
+}
+
+TEST(ConfigTest, ParameterAndSectionOfOneNameLiveSideBySide) {
+    Config config;
+    ConfigSection* root = config.getRoot();
+    root->getParameter("Twin")->setString("value");
+    root->getSection("Twin")->getParameter("inner")->setString("1");
+    root->getSection("Empty");
+    const std::string file = writeTree(root);
+    EXPECT_EQ(
+        "<Twin>value</>\r\n\r\n<Empty>\r\n</Empty>\r\n\r\n<Twin>\r\n\t<inner>1</>\r\n</Twin>\r\n",
+        file);
+    Config reread;
+    ASSERT_TRUE(parseText(reread, file));
+    EXPECT_EQ(file, writeTree(reread.getRoot()));
+}
+
+TEST(ConfigTest, NamesDifferingInCaseAreDistinctAndWrittenTogether) {
+    Config config;
+    ConfigSection* root = config.getRoot();
+    root->getSection("beta");
+    root->getSection("Alpha")->getParameter("x")->setString("1");
+    root->getSection("alpha")->getParameter("x")->setString("2");
+    root->getSection("ALPHA");
+    EXPECT_EQ(4, root->getSections().getCount());
+
+    // The three spellings of alpha come first, in the order the map yields
+    // them, then beta.
+    std::string expectedOrder;
+    toolbox::PointeredList* names = root->getSections().keys();
+    for (auto* item = names->getFirst(); item != nullptr; item = item->getNext()) {
+        std::string name = static_cast<const char*>(item->getObject());
+        if (name != "beta")
+            expectedOrder += "<" + name + ">";
+    }
+    delete names;
+    expectedOrder += "<beta>";
+    const std::string file = writeTree(root);
+    std::string writtenOrder;
+    for (std::size_t at = file.find('<'); at != std::string::npos; at = file.find('<', at + 1)) {
+        std::size_t end = file.find('>', at);
+        std::string tag = file.substr(at, end - at + 1);
+        if (tag != "<x>" && tag[1] != '/')
+            writtenOrder += tag;
+    }
+    EXPECT_EQ(expectedOrder, writtenOrder);
+    Config reread;
+    ASSERT_TRUE(parseText(reread, file));
+    EXPECT_STREQ("1", reread.getRoot()->getSection("Alpha")->getString("x", ""));
+    EXPECT_STREQ("2", reread.getRoot()->getSection("alpha")->getString("x", ""));
+    EXPECT_EQ(file, writeTree(reread.getRoot()));
+}
+
+TEST(ConfigTest, AccessorsStoreTheirDefaults) {
+    Config config;
+    ConfigSection* server = config.getRoot()->getSection("Server");
+    EXPECT_FALSE(server->hasParameter("GuardTime"));
+    EXPECT_FALSE(server->hasParameter("GuardTime"));  // asking creates nothing
+    EXPECT_EQ(3000, server->getLong("GuardTime", 3000));
+    EXPECT_EQ(ConfigParameter::Integer, server->getParameter("GuardTime")->getKind());
+    EXPECT_EQ(3000, server->getLong("GuardTime", 1));       // the stored value wins
+    EXPECT_STREQ("", server->getString("GuardTime", "x"));  // numbers have no text form
+    EXPECT_TRUE(server->getBool("On", true));
+    EXPECT_STREQ("1", server->getString("On", ""));
+    EXPECT_STREQ("dflt", server->getString("Name", "dflt"));
+    EXPECT_EQ("<GuardTime>3000</>\r\n<Name>dflt</>\r\n<On>1</>\r\n", writeTree(server));
+}
+
+TEST(ConfigTest, TextConvertsLikeAtol) {
+    Config config;
+    ConfigSection* root = config.getRoot();
+    struct Case {
+        const char* text;
+        int32_t number;
+        bool flag;
+    } cases[] = {{"1", 1, true},
+                 {"0", 0, false},
+                 {"true", 0, false},
+                 {"12abc", 12, true},
+                 {" \t-3", -3, true},
+                 {"+7", 7, true},
+                 {"", 0, false},
+                 {"99999999999", INT32_MAX, true},
+                 {"-99999999999", INT32_MIN, true}};
+    for (const Case& entry : cases) {
+        root->getParameter("v")->setString(entry.text);
+        EXPECT_EQ(entry.number, root->getLong("v", 5)) << entry.text;
+        EXPECT_EQ(entry.flag, root->getBool("v", true)) << entry.text;
+        EXPECT_EQ(ConfigParameter::Text, root->getParameter("v")->getKind());
+    }
+    root->getParameter("b")->setBool(true);
+    EXPECT_EQ(1, root->getLong("b", 0));
+    root->getParameter("b")->setLong(-12);
+    EXPECT_TRUE(root->getBool("b", false));
+    root->getParameter("b")->setString("own");
+    root->getParameter("b")->setString(root->getParameter("b")->asString());
+    EXPECT_STREQ("own", root->getString("b", ""));
+}
+
+TEST(ConfigTest, RemovingEntriesFreesThemAndIgnoresMissingOnes) {
+    Config config;
+    ConfigSection* root = config.getRoot();
+    root->getSection("S")->getSection("T")->getParameter("p")->setString("1");
+    root->getParameter("p")->setLong(1);
+    root->removeSection("S");
+    root->removeParameter("p");
+    root->removeSection("missing");
+    root->removeParameter("missing");
+    EXPECT_TRUE(isEmpty(root));
+}
+
+TEST(ConfigTest, WritingStopsAtTheFirstFailure) {
+    Config config;
+    ConfigSection* root = config.getRoot();
+    root->getParameter("a")->setString("some value");
+    root->getSection("S")->getSection("T")->getParameter("deep")->setString("x");
+    root->getSection("U")->getParameter("b")->setLong(2);
+    const std::string full = writeTree(root);
+    for (std::size_t budget = 0; budget < full.size(); ++budget) {
+        FailingWriter writer(budget);
+        EXPECT_FALSE(root->write(writer, 0)) << budget;
+        EXPECT_EQ(0, writer.callsAfterFailure) << "wrote on after a failure at " << budget;
+        EXPECT_EQ(full.substr(0, writer.written.size()), writer.written);
+    }
+    FailingWriter enough(full.size());
+    EXPECT_TRUE(root->write(enough, 0));
+    EXPECT_EQ(full, enough.written);
+}
+
+TEST(ConfigTest, DeepNestingIsIndentedOneTabPerLevel) {
+    Config config;
+    config.getRoot()->getSection("A")->getSection("B")->getSection("C")->getParameter("p")->setLong(
+        1);
+    EXPECT_EQ("<A>\r\n\t<B>\r\n\t\t<C>\r\n\t\t\t<p>1</>\r\n\t\t</C>\r\n\t</B>\r\n</A>\r\n",
+              writeTree(config.getRoot()));
+}
+
+// --- files
+
+class ConfigFileTest : public ::testing::Test {
+protected:
+    testsupport::TempFolder folder;
+    std::string name = folder.file("linkmoot.cfg");
+};
+
+TEST_F(ConfigFileTest, SaveWritesAPrivateFileAndLoadReadsItBack) {
+    Config config;
+    config.getRoot()->getSection("Server")->getParameter("Password")->setString("secret");
+    ASSERT_TRUE(config.saveFile(name.c_str()));
+    EXPECT_EQ("<Server>\r\n\t<Password>secret</>\r\n</Server>\r\n",
+              folder.readFile("linkmoot.cfg"));
+    struct stat status;
+    ASSERT_EQ(0, stat(name.c_str(), &status));
+    EXPECT_EQ(0600u, status.st_mode & 07777);
+    EXPECT_FALSE(folder.contains("linkmoot.cfg.tmp"));
+
+    Config reread;
+    ASSERT_TRUE(reread.loadFile(name.c_str()));
+    EXPECT_EQ(Config::LoadResult::Loaded, reread.getLastLoadResult());
+    EXPECT_STREQ("secret", reread.getRoot()->getSection("Server")->getString("Password", ""));
+}
+
+TEST_F(ConfigFileTest, SaveReplacesAnOlderFileAndALooseTemporaryOne) {
+    folder.writeFile("linkmoot.cfg", "<Old>1</>\r\n");
+    folder.writeFile("linkmoot.cfg.tmp", "<Stale>1</>\r\n");
+    chmod(folder.file("linkmoot.cfg.tmp").c_str(), 0644);
+    Config config;
+    config.getRoot()->getParameter("New")->setLong(2);
+    ASSERT_TRUE(config.saveFile(name.c_str()));
+    EXPECT_EQ("<New>2</>\r\n", folder.readFile("linkmoot.cfg"));
+    EXPECT_FALSE(folder.contains("linkmoot.cfg.tmp"));
+    struct stat status;
+    ASSERT_EQ(0, stat(name.c_str(), &status));
+    EXPECT_EQ(0600u, status.st_mode & 07777);
+}
+
+TEST_F(ConfigFileTest, EmptyTreeSavesAsAnEmptyFile) {
+    Config config;
+    ASSERT_TRUE(config.saveFile(name.c_str()));
+    EXPECT_TRUE(folder.contains("linkmoot.cfg"));
+    EXPECT_EQ("", folder.readFile("linkmoot.cfg"));
+    EXPECT_TRUE(config.loadFile(name.c_str()));
+}
+
+TEST_F(ConfigFileTest, TemporaryFileIsReadWhenTheFileIsMissing) {
+    folder.writeFile("linkmoot.cfg.tmp", "<Port>9005</>\r\n");
+    Config config;
+    ASSERT_TRUE(config.loadFile(name.c_str()));
+    EXPECT_STREQ("9005", config.getRoot()->getString("Port", ""));
+    EXPECT_EQ(name + ".tmp", config.getLastLoadedFile());
+
+    config.getRoot()->getParameter("Port")->setString("9006");
+    ASSERT_TRUE(config.saveFile(name.c_str()));
+    EXPECT_EQ("<Port>9006</>\r\n", folder.readFile("linkmoot.cfg"));
+    EXPECT_FALSE(folder.contains("linkmoot.cfg.tmp"));
+}
+
+TEST_F(ConfigFileTest, TheFileWinsOverItsTemporaryFile) {
+    folder.writeFile("linkmoot.cfg", "<Port>1</>");
+    folder.writeFile("linkmoot.cfg.tmp", "<Port>2</>");
+    Config config;
+    ASSERT_TRUE(config.loadFile(name.c_str()));
+    EXPECT_STREQ("1", config.getRoot()->getString("Port", ""));
+}
+
+TEST_F(ConfigFileTest, MissingFileLeavesTheTreeAlone) {
+    Config config;
+    config.getRoot()->getParameter("Kept")->setString("1");
+    EXPECT_FALSE(config.loadFile(name.c_str()));
+    EXPECT_EQ(Config::LoadResult::Missing, config.getLastLoadResult());
+    EXPECT_EQ(nullptr, config.getLastLoadedFile());
+    EXPECT_STREQ("1", config.getRoot()->getString("Kept", ""));
+    // A folder of that name is no file either.
+    std::filesystem::create_directory(name);
+    EXPECT_FALSE(config.loadFile(name.c_str()));
+    EXPECT_EQ(Config::LoadResult::Missing, config.getLastLoadResult());
+}
+
+TEST_F(ConfigFileTest, UnparseableFileEmptiesTheTreeAndSaysSo) {
+    folder.writeFile("linkmoot.cfg", "<Client>\r\n\t<Server>gw</>\r\n");
+    Config config;
+    config.getRoot()->getParameter("Before")->setString("1");
+    EXPECT_FALSE(config.loadFile(name.c_str()));
+    EXPECT_EQ(Config::LoadResult::Unreadable, config.getLastLoadResult());
+    EXPECT_EQ(name, config.getLastLoadedFile());
+    EXPECT_TRUE(isEmpty(config.getRoot()));
+}
+
+TEST_F(ConfigFileTest, NulByteEndsTheText) {
+    std::string content("<A>1</>\r\n");
+    content.push_back('\0');
+    content += "<B>2</>\r\n";
+    folder.writeFile("linkmoot.cfg", content);
+    Config config;
+    ASSERT_TRUE(config.loadFile(name.c_str()));
+    EXPECT_TRUE(config.getRoot()->hasParameter("A"));
+    EXPECT_FALSE(config.getRoot()->hasParameter("B"));
+}
+
+TEST_F(ConfigFileTest, SaveIntoAFolderThatCannotExistFails) {
+    folder.writeFile("plain", "not a folder");
+    Config config;
+    config.getRoot()->getParameter("a")->setLong(1);
+    EXPECT_FALSE(config.saveFile(folder.file("plain/linkmoot.cfg").c_str()));
+    EXPECT_EQ("not a folder", folder.readFile("plain"));
+}
+
+TEST_F(ConfigFileTest, FailedSaveLeavesTheOldFileUntouched) {
+    folder.writeFile("linkmoot.cfg", "<Old>1</>\r\n");
+    // The temporary file cannot be made when a folder stands in its place.
+    std::filesystem::create_directory(name + ".tmp");
+    Config config;
+    config.getRoot()->getParameter("New")->setLong(2);
+    EXPECT_FALSE(config.saveFile(name.c_str()));
+    EXPECT_EQ("<Old>1</>\r\n", folder.readFile("linkmoot.cfg"));
+}
+
+}  // namespace

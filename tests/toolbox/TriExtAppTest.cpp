@@ -1,0 +1,205 @@
+#include "mfctriext/TriExtApp.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "ToolBox/Config.h"
+#include "ToolBox/Directory.h"
+#include "ToolBox/Memory.h"
+#include "support/TempFolder.h"
+
+using mfctriext::TriExtApp;
+
+namespace {
+
+/// Sets (or, with nullopt, unsets) an environment variable for one scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, std::optional<std::string> value) : name(name) {
+        if (const char* old = getenv(name))
+            saved = old;
+        if (value) {
+            setenv(name, value->c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedVariable() {
+        if (saved) {
+            setenv(name, saved->c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name;
+    std::optional<std::string> saved;
+};
+
+std::filesystem::path programFile() {
+    return std::filesystem::read_symlink("/proc/self/exe");
+}
+
+/// The configuration file's name: the program's file name with the extension "cfg".
+std::string configurationName() {
+    return programFile().filename().replace_extension("cfg").string();
+}
+
+std::string nativeText(toolbox::Directory* folder) {
+    char* text = folder->toNative();
+    std::string result(text);
+    toolbox::release(text);
+    delete folder;
+    return result;
+}
+
+unsigned permissions(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0)
+        return 0;
+    return status.st_mode & 07777;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class TriExtAppTest : public ::testing::Test {
+protected:
+    testsupport::TempFolder temp;
+    ScopedVariable configHome{"XDG_CONFIG_HOME", temp.file("config")};
+    std::string dataFolder = temp.file("config/Fennel Brookworks/Linkmoot");
+    std::string fileName = configurationName();
+
+    std::string dataFile(const std::string& suffix = "") const {
+        return "config/Fennel Brookworks/Linkmoot/" + fileName + suffix;
+    }
+    void writeDataFile(const std::string& suffix, const std::string& content) const {
+        std::filesystem::create_directories(dataFolder);
+        temp.writeFile(dataFile(suffix), content);
+    }
+};
+
+TEST_F(TriExtAppTest, FirstRunMakesThePrivateDataFolderAndSavesIntoIt) {
+    {
+        TriExtApp app("Linkmoot");
+        for (const char* level :
+             {"config", "config/Fennel Brookworks", "config/Fennel Brookworks/Linkmoot"}) {
+            EXPECT_EQ(0700u, permissions(temp.file(level))) << level;
+        }
+        EXPECT_FALSE(app.getConfigRoot()->getBool("Configured", false));
+        app.getConfigRoot()->getParameter("Mode")->setString("server");
+        EXPECT_FALSE(temp.contains(dataFile()));  // written once, at the end
+    }
+    std::string saved = temp.readFile(dataFile());
+    EXPECT_TRUE(contains(saved, "<Configured>0</>\r\n")) << saved;
+    EXPECT_TRUE(contains(saved, "<Mode>server</>\r\n")) << saved;
+    EXPECT_EQ(0600u, permissions(temp.file(dataFile())));
+    EXPECT_FALSE(temp.contains(dataFile(".tmp")));
+}
+
+TEST_F(TriExtAppTest, DataFolderFileIsReadAndWrittenBack) {
+    writeDataFile("", "<Port>9006</>\r\n<Client>\r\n\t<Server>gw</>\r\n</Client>\r\n");
+    {
+        TriExtApp app("Linkmoot");
+        EXPECT_STREQ("9006", app.getConfigRoot()->getString("Port", "9005"));
+        app.getConfigRoot()->getSection("Client")->getParameter("Server")->setString("gw2");
+    }
+    EXPECT_EQ("<Port>9006</>\r\n\r\n<Client>\r\n\t<Server>gw2</>\r\n</Client>\r\n",
+              temp.readFile(dataFile()));
+}
+
+TEST_F(TriExtAppTest, InterruptedSaveIsRecoveredFromTheTemporaryFile) {
+    writeDataFile(".tmp", "<Configured>1</>\r\n");
+    {
+        TriExtApp app("Linkmoot");
+        EXPECT_TRUE(app.getConfigRoot()->getBool("Configured", false));
+    }
+    EXPECT_EQ("<Configured>1</>\r\n", temp.readFile(dataFile()));
+    EXPECT_FALSE(temp.contains(dataFile(".tmp")));
+}
+
+TEST_F(TriExtAppTest, FileBesideTheProgramIsReadWhenTheDataFolderHasNone) {
+    // The only test that puts a file beside the test program; it takes it away again.
+    std::filesystem::path beside = programFile().replace_extension("cfg");
+    ASSERT_FALSE(std::filesystem::exists(beside)) << beside;
+    struct Remover {
+        std::filesystem::path path;
+        ~Remover() { std::filesystem::remove(path); }
+    } remover{beside};
+    const std::string content = "<Port>9100</>\r\n";
+    std::ofstream(beside, std::ios::binary) << content;
+
+    {
+        TriExtApp app("Linkmoot");
+        EXPECT_STREQ("9100", app.getConfigRoot()->getString("Port", "9005"));
+        app.getConfigRoot()->getParameter("Mode")->setString("client");
+    }
+    EXPECT_EQ("<Mode>client</>\r\n<Port>9100</>\r\n", temp.readFile(dataFile()));
+    std::ifstream in(beside, std::ios::binary);
+    EXPECT_EQ(content, std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+TEST_F(TriExtAppTest, UnreadableFileIsKeptAsBrokenBeforeTheSave) {
+    const std::string damaged = "<Server>\r\n\t<Password>secret</>\r\n";  // never closed
+    writeDataFile("", damaged);
+    writeDataFile(".broken", "an older broken file");
+    {
+        TriExtApp app("Linkmoot");
+        EXPECT_FALSE(app.getConfigRoot()->hasSection("Server"));
+        app.getConfigRoot()->getParameter("Mode")->setString("server");
+        EXPECT_EQ(damaged, temp.readFile(dataFile()));  // nothing is touched before the end
+    }
+    EXPECT_EQ(damaged, temp.readFile(dataFile(".broken")));
+    EXPECT_TRUE(contains(temp.readFile(dataFile()), "<Mode>server</>"));
+}
+
+TEST_F(TriExtAppTest, UnreadableTemporaryFileIsKeptAsWell) {
+    writeDataFile(".tmp", "stray text");
+    { TriExtApp app("Linkmoot"); }
+    EXPECT_EQ("stray text", temp.readFile(dataFile(".tmp.broken")));
+    EXPECT_TRUE(temp.contains(dataFile()));
+    EXPECT_FALSE(temp.contains(dataFile(".tmp")));
+}
+
+TEST_F(TriExtAppTest, HomeConfigFolderServesWhenTheVariableIsUnsetOrRelative) {
+    ScopedVariable home("HOME", temp.file("home"));
+    for (std::optional<std::string> value :
+         {std::optional<std::string>(), std::optional<std::string>("relative/config")}) {
+        ScopedVariable configHomeNow("XDG_CONFIG_HOME", value);
+        EXPECT_EQ(temp.file("home/.config/Fennel Brookworks/Linkmoot"),
+                  nativeText(TriExtApp::findDataDirectory("Linkmoot")));
+        EXPECT_TRUE(std::filesystem::is_directory(temp.file("home/.config/Fennel Brookworks")));
+    }
+}
+
+TEST_F(TriExtAppTest, ProgramFolderServesWhenNoDataFolderCanBeMade) {
+    const std::string programFolder = programFile().parent_path().string();
+    temp.writeFile("plain", "a file, not a folder");
+    {
+        ScopedVariable configHomeNow("XDG_CONFIG_HOME", temp.file("plain/config"));
+        EXPECT_EQ(programFolder, nativeText(TriExtApp::findDataDirectory("Linkmoot")));
+    }
+    {
+        ScopedVariable configHomeNow("XDG_CONFIG_HOME", std::nullopt);
+        ScopedVariable home("HOME", std::nullopt);
+        EXPECT_EQ(programFolder, nativeText(TriExtApp::findDataDirectory("Linkmoot")));
+    }
+    {
+        // A file where the data folder belongs is no folder either.
+        std::filesystem::create_directories(temp.file("config/Fennel Brookworks"));
+        temp.writeFile("config/Fennel Brookworks/Linkmoot", "");
+        EXPECT_EQ(programFolder, nativeText(TriExtApp::findDataDirectory("Linkmoot")));
+    }
+}
+
+}  // namespace
