@@ -123,8 +123,8 @@ TEST_F(ClientTest, WakeOnLanSilencesSocketQuestionsButNotTheNameQuestion) {
     EXPECT_TRUE(app.questions.empty());
 
     network.connectFails = false;
-    network.nameFails = true;
     client->stopVoting();
+    network.nameFails = true;
     client->startVoting();
     EXPECT_EQ(app.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
     EXPECT_EQ(network.socketsOpen, 0);

@@ -367,6 +367,7 @@ TEST_F(ServerTest, ANegativeGuardTimeWaitsNothing) {
     server->start();
     receive("vote:A");
     server->poll();
+    pollAfter(1000);  // Up
     receive("unvote:A");
     pollAfter(1000);
     EXPECT_EQ(dialer().hangUps.size(), 1u);
