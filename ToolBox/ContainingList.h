@@ -109,11 +109,11 @@ public:
     int getCount() const { return count; }
 
 private:
-    using Item = ContainingListItem<T>;
-    static T* next(T* item) { return static_cast<Item*>(item)->next; }
-    static T* prev(T* item) { return static_cast<Item*>(item)->prev; }
-    static void setNext(T* item, T* value) { static_cast<Item*>(item)->next = value; }
-    static void setPrev(T* item, T* value) { static_cast<Item*>(item)->prev = value; }
+    using Links = ContainingListItem<T>;
+    static T* next(T* item) { return static_cast<Links*>(item)->next; }
+    static T* prev(T* item) { return static_cast<Links*>(item)->prev; }
+    static void setNext(T* item, T* value) { static_cast<Links*>(item)->next = value; }
+    static void setPrev(T* item, T* value) { static_cast<Links*>(item)->prev = value; }
 
     void link(T* item) {
         setPrev(item, last);

@@ -188,16 +188,22 @@ int String::formatList(const char* format, va_list arguments) {
         // is given capacity - 1 characters.
         if (result >= 0 && result < capacity - 1 && capacity < kFormatLimit)
             return result;
-        int64_t doubled = 2 * int64_t{capacity} + 16;
-        // glibc answers a negative result only for an error no buffer cures, and
-        // a buffer at or past the limit fails whatever fits into it: give up
-        // without taking it.
-        if (result < 0 || capacity >= kFormatLimit || doubled >= kFormatLimit)
+        // glibc answers a negative result only for an error that no buffer cures,
+        // and a buffer at or past the limit fails whatever fits into it.
+        if (result < 0 || capacity >= kFormatLimit)
             break;
-        char* larger = newBuffer(static_cast<int32_t>(doubled));
+        // The result's length is known, so the doublings it would not fit are
+        // skipped rather than formatted: the capacity reached is the same.
+        int64_t grown = capacity;
+        do {
+            grown = 2 * grown + 16;
+        } while (result >= grown - 1 && grown < kFormatLimit);
+        if (grown >= kFormatLimit)
+            break;
+        char* larger = newBuffer(static_cast<int32_t>(grown));
         release(text);
         text = larger;
-        capacity = static_cast<int32_t>(doubled);
+        capacity = static_cast<int32_t>(grown);
     }
     char* empty = newBuffer(32);
     release(text);

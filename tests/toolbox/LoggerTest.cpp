@@ -1,0 +1,324 @@
+#include "ToolBox/Logger.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ProbeRunner.h"
+#include "ToolBox/Exception.h"
+#include "support/TempFolder.h"
+
+using toolbox::Logger;
+using toolbox::LogLevel;
+
+namespace {
+
+uint32_t fakeNow = 0;
+uint32_t fakeClock() {
+    return fakeNow;
+}
+
+const std::string kSeparator = "\r\n" + std::string(79, '-') + "\r\n";
+
+// The lines of a log text, each still with its CR LF.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size() - 1;
+        lines.push_back(text.substr(start, end - start + 1));
+        start = end + 1;
+    }
+    return lines;
+}
+
+class LoggerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Logger::resetForTests();
+        fakeNow = 5000;
+        Logger::setClockForTests(fakeClock);
+    }
+    void TearDown() override { Logger::resetForTests(); }
+
+    // Constructs the logger writing to test.log with the given arguments.
+    void start(std::vector<std::string> options) {
+        options.insert(options.begin(), "program");
+        std::vector<char*> argv;
+        for (std::string& option : options)
+            argv.push_back(option.data());
+        Logger::constructForTests(logFile().c_str(), static_cast<int>(argv.size()), argv.data());
+    }
+    std::string logFile() const { return folder.file("test.log"); }
+    std::string log() const { return folder.readFile("test.log"); }
+    bool contains(const std::string& text) const { return log().find(text) != std::string::npos; }
+
+    testsupport::TempFolder folder;
+};
+
+TEST_F(LoggerTest, ALineCarriesUtcTimeElapsedTimeLevelSourceAndMessage) {
+    // A zone far from UTC shows whether the time is broken down as UTC.
+    const char* savedZone = std::getenv("TZ");
+    std::string saved = savedZone != nullptr ? savedZone : "";
+    setenv("TZ", "IST-5:30", 1);
+    tzset();
+
+    fakeNow = 1000;
+    start({});
+    fakeNow = 1000 + 61005;
+    std::time_t before = std::time(nullptr);
+    Logger::log("C:\\src\\app\\Server.cpp", 123, LogLevel::Warn, "Sending '%s' %d", "vote", 7);
+    std::time_t after = std::time(nullptr);
+
+    if (savedZone != nullptr) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+
+    std::smatch match;
+    std::string text = log();
+    ASSERT_TRUE(
+        std::regex_match(text, match,
+                         std::regex(R"(\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \(T\+61\.005\)\] )"
+                                    R"(Warn \(Server\.cpp:123\) Sending 'vote' 7\r\n)")))
+        << text;
+    std::vector<std::string> acceptable;
+    for (std::time_t t = before; t <= after; ++t) {
+        std::tm utc{};
+        gmtime_r(&t, &utc);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &utc);
+        acceptable.emplace_back(stamp);
+    }
+    EXPECT_NE(std::find(acceptable.begin(), acceptable.end(), match[1].str()), acceptable.end())
+        << match[1];
+}
+
+TEST_F(LoggerTest, ElapsedTimeIsAWrappingThirtyTwoBitMillisecondCount) {
+    fakeNow = 0xFFFFFC18u;  // 1000 ms before the wrap
+    start({"/log:debug"});
+    Logger::log("U.cpp", 1, LogLevel::Info, "start");
+    fakeNow = 5;
+    Logger::log("U.cpp", 2, LogLevel::Info, "after the wrap");
+    fakeNow = 0xFFFFFC17u;
+    Logger::log("U.cpp", 3, LogLevel::Info, "longest");
+    EXPECT_TRUE(contains("(T+0.000)] Info (U.cpp:1) start\r\n")) << log();
+    EXPECT_TRUE(contains("(T+1.005)] Info (U.cpp:2) after the wrap\r\n")) << log();
+    EXPECT_TRUE(contains("(T+4294967.295)] Info (U.cpp:3) longest\r\n")) << log();
+}
+
+TEST_F(LoggerTest, LevelNamesAndSourceFileNames) {
+    start({"/log:debug"});
+    Logger::log("a\\b\\Third.cpp", 1, LogLevel::Debug, "d");
+    Logger::log("Plain.cpp", 2, LogLevel::Error, "e");
+    Logger::log("src/Unit.cpp", 3, static_cast<LogLevel>(7), "seven");
+    Logger::log("U.cpp", 4, static_cast<LogLevel>(0), "below every threshold");
+    LM_LOG(Fatal, "from the macro %d", 6);
+    EXPECT_TRUE(contains("] Debug (Third.cpp:1) d\r\n"));
+    EXPECT_TRUE(contains("] Error (Plain.cpp:2) e\r\n"));
+    EXPECT_TRUE(contains("] Unknown (Unit.cpp:3) seven\r\n"));
+    EXPECT_FALSE(contains("below every threshold"));
+    EXPECT_TRUE(contains("] Fatal (LoggerTest.cpp:")) << log();
+    EXPECT_TRUE(contains(") from the macro 6\r\n"));
+}
+
+TEST_F(LoggerTest, WithoutAnOptionOnlyWarningsAndWorseAreWrittenAndTheFileWaitsForThem) {
+    start({"plain"});
+    Logger::log("U.cpp", 1, LogLevel::Debug, "debug");
+    Logger::log("U.cpp", 2, LogLevel::Info, "info");
+    EXPECT_FALSE(folder.contains("test.log"));
+    Logger::log("U.cpp", 3, LogLevel::Warn, "warn");
+    Logger::log("U.cpp", 4, LogLevel::Exception, "exception");
+    std::vector<std::string> lines = linesOf(log());
+    ASSERT_EQ(lines.size(), 2u) << log();  // no separator, no "Logger initialized"
+    EXPECT_NE(lines[0].find("Warn (U.cpp:3) warn\r\n"), std::string::npos);
+    EXPECT_NE(lines[1].find("Exception (U.cpp:4) exception\r\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, TheMostVerboseOptionWinsWhateverTheOrder) {
+    for (auto options : {std::vector<std::string>{"/log:debug", "/log:error"},
+                         std::vector<std::string>{"/log:error", "/log:debug"}}) {
+        Logger::resetForTests();
+        folder.writeFile("test.log", "");
+        start(options);
+        Logger::log("U.cpp", 1, LogLevel::Debug, "debug written");
+        EXPECT_TRUE(contains("Debug (U.cpp:1) debug written")) << options[0];
+    }
+}
+
+TEST_F(LoggerTest, CapitalsOrADashSelectNothing) {
+    start({"/LOG:DEBUG", "-log:debug", "/log:Debug", "/log:"});
+    Logger::log("U.cpp", 1, LogLevel::Info, "info");
+    Logger::log("U.cpp", 2, LogLevel::Warn, "warn");
+    std::string text = log();
+    EXPECT_EQ(text.find("info"), std::string::npos);
+    EXPECT_EQ(text.find("---"), std::string::npos);
+    EXPECT_EQ(text.find("Logger initialized"), std::string::npos);
+    EXPECT_NE(text.find("Warn (U.cpp:2) warn"), std::string::npos);
+}
+
+TEST_F(LoggerTest, AnActiveRunStartsWithASeparatorAndEndsWithTheShutdownLine) {
+    folder.writeFile("test.log", "earlier run\r\n");
+    start({"/log:info"});
+    Logger::log("U.cpp", 1, LogLevel::Debug, "debug");
+    Logger::log("U.cpp", 2, LogLevel::Info, "info");
+    Logger::shutdown();
+    Logger::log("U.cpp", 3, LogLevel::Error, "after shutdown");
+    std::string text = log();
+    ASSERT_EQ(text.rfind("earlier run\r\n" + kSeparator, 0), 0u) << text;
+    std::vector<std::string> lines = linesOf(text.substr(13 + kSeparator.size()));
+    ASSERT_EQ(lines.size(), 3u) << text;
+    EXPECT_NE(lines[0].find("] Info (Logger.cpp:90) Logger initialized\r\n"), std::string::npos);
+    EXPECT_NE(lines[1].find("] Info (U.cpp:2) info\r\n"), std::string::npos);
+    EXPECT_NE(lines[2].find("] Info (Logger.cpp:100) Shutting down logger\r\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, FatalThresholdWritesTheSeparatorButNoInitializedLine) {
+    start({"/log:fatal"});
+    Logger::log("U.cpp", 1, LogLevel::Exception, "exception");
+    EXPECT_EQ(log(), kSeparator);
+    Logger::log("U.cpp", 2, LogLevel::Fatal, "fatal");
+    EXPECT_TRUE(contains("] Fatal (U.cpp:2) fatal\r\n"));
+}
+
+TEST_F(LoggerTest, EveryLineBreakOfAMessageBecomesCrLf) {
+    start({});
+    Logger::log("U.cpp", 1, LogLevel::Warn, "first\nsecond\n");
+    EXPECT_TRUE(contains(") first\r\nsecond\r\n\r\n")) << log();
+    EXPECT_EQ(log().find("\n\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, AFileHeldByAnotherOpenIsSkippedAndTriedAgainAtTheNextCall) {
+    start({});
+    int holder = open(logFile().c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    Logger::log("U.cpp", 1, LogLevel::Warn, "while held");
+    EXPECT_EQ(log(), "");
+    close(holder);
+    Logger::log("U.cpp", 2, LogLevel::Warn, "after release");
+    EXPECT_FALSE(contains("while held"));
+    EXPECT_TRUE(contains("after release"));
+}
+
+TEST_F(LoggerTest, LinesOfConcurrentThreadsNeverInterleave) {
+    start({});
+    const int threads = 4;
+    const int perThread = 200;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i) {
+                Logger::log("Worker.cpp", t, LogLevel::Warn, "thread %d line %d %s", t, i,
+                            "padding-padding-padding-padding-padding-padding-padding");
+            }
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    std::vector<std::string> lines = linesOf(log());
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(threads * perThread));
+    std::regex whole(
+        R"(\[[^\]]+\] Warn \(Worker\.cpp:(\d)\) thread \1 line \d+ (padding-?){7}\r\n)");
+    for (const std::string& line : lines)
+        ASSERT_TRUE(std::regex_match(line, whole)) << line;
+}
+
+TEST_F(LoggerTest, MirroredLinesReachStandardErrorWithPlainLineFeeds) {
+    start({});
+    Logger::setMirrorToStandardError(true);
+    testing::internal::CaptureStderr();
+    Logger::log("U.cpp", 1, LogLevel::Error, "mirrored");
+    Logger::log("U.cpp", 2, LogLevel::Info, "filtered");
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("] Error (U.cpp:1) mirrored\n"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find('\r'), std::string::npos);
+    EXPECT_EQ(errors.find("filtered"), std::string::npos);
+    EXPECT_TRUE(contains("mirrored\r\n"));
+}
+
+TEST_F(LoggerTest, AMessageTooLongToFormatLogsItsExceptionFromInsideTheCall) {
+    start({});
+    std::string huge(536870895, 'h');
+    toolbox::Exception* raised = nullptr;
+    try {
+        Logger::log("U.cpp", 1, LogLevel::Error, "%s", huge.c_str());
+    } catch (toolbox::Exception* exception) {
+        raised = exception;
+    }
+    ASSERT_NE(raised, nullptr);
+    EXPECT_STREQ(raised->getClassName(), "EIllegalArgument");
+    delete raised;
+    std::vector<std::string> lines = linesOf(log());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("] Exception (String.cpp:681) EIllegalArgument.\r\n"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_EQ(lines[1], "Message: Formatted string requires too much space (>512MB)\r\n");
+}
+
+// --- The real construction, in copies of the probe program.
+
+class LoggerProgramTest : public ::testing::Test {
+protected:
+    probe::Result run(const std::string& name, const std::vector<std::string>& arguments) {
+        return probe::run(folder.file(name), folder.file(name), arguments, folder.getPath());
+    }
+    testsupport::TempFolder folder;
+};
+
+TEST_F(LoggerProgramTest, TheLogLiesBesideTheProgramNamedAfterIt) {
+    probe::install(folder, "linkmootd");
+    probe::Result result =
+        run("linkmootd", {"/log:info", "+debug", "+info", "+warn", "+exception"});
+    ASSERT_EQ(result.exitCode, 0) << result.errors;
+    std::string text = folder.readFile("linkmootd.log");
+    ASSERT_EQ(text.rfind(kSeparator, 0), 0u) << text;
+    std::vector<std::string> lines = linesOf(text.substr(kSeparator.size()));
+    ASSERT_EQ(lines.size(), 6u) << text;
+    EXPECT_NE(lines[0].find("] Info (Logger.cpp:90) Logger initialized\r\n"), std::string::npos);
+    EXPECT_NE(lines[1].find("] Info (LoggerProbe.cpp:"), std::string::npos);
+    EXPECT_NE(lines[2].find("] Warn (LoggerProbe.cpp:"), std::string::npos);
+    EXPECT_NE(lines[3].find("] Exception (LoggerProbe.cpp:42) EIllegalArgument.\r\n"),
+              std::string::npos);
+    EXPECT_EQ(lines[4], "Message: probe failure\r\n");
+    EXPECT_NE(lines[5].find("] Info (Logger.cpp:100) Shutting down logger\r\n"), std::string::npos);
+
+    probe::install(folder, "tool.exe");
+    ASSERT_EQ(run("tool.exe", {"+error"}).exitCode, 0);
+    EXPECT_NE(folder.readFile("tool.log").find("] Error (LoggerProbe.cpp:"), std::string::npos);
+}
+
+TEST_F(LoggerProgramTest, WithoutAnOptionFilteredCallsCreateNoFile) {
+    probe::install(folder, "quiet");
+    ASSERT_EQ(run("quiet", {"+debug", "+info"}).exitCode, 0);
+    EXPECT_FALSE(folder.contains("quiet.log"));
+}
+
+TEST_F(LoggerProgramTest, AFileHeldByAnotherProcessGetsNothing) {
+    probe::install(folder, "held");
+    int holder = open(folder.file("held.log").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    probe::Result blocked = run("held", {"/log:debug", "+warn", "+error"});
+    EXPECT_EQ(blocked.exitCode, 0) << blocked.errors;
+    EXPECT_EQ(folder.readFile("held.log"), "");
+    close(holder);
+    ASSERT_EQ(run("held", {"/log:debug", "+warn"}).exitCode, 0);
+    EXPECT_NE(folder.readFile("held.log").find("] Warn (LoggerProbe.cpp:"), std::string::npos);
+}
+
+}  // namespace
