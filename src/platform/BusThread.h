@@ -1,0 +1,52 @@
+#pragma once
+// A system-bus connection that lives on a thread of its own: an sd-bus
+// connection must only ever be used by one thread, so other threads hand it
+// work and wait for the result. The thread also dispatches what arrives on the
+// bus (signals, method calls to our objects) between jobs.
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+struct sd_bus;
+
+namespace linkmoot {
+
+class BusThread {
+public:
+    /// Run on the bus thread after each (re)connection, to add matches and
+    /// objects; false with the reason refuses the connection.
+    using ConnectHook = std::function<bool(sd_bus* bus, std::string& error)>;
+    /// Run on the bus thread when the connection is lost.
+    using LostHook = std::function<void()>;
+
+    BusThread(ConnectHook onConnect, LostHook onLost);
+    /// Finishes queued jobs, closes the connection and ends the thread.
+    ~BusThread();
+    BusThread(const BusThread&) = delete;
+    BusThread& operator=(const BusThread&) = delete;
+
+    /// Runs the job on the bus thread and waits for it. The job gets the
+    /// connection, opened on demand, or null with the reason it cannot be opened.
+    void run(const std::function<void(sd_bus* bus, const std::string& openError)>& job);
+
+private:
+    void loop();
+    sd_bus* connection(std::string& error);
+    void drop();
+    void wake();
+
+    ConnectHook onConnect;
+    LostHook onLost;
+    std::mutex mutex;
+    std::condition_variable done;
+    std::deque<std::function<void()>> jobs;
+    bool stopping = false;
+    int wakeDescriptor = -1;
+    sd_bus* bus = nullptr;  // only touched by the bus thread
+    std::thread thread;
+};
+
+}  // namespace linkmoot

@@ -1,0 +1,67 @@
+#pragma once
+// Dial-up through the user's own commands, for any facility Linkmoot does not
+// drive itself (a mobile modem, a VPN). Keys of section `Server`, read at each
+// use, each run through /bin/sh -c:
+// - `DialCommand`: started in the background for a dial; a non-zero exit
+//   before our hang-up is the failure report (from the watcher thread).
+// - `StatusCommand`: run to its end for each state query; exit status 0 means
+//   up or in progress, 1 disconnected, anything else query failed. Without it
+//   the line counts as up while the dial command runs.
+// - `HangUpCommand`: run to its end for a hang-up; a dial command still
+//   running is then terminated with its whole process group.
+// The entry, user name and password reach the commands as the environment
+// variables LINKMOOT_ENTRY, LINKMOOT_USER and LINKMOOT_PASSWORD (the password
+// only for the dial command), never on a command line.
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "DialService.h"
+
+namespace toolbox {
+class ConfigSection;
+}
+
+namespace linkmoot {
+
+class ChildProcess;
+
+class CommandDialService : public DialService {
+public:
+    static constexpr const char* kEntry = "Custom";
+
+    explicit CommandDialService(std::function<toolbox::ConfigSection*()> serverSection);
+    ~CommandDialService() override;
+
+    const char* name() const override { return "command"; }
+    std::vector<std::string> listEntries() override { return {kEntry}; }
+    bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
+    void hangUp(DialHandle handle) override;
+    LineState state(DialHandle handle) override;
+    void waitGuardTime(uint32_t milliseconds) override;
+    void setFailureCallback(FailureCallback callback) override;
+
+private:
+    struct Call {
+        std::string entry;
+        std::string userName;
+        std::unique_ptr<ChildProcess> dialCommand;
+        bool hungUp = false;
+        bool reported = false;
+        bool seenUp = false;
+    };
+    void dialCommandEnded(DialHandle handle, int waitStatus);
+    void report(DialHandle handle, const std::string& reason);
+    std::string command(const char* key);
+
+    std::function<toolbox::ConfigSection*()> serverSection;
+    std::mutex mutex;  // guards calls and nextHandle
+    std::map<DialHandle, Call> calls;
+    DialHandle nextHandle = 1;
+    // Held while reporting, so an emptied callback is never called afterwards.
+    std::mutex callbackMutex;
+    FailureCallback callback;
+};
+
+}  // namespace linkmoot

@@ -1,0 +1,732 @@
+#include "NetworkManagerDialService.h"
+
+#include <string.h>
+#include <systemd/sd-bus.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "BusThread.h"
+#include "ToolBox/Logger.h"
+
+namespace linkmoot {
+
+namespace {
+
+constexpr const char* kService = "org.freedesktop.NetworkManager";
+constexpr const char* kManagerPath = "/org/freedesktop/NetworkManager";
+constexpr const char* kManager = "org.freedesktop.NetworkManager";
+constexpr const char* kSettingsPath = "/org/freedesktop/NetworkManager/Settings";
+constexpr const char* kSettings = "org.freedesktop.NetworkManager.Settings";
+constexpr const char* kProfile = "org.freedesktop.NetworkManager.Settings.Connection";
+constexpr const char* kActive = "org.freedesktop.NetworkManager.Connection.Active";
+constexpr const char* kAgentManagerPath = "/org/freedesktop/NetworkManager/AgentManager";
+constexpr const char* kAgentManager = "org.freedesktop.NetworkManager.AgentManager";
+constexpr const char* kAgentPath = "/org/freedesktop/NetworkManager/SecretAgent";
+constexpr const char* kAgent = "org.freedesktop.NetworkManager.SecretAgent";
+constexpr const char* kAgentIdentifier = "linkmoot.dialer";
+constexpr const char* kNoSecrets = "org.freedesktop.NetworkManager.SecretAgent.NoSecrets";
+
+constexpr uint32_t kActivated = 2;
+constexpr uint32_t kDeactivating = 3;
+constexpr uint32_t kDeactivated = 4;
+constexpr uint32_t kRequestNewSecrets = 0x2;  // the last secret we gave was refused
+
+constexpr const char* kDocs = "see docs/dialup-services.md";
+
+const std::set<std::string> kUplinkTypes = {"pppoe", "gsm", "cdma", "bluetooth", "adsl", "vpn"};
+
+struct Profile {
+    std::string path;
+    std::string id;
+    std::string uuid;
+    std::string type;
+    std::string userName;
+};
+
+struct ErrorHolder {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    ErrorHolder() = default;
+    ErrorHolder(const ErrorHolder&) = delete;
+    ErrorHolder& operator=(const ErrorHolder&) = delete;
+    ~ErrorHolder() { sd_bus_error_free(&error); }
+    std::string text(int result) const {
+        if (error.message != nullptr && *error.message != '\0')
+            return error.message;
+        if (error.name != nullptr)
+            return error.name;
+        return strerror(-result);
+    }
+    bool isNamed(const char* name) const { return sd_bus_error_has_name(&error, name); }
+};
+
+struct MessageHolder {
+    sd_bus_message* message = nullptr;
+    MessageHolder() = default;
+    MessageHolder(const MessageHolder&) = delete;
+    MessageHolder& operator=(const MessageHolder&) = delete;
+    ~MessageHolder() { sd_bus_message_unref(message); }
+};
+
+bool isServiceMissing(const ErrorHolder& error) {
+    return error.isNamed(SD_BUS_ERROR_SERVICE_UNKNOWN) ||
+           error.isNamed(SD_BUS_ERROR_NAME_HAS_NO_OWNER);
+}
+
+bool isPermissionRefused(const ErrorHolder& error) {
+    return error.isNamed(SD_BUS_ERROR_ACCESS_DENIED) ||
+           error.isNamed(SD_BUS_ERROR_INTERACTIVE_AUTHORIZATION_REQUIRED) ||
+           error.isNamed("org.freedesktop.NetworkManager.PermissionDenied");
+}
+
+// The object is gone (NetworkManager removes an active connection once it is down).
+bool isObjectGone(const ErrorHolder& error) {
+    return error.isNamed(SD_BUS_ERROR_UNKNOWN_OBJECT) ||
+           error.isNamed(SD_BUS_ERROR_UNKNOWN_METHOD) ||
+           error.isNamed(SD_BUS_ERROR_UNKNOWN_INTERFACE) ||
+           error.isNamed(SD_BUS_ERROR_UNKNOWN_PROPERTY);
+}
+
+// What the user can do about an error of NetworkManager's, as a "; ..." tail.
+std::string hintFor(const ErrorHolder& error) {
+    if (isServiceMissing(error))
+        return "; NetworkManager is not running: start it (systemctl start NetworkManager) or "
+               "set Server/Dialer to another service";
+    if (isPermissionRefused(error))
+        return std::string(
+                   "; the server's user may not control NetworkManager: run it as root "
+                   "or allow it by a polkit rule for "
+                   "org.freedesktop.NetworkManager.network-control (") +
+               kDocs + ")";
+    return "";
+}
+
+const char* reasonText(uint32_t reason) {
+    switch (reason) {
+        case 0:
+            return "unknown reason";
+        case 1:
+            return "no reason given";
+        case 2:
+            return "disconnected by the user";
+        case 3:
+            return "the device was disconnected";
+        case 4:
+            return "the VPN service stopped";
+        case 5:
+            return "the IP configuration was invalid";
+        case 6:
+            return "the connection attempt timed out";
+        case 7:
+            return "the VPN service did not start in time";
+        case 8:
+            return "the VPN service failed to start";
+        case 9:
+            return "no secrets (password) were available";
+        case 10:
+            return "the login failed";
+        case 11:
+            return "the connection profile was removed";
+        case 12:
+            return "a connection it depends on failed";
+        case 13:
+            return "the device could not be set up";
+        case 14:
+            return "the device was removed";
+        default:
+            return "reason unknown to Linkmoot";
+    }
+}
+
+std::string reasonHint(uint32_t reason) {
+    if (reason == 9)
+        return std::string(
+                   "; set the password in the server options and the profile's password "
+                   "flags to agent-owned or not saved (") +
+               kDocs + ")";
+    if (reason == 10)
+        return "; check the user name in the profile and Server/Password";
+    if (reason == 3 || reason == 14)
+        return "; is the modem plugged in?";
+    return "";
+}
+
+// Reads a variant holding a text; skips a variant of any other type.
+int readTextVariant(sd_bus_message* message, std::string& text) {
+    char type = 0;
+    const char* contents = nullptr;
+    int result = sd_bus_message_peek_type(message, &type, &contents);
+    if (result < 0)
+        return result;
+    if (type != 'v' || contents == nullptr || strcmp(contents, "s") != 0)
+        return sd_bus_message_skip(message, "v");
+    const char* value = nullptr;
+    result = sd_bus_message_read(message, "v", "s", &value);
+    if (result >= 0 && value != nullptr)
+        text = value;
+    return result;
+}
+
+// Fills id, uuid, type and the user name from a GetSettings reply (a{sa{sv}}).
+int parseSettings(sd_bus_message* message, Profile& profile) {
+    int result = sd_bus_message_enter_container(message, 'a', "{sa{sv}}");
+    if (result < 0)
+        return result;
+    while ((result = sd_bus_message_enter_container(message, 'e', "sa{sv}")) > 0) {
+        const char* group = nullptr;
+        if ((result = sd_bus_message_read(message, "s", &group)) < 0)
+            return result;
+        const std::string groupName = group;
+        if ((result = sd_bus_message_enter_container(message, 'a', "{sv}")) < 0)
+            return result;
+        while ((result = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
+            const char* key = nullptr;
+            if ((result = sd_bus_message_read(message, "s", &key)) < 0)
+                return result;
+            const std::string name = key;
+            std::string* target = nullptr;
+            if (groupName == "connection" && name == "id")
+                target = &profile.id;
+            if (groupName == "connection" && name == "uuid")
+                target = &profile.uuid;
+            if (groupName == "connection" && name == "type")
+                target = &profile.type;
+            if (name == "username" && (groupName == "pppoe" || groupName == "gsm" ||
+                                       groupName == "cdma" || groupName == "adsl"))
+                target = &profile.userName;
+            result = target != nullptr ? readTextVariant(message, *target)
+                                       : sd_bus_message_skip(message, "v");
+            if (result < 0)
+                return result;
+            if ((result = sd_bus_message_exit_container(message)) < 0)
+                return result;
+        }
+        if (result < 0)
+            return result;
+        if ((result = sd_bus_message_exit_container(message)) < 0)
+            return result;
+        if ((result = sd_bus_message_exit_container(message)) < 0)
+            return result;
+    }
+    if (result < 0)
+        return result;
+    return sd_bus_message_exit_container(message);
+}
+
+// Reads an array of object paths ("ao") from where the message stands.
+int readPaths(sd_bus_message* message, std::vector<std::string>& paths) {
+    int result = sd_bus_message_enter_container(message, 'a', "o");
+    if (result < 0)
+        return result;
+    const char* path = nullptr;
+    while ((result = sd_bus_message_read(message, "o", &path)) > 0)
+        paths.push_back(path);
+    if (result < 0)
+        return result;
+    return sd_bus_message_exit_container(message);
+}
+
+}  // namespace
+
+struct NetworkManagerDialService::Impl {
+    struct Dial {
+        std::string entry;
+        std::string activePath;
+        std::string profilePath;
+        bool activated = false;
+        bool reported = false;
+    };
+
+    std::mutex callbackMutex;
+    FailureCallback callback;
+
+    // Touched only on the bus thread.
+    std::map<DialHandle, Dial> dials;
+    DialHandle nextHandle = 1;
+    std::map<std::string, std::string> secrets;  // profile path -> password
+    bool agentRegistered = false;
+
+    // Last, so it stops (and stops calling into the members above) first.
+    std::unique_ptr<BusThread> bus;
+
+    Impl() {
+        bus = std::make_unique<BusThread>(
+            [this](sd_bus* connection, std::string& error) { return connect(connection, error); },
+            [this] { agentRegistered = false; });
+    }
+    ~Impl() {
+        bus.reset();
+        for (auto& [path, password] : secrets)
+            explicit_bzero(password.data(), password.size());
+    }
+
+    bool connect(sd_bus* connection, std::string& error);
+    bool listProfiles(sd_bus* connection, std::vector<Profile>& profiles, std::string& error);
+    std::string findActive(sd_bus* connection, const std::string& profilePath);
+    bool dial(sd_bus* connection, const DialRequest& request, DialHandle& handle,
+              std::string& error);
+    void hangUp(sd_bus* connection, DialHandle handle);
+    LineState state(sd_bus* connection, DialHandle handle);
+    void stateChanged(sd_bus* connection, const std::string& path, uint32_t state, uint32_t reason);
+    int getSecrets(sd_bus_message* message, sd_bus_error* error);
+    void keepSecret(sd_bus* connection, const std::string& profilePath,
+                    const std::string& password);
+    void forgetSecret(sd_bus* connection, const std::string& profilePath);
+    void report(DialHandle handle, const std::string& reason);
+
+    static int onStateChanged(sd_bus_message* message, void* self, sd_bus_error*);
+    static int onGetSecrets(sd_bus_message* message, void* self, sd_bus_error* error);
+    static int onIgnoredAgentCall(sd_bus_message* message, void*, sd_bus_error*);
+};
+
+bool NetworkManagerDialService::Impl::connect(sd_bus* connection, std::string& error) {
+    static const sd_bus_vtable agentVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("GetSecrets", "a{sa{sv}}osasu", "a{sa{sv}}", &Impl::onGetSecrets,
+                      SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("CancelGetSecrets", "os", "", &Impl::onIgnoredAgentCall,
+                      SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("SaveSecrets", "a{sa{sv}}o", "", &Impl::onIgnoredAgentCall,
+                      SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("DeleteSecrets", "a{sa{sv}}o", "", &Impl::onIgnoredAgentCall,
+                      SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_END};
+    // Subscribed before any activation, so even a fast failure is seen.
+    int result = sd_bus_match_signal(connection, nullptr, nullptr, nullptr, kActive, "StateChanged",
+                                     &Impl::onStateChanged, this);
+    if (result >= 0)
+        result =
+            sd_bus_add_object_vtable(connection, nullptr, kAgentPath, kAgent, agentVtable, this);
+    if (result < 0) {
+        error = std::string("cannot set up the system bus connection: ") + strerror(-result);
+        return false;
+    }
+    return true;
+}
+
+int NetworkManagerDialService::Impl::onStateChanged(sd_bus_message* message, void* self,
+                                                    sd_bus_error*) {
+    uint32_t state = 0;
+    uint32_t reason = 0;
+    const char* path = sd_bus_message_get_path(message);
+    if (path == nullptr || sd_bus_message_read(message, "uu", &state, &reason) < 0)
+        return 0;
+    static_cast<Impl*>(self)->stateChanged(sd_bus_message_get_bus(message), path, state, reason);
+    return 0;
+}
+
+void NetworkManagerDialService::Impl::stateChanged(sd_bus* connection, const std::string& path,
+                                                   uint32_t state, uint32_t reason) {
+    for (auto& [handle, dial] : dials) {
+        if (dial.activePath != path)
+            continue;
+        if (state == kActivated && !dial.activated) {
+            dial.activated = true;
+            forgetSecret(connection, dial.profilePath);
+            LM_LOG(Info, "NetworkManager brought \"%s\" up", dial.entry.c_str());
+        } else if (state == kDeactivated) {
+            forgetSecret(connection, dial.profilePath);
+            if (dial.activated) {
+                LM_LOG(Info, "NetworkManager took \"%s\" down: %s", dial.entry.c_str(),
+                       reasonText(reason));
+            } else if (!dial.reported) {
+                dial.reported = true;
+                const std::string text = "NetworkManager could not bring \"" + dial.entry +
+                                         "\" up: " + reasonText(reason);
+                LM_LOG(Warn, "%s%s", text.c_str(), reasonHint(reason).c_str());
+                report(handle, text);
+            }
+        }
+        return;
+    }
+}
+
+void NetworkManagerDialService::Impl::report(DialHandle handle, const std::string& reason) {
+    std::lock_guard<std::mutex> lock(callbackMutex);
+    if (callback)
+        callback(handle, reason);
+}
+
+int NetworkManagerDialService::Impl::onIgnoredAgentCall(sd_bus_message* message, void*,
+                                                        sd_bus_error*) {
+    // Nothing is ever stored, so there is nothing to save, delete or cancel.
+    return sd_bus_reply_method_return(message, "");
+}
+
+int NetworkManagerDialService::Impl::onGetSecrets(sd_bus_message* message, void* self,
+                                                  sd_bus_error* error) {
+    return static_cast<Impl*>(self)->getSecrets(message, error);
+}
+
+int NetworkManagerDialService::Impl::getSecrets(sd_bus_message* message, sd_bus_error* error) {
+    sd_bus* connection = sd_bus_message_get_bus(message);
+    // Anyone on the bus can call an agent: only NetworkManager gets the password.
+    ErrorHolder ownerError;
+    MessageHolder ownerReply;
+    const char* owner = nullptr;
+    const char* sender = sd_bus_message_get_sender(message);
+    if (sd_bus_call_method(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetNameOwner", &ownerError.error,
+                           &ownerReply.message, "s", kService) < 0 ||
+        sd_bus_message_read(ownerReply.message, "s", &owner) < 0 || sender == nullptr ||
+        strcmp(owner, sender) != 0) {
+        LM_LOG(Warn, "Refused the password to %s, which is not NetworkManager",
+               sender != nullptr ? sender : "an unknown caller");
+        return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "Only for NetworkManager");
+    }
+
+    const char* profilePath = nullptr;
+    const char* setting = nullptr;
+    uint32_t flags = 0;
+    int result = sd_bus_message_skip(message, "a{sa{sv}}");
+    if (result >= 0)
+        result = sd_bus_message_read(message, "os", &profilePath, &setting);
+    if (result >= 0)
+        result = sd_bus_message_skip(message, "as");
+    if (result >= 0)
+        result = sd_bus_message_read(message, "u", &flags);
+    if (result < 0)
+        return result;
+
+    auto found = secrets.find(profilePath);
+    if (found == secrets.end())
+        return sd_bus_error_set(error, kNoSecrets, "Linkmoot holds no password for this profile");
+    if ((flags & kRequestNewSecrets) != 0) {
+        // Giving the same password again would only fail again.
+        LM_LOG(Warn,
+               "NetworkManager refused the password of Server/Password for profile %s; check it",
+               profilePath);
+        forgetSecret(connection, profilePath);
+        return sd_bus_error_set(error, kNoSecrets, "The password was refused");
+    }
+    LM_LOG(Debug, "Handing the password to NetworkManager for setting \"%s\" of %s", setting,
+           profilePath);
+    const char* password = found->second.c_str();
+    if (strcmp(setting, "vpn") == 0)
+        return sd_bus_reply_method_return(message, "a{sa{sv}}", 1, setting, 1, "secrets", "a{ss}",
+                                          1, "password", password);
+    return sd_bus_reply_method_return(message, "a{sa{sv}}", 1, setting, 1, "password", "s",
+                                      password);
+}
+
+void NetworkManagerDialService::Impl::keepSecret(sd_bus* connection, const std::string& profilePath,
+                                                 const std::string& password) {
+    std::string& kept = secrets[profilePath];
+    explicit_bzero(kept.data(), kept.size());
+    kept = password;
+    if (agentRegistered)
+        return;
+    ErrorHolder error;
+    const int result = sd_bus_call_method(connection, kService, kAgentManagerPath, kAgentManager,
+                                          "RegisterWithCapabilities", &error.error, nullptr, "su",
+                                          kAgentIdentifier, static_cast<uint32_t>(0));
+    if (result < 0) {
+        LM_LOG(Warn,
+               "Cannot offer the password to NetworkManager as a secret agent: %s; the "
+               "profile's own saved password is used%s",
+               error.text(result).c_str(), hintFor(error).c_str());
+        return;
+    }
+    agentRegistered = true;
+}
+
+void NetworkManagerDialService::Impl::forgetSecret(sd_bus* connection,
+                                                   const std::string& profilePath) {
+    auto found = secrets.find(profilePath);
+    if (found == secrets.end())
+        return;
+    explicit_bzero(found->second.data(), found->second.size());
+    secrets.erase(found);
+    if (!secrets.empty() || !agentRegistered || connection == nullptr)
+        return;
+    ErrorHolder error;
+    sd_bus_call_method(connection, kService, kAgentManagerPath, kAgentManager, "Unregister",
+                       &error.error, nullptr, "");
+    agentRegistered = false;
+}
+
+bool NetworkManagerDialService::Impl::listProfiles(sd_bus* connection,
+                                                   std::vector<Profile>& profiles,
+                                                   std::string& error) {
+    ErrorHolder callError;
+    MessageHolder reply;
+    int result = sd_bus_call_method(connection, kService, kSettingsPath, kSettings,
+                                    "ListConnections", &callError.error, &reply.message, "");
+    std::vector<std::string> paths;
+    if (result >= 0)
+        result = readPaths(reply.message, paths);
+    if (result < 0) {
+        error = "cannot list NetworkManager's connection profiles: " + callError.text(result) +
+                hintFor(callError);
+        return false;
+    }
+    for (const std::string& path : paths) {
+        ErrorHolder settingsError;
+        MessageHolder settings;
+        Profile profile;
+        profile.path = path;
+        result = sd_bus_call_method(connection, kService, path.c_str(), kProfile, "GetSettings",
+                                    &settingsError.error, &settings.message, "");
+        if (result >= 0)
+            result = parseSettings(settings.message, profile);
+        if (result < 0) {
+            // Removed meanwhile, or not readable for us: not dialable either.
+            LM_LOG(Debug, "Skipping NetworkManager profile %s: %s", path.c_str(),
+                   settingsError.text(result).c_str());
+            continue;
+        }
+        if (kUplinkTypes.count(profile.type) != 0 && !profile.id.empty())
+            profiles.push_back(profile);
+    }
+    return true;
+}
+
+std::string NetworkManagerDialService::Impl::findActive(sd_bus* connection,
+                                                        const std::string& profilePath) {
+    ErrorHolder error;
+    MessageHolder reply;
+    std::vector<std::string> active;
+    int result = sd_bus_get_property(connection, kService, kManagerPath, kManager,
+                                     "ActiveConnections", &error.error, &reply.message, "ao");
+    if (result >= 0)
+        result = readPaths(reply.message, active);
+    if (result < 0)
+        return "";
+    for (const std::string& path : active) {
+        ErrorHolder profileError;
+        MessageHolder profileReply;
+        const char* profile = nullptr;
+        if (sd_bus_get_property(connection, kService, path.c_str(), kActive, "Connection",
+                                &profileError.error, &profileReply.message, "o") < 0 ||
+            sd_bus_message_read(profileReply.message, "o", &profile) < 0 || profilePath != profile)
+            continue;
+        ErrorHolder stateError;
+        uint32_t state = 0;
+        if (sd_bus_get_property_trivial(connection, kService, path.c_str(), kActive, "State",
+                                        &stateError.error, 'u', &state) >= 0 &&
+            state != kDeactivating && state != kDeactivated)
+            return path;
+    }
+    return "";
+}
+
+bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest& request,
+                                           DialHandle& handle, std::string& error) {
+    std::vector<Profile> profiles;
+    if (!listProfiles(connection, profiles, error)) {
+        LM_LOG(Error, "Cannot dial with NetworkManager: %s", error.c_str());
+        return false;
+    }
+    const Profile* chosen = nullptr;
+    int sameId = 0;
+    for (const Profile& profile : profiles) {
+        if (profile.id != request.entry)
+            continue;
+        if (chosen == nullptr)
+            chosen = &profile;
+        ++sameId;
+    }
+    if (chosen == nullptr) {
+        error =
+            "NetworkManager has no uplink profile (pppoe, gsm, cdma, bluetooth, adsl or vpn) "
+            "called \"" +
+            request.entry + "\"";
+        LM_LOG(Error,
+               "Cannot dial with NetworkManager: %s; create one (%s) or choose another in the "
+               "server options",
+               error.c_str(), kDocs);
+        return false;
+    }
+    if (sameId > 1)
+        LM_LOG(Warn,
+               "%d NetworkManager profiles are called \"%s\"; dialling the first, uuid %s "
+               "(rename the others to tell them apart)",
+               sameId, request.entry.c_str(), chosen->uuid.c_str());
+    if (!request.userName.empty() && request.userName != chosen->userName)
+        LM_LOG(Warn,
+               "NetworkManager takes the user name from the profile \"%s\", not from "
+               "Server/UserName; set it in the profile",
+               request.entry.c_str());
+
+    const std::string already = findActive(connection, chosen->path);
+    if (!already.empty()) {
+        handle = nextHandle++;
+        dials[handle] = Dial{request.entry, already, chosen->path};
+        LM_LOG(Info, "NetworkManager profile \"%s\" is already active; using it",
+               request.entry.c_str());
+        return true;
+    }
+
+    if (!request.password.empty())
+        keepSecret(connection, chosen->path, request.password);
+    ErrorHolder callError;
+    MessageHolder reply;
+    const char* activePath = nullptr;
+    int result =
+        sd_bus_call_method(connection, kService, kManagerPath, kManager, "ActivateConnection",
+                           &callError.error, &reply.message, "ooo", chosen->path.c_str(), "/", "/");
+    if (result >= 0)
+        result = sd_bus_message_read(reply.message, "o", &activePath);
+    if (result < 0) {
+        forgetSecret(connection, chosen->path);
+        error = "NetworkManager refused to activate \"" + request.entry +
+                "\": " + callError.text(result);
+        LM_LOG(Warn, "%s%s", error.c_str(), hintFor(callError).c_str());
+        return false;
+    }
+    // Recorded before this thread dispatches anything else, so a StateChanged
+    // that arrived meanwhile still finds its dial.
+    handle = nextHandle++;
+    dials[handle] = Dial{request.entry, activePath, chosen->path};
+    LM_LOG(Info, "NetworkManager is activating \"%s\" (%s)", request.entry.c_str(), activePath);
+    return true;
+}
+
+void NetworkManagerDialService::Impl::hangUp(sd_bus* connection, DialHandle handle) {
+    auto found = dials.find(handle);
+    if (found == dials.end())
+        return;
+    const Dial dial = found->second;
+    dials.erase(found);  // later state changes of it are ours, not failures
+    if (connection == nullptr)
+        return;
+    forgetSecret(connection, dial.profilePath);
+    ErrorHolder error;
+    const int result =
+        sd_bus_call_method(connection, kService, kManagerPath, kManager, "DeactivateConnection",
+                           &error.error, nullptr, "o", dial.activePath.c_str());
+    if (result < 0 && isPermissionRefused(error))
+        LM_LOG(Warn, "NetworkManager refused to deactivate \"%s\": %s%s", dial.entry.c_str(),
+               error.text(result).c_str(), hintFor(error).c_str());
+    else if (result < 0)
+        LM_LOG(Debug, "Deactivating \"%s\": %s", dial.entry.c_str(), error.text(result).c_str());
+}
+
+LineState NetworkManagerDialService::Impl::state(sd_bus* connection, DialHandle handle) {
+    auto found = dials.find(handle);
+    if (found == dials.end())
+        return LineState::Disconnected;
+    Dial& dial = found->second;
+    if (connection == nullptr)
+        return LineState::QueryFailed;
+    ErrorHolder error;
+    uint32_t value = 0;
+    const int result = sd_bus_get_property_trivial(connection, kService, dial.activePath.c_str(),
+                                                   kActive, "State", &error.error, 'u', &value);
+    LineState line = LineState::Other;
+    if (result < 0) {
+        if (!isObjectGone(error)) {
+            LM_LOG(Debug, "Cannot read the state of \"%s\": %s", dial.entry.c_str(),
+                   error.text(result).c_str());
+            return LineState::QueryFailed;
+        }
+        line = LineState::Disconnected;
+    } else if (value == kDeactivated) {
+        line = LineState::Disconnected;
+    } else if (value == kActivated && !dial.activated) {
+        dial.activated = true;
+        forgetSecret(connection, dial.profilePath);
+    }
+    // Gone without ever coming up and without a signal that said so: without
+    // a report the caller would wait for this dial for ever.
+    if (line == LineState::Disconnected && !dial.activated && !dial.reported) {
+        dial.reported = true;
+        forgetSecret(connection, dial.profilePath);
+        const std::string text =
+            "NetworkManager's activation of \"" + dial.entry + "\" ended before the line came up";
+        LM_LOG(Warn, "%s", text.c_str());
+        report(handle, text);
+    }
+    return line;
+}
+
+NetworkManagerDialService::NetworkManagerDialService() : impl(std::make_unique<Impl>()) {}
+
+NetworkManagerDialService::~NetworkManagerDialService() {
+    setFailureCallback(nullptr);
+}
+
+std::vector<std::string> NetworkManagerDialService::listEntries() {
+    std::vector<std::string> names;
+    impl->bus->run([this, &names](sd_bus* connection, const std::string& openError) {
+        std::vector<Profile> profiles;
+        std::string error = openError;
+        if (connection == nullptr || !impl->listProfiles(connection, profiles, error)) {
+            LM_LOG(Warn, "No NetworkManager connections to offer: %s", error.c_str());
+            return;
+        }
+        std::set<std::string> seen;
+        for (const Profile& profile : profiles)
+            if (seen.insert(profile.id).second)
+                names.push_back(profile.id);
+    });
+    return names;
+}
+
+bool NetworkManagerDialService::dial(const DialRequest& request, DialHandle& handle,
+                                     std::string& error) {
+    handle = 0;
+    bool started = false;
+    impl->bus->run([&](sd_bus* connection, const std::string& openError) {
+        if (connection == nullptr) {
+            error = openError;
+            LM_LOG(Error, "Cannot dial with NetworkManager: %s", error.c_str());
+            return;
+        }
+        started = impl->dial(connection, request, handle, error);
+    });
+    return started;
+}
+
+void NetworkManagerDialService::hangUp(DialHandle handle) {
+    impl->bus->run(
+        [&](sd_bus* connection, const std::string&) { impl->hangUp(connection, handle); });
+}
+
+LineState NetworkManagerDialService::state(DialHandle handle) {
+    LineState line = LineState::QueryFailed;
+    impl->bus->run(
+        [&](sd_bus* connection, const std::string&) { line = impl->state(connection, handle); });
+    return line;
+}
+
+void NetworkManagerDialService::waitGuardTime(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void NetworkManagerDialService::setFailureCallback(FailureCallback callback) {
+    std::lock_guard<std::mutex> lock(impl->callbackMutex);
+    impl->callback = std::move(callback);
+}
+
+bool NetworkManagerDialService::isRunning(std::string* why) {
+    sd_bus* connection = nullptr;
+    int result = sd_bus_open_system(&connection);
+    if (result < 0) {
+        if (why != nullptr)
+            *why = std::string("no system bus: ") + strerror(-result);
+        return false;
+    }
+    ErrorHolder error;
+    MessageHolder reply;
+    int owned = 0;
+    result = sd_bus_call_method(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus", "NameHasOwner", &error.error,
+                                &reply.message, "s", kService);
+    if (result >= 0)
+        result = sd_bus_message_read(reply.message, "b", &owned);
+    sd_bus_flush_close_unref(connection);
+    if (result < 0) {
+        if (why != nullptr)
+            *why = "the system bus does not answer: " + error.text(result);
+        return false;
+    }
+    if (owned == 0 && why != nullptr)
+        *why = "NetworkManager is not running on the system bus";
+    return owned != 0;
+}
+
+}  // namespace linkmoot

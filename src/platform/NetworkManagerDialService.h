@@ -1,0 +1,47 @@
+#pragma once
+// Dial-up through NetworkManager on the system bus.
+// - Entries: the ids of the connection profiles that can carry an uplink
+//   (pppoe, gsm, cdma, bluetooth, adsl, vpn), in NetworkManager's order, each
+//   id once. Ids need not be unique: a dial takes the first profile of that id
+//   and says which (by uuid) in a Warn line.
+// - Dial: ActivateConnection(profile, "/", "/"); the handle stands for the
+//   active connection. A profile that is already active is used as it is, since
+//   activating it again would drop the line. A refusal at call time refuses the
+//   dial; the active connection reaching DEACTIVATED before it was ever
+//   ACTIVATED is the failure report, from the bus thread.
+// - State: the active connection's State property; DEACTIVATED or a vanished
+//   object is "disconnected", any error reaching NetworkManager "query failed".
+// - Hang-up: DeactivateConnection. Its DEACTIVATED is not a failure.
+// - The password, when given, is handed over on request as a one-off secret by
+//   a secret agent that is registered only while a dial waits for it. Only
+//   NetworkManager itself gets it; it is never logged.
+// All bus traffic runs on one thread of the service's own.
+#include <memory>
+
+#include "DialService.h"
+
+namespace linkmoot {
+
+class NetworkManagerDialService : public DialService {
+public:
+    NetworkManagerDialService();
+    ~NetworkManagerDialService() override;
+
+    const char* name() const override { return "networkmanager"; }
+    std::vector<std::string> listEntries() override;
+    bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
+    void hangUp(DialHandle handle) override;
+    LineState state(DialHandle handle) override;
+    void waitGuardTime(uint32_t milliseconds) override;
+    void setFailureCallback(FailureCallback callback) override;
+
+    /// Whether NetworkManager holds its name on the system bus (a short-lived
+    /// connection of the calling thread). `why` gets the reason when not.
+    static bool isRunning(std::string* why = nullptr);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+}  // namespace linkmoot

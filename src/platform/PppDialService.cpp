@@ -1,0 +1,358 @@
+#include "PppDialService.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "ConfigKeys.h"
+#include "ToolBox/Config.h"
+#include "ToolBox/Logger.h"
+
+namespace linkmoot {
+
+namespace {
+
+constexpr auto kTerminationGrace = std::chrono::seconds(10);
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool isPeerName(const std::string& name) {
+    return !name.empty() && name[0] != '.' && !endsWith(name, "~") &&
+           name.find(".dpkg-") == std::string::npos;
+}
+
+// A name that cannot leave the peers folder.
+bool isSafePeerName(const std::string& name) {
+    return !name.empty() && name[0] != '.' && name.find('/') == std::string::npos &&
+           name.find("..") == std::string::npos;
+}
+
+// The password as a quoted word of a pppd options file.
+std::string quotedOptionWord(const std::string& text) {
+    std::string result = "\"";
+    for (unsigned char character : text) {
+        if (character == '"' || character == '\\') {
+            result += '\\';
+            result += static_cast<char>(character);
+        } else if (character < 0x20 || character == 0x7F) {
+            char octal[8];
+            snprintf(octal, sizeof octal, "\\%03o", character);
+            result += octal;
+        } else {
+            result += static_cast<char>(character);
+        }
+    }
+    return result + "\"";
+}
+
+// What the user can do about an exit status, where pppd's meaning suggests it.
+const char* exitCodeHint(int code) {
+    switch (code) {
+        case 2:
+            return "; check the peer file (options that need root are refused to other users)";
+        case 3:
+            return "; run the server as root, or add its user to the group dip";
+        case 4:
+            return "; load the kernel's PPP support (modprobe ppp_generic)";
+        case 6:
+        case 7:
+            return "; is the modem plugged in, and may the server's user open it (group dialout)?";
+        case 19:
+            return "; check Server/UserName and Server/Password or the peer's secrets file";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+PppDialService::PppDialService(std::function<toolbox::ConfigSection*()> serverSection)
+    : serverSection(std::move(serverSection)) {}
+
+PppDialService::~PppDialService() {
+    setFailureCallback(nullptr);
+    std::vector<DialHandle> open;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& [handle, call] : calls)
+            open.push_back(handle);
+    }
+    for (DialHandle handle : open)
+        hangUp(handle);
+}
+
+const char* PppDialService::exitCodeMeaning(int code) {
+    switch (code) {
+        case 0:
+            return "the connection was terminated at the peer's request";
+        case 1:
+            return "an immediately fatal error occurred";
+        case 2:
+            return "an error was detected in processing the options";
+        case 3:
+            return "pppd is not setuid-root and the invoking user is not root";
+        case 4:
+            return "the kernel does not support PPP";
+        case 5:
+            return "pppd was terminated by a signal";
+        case 6:
+            return "the serial port could not be locked";
+        case 7:
+            return "the serial port could not be opened";
+        case 8:
+            return "the connect script failed";
+        case 9:
+            return "the pty command could not be run";
+        case 10:
+            return "the PPP negotiation failed";
+        case 11:
+            return "the peer failed or refused to authenticate itself";
+        case 12:
+            return "the link was terminated because it was idle";
+        case 13:
+            return "the link was terminated because the connect time limit was reached";
+        case 14:
+            return "callback was negotiated and an incoming call should arrive shortly";
+        case 15:
+            return "the peer is not responding to echo requests";
+        case 16:
+            return "the modem hung up";
+        case 17:
+            return "the PPP negotiation failed because serial loopback was detected";
+        case 18:
+            return "the init script failed";
+        case 19:
+            return "we failed to authenticate ourselves to the peer";
+        default:
+            return "unknown exit status";
+    }
+}
+
+std::string PppDialService::peersFolder() {
+    return serverSection()->getString(keys::PppPeersFolder.name, keys::kPppPeersFolderDefault);
+}
+
+std::string PppDialService::findPppProgram() {
+    const std::string program =
+        serverSection()->getString(keys::PppProgram.name, keys::kPppProgramDefault);
+    // pppd lives in sbin, which an ordinary user's PATH often lacks.
+    return ChildProcess::findProgram(program, {"/usr/sbin", "/sbin"});
+}
+
+std::vector<std::string> PppDialService::listEntries() {
+    const std::string folder = peersFolder();
+    std::vector<std::string> names;
+    DIR* directory = opendir(folder.c_str());
+    if (directory == nullptr) {
+        LM_LOG(Warn,
+               "Cannot read the pppd peers folder %s: %s; install the ppp package and create a "
+               "peer there (see docs/dialup-services.md)",
+               folder.c_str(), strerror(errno));
+        return names;
+    }
+    while (dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (!isPeerName(name))
+            continue;
+        struct stat info {};
+        if (stat((folder + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        names.push_back(name);
+    }
+    closedir(directory);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::string& error) {
+    handle = 0;
+    const std::string& peer = request.entry;
+    if (!isSafePeerName(peer)) {
+        error = "\"" + peer + "\" is not a pppd peer name";
+        LM_LOG(Error, "Cannot dial with pppd: %s; choose a peer in the server options",
+               error.c_str());
+        return false;
+    }
+    const std::string folder = peersFolder();
+    struct stat info {};
+    if (stat((folder + "/" + peer).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = "there is no pppd peer \"" + peer + "\" in " + folder;
+        LM_LOG(Error,
+               "Cannot dial with pppd: %s; create it (see docs/dialup-services.md) or choose "
+               "another peer in the server options",
+               error.c_str());
+        return false;
+    }
+    const std::string program = findPppProgram();
+    if (program.empty()) {
+        const std::string wanted =
+            serverSection()->getString(keys::PppProgram.name, keys::kPppProgramDefault);
+        error = "pppd is not installed (looked for \"" + wanted + "\" on PATH and in /usr/sbin)";
+        LM_LOG(Error, "Cannot dial with pppd: %s; install the ppp package or set Server/PppProgram",
+               error.c_str());
+        return false;
+    }
+
+    ChildProcess::Options options;
+    options.arguments = {program, "call", peer, "nodetach"};
+    // linkname is a privileged option: only root may give it.
+    if (geteuid() == 0)
+        options.arguments.insert(options.arguments.end(), {"linkname", peer});
+    if (!request.userName.empty())
+        options.arguments.insert(options.arguments.end(), {"user", request.userName});
+
+    int passwordPipe[2] = {-1, -1};
+    if (!request.password.empty()) {
+        if (pipe2(passwordPipe, O_CLOEXEC) != 0) {
+            error = std::string("cannot create a pipe for the password: ") + strerror(errno);
+            LM_LOG(Error, "Cannot dial with pppd: %s", error.c_str());
+            return false;
+        }
+        // A few hundred bytes fit the pipe's buffer, so this never blocks.
+        std::string options_text = "password " + quotedOptionWord(request.password) + "\n";
+        const ssize_t written = write(passwordPipe[1], options_text.data(), options_text.size());
+        explicit_bzero(options_text.data(), options_text.size());
+        close(passwordPipe[1]);
+        if (written != static_cast<ssize_t>(options_text.size())) {
+            close(passwordPipe[0]);
+            error = "cannot hand the password to pppd";
+            LM_LOG(Error, "Cannot dial with pppd: %s", error.c_str());
+            return false;
+        }
+        options.inheritedDescriptors.push_back(passwordPipe[0]);
+        options.arguments.insert(options.arguments.end(),
+                                 {"file", "/dev/fd/" + std::to_string(passwordPipe[0])});
+    }
+
+    std::lock_guard<std::mutex> lock(mutex);
+    const DialHandle newHandle = nextHandle++;
+    Call& call = calls[newHandle];
+    call.entry = peer;
+    call.child = std::make_unique<ChildProcess>();
+    std::string startError;
+    const bool started = call.child->start(
+        options, [this, newHandle](int waitStatus) { childEnded(newHandle, waitStatus); },
+        startError);
+    if (passwordPipe[0] >= 0)
+        close(passwordPipe[0]);
+    if (!started) {
+        calls.erase(newHandle);
+        error = startError;
+        if (startError.find(strerror(EACCES)) != std::string::npos)
+            LM_LOG(Error,
+                   "Cannot dial with pppd: %s; add the server's user to the group dip "
+                   "(adduser USER dip) or run the server as root",
+                   error.c_str());
+        else
+            LM_LOG(Error, "Cannot dial with pppd: %s", error.c_str());
+        return false;
+    }
+    handle = newHandle;
+    LM_LOG(Info, "Started pppd for peer \"%s\" (process %d)", peer.c_str(),
+           static_cast<int>(call.child->pid()));
+    return true;
+}
+
+void PppDialService::childEnded(DialHandle handle, int waitStatus) {
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto found = calls.find(handle);
+        if (found == calls.end() || found->second.hungUp)
+            return;
+        Call& call = found->second;
+        const bool failed = !WIFEXITED(waitStatus) || WEXITSTATUS(waitStatus) != 0;
+        if (!failed) {
+            LM_LOG(Info, "pppd for peer \"%s\" ended: %s", call.entry.c_str(), exitCodeMeaning(0));
+            return;
+        }
+        call.reported = true;
+        if (WIFEXITED(waitStatus)) {
+            const int code = WEXITSTATUS(waitStatus);
+            reason = "pppd for peer \"" + call.entry + "\" ended with exit status " +
+                     std::to_string(code) + " (" + exitCodeMeaning(code) + ")";
+            LM_LOG(Warn, "%s%s", reason.c_str(), exitCodeHint(code));
+        } else {
+            reason = "pppd for peer \"" + call.entry + "\" ended by " +
+                     ChildProcess::describe(waitStatus);
+            LM_LOG(Warn, "%s", reason.c_str());
+        }
+    }
+    report(handle, reason);
+}
+
+void PppDialService::report(DialHandle handle, const std::string& reason) {
+    std::lock_guard<std::mutex> lock(callbackMutex);
+    if (callback)
+        callback(handle, reason);
+}
+
+void PppDialService::hangUp(DialHandle handle) {
+    std::unique_ptr<ChildProcess> child;
+    std::string entry;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto found = calls.find(handle);
+        if (found == calls.end())
+            return;
+        found->second.hungUp = true;
+        child = std::move(found->second.child);
+        entry = found->second.entry;
+        calls.erase(found);
+    }
+    // Outside the lock: the watcher takes it when the child ends.
+    if (child && child->isRunning()) {
+        LM_LOG(Debug, "Stopping pppd for peer \"%s\" (process %d)", entry.c_str(),
+               static_cast<int>(child->pid()));
+        child->terminate(kTerminationGrace);
+    }
+}
+
+LineState PppDialService::state(DialHandle handle) {
+    bool endedUnseen = false;
+    std::string entry;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto found = calls.find(handle);
+        if (found == calls.end() || !found->second.child)
+            return LineState::Disconnected;
+        Call& call = found->second;
+        if (call.child->isRunning()) {
+            call.seenRunning = true;
+            return LineState::Other;
+        }
+        // Ended cleanly before anyone saw it run: without a report the
+        // caller would wait for this dial for ever.
+        if (!call.seenRunning && !call.reported) {
+            call.reported = true;
+            endedUnseen = true;
+            entry = call.entry;
+        }
+    }
+    if (endedUnseen)
+        report(handle, "pppd for peer \"" + entry + "\" ended before the line came up");
+    return LineState::Disconnected;
+}
+
+void PppDialService::waitGuardTime(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void PppDialService::setFailureCallback(FailureCallback newCallback) {
+    std::lock_guard<std::mutex> lock(callbackMutex);
+    callback = std::move(newCallback);
+}
+
+}  // namespace linkmoot

@@ -1,0 +1,66 @@
+#pragma once
+// Dial-up through pppd: the peers folder (/etc/ppp/peers) is the phonebook and
+// each dial is a `pppd call PEER nodetach` child process.
+// - Entries: the peer files, without dotfiles, backups ("*~") and the package
+//   manager's leftovers ("*.dpkg-*"), sorted by name.
+// - The password goes to pppd through an inherited pipe read as an options
+//   file, never on a command line.
+// - State: the child running is "another state", ended is "disconnected".
+//   A non-zero exit before our hang-up is the failure report (on the child's
+//   watcher thread). Hang-up: SIGTERM, then SIGKILL after a grace time.
+// Keys (section `Server`, read at each use): `PppProgram`, `PppPeersFolder`.
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "DialService.h"
+
+namespace toolbox {
+class ConfigSection;
+}
+
+namespace linkmoot {
+
+class ChildProcess;
+
+class PppDialService : public DialService {
+public:
+    explicit PppDialService(std::function<toolbox::ConfigSection*()> serverSection);
+    ~PppDialService() override;
+
+    const char* name() const override { return "ppp"; }
+    std::vector<std::string> listEntries() override;
+    bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
+    void hangUp(DialHandle handle) override;
+    LineState state(DialHandle handle) override;
+    void waitGuardTime(uint32_t milliseconds) override;
+    void setFailureCallback(FailureCallback callback) override;
+
+    /// The pppd program that the configuration names, or "" when not installed.
+    std::string findPppProgram();
+    /// The meaning of a pppd exit status, as pppd documents it.
+    static const char* exitCodeMeaning(int code);
+
+private:
+    struct Call {
+        std::string entry;
+        std::unique_ptr<ChildProcess> child;
+        bool hungUp = false;
+        bool reported = false;
+        bool seenRunning = false;
+    };
+    void childEnded(DialHandle handle, int waitStatus);
+    void report(DialHandle handle, const std::string& reason);
+    std::string peersFolder();
+
+    std::function<toolbox::ConfigSection*()> serverSection;
+    std::mutex mutex;  // guards calls and nextHandle
+    std::map<DialHandle, Call> calls;
+    DialHandle nextHandle = 1;
+    // Held while reporting, so an emptied callback is never called afterwards.
+    std::mutex callbackMutex;
+    FailureCallback callback;
+};
+
+}  // namespace linkmoot

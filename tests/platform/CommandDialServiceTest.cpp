@@ -1,0 +1,134 @@
+#include "platform/CommandDialService.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "ConfigKeys.h"
+#include "PlatformTestSupport.h"
+
+namespace linkmoot {
+namespace {
+
+using platformtest::waitUntil;
+
+class CommandDialServiceTest : public ::testing::Test {
+protected:
+    CommandDialServiceTest() : service(server.getter()) {
+        service.setFailureCallback([this](DialHandle handle, const std::string& reason) {
+            std::lock_guard<std::mutex> lock(mutex);
+            reports.emplace_back(handle, reason);
+        });
+    }
+
+    std::vector<std::pair<DialHandle, std::string>> failureReports() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return reports;
+    }
+    // A command that works inside the test's folder.
+    std::string inWork(const std::string& command) {
+        return "cd '" + work.getPath() + "' && " + command;
+    }
+
+    platformtest::LogCapture log;
+    testsupport::TempFolder work;
+    platformtest::ServerSection server;
+    CommandDialService service;
+    std::mutex mutex;
+    std::vector<std::pair<DialHandle, std::string>> reports;
+};
+
+TEST_F(CommandDialServiceTest, TheOnlyEntryIsCustom) {
+    EXPECT_EQ(service.listEntries(), std::vector<std::string>{"Custom"});
+}
+
+TEST_F(CommandDialServiceTest, CommandsGetTheDialParametersFromTheEnvironmentOnly) {
+    server.set(keys::DialCommand.name,
+               inWork("printf '%s|%s|%s' \"$LINKMOOT_ENTRY\" \"$LINKMOOT_USER\" "
+                      "\"$LINKMOOT_PASSWORD\" > dialled; exec sleep 60"));
+    server.set(keys::HangUpCommand.name,
+               inWork("printf '%s|%s|%s' \"$LINKMOOT_ENTRY\" \"$LINKMOOT_USER\" "
+                      "\"$LINKMOOT_PASSWORD\" > hung-up"));
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Custom", "alice", "Env-Only-Secret"}, handle, error)) << error;
+    ASSERT_TRUE(waitUntil([&] { return work.contains("dialled"); }));
+    EXPECT_EQ(work.readFile("dialled"), "Custom|alice|Env-Only-Secret");
+    // Without a status command the line counts as up while the dial command runs.
+    EXPECT_EQ(service.state(handle), LineState::Other);
+
+    service.hangUp(handle);
+    EXPECT_EQ(work.readFile("hung-up"), "Custom|alice|");
+    EXPECT_EQ(service.state(handle), LineState::Disconnected);
+    EXPECT_TRUE(failureReports().empty());
+    EXPECT_FALSE(log.contains("Env-Only-Secret"));
+}
+
+TEST_F(CommandDialServiceTest, HangUpEndsADialCommandThatIsStillRunning) {
+    server.set(keys::DialCommand.name, inWork("sleep 60; touch finished"));
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Custom", "", ""}, handle, error)) << error;
+    service.hangUp(handle);
+    // The whole group went: the shell did not go on to its next command.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(work.contains("finished"));
+    EXPECT_TRUE(failureReports().empty());
+}
+
+TEST_F(CommandDialServiceTest, FailingDialCommandIsReportedWithItsExitStatus) {
+    server.set(keys::DialCommand.name, "exit 7");
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Custom", "", ""}, handle, error)) << error;
+    ASSERT_TRUE(waitUntil([&] { return !failureReports().empty(); }));
+    const auto reports = failureReports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].first, handle);
+    EXPECT_NE(reports[0].second.find("exit status 7"), std::string::npos) << reports[0].second;
+    EXPECT_TRUE(log.contains("check Server/DialCommand"));
+}
+
+TEST_F(CommandDialServiceTest, StatusCommandExitStatusGivesTheLineState) {
+    server.set(keys::DialCommand.name, "exec sleep 60");
+    server.set(keys::StatusCommand.name, inWork("exit $(cat answer)"));
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Custom", "", ""}, handle, error)) << error;
+
+    work.writeFile("answer", "0");
+    EXPECT_EQ(service.state(handle), LineState::Other);
+    work.writeFile("answer", "1");
+    EXPECT_EQ(service.state(handle), LineState::Disconnected);
+    work.writeFile("answer", "2");
+    EXPECT_EQ(service.state(handle), LineState::QueryFailed);
+    // Disconnected while the dial command still works is no failure.
+    EXPECT_TRUE(failureReports().empty());
+    service.hangUp(handle);
+}
+
+TEST_F(CommandDialServiceTest, LineThatNeverComesUpAfterTheDialCommandIsReportedOnce) {
+    server.set(keys::DialCommand.name, "true");
+    server.set(keys::StatusCommand.name, "exit 1");
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Custom", "", ""}, handle, error)) << error;
+    // As the controller does: it keeps asking while it waits for the line.
+    ASSERT_TRUE(waitUntil([&] {
+        EXPECT_EQ(service.state(handle), LineState::Disconnected);
+        return !failureReports().empty();
+    }));
+    EXPECT_EQ(service.state(handle), LineState::Disconnected);
+    EXPECT_EQ(failureReports().size(), 1u);
+}
+
+TEST_F(CommandDialServiceTest, MissingDialCommandRefusesTheDial) {
+    DialHandle handle = 0;
+    std::string error;
+    EXPECT_FALSE(service.dial({"Custom", "", ""}, handle, error));
+    EXPECT_EQ(handle, 0u);
+    EXPECT_TRUE(log.contains("set Server/DialCommand"));
+}
+
+}  // namespace
+}  // namespace linkmoot

@@ -1,0 +1,357 @@
+#include "platform/NetworkManagerDialService.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <utility>
+
+#include "PlatformTestSupport.h"
+
+namespace linkmoot {
+namespace {
+
+using platformtest::PrivateSystemBus;
+using platformtest::waitUntil;
+
+constexpr const char* kNetworkManager = "org.freedesktop.NetworkManager";
+constexpr const char* kManagerPath = "/org/freedesktop/NetworkManager";
+constexpr const char* kMock = "org.freedesktop.DBus.Mock";
+constexpr const char* kPassword = "s3cr3t-Pa55word";
+
+/// Failure reports as they arrive from the service's thread.
+class FailureRecorder {
+public:
+    DialService::FailureCallback callback() {
+        return [this](DialHandle handle, const std::string& reason) {
+            std::lock_guard<std::mutex> lock(mutex);
+            reports.emplace_back(handle, reason);
+        };
+    }
+    std::vector<std::pair<DialHandle, std::string>> get() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return reports;
+    }
+
+private:
+    std::mutex mutex;
+    std::vector<std::pair<DialHandle, std::string>> reports;
+};
+
+// The peer: python3-dbusmock's networkmanager template with the dial-up
+// additions of data/networkmanager_dialup.py.
+class NetworkManagerDialServiceTest : public ::testing::Test {
+protected:
+    void startNetworkManager() {
+        systemBus.startMock("networkmanager", kNetworkManager);
+        const std::string additions = platformtest::dataFolder() + "/networkmanager_dialup.py";
+        callMock("AddTemplate", "sa{sv}", additions.c_str(), 0);
+    }
+
+    template <typename... Arguments>
+    sd_bus_message* callMock(const char* method, const char* signature, Arguments... arguments) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        const int result = sd_bus_call_method(testBus.get(), kNetworkManager, kManagerPath, kMock,
+                                              method, &error, &reply, signature, arguments...);
+        EXPECT_GE(result, 0) << method << ": " << (error.message ? error.message : "");
+        sd_bus_error_free(&error);
+        return reply;
+    }
+
+    std::string addProfile(const char* id, const char* type, const char* behaviour,
+                           const char* password = "", const char* uuid = "") {
+        sd_bus_message* reply =
+            callMock("AddDialupProfile", "sssss", id, uuid, type, behaviour, password);
+        const char* path = "";
+        if (reply != nullptr)
+            sd_bus_message_read(reply, "o", &path);
+        std::string result = path;
+        sd_bus_message_unref(reply);
+        return result;
+    }
+
+    std::vector<std::string> receivedSecrets() {
+        sd_bus_message* reply = callMock("ReceivedSecrets", "");
+        char** texts = nullptr;
+        std::vector<std::string> result;
+        if (reply != nullptr && sd_bus_message_read_strv(reply, &texts) >= 0) {
+            for (char** text = texts; text != nullptr && *text != nullptr; ++text) {
+                result.push_back(*text);
+                free(*text);
+            }
+            free(texts);
+        }
+        sd_bus_message_unref(reply);
+        return result;
+    }
+
+    std::string readText(const char* method) {
+        sd_bus_message* reply = callMock(method, "");
+        const char* text = "";
+        if (reply != nullptr)
+            sd_bus_message_read(reply, "s", &text);
+        std::string result = text;
+        sd_bus_message_unref(reply);
+        return result;
+    }
+
+    uint32_t activationCount() {
+        sd_bus_message* reply = callMock("ActivationCount", "");
+        uint32_t count = 0;
+        if (reply != nullptr)
+            sd_bus_message_read(reply, "u", &count);
+        sd_bus_message_unref(reply);
+        return count;
+    }
+
+    std::vector<std::string> activeConnections() {
+        sd_bus_message* reply = nullptr;
+        std::vector<std::string> paths;
+        if (sd_bus_get_property(testBus.get(), kNetworkManager, kManagerPath, kNetworkManager,
+                                "ActiveConnections", nullptr, &reply, "ao") >= 0) {
+            char** texts = nullptr;
+            if (sd_bus_message_read_strv(reply, &texts) >= 0) {
+                for (char** text = texts; text != nullptr && *text != nullptr; ++text) {
+                    paths.push_back(*text);
+                    free(*text);
+                }
+                free(texts);
+            }
+        }
+        sd_bus_message_unref(reply);
+        return paths;
+    }
+
+    std::string activeProperty(const std::string& path, const char* name) {
+        char* value = nullptr;
+        sd_bus_get_property_string(testBus.get(), kNetworkManager, path.c_str(),
+                                   "org.freedesktop.NetworkManager.Connection.Active", name,
+                                   nullptr, &value);
+        std::string result = value != nullptr ? value : "";
+        free(value);
+        return result;
+    }
+
+    bool cameUp(const std::string& entry) {
+        return waitUntil(
+            [&] { return log.contains("NetworkManager brought \"" + entry + "\" up"); });
+    }
+
+    platformtest::LogCapture log;
+    PrivateSystemBus systemBus;
+    PrivateSystemBus::Bus testBus;
+    FailureRecorder failures;
+    NetworkManagerDialService service;
+};
+
+TEST_F(NetworkManagerDialServiceTest, ListsEachUplinkProfileIdOnceInNetworkManagersOrder) {
+    startNetworkManager();
+    addProfile("Dial-in", "pppoe", "connect");
+    addProfile("Office LAN", "802-3-ethernet", "connect");
+    addProfile("Mobile", "gsm", "connect");
+    addProfile("Dial-in", "pppoe", "connect");
+    addProfile("Tunnel", "vpn", "connect");
+
+    EXPECT_EQ(service.listEntries(), (std::vector<std::string>{"Dial-in", "Mobile", "Tunnel"}));
+}
+
+TEST_F(NetworkManagerDialServiceTest, DialActivatesTheProfileAndHangUpDeactivatesItQuietly) {
+    startNetworkManager();
+    addProfile("Dial-in", "pppoe", "connect");
+    service.setFailureCallback(failures.callback());
+
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Dial-in", "", ""}, handle, error)) << error;
+    EXPECT_NE(handle, 0u);
+    EXPECT_EQ(service.state(handle), LineState::Other);
+    ASSERT_TRUE(cameUp("Dial-in"));
+    EXPECT_EQ(service.state(handle), LineState::Other);
+
+    service.hangUp(handle);
+    EXPECT_TRUE(waitUntil([&] { return activeConnections().empty(); }));
+    EXPECT_EQ(service.state(handle), LineState::Disconnected);
+    // The DEACTIVATED that our own hang-up caused is not a failure.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(failures.get().empty());
+}
+
+TEST_F(NetworkManagerDialServiceTest, AnAlreadyActiveProfileIsUsedRatherThanActivatedAgain) {
+    startNetworkManager();
+    addProfile("Dial-in", "pppoe", "connect");
+    DialHandle first = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Dial-in", "", ""}, first, error)) << error;
+    ASSERT_TRUE(cameUp("Dial-in"));
+
+    // As after a restart of the server while the line is up.
+    NetworkManagerDialService restarted;
+    DialHandle second = 0;
+    ASSERT_TRUE(restarted.dial({"Dial-in", "", ""}, second, error)) << error;
+    EXPECT_EQ(activationCount(), 1u);
+    EXPECT_EQ(restarted.state(second), LineState::Other);
+    EXPECT_TRUE(log.contains("is already active; using it"));
+}
+
+TEST_F(NetworkManagerDialServiceTest, ActivationThatFailsLaterIsReportedOnceWithItsReason) {
+    startNetworkManager();
+    addProfile("Busy line", "gsm", "fail");
+    service.setFailureCallback(failures.callback());
+
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Busy line", "", ""}, handle, error)) << error;
+    ASSERT_TRUE(waitUntil([&] { return !failures.get().empty(); }));
+    EXPECT_EQ(service.state(handle), LineState::Disconnected);
+
+    const auto reports = failures.get();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].first, handle);
+    EXPECT_NE(reports[0].second.find("timed out"), std::string::npos) << reports[0].second;
+    EXPECT_TRUE(log.contains("Warn"));
+    EXPECT_TRUE(log.contains("could not bring \"Busy line\" up: the connection attempt timed out"));
+}
+
+TEST_F(NetworkManagerDialServiceTest, LineThatDropsAfterComingUpIsDisconnectedNotAFailure) {
+    startNetworkManager();
+    addProfile("Dial-in", "pppoe", "connect");
+    service.setFailureCallback(failures.callback());
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Dial-in", "", ""}, handle, error)) << error;
+    ASSERT_TRUE(cameUp("Dial-in"));
+    const std::vector<std::string> active = activeConnections();
+    ASSERT_EQ(active.size(), 1u);
+
+    sd_bus_message_unref(callMock("SetActiveState", "ouu", active[0].c_str(), 4u, 3u));
+    EXPECT_TRUE(waitUntil([&] { return service.state(handle) == LineState::Disconnected; }));
+    EXPECT_TRUE(failures.get().empty());
+}
+
+TEST_F(NetworkManagerDialServiceTest, RefusalsAtCallTimeRefuseTheDialAtOnceAndSayWhatToDo) {
+    startNetworkManager();
+    addProfile("Locked", "pppoe", "refuse");
+    addProfile("Office LAN", "802-3-ethernet", "connect");
+
+    DialHandle handle = 0;
+    std::string error;
+    EXPECT_FALSE(service.dial({"Locked", "", ""}, handle, error));
+    EXPECT_NE(error.find("Not authorized to control networking"), std::string::npos) << error;
+    EXPECT_TRUE(log.contains("polkit rule for org.freedesktop.NetworkManager.network-control"));
+
+    // Neither a missing profile nor one that cannot carry an uplink is dialled.
+    EXPECT_FALSE(service.dial({"Nowhere", "", ""}, handle, error));
+    EXPECT_NE(error.find("\"Nowhere\""), std::string::npos) << error;
+    EXPECT_FALSE(service.dial({"Office LAN", "", ""}, handle, error));
+    EXPECT_EQ(activationCount(), 0u);
+}
+
+TEST_F(NetworkManagerDialServiceTest, DuplicatedIdDialsTheFirstProfileAndNamesItsUuid) {
+    startNetworkManager();
+    const char* firstUuid = "11111111-2222-3333-4444-555555555555";
+    addProfile("Dial-in", "pppoe", "connect", "", firstUuid);
+    addProfile("Dial-in", "pppoe", "connect", "", "99999999-8888-7777-6666-555555555555");
+
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Dial-in", "", ""}, handle, error)) << error;
+    const std::vector<std::string> active = activeConnections();
+    ASSERT_EQ(active.size(), 1u);
+    EXPECT_EQ(activeProperty(active[0], "Uuid"), firstUuid);
+    EXPECT_TRUE(log.contains(std::string("dialling the first, uuid ") + firstUuid));
+}
+
+TEST_F(NetworkManagerDialServiceTest, SecretAgentGivesThePasswordToNetworkManagerAndNeverLogsIt) {
+    startNetworkManager();
+    addProfile("Dial-in", "pppoe", "secret", kPassword);
+    service.setFailureCallback(failures.callback());
+
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Dial-in", "someone", kPassword}, handle, error)) << error;
+    ASSERT_TRUE(cameUp("Dial-in"));
+    EXPECT_EQ(receivedSecrets(), std::vector<std::string>{kPassword});
+    // A one-off secret: the agent is gone once the line is up.
+    EXPECT_TRUE(waitUntil([&] { return readText("RegisteredAgent").empty(); }));
+    EXPECT_TRUE(failures.get().empty());
+    // The profile's own user name differs from the one given.
+    EXPECT_TRUE(log.contains("takes the user name from the profile"));
+    EXPECT_FALSE(log.contains(kPassword));
+}
+
+TEST_F(NetworkManagerDialServiceTest, WrongPasswordEndsInAFailureReport) {
+    startNetworkManager();
+    addProfile("Dial-in", "pppoe", "secret", kPassword);
+    service.setFailureCallback(failures.callback());
+
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Dial-in", "", "wrong-one"}, handle, error)) << error;
+    ASSERT_TRUE(waitUntil([&] { return !failures.get().empty(); }));
+    EXPECT_NE(failures.get()[0].second.find("login failed"), std::string::npos);
+    EXPECT_FALSE(log.contains("wrong-one"));
+}
+
+TEST_F(NetworkManagerDialServiceTest, SecretAgentAnswersNobodyButNetworkManager) {
+    startNetworkManager();
+    addProfile("Slow line", "pppoe", "hold", kPassword);
+
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Slow line", "", kPassword}, handle, error)) << error;
+    const std::string agent = readText("RegisteredAgent");
+    ASSERT_FALSE(agent.empty());
+    const std::vector<std::string> active = activeConnections();
+    ASSERT_EQ(active.size(), 1u);
+    const std::string profile = activeProperty(active[0], "Connection");
+
+    sd_bus_error callError = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    const int result = sd_bus_call_method(
+        testBus.get(), agent.c_str(), "/org/freedesktop/NetworkManager/SecretAgent",
+        "org.freedesktop.NetworkManager.SecretAgent", "GetSecrets", &callError, &reply,
+        "a{sa{sv}}osasu", 0, "/org/freedesktop/NetworkManager/Settings/0", "pppoe", 0, 1u);
+    EXPECT_LT(result, 0);
+    EXPECT_TRUE(sd_bus_error_has_name(&callError, SD_BUS_ERROR_ACCESS_DENIED));
+    sd_bus_error_free(&callError);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(log.contains("Refused the password to"));
+}
+
+TEST_F(NetworkManagerDialServiceTest, MissingNetworkManagerIsReportedAndQueriesFail) {
+    std::string why;
+    EXPECT_FALSE(NetworkManagerDialService::isRunning(&why));
+    EXPECT_NE(why.find("not running"), std::string::npos) << why;
+
+    EXPECT_TRUE(service.listEntries().empty());
+    DialHandle handle = 0;
+    std::string error;
+    EXPECT_FALSE(service.dial({"Dial-in", "", ""}, handle, error));
+    EXPECT_TRUE(log.contains("NetworkManager is not running: start it"));
+
+    // It vanishes while a line is up: the state cannot be read any more.
+    startNetworkManager();
+    EXPECT_TRUE(NetworkManagerDialService::isRunning());
+    addProfile("Dial-in", "pppoe", "connect");
+    ASSERT_TRUE(service.dial({"Dial-in", "", ""}, handle, error)) << error;
+    ASSERT_TRUE(cameUp("Dial-in"));
+    systemBus.stopMocks();
+    EXPECT_TRUE(waitUntil([&] { return !systemBus.hasOwner(kNetworkManager); }));
+    EXPECT_EQ(service.state(handle), LineState::QueryFailed);
+}
+
+TEST(NetworkManagerWithoutBusTest, NoSystemBusRefusesTheDialWithTheReason) {
+    platformtest::LogCapture log;
+    // The test command points the system bus at an address where none listens.
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/linkmoot-test-bus", 1);
+    NetworkManagerDialService service;
+    DialHandle handle = 0;
+    std::string error;
+    EXPECT_FALSE(service.dial({"Dial-in", "", ""}, handle, error));
+    EXPECT_NE(error.find("cannot connect to the system bus"), std::string::npos) << error;
+    EXPECT_FALSE(NetworkManagerDialService::isRunning());
+    EXPECT_TRUE(log.contains("Error"));
+}
+
+}  // namespace
+}  // namespace linkmoot
