@@ -136,11 +136,9 @@ TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
 }
 
 TEST(PosixNetworkTest, ErrorsCarryTheSystemText) {
-    PosixUdpSocket socket;
-    ASSERT_TRUE(socket.open(0));
-    EXPECT_FALSE(socket.connect("127.0.0.1", 0));  // port 0 cannot be a destination
-    EXPECT_EQ(socket.lastErrorText().rfind("Error ", 0), 0u) << socket.lastErrorText();
-    EXPECT_NE(socket.lastErrorText().find(" in facility 0: "), std::string::npos);
+    PosixUdpSocket socket;  // never opened: every call fails with EBADF
+    EXPECT_FALSE(socket.connect("127.0.0.1", 9));
+    EXPECT_EQ(socket.lastErrorText(), "Error 9 in facility 0: Bad file descriptor");
 
     PosixNetwork network;
     std::string name;
