@@ -1,13 +1,15 @@
 #include "SystemDialServices.h"
 
+#include "CommandDialService.h"
+#include "ConfigKeys.h"
+#include "NetworkManagerDialService.h"
+#include "PppDialService.h"
 #include "RefusingDialService.h"
 #include "SimulatedDialService.h"
+#include "ToolBox/Config.h"
+#include "ToolBox/Logger.h"
 
 namespace linkmoot {
-
-namespace {
-constexpr const char* kValidNames = "auto, simulated";
-}
 
 SystemDialServices::SystemDialServices(std::function<toolbox::ConfigSection*()> serverSection)
     : serverSection(std::move(serverSection)) {}
@@ -15,35 +17,73 @@ SystemDialServices::SystemDialServices(std::function<toolbox::ConfigSection*()> 
 SystemDialServices::~SystemDialServices() = default;
 
 DialService& SystemDialServices::service(const std::string& dialerName) {
+    if (dialerName == "auto")
+        return automatic();
+    if (dialerName == "networkmanager")
+        return networkManagerService();
+    if (dialerName == "ppp")
+        return pppService();
+    if (dialerName == "command") {
+        if (!command)
+            command = std::make_unique<CommandDialService>(serverSection);
+        return *command;
+    }
     if (dialerName == "simulated") {
-        if (!simulated) simulated = std::make_unique<SimulatedDialService>();
+        if (!simulated)
+            simulated = std::make_unique<SimulatedDialService>();
         return *simulated;
     }
-    if (dialerName == "auto") return automatic();
-    auto found = refusing.find(dialerName);
-    if (found == refusing.end()) {
-        const std::string reason = "The dial-up service '" + dialerName +
-                                   "' is unknown; set Server/Dialer to one of: " + kValidNames;
-        found = refusing
-                    .emplace(dialerName,
-                             std::make_unique<RefusingDialService>(dialerName, reason))
-                    .first;
-    }
-    return *found->second;
+    return refusing(dialerName, dialerName,
+                    "The dial-up service '" + dialerName +
+                        "' is unknown; set Server/Dialer to one of: " + kValidNames);
+}
+
+DialService& SystemDialServices::networkManagerService() {
+    if (!networkManager)
+        networkManager = std::make_unique<NetworkManagerDialService>();
+    return *networkManager;
+}
+
+PppDialService& SystemDialServices::pppService() {
+    if (!ppp)
+        ppp = std::make_unique<PppDialService>(serverSection);
+    return *ppp;
+}
+
+DialService& SystemDialServices::refusing(const std::string& key, const std::string& name,
+                                          const std::string& reason) {
+    // Kept for the provider's life: the caller may still hold a reference.
+    std::unique_ptr<DialService>& slot = refusingServices[key + "\n" + reason];
+    if (!slot)
+        slot = std::make_unique<RefusingDialService>(name, reason);
+    return *slot;
 }
 
 DialService& SystemDialServices::automatic() {
-    auto found = refusing.find("auto");
-    if (found == refusing.end()) {
-        found = refusing
-                    .emplace("auto", std::make_unique<RefusingDialService>(
-                                         "auto",
-                                         "No dial-up service is available: install and start a "
-                                         "real one, or set Server/Dialer to \"simulated\" to try "
-                                         "Linkmoot out"))
-                    .first;
+    // Asked afresh each time, so a service started later is found.
+    std::string whyNotNetworkManager;
+    DialService* chosen = nullptr;
+    if (NetworkManagerDialService::isRunning(&whyNotNetworkManager))
+        chosen = &networkManagerService();
+    else if (!pppService().findPppProgram().empty())
+        chosen = &pppService();
+    if (chosen != nullptr) {
+        if (lastAutomaticChoice != chosen->name()) {
+            lastAutomaticChoice = chosen->name();
+            LM_LOG(Info, "Server/Dialer \"auto\" uses the dial-up service \"%s\"", chosen->name());
+        }
+        return *chosen;
     }
-    return *found->second;
+    lastAutomaticChoice.clear();
+    const std::string program =
+        serverSection()->getString(keys::PppProgram.name, keys::kPppProgramDefault);
+    return refusing("auto", "auto",
+                    "No dial-up service found for Server/Dialer \"auto\": looked for "
+                    "NetworkManager on the system bus (" +
+                        whyNotNetworkManager + ") and for pppd (\"" + program +
+                        "\" on PATH and in /usr/sbin, not installed); start NetworkManager or "
+                        "install ppp, set Server/Dialer to \"command\" for commands of your "
+                        "own, or to \"simulated\" to try Linkmoot out");
 }
 
 }  // namespace linkmoot

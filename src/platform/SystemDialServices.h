@@ -12,13 +12,22 @@ class ConfigSection;
 
 namespace linkmoot {
 
+class CommandDialService;
+class NetworkManagerDialService;
+class PppDialService;
 class SimulatedDialService;
 
 /// The dial-up services of this machine, chosen by the value of
-/// `Server`/`Dialer`: "auto" (the default), "simulated", and the real Linux
-/// services. An unknown value gets a service that refuses every dial.
+/// `Server`/`Dialer`: "networkmanager", "ppp", "command", "simulated", and
+/// "auto" (the default), which looks again at each request: NetworkManager when
+/// it answers on the system bus, else pppd when it is installed, else a service
+/// that refuses every dial saying what it looked for. Any other value gets a
+/// service that refuses every dial naming the value and the valid ones.
+/// Services are made on first use and live as long as the provider.
 class SystemDialServices : public DialServiceProvider {
 public:
+    static constexpr const char* kValidNames = "auto, networkmanager, ppp, command, simulated";
+
     /// `serverSection` gives the configuration section `Server` (read afresh).
     explicit SystemDialServices(std::function<toolbox::ConfigSection*()> serverSection);
     ~SystemDialServices() override;
@@ -27,10 +36,18 @@ public:
 
 private:
     DialService& automatic();
+    DialService& networkManagerService();
+    PppDialService& pppService();
+    DialService& refusing(const std::string& key, const std::string& name,
+                          const std::string& reason);
 
     std::function<toolbox::ConfigSection*()> serverSection;
     std::unique_ptr<SimulatedDialService> simulated;
-    std::map<std::string, std::unique_ptr<DialService>> refusing;
+    std::unique_ptr<NetworkManagerDialService> networkManager;
+    std::unique_ptr<PppDialService> ppp;
+    std::unique_ptr<CommandDialService> command;
+    std::map<std::string, std::unique_ptr<DialService>> refusingServices;
+    std::string lastAutomaticChoice;
 };
 
 }  // namespace linkmoot
