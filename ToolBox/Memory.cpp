@@ -49,6 +49,15 @@ void release(void* block) {
     std::free(block);
 }
 
+void* reallocate(void* block, std::size_t bytes) {
+    if (allocationShouldFail())
+        raiseOutOfMemory();
+    void* moved = std::realloc(block, bytes == 0 ? 1 : bytes);
+    if (moved == nullptr)
+        raiseOutOfMemory();
+    return moved;
+}
+
 char* duplicate(const char* text) {
     std::size_t size = std::strlen(text) + 1;
     char* copy = static_cast<char*>(allocate(size));

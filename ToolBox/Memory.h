@@ -13,6 +13,9 @@ namespace toolbox {
 
 /// malloc-like; raises &theOutOfMemory instead of returning null. Never returns null.
 void* allocate(std::size_t bytes);
+/// realloc-like: the block keeps its first bytes and moves when it must. On a
+/// failure the old block stays valid and &theOutOfMemory is raised.
+void* reallocate(void* block, std::size_t bytes);
 /// Frees what allocate() returned; null is allowed.
 void release(void* block);
 /// Copies a NUL-terminated text into a new allocate()d buffer.
@@ -23,9 +26,11 @@ char* duplicate(const char* text);
 template <class T, class... Args>
 T* create(Args&&... args) {
     extern bool allocationShouldFail();
-    if (allocationShouldFail()) raiseOutOfMemory();
+    if (allocationShouldFail())
+        raiseOutOfMemory();
     T* object = new (std::nothrow) T(std::forward<Args>(args)...);
-    if (object == nullptr) raiseOutOfMemory();
+    if (object == nullptr)
+        raiseOutOfMemory();
     return object;
 }
 

@@ -90,13 +90,10 @@ int32_t String::length() const {
 }
 
 void String::growKeeping(int32_t newCapacity, int32_t keptLength) {
-    // The new buffer is taken before the old one goes, so a failed allocation
-    // leaves the string intact.
-    char* grown = newBuffer(newCapacity);
-    std::memcpy(grown, text, static_cast<std::size_t>(keptLength));
-    grown[keptLength] = '\0';
-    release(text);
-    text = grown;
+    // realloc keeps the old buffer when it fails, so the string stays intact;
+    // it often grows in place, which the tight capacity rule makes worthwhile.
+    text = static_cast<char*>(reallocate(text, static_cast<std::size_t>(newCapacity)));
+    text[keptLength] = '\0';
     capacity = newCapacity;
 }
 
@@ -121,16 +118,12 @@ void String::append(const char* source) {
     if (added == 0)
         return;
     if (capacity < current + added + 1) {
-        // Both parts are copied before the old buffer goes: the source may lie in it.
-        int32_t grownCapacity = roundedCapacity(current + added);
-        char* grown = newBuffer(grownCapacity);
-        std::memcpy(grown, text, static_cast<std::size_t>(current));
-        std::memcpy(grown + current, source, static_cast<std::size_t>(added));
-        grown[current + added] = '\0';
-        release(text);
-        text = grown;
-        capacity = grownCapacity;
-        return;
+        // The source may lie in this very buffer, which growing may move.
+        bool inside = source >= text && source < text + capacity;
+        std::ptrdiff_t offset = inside ? source - text : 0;
+        growKeeping(roundedCapacity(current + added), static_cast<int32_t>(current));
+        if (inside)
+            source = text + offset;
     }
     std::memmove(text + current, source, static_cast<std::size_t>(added));
     text[current + added] = '\0';
@@ -178,32 +171,56 @@ int String::format(const char* format, ...) {
     return length;
 }
 
+namespace {
+
+// The capacity that format reaches for a result of the given length: from the
+// current capacity it doubles (C -> 2C + 16) until the result is shorter than
+// C - 1; kFormatLimit or more means it gives up.
+int64_t formatCapacity(int64_t capacity, int result) {
+    while (capacity < kFormatLimit && result >= capacity - 1)
+        capacity = 2 * capacity + 16;
+    return capacity;
+}
+
+}  // namespace
+
 int String::formatList(const char* format, va_list arguments) {
-    for (;;) {
-        va_list pass;
-        va_copy(pass, arguments);
-        int result = std::vsnprintf(text, static_cast<std::size_t>(capacity), format, pass);
-        va_end(pass);
-        // The text must fit with a byte to spare, as with a bounded format that
-        // is given capacity - 1 characters.
-        if (result >= 0 && result < capacity - 1 && capacity < kFormatLimit)
+    // The length is learnt once, in a scratch buffer that holds the whole text
+    // when it is short; the doublings it would not fit are skipped, not
+    // formatted, and the capacity reached is the same. glibc answers a
+    // negative result only for an error that no buffer cures.
+    char scratch[512];
+    va_list pass;
+    va_copy(pass, arguments);
+    int result = std::vsnprintf(scratch, sizeof scratch, format, pass);
+    va_end(pass);
+    while (result >= 0) {
+        int64_t target = formatCapacity(capacity, result);
+        if (target >= kFormatLimit)
+            break;
+        if (result < static_cast<int>(sizeof scratch)) {
+            if (target != capacity) {
+                char* larger = newBuffer(static_cast<int32_t>(target));
+                release(text);
+                text = larger;
+                capacity = static_cast<int32_t>(target);
+            }
+            std::memcpy(text, scratch, static_cast<std::size_t>(result) + 1);
             return result;
-        // glibc answers a negative result only for an error that no buffer cures,
-        // and a buffer at or past the limit fails whatever fits into it.
-        if (result < 0 || capacity >= kFormatLimit)
-            break;
-        // The result's length is known, so the doublings it would not fit are
-        // skipped rather than formatted: the capacity reached is the same.
-        int64_t grown = capacity;
-        do {
-            grown = 2 * grown + 16;
-        } while (result >= grown - 1 && grown < kFormatLimit);
-        if (grown >= kFormatLimit)
-            break;
-        char* larger = newBuffer(static_cast<int32_t>(grown));
-        release(text);
-        text = larger;
-        capacity = static_cast<int32_t>(grown);
+        }
+        // A long text goes into a new buffer: an argument may point into this one.
+        char* fresh = newBuffer(static_cast<int32_t>(target));
+        va_copy(pass, arguments);
+        int written = std::vsnprintf(fresh, static_cast<std::size_t>(target), format, pass);
+        va_end(pass);
+        if (written >= 0 && written < target - 1) {
+            release(text);
+            text = fresh;
+            capacity = static_cast<int32_t>(target);
+            return written;
+        }
+        release(fresh);
+        result = written;
     }
     char* empty = newBuffer(32);
     release(text);

@@ -123,9 +123,9 @@ TEST_F(StringTest, FormatKeepsTheBufferWhileTheResultIsShorterThanCapacityMinusO
 
 TEST_F(StringTest, FormatDoublesPlusSixteenAndFormatsAgainFromTheFirstArgument) {
     // Each result just too long for the previous capacity walks one more step.
-    const int expected[] = {16, 48, 112, 240, 496, 1008};
-    const int lengths[] = {0, 15, 47, 111, 239, 495};
-    for (int i = 0; i < 6; ++i) {
+    const int expected[] = {16, 48, 112, 240, 496, 1008, 2032};
+    const int lengths[] = {0, 15, 47, 111, 239, 495, 1007};
+    for (int i = 0; i < 7; ++i) {
         String text;
         std::string body = repeated('z', lengths[i] > 3 ? lengths[i] - 3 : 0);
         int length =
@@ -136,6 +136,19 @@ TEST_F(StringTest, FormatDoublesPlusSixteenAndFormatsAgainFromTheFirstArgument) 
             EXPECT_EQ(std::string(text.c_str()), "12" + body + "!");
         }
     }
+}
+
+TEST_F(StringTest, FormatMayReadItsOwnText) {
+    String text("abc");
+    text.format("%s-%s", text.c_str(), text.c_str());
+    EXPECT_STREQ(text.c_str(), "abc-abc");
+    String longText(repeated('q', 700).c_str());
+    EXPECT_EQ(longText.format("<%s>", longText.c_str()), 702);
+    EXPECT_EQ(std::string(longText.c_str()), "<" + repeated('q', 700) + ">");
+    EXPECT_EQ(longText.getCapacity(), 704);
+    String roomy(repeated('r', 1500).c_str());
+    EXPECT_EQ(roomy.format("%s", repeated('s', 600).c_str()), 600);
+    EXPECT_EQ(roomy.getCapacity(), 1504);
 }
 
 TEST_F(StringTest, FormatReplacesTheWholeText) {
