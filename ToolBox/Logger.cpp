@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "ToolBox/CommandLine.h"
 #include "ToolBox/Directory.h"
@@ -30,6 +31,7 @@ struct LoggerState {
 };
 
 constinit LoggerState state;
+constinit std::mutex openLock;
 
 uint32_t now() {
     return state.clock != nullptr ? state.clock() : os::tickCount();
@@ -63,25 +65,25 @@ const char* baseName(const char* path) {
     return name;
 }
 
-// The open file, opening it on demand; -1 when there is none to write to. Two
-// threads racing here both open; the loser's lock fails and it takes the
-// winner's descriptor.
+// The open file, opening it on demand; -1 when there is none to write to.
+// Only this slow path takes a lock, so that threads logging their first lines
+// together open the file once (a second open's lock would fail against the
+// first and lose its line). Writing a line takes none.
 int openFile() {
     int descriptor = state.descriptor.load(std::memory_order_acquire);
+    if (descriptor >= 0)
+        return descriptor;
+    std::lock_guard<std::mutex> guard(openLock);
+    descriptor = state.descriptor.load(std::memory_order_acquire);
     if (descriptor >= 0)
         return descriptor;
     const char* name = state.fileName;
     if (name == nullptr || name[0] == '\0')
         return -1;
-    int opened = os::openLogFile(name);
-    if (opened < 0)
-        return state.descriptor.load(std::memory_order_acquire);
-    int expected = -1;
-    if (state.descriptor.compare_exchange_strong(expected, opened, std::memory_order_acq_rel)) {
-        return opened;
-    }
-    os::closeLogFile(opened);
-    return expected;
+    descriptor = os::openLogFile(name);
+    if (descriptor >= 0)
+        state.descriptor.store(descriptor, std::memory_order_release);
+    return descriptor;
 }
 
 void writeLine(const char* sourceFile, int line, int level, const char* format, va_list arguments) {
