@@ -44,7 +44,7 @@ protected:
     void startNetworkManager() {
         systemBus.startMock("networkmanager", kNetworkManager);
         const std::string additions = platformtest::dataFolder() + "/networkmanager_dialup.py";
-        callMock("AddTemplate", "sa{sv}", additions.c_str(), 0);
+        sd_bus_message_unref(callMock("AddTemplate", "sa{sv}", additions.c_str(), 0u));
     }
 
     template <typename... Arguments>
@@ -310,7 +310,7 @@ TEST_F(NetworkManagerDialServiceTest, SecretAgentAnswersNobodyButNetworkManager)
     const int result = sd_bus_call_method(
         testBus.get(), agent.c_str(), "/org/freedesktop/NetworkManager/SecretAgent",
         "org.freedesktop.NetworkManager.SecretAgent", "GetSecrets", &callError, &reply,
-        "a{sa{sv}}osasu", 0, "/org/freedesktop/NetworkManager/Settings/0", "pppoe", 0, 1u);
+        "a{sa{sv}}osasu", 0u, "/org/freedesktop/NetworkManager/Settings/0", "pppoe", 0u, 1u);
     EXPECT_LT(result, 0);
     EXPECT_TRUE(sd_bus_error_has_name(&callError, SD_BUS_ERROR_ACCESS_DENIED));
     sd_bus_error_free(&callError);

@@ -5,7 +5,9 @@
 // machine's real system bus: DBUS_SYSTEM_BUS_ADDRESS points at the private bus
 // while it exists and back at what it was (the test command's dead address)
 // afterwards.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -112,17 +114,36 @@ public:
                 "    <allow receive_type=\"error\"/>\n"
                 "  </policy>\n"
                 "</busconfig>\n");
+        // The daemon prints its address once it accepts connections.
+        int addressPipe[2];
+        if (pipe2(addressPipe, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
         linkmoot::ChildProcess::Options options;
         options.arguments = {linkmoot::ChildProcess::findProgram("dbus-daemon"),
-                             "--config-file=" + config, "--nofork", "--nosyslog"};
+                             "--config-file=" + config, "--nofork", "--nosyslog",
+                             "--print-address=" + std::to_string(addressPipe[1])};
+        options.inheritedDescriptors = {addressPipe[1]};
         options.outputFile = folder.file("bus.log");
         std::string error;
         daemon = std::make_unique<linkmoot::ChildProcess>();
-        if (!daemon->start(options, {}, error))
+        const bool started = daemon->start(options, {}, error);
+        close(addressPipe[1]);
+        std::string printed;
+        char buffer[256];
+        pollfd readable{addressPipe[0], POLLIN, 0};
+        while (started && printed.find('\n') == std::string::npos &&
+               poll(&readable, 1, 10000) > 0) {
+            const ssize_t count = read(addressPipe[0], buffer, sizeof buffer);
+            if (count <= 0)
+                break;
+            printed.append(buffer, static_cast<size_t>(count));
+        }
+        close(addressPipe[0]);
+        if (!started)
             throw std::runtime_error(error);
-        if (!waitUntil([&] { return std::filesystem::exists(socket); }))
+        if (printed.find('\n') == std::string::npos)
             throw std::runtime_error("the private dbus-daemon did not start");
-        address = "unix:path=" + socket;
+        address = printed.substr(0, printed.find('\n'));
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
     }
 
