@@ -87,7 +87,9 @@ public:
     /// Reads the file, or the name + ".tmp" when the file cannot be opened.
     bool loadFile(const char* fileName);
     /// Writes name + ".tmp" completely (mode 0600, flushed and synced), then
-    /// renames it over the name. False leaves the old file untouched.
+    /// renames it over the name. False leaves the old file untouched. A lone
+    /// ".tmp" left by an interrupted save first takes the name, so that it
+    /// survives a failed write as well.
     bool saveFile(const char* fileName);
     /// The file named after the program with the extension "cfg" in the folder.
     bool load(const Directory& folder);
