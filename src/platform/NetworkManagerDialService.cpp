@@ -591,8 +591,11 @@ void NetworkManagerDialService::Impl::hangUp(sd_bus* connection, DialHandle hand
         return;
     const Dial dial = found->second;
     dials.erase(found);  // later state changes of it are ours, not failures
-    if (connection == nullptr)
+    if (connection == nullptr) {
+        LM_LOG(Warn, "Cannot reach NetworkManager to take \"%s\" down; it may still be up",
+               dial.entry.c_str());
         return;
+    }
     forgetSecret(connection, dial.profilePath);
     ErrorHolder error;
     const int result =
