@@ -12,9 +12,12 @@ struct Request {
 };
 
 constexpr Request kRequests[] = {
-    {"connect", Command::Connect},         {"disconnect", Command::Disconnect},
-    {"enable", Command::EnableServer},     {"disable", Command::DisableServer},
-    {"refresh", Command::Refresh},         {"exit", Command::Exit},
+    {"connect", Command::Connect},
+    {"disconnect", Command::Disconnect},
+    {"enable", Command::EnableServer},
+    {"disable", Command::DisableServer},
+    {"refresh", Command::Refresh},
+    {"exit", Command::Exit},
     {"status", 0},
 };
 
@@ -38,20 +41,26 @@ void appendLine(std::string& out, const std::string& text) {
 
 }  // namespace
 
-void ApplicationTarget::runCommand(int commandId) { application.onCommand(commandId); }
+void ApplicationTarget::runCommand(int commandId) {
+    application.onCommand(commandId);
+}
 
-StatusSnapshot ApplicationTarget::currentStatus() { return application.status(); }
+StatusSnapshot ApplicationTarget::currentStatus() {
+    return application.status();
+}
 
 int commandIdOf(std::string_view word) {
     for (const Request& request : kRequests) {
-        if (request.word == word) return request.commandId;
+        if (request.word == word)
+            return request.commandId;
     }
     return 0;
 }
 
 bool isKnownRequest(std::string_view word) {
     for (const Request& request : kRequests) {
-        if (request.word == word) return true;
+        if (request.word == word)
+            return true;
     }
     return false;
 }
@@ -59,18 +68,23 @@ bool isKnownRequest(std::string_view word) {
 std::string formatStatus(const StatusSnapshot& status) {
     std::string body;
     appendLine(body, status.trayText);
-    for (const StatusRow& row : status.rows) appendLine(body, row.text);
+    for (const StatusRow& row : status.rows)
+        appendLine(body, row.text);
     return body;
 }
 
 std::string handle(CommandTarget& target, std::string_view request) {
-    if (!request.empty() && request.back() == '\r') request.remove_suffix(1);
-    if (request.empty()) return errorAnswer("empty request");
-    if (request.size() >= kMaxRequestLength) return errorAnswer("request too long");
+    if (!request.empty() && request.back() == '\r')
+        request.remove_suffix(1);
+    if (request.empty())
+        return errorAnswer("empty request");
+    if (request.size() >= kMaxRequestLength)
+        return errorAnswer("request too long");
     if (!isKnownRequest(request)) {
         for (char c : request) {
             unsigned char byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte >= 0x7f) return errorAnswer("malformed request");
+            if (byte < 0x20 || byte >= 0x7f)
+                return errorAnswer("malformed request");
         }
         return errorAnswer("unknown command: " + std::string(request));
     }

@@ -98,14 +98,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> candidates;
     std::string error;
     std::string userPath = linkmoot::controlsocket::userSocketPath(error);
-    if (!userPath.empty()) candidates.push_back(userPath);
+    if (!userPath.empty())
+        candidates.push_back(userPath);
     if (userPath != linkmoot::controlsocket::kSystemSocketPath) {
         candidates.push_back(linkmoot::controlsocket::kSystemSocketPath);
     }
 
     const int timeoutMs = static_cast<int>(std::lround(timeoutSeconds * 1000));
     std::vector<std::string> reasons;
-    if (!error.empty()) reasons.push_back(error);
+    if (!error.empty())
+        reasons.push_back(error);
     for (const std::string& path : candidates) {
         Reply reply = linkmoot::controlsocket::sendRequest(path, command, timeoutMs);
         switch (reply.status) {
@@ -136,13 +138,16 @@ int main(int argc, char** argv) {
         while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
             message.pop_back();
         }
-        if (message.empty()) message = "(empty answer; the instance may have ended)";
+        if (message.empty())
+            message = "(empty answer; the instance may have ended)";
         complain(path + " answered: " + message);
         return kErrorAnswer;
     }
-    std::string message = "no Linkmoot instance is running (start linkmootd or the tray "
-                          "application)";
-    for (const std::string& reason : reasons) message += "\n  " + reason;
+    std::string message =
+        "no Linkmoot instance is running (start linkmootd or the tray "
+        "application)";
+    for (const std::string& reason : reasons)
+        message += "\n  " + reason;
     complain(message);
     return kNoInstance;
 }

@@ -72,7 +72,9 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
-void complain(const std::string& message) { fprintf(stderr, "linkmootd: %s\n", message.c_str()); }
+void complain(const std::string& message) {
+    fprintf(stderr, "linkmootd: %s\n", message.c_str());
+}
 
 }  // namespace
 
@@ -108,8 +110,8 @@ int runDaemon(int argc, char** argv) {
     }
     SignalPipe signals;
     ControlServer control;
-    const unsigned mode = options.sharedSocket ? controlsocket::kSharedMode
-                                               : controlsocket::kUserMode;
+    const unsigned mode =
+        options.sharedSocket ? controlsocket::kSharedMode : controlsocket::kUserMode;
     switch (control.bind(socketPath, mode, error)) {
         case ControlServer::BindResult::Listening:
             break;
@@ -140,9 +142,8 @@ int runDaemon(int argc, char** argv) {
     PosixClock clock;
     UnavailableShutdown shutdown;
     Linkmoot* application = nullptr;
-    SystemDialServices dialers([&application] {
-        return application->getConfigRoot()->getSection(keys::kServerSection);
-    });
+    SystemDialServices dialers(
+        [&application] { return application->getConfigRoot()->getSection(keys::kServerSection); });
 
     int status = 0;
     {
@@ -155,7 +156,8 @@ int runDaemon(int argc, char** argv) {
 
         loop.watch(signals.fd(), [&] {
             int signalNumber = signals.drain();
-            if (signalNumber == 0) return;
+            if (signalNumber == 0)
+                return;
             LM_LOG(Info, "Signal %d (%s): exiting", signalNumber, strsignal(signalNumber));
             app.onCommand(Command::Exit);
         });
@@ -177,8 +179,9 @@ int runDaemon(int argc, char** argv) {
                 status = 1;
             }
         } else if (!root->getBool(keys::Configured.name, keys::kConfiguredDefault) && !terminal) {
-            complain("not configured yet: run 'linkmootd --configure' in a terminal, as the user "
-                     "this program runs as");
+            complain(
+                "not configured yet: run 'linkmootd --configure' in a terminal, as the user "
+                "this program runs as");
             status = 2;
         } else if (!app.initInstance()) {
             if (!frontEnd.quitRequested()) {

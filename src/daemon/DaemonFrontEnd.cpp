@@ -11,7 +11,8 @@ namespace {
 // A question's text on one log line.
 std::string oneLine(const char* text) {
     std::string line;
-    for (const char* c = text; *c != '\0'; ++c) line += (*c == '\n') ? ' ' : *c;
+    for (const char* c = text; *c != '\0'; ++c)
+        line += (*c == '\n') ? ' ' : *c;
     return line;
 }
 
@@ -26,12 +27,14 @@ bool DaemonFrontEnd::noTerminal(const char* dialog) {
 }
 
 bool DaemonFrontEnd::showWelcomeDialog() {
-    if (prompts == nullptr || quitting) return noTerminal("welcome");
+    if (prompts == nullptr || quitting)
+        return noTerminal("welcome");
     return prompts->welcome();
 }
 
 bool DaemonFrontEnd::showModeDialog() {
-    if (prompts == nullptr || application == nullptr || quitting) return noTerminal("mode dialog");
+    if (prompts == nullptr || application == nullptr || quitting)
+        return noTerminal("mode dialog");
     return prompts->mode(application->getConfigRoot());
 }
 
@@ -61,18 +64,22 @@ bool DaemonFrontEnd::askYesNo(int stringId) {
 }
 
 void DaemonFrontEnd::refreshViews() {
-    if (application == nullptr) return;
+    if (application == nullptr)
+        return;
     StatusSnapshot status = application->status();
-    if (status.trayText == lastTrayText) return;
+    if (status.trayText == lastTrayText)
+        return;
     lastTrayText = status.trayText;
     LM_LOG(Info, "Status: %s", status.trayText.c_str());
 }
 
 void DaemonFrontEnd::showStatusWindow() {
-    if (application == nullptr) return;
+    if (application == nullptr)
+        return;
     StatusSnapshot status = application->status();
     LM_LOG(Info, "Status: %s", status.trayText.c_str());
-    for (const StatusRow& row : status.rows) LM_LOG(Info, "Status row: %s", row.text.c_str());
+    for (const StatusRow& row : status.rows)
+        LM_LOG(Info, "Status row: %s", row.text.c_str());
 }
 
 void DaemonFrontEnd::openDocument(const std::string& pathOrAddress) {

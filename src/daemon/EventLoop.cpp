@@ -46,9 +46,11 @@ void EventLoop::unwatch(int fd) {
 }
 
 void EventLoop::deliverTickIfDue() {
-    if (!ticking) return;
+    if (!ticking)
+        return;
     int64_t now = clock();
-    if (now < tickDue) return;
+    if (now < tickDue)
+        return;
     // Reschedule before the handler runs: it may run nested loops that tick.
     tickDue = daemon::nextTickDue(tickDue, now, period);
     ++tickCount;
@@ -56,11 +58,13 @@ void EventLoop::deliverTickIfDue() {
 }
 
 void EventLoop::runOnce() {
-    if (stopped) return;
+    if (stopped)
+        return;
     int timeout = -1;
     if (ticking) {
         int64_t wait = tickDue - clock();
-        if (wait < 0) wait = 0;
+        if (wait < 0)
+            wait = 0;
         timeout = static_cast<int>(std::min<int64_t>(wait, std::numeric_limits<int>::max()));
     }
     std::vector<pollfd> entries;
@@ -71,22 +75,27 @@ void EventLoop::runOnce() {
         polled.emplace_back(entry.fd, entry.generation);
     }
     int ready = poll(entries.data(), entries.size(), timeout);
-    if (ready < 0 && errno != EINTR) ready = 0;
+    if (ready < 0 && errno != EINTR)
+        ready = 0;
     for (std::size_t i = 0; ready > 0 && i < entries.size() && !stopped; ++i) {
-        if (entries[i].revents == 0) continue;
+        if (entries[i].revents == 0)
+            continue;
         // A handler may have unwatched or replaced this watch meanwhile.
         auto found = std::find_if(watches.begin(), watches.end(), [&](const Watch& entry) {
             return entry.fd == polled[i].first && entry.generation == polled[i].second;
         });
-        if (found == watches.end()) continue;
+        if (found == watches.end())
+            continue;
         Handler handler = found->handler;  // a copy: the handler may unwatch itself
         handler();
     }
-    if (!stopped) deliverTickIfDue();
+    if (!stopped)
+        deliverTickIfDue();
 }
 
 void EventLoop::run() {
-    while (!stopped) runOnce();
+    while (!stopped)
+        runOnce();
 }
 
 }  // namespace linkmoot::daemon

@@ -47,12 +47,15 @@ SignalPipe::~SignalPipe() {
     install(SIGHUP, SIG_DFL);
     install(SIGPIPE, SIG_DFL);
     for (int& fd : pipeFds) {
-        if (fd >= 0) close(fd);
+        if (fd >= 0)
+            close(fd);
         fd = -1;
     }
 }
 
-int SignalPipe::fd() const { return pipeFds[0]; }
+int SignalPipe::fd() const {
+    return pipeFds[0];
+}
 
 int SignalPipe::drain() {
     int last = 0;
@@ -63,7 +66,8 @@ int SignalPipe::drain() {
             last = bytes[got - 1];
             continue;
         }
-        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EINTR)
+            continue;
         return last;
     }
 }

@@ -12,11 +12,13 @@ namespace linkmoot::daemon {
 
 namespace {
 
-constexpr const char* kHint = "(Enter keeps the value in brackets, - empties a field, Ctrl-D cancels.)\n";
+constexpr const char* kHint =
+    "(Enter keeps the value in brackets, - empties a field, Ctrl-D cancels.)\n";
 
 std::string lowerCase(std::string text) {
     for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
 }
@@ -26,7 +28,8 @@ std::string indented(const std::string& text, const std::string& indent) {
     std::string out;
     for (char c : text) {
         out += c;
-        if (c == '\n') out += indent;
+        if (c == '\n')
+            out += indent;
     }
     return out;
 }
@@ -42,7 +45,8 @@ void TerminalPrompts::say(const std::string& text) {
     while (left > 0) {
         ssize_t written = write(outputFd, data, left);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return;
         }
         data += written;
@@ -50,7 +54,9 @@ void TerminalPrompts::say(const std::string& text) {
     }
 }
 
-void TerminalPrompts::sayRefused(int messageId) { say(std::string(loadString(messageId)) + "\n"); }
+void TerminalPrompts::sayRefused(int messageId) {
+    say(std::string(loadString(messageId)) + "\n");
+}
 
 bool TerminalPrompts::askText(const std::string& label, std::string& value) {
     say(label + " [" + value + "]: ");
@@ -68,12 +74,14 @@ bool TerminalPrompts::askText(const std::string& label, std::string& value) {
 }
 
 bool TerminalPrompts::askSecret(const std::string& label, std::string& value) {
-    say(label + (value.empty() ? std::string(" []: ") : std::string(" [unchanged]: ")));
+    // Echo goes off before the question shows, so no typed character can slip through.
     input.setEcho(false);
+    say(label + (value.empty() ? std::string(" []: ") : std::string(" [unchanged]: ")));
     std::optional<std::string> line = input.readLine();
     input.setEcho(true);
     say("\n");  // the Enter key was not echoed
-    if (!line) return false;
+    if (!line)
+        return false;
     if (*line == "-") {
         value.clear();
     } else if (!line->empty()) {
@@ -91,7 +99,8 @@ bool TerminalPrompts::askYesNo(const std::string& label, bool& value) {
             return false;
         }
         std::string answer = lowerCase(*line);
-        if (answer.empty()) return true;
+        if (answer.empty())
+            return true;
         if (answer == "y" || answer == "yes") {
             value = true;
             return true;
@@ -105,10 +114,11 @@ bool TerminalPrompts::askYesNo(const std::string& label, bool& value) {
 }
 
 bool TerminalPrompts::askChoice(const std::string& label, const std::vector<std::string>& items,
-                                int& selected) {
+                                int& selected, const std::vector<std::string>& aliases) {
     for (;;) {
         say(label + "\n");
-        if (items.empty()) say("  (none available)\n");
+        if (items.empty())
+            say("  (none available)\n");
         for (std::size_t i = 0; i < items.size(); i++) {
             say("  " + std::to_string(i + 1) + ") " + items[i] + "\n");
         }
@@ -122,7 +132,8 @@ bool TerminalPrompts::askChoice(const std::string& label, const std::vector<std:
             say("\n");
             return false;
         }
-        if (line->empty()) return true;
+        if (line->empty())
+            return true;
         char* end = nullptr;
         long number = strtol(line->c_str(), &end, 10);
         if (end != line->c_str() && *end == '\0' && number >= 1 &&
@@ -131,7 +142,8 @@ bool TerminalPrompts::askChoice(const std::string& label, const std::vector<std:
             return true;
         }
         for (std::size_t i = 0; i < items.size(); i++) {
-            if (strcasecmp(items[i].c_str(), line->c_str()) == 0) {
+            bool alias = i < aliases.size() && strcasecmp(aliases[i].c_str(), line->c_str()) == 0;
+            if (alias || strcasecmp(items[i].c_str(), line->c_str()) == 0) {
                 selected = static_cast<int>(i);
                 return true;
             }
@@ -159,7 +171,8 @@ bool TerminalPrompts::welcome() {
         "Instead, you have an easy-to-use Client control to connect manually.\n\n"
         "Please take a moment now to configure this instance of the Linkmoot.\n\n");
     bool configure = true;
-    if (!askYesNo("Configure now (n: Exit)?", configure)) return false;
+    if (!askYesNo("Configure now (n: Exit)?", configure))
+        return false;
     return configure;
 }
 
@@ -176,8 +189,9 @@ bool TerminalPrompts::mode(toolbox::ConfigSection* root) {
                  indent) +
         "\n");
     say("  2) Server mode. " +
-        indented("You have a RAS dial-up you want to offer to clients.\nYou can also vote yourself.",
-                 indent) +
+        indented(
+            "You have a RAS dial-up you want to offer to clients.\nYou can also vote yourself.",
+            indent) +
         "\n");
     for (;;) {
         const char* current = form.choice == ModeForm::Choice::Client   ? "client"
@@ -199,7 +213,8 @@ bool TerminalPrompts::mode(toolbox::ConfigSection* root) {
             continue;
         }
         StoreResult result = form.store(root);
-        if (result.ok) return true;
+        if (result.ok)
+            return true;
         sayRefused(result.messageId);
     }
 }
@@ -210,18 +225,21 @@ bool TerminalPrompts::clientOptions(toolbox::ConfigSection* root) {
     say("\nLinkmoot configuration: Client options\n");
     say(kHint);
 
-    auto askServer = [&] { return askText("IP address or name of the server:", form.server); };
-    auto askPort = [&] { return askText("Port of the server (default: 9005):", form.port); };
+    auto askServer = [&] { return askText("IP address or name of the server", form.server); };
+    auto askPort = [&] { return askText("Port of the server (default: 9005)", form.port); };
     auto askWakeOnLan = [&] {
-        if (!askYesNo("Wake on LAN?", form.wakeOnLan)) return false;
-        return !form.wakeOnLan || askText("Wake on LAN (MAC address):", form.mac);
+        if (!askYesNo("Wake on LAN?", form.wakeOnLan))
+            return false;
+        return !form.wakeOnLan || askText("Wake on LAN (MAC address)", form.mac);
     };
     auto askAutoVote = [&] { return askYesNo("Automatically vote on start?", form.autoVote); };
 
-    if (!askServer() || !askPort() || !askWakeOnLan() || !askAutoVote()) return false;
+    if (!askServer() || !askPort() || !askWakeOnLan() || !askAutoVote())
+        return false;
     for (;;) {
         StoreResult result = form.store(root);
-        if (result.ok) return true;
+        if (result.ok)
+            return true;
         sayRefused(result.messageId);
         bool answered = false;
         switch (result.field) {
@@ -238,7 +256,8 @@ bool TerminalPrompts::clientOptions(toolbox::ConfigSection* root) {
                 answered = askServer() && askPort() && askWakeOnLan() && askAutoVote();
                 break;
         }
-        if (!answered) return false;
+        if (!answered)
+            return false;
     }
 }
 
@@ -250,38 +269,43 @@ bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesF
 
     const std::vector<DialerChoice>& dialers = dialerChoices();
     std::vector<std::string> dialerLabels;
+    std::vector<std::string> dialerValues;
     int dialerIndex = -1;
     for (std::size_t i = 0; i < dialers.size(); i++) {
         dialerLabels.push_back(std::string(dialers[i].label) + " (" + dialers[i].value + ")");
-        if (form.dialer == dialers[i].value) dialerIndex = static_cast<int>(i);
+        dialerValues.push_back(dialers[i].value);
+        if (form.dialer == dialers[i].value)
+            dialerIndex = static_cast<int>(i);
     }
     if (dialerIndex < 0 && !form.dialer.empty()) {
         say("The configured dial-up service \"" + form.dialer + "\" is unknown.\n");
     }
-    if (!askChoice("Dial-up service:", dialerLabels, dialerIndex)) return false;
-    if (dialerIndex >= 0) form.dialer = dialers[static_cast<std::size_t>(dialerIndex)].value;
+    if (!askChoice("Dial-up service:", dialerLabels, dialerIndex, dialerValues))
+        return false;
+    if (dialerIndex >= 0)
+        form.dialer = dialers[static_cast<std::size_t>(dialerIndex)].value;
     form.setEntries(root, entriesFor(form.dialer));
 
-    auto askPort = [&] { return askText("Port of the server (default: 9005):", form.port); };
-    auto askGuardTime = [&] {
-        return askText("Guard time after hangup (msecs):", form.guardTime);
-    };
+    auto askPort = [&] { return askText("Port of the server (default: 9005)", form.port); };
+    auto askGuardTime = [&] { return askText("Guard time after hangup (msecs)", form.guardTime); };
     auto askReconnect = [&] {
-        if (!askYesNo("Auto dis- and reconnect?", form.autoReconnect)) return false;
+        if (!askYesNo("Auto dis- and reconnect?", form.autoReconnect))
+            return false;
         return !form.autoReconnect ||
-               askText("Auto dis- and reconnect (minutes):", form.reconnectMinutes);
+               askText("Auto dis- and reconnect (minutes)", form.reconnectMinutes);
     };
     auto askShutdown = [&] {
-        if (!askYesNo("Shutdown if no votes?", form.shutdown)) return false;
-        return !form.shutdown || askText("Shutdown if no votes (minutes):", form.shutdownMinutes);
+        if (!askYesNo("Shutdown if no votes?", form.shutdown))
+            return false;
+        return !form.shutdown || askText("Shutdown if no votes (minutes)", form.shutdownMinutes);
     };
     auto askAlways = [&] {
         return askYesNo("Always connected (no client votes required, use with care!)?",
                         form.alwaysConnected);
     };
     auto askConnection = [&] { return askChoice("Connection:", form.connections, form.selected); };
-    auto askUserName = [&] { return askText("User name:", form.userName); };
-    auto askPassword = [&] { return askSecret("Password:", form.password); };
+    auto askUserName = [&] { return askText("User name", form.userName); };
+    auto askPassword = [&] { return askSecret("Password", form.password); };
 
     if (!askPort() || !askGuardTime() || !askReconnect() || !askShutdown() || !askAlways() ||
         !askConnection() || !askUserName() || !askPassword()) {
@@ -289,7 +313,8 @@ bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesF
     }
     for (;;) {
         StoreResult result = form.store(root);
-        if (result.ok) return true;
+        if (result.ok)
+            return true;
         sayRefused(result.messageId);
         bool answered = false;
         switch (result.field) {
@@ -310,14 +335,16 @@ bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesF
                            askAlways() && askConnection() && askUserName() && askPassword();
                 break;
         }
-        if (!answered) return false;
+        if (!answered)
+            return false;
     }
 }
 
 bool TerminalPrompts::question(int stringId) {
     say(std::string("\n") + loadString(StringId::Caption) + ": " + loadString(stringId) + "\n");
     bool yes = false;
-    if (!askYesNo("Answer", yes)) return false;
+    if (!askYesNo("Answer", yes))
+        return false;
     return yes;
 }
 

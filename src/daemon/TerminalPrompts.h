@@ -42,7 +42,10 @@ private:
     bool askText(const std::string& label, std::string& value);
     bool askSecret(const std::string& label, std::string& value);
     bool askYesNo(const std::string& label, bool& value);
-    bool askChoice(const std::string& label, const std::vector<std::string>& items, int& selected);
+    /// A numbered list; the answer is a number, an item or one of its aliases
+    /// (same index), compared without regard to case.
+    bool askChoice(const std::string& label, const std::vector<std::string>& items, int& selected,
+                   const std::vector<std::string>& aliases = {});
     void sayRefused(int messageId);
 
     LineInput& input;

@@ -1,3 +1,5 @@
 #include "Daemon.h"
 
-int main(int argc, char** argv) { return linkmoot::daemon::runDaemon(argc, argv); }
+int main(int argc, char** argv) {
+    return linkmoot::daemon::runDaemon(argc, argv);
+}

@@ -49,16 +49,21 @@ bool fillAddress(const std::string& path, sockaddr_un& address, std::string& err
     return true;
 }
 
-int makeSocket() { return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); }
+int makeSocket() {
+    return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
 
 // Waits until the descriptor is ready for `events` or the deadline passes.
 bool waitFor(int fd, short events, int64_t deadline) {
     for (;;) {
         pollfd entry{fd, events, 0};
         int result = poll(&entry, 1, remainingMillis(deadline));
-        if (result > 0) return true;
-        if (result == 0) return false;
-        if (errno != EINTR) return false;
+        if (result > 0)
+            return true;
+        if (result == 0)
+            return false;
+        if (errno != EINTR)
+            return false;
     }
 }
 
@@ -70,7 +75,8 @@ bool sendAll(int fd, std::string_view data, int64_t deadline) {
         } else if (sent < 0 && errno == EINTR) {
             continue;
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(fd, POLLOUT, deadline)) return false;
+            if (!waitFor(fd, POLLOUT, deadline))
+                return false;
         } else {
             return false;
         }
@@ -87,12 +93,15 @@ ConnectOutcome connectTo(int fd, const sockaddr_un& address, int64_t deadline, i
             return ConnectOutcome::Connected;
         }
         error = errno;
-        if (error == EINTR) continue;
+        if (error == EINTR)
+            continue;
         if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) {
             return ConnectOutcome::NoInstance;
         }
-        if (error != EAGAIN) return ConnectOutcome::Failed;
-        if (remainingMillis(deadline) == 0) return ConnectOutcome::Timeout;
+        if (error != EAGAIN)
+            return ConnectOutcome::Failed;
+        if (remainingMillis(deadline) == 0)
+            return ConnectOutcome::Timeout;
         timespec pause{0, 20 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
@@ -102,8 +111,7 @@ ConnectOutcome connectTo(int fd, const sockaddr_un& address, int64_t deadline, i
 
 namespace controlsocket {
 
-std::string userSocketPath(const char* runtimeDir, const std::string& tmpBase,
-                           std::string& error) {
+std::string userSocketPath(const char* runtimeDir, const std::string& tmpBase, std::string& error) {
     if (runtimeDir != nullptr && *runtimeDir != '\0') {
         return std::string(runtimeDir) + "/" + kSocketName;
     }
@@ -140,7 +148,8 @@ Reply sendRequest(const std::string& path, std::string_view line, int timeoutMs)
     Reply reply;
     int64_t deadline = nowMillis() + timeoutMs;
     sockaddr_un address{};
-    if (!fillAddress(path, address, reply.error)) return reply;
+    if (!fillAddress(path, address, reply.error))
+        return reply;
     int fd = makeSocket();
     if (fd < 0) {
         reply.error = errnoText("socket", errno);
@@ -166,13 +175,13 @@ Reply sendRequest(const std::string& path, std::string_view line, int timeoutMs)
     }
     std::string request(line);
     request += '\n';
-    if (!sendAll(fd, request, deadline)) {
+    if (!sendAll(fd, request, deadline) && remainingMillis(deadline) == 0) {
         ::close(fd);
-        reply.status = remainingMillis(deadline) == 0 ? Reply::Status::Timeout
-                                                      : Reply::Status::Failed;
-        reply.error = "the instance closed the connection";
+        reply.status = Reply::Status::Timeout;
         return reply;
     }
+    // Even when the instance stopped reading early (a request too long), its
+    // answer may be waiting.
     shutdown(fd, SHUT_WR);
     char buffer[4096];
     for (;;) {
@@ -185,6 +194,11 @@ Reply sendRequest(const std::string& path, std::string_view line, int timeoutMs)
                 return reply;
             }
         } else if (got == 0) {
+            if (reply.answer.empty()) {
+                ::close(fd);
+                reply.error = "the instance closed the connection without an answer";
+                return reply;
+            }
             break;
         } else if (errno == EINTR) {
             continue;
@@ -209,9 +223,11 @@ Reply sendRequest(const std::string& path, std::string_view line, int timeoutMs)
 bool isAnswering(const std::string& path) {
     sockaddr_un address{};
     std::string ignored;
-    if (!fillAddress(path, address, ignored)) return false;
+    if (!fillAddress(path, address, ignored))
+        return false;
     int fd = makeSocket();
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     int error = 0;
     ConnectOutcome outcome = connectTo(fd, address, nowMillis() + 2000, error);
     ::close(fd);
@@ -221,13 +237,16 @@ bool isAnswering(const std::string& path) {
 
 }  // namespace controlsocket
 
-ControlServer::~ControlServer() { close(); }
+ControlServer::~ControlServer() {
+    close();
+}
 
 ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned mode,
                                               std::string& error) {
     close();
     sockaddr_un address{};
-    if (!fillAddress(path, address, error)) return BindResult::Failed;
+    if (!fillAddress(path, address, error))
+        return BindResult::Failed;
 
     // Two attempts: a stale file found on the first is removed for the second.
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -261,7 +280,8 @@ ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned 
         umask(previous);
         if (bound != 0) {
             ::close(fd);
-            if (bindError == EADDRINUSE && attempt == 0) continue;  // raced with another
+            if (bindError == EADDRINUSE && attempt == 0)
+                continue;  // raced with another
             error = errnoText(("cannot bind " + path).c_str(), bindError);
             return BindResult::Failed;
         }
@@ -271,7 +291,8 @@ ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned 
             unlink(path.c_str());
             return BindResult::Failed;
         }
-        if (lstat(path.c_str(), &info) == 0) socketInode = info.st_ino;
+        if (lstat(path.c_str(), &info) == 0)
+            socketInode = info.st_ino;
         listenFd = fd;
         socketPath = path;
         LM_LOG(Debug, "Control socket listening on %s", path.c_str());
@@ -282,7 +303,8 @@ ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned 
 }
 
 void ControlServer::close() {
-    if (listenFd < 0) return;
+    if (listenFd < 0)
+        return;
     ::close(listenFd);
     listenFd = -1;
     // Remove the file only while it is still the socket we made: a successor
@@ -301,7 +323,8 @@ int ControlServer::servePending(const Handler& handler) {
     while (listenFd >= 0 && served < kMaxServedPerCall) {
         int connection = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (connection < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
             break;  // EAGAIN: nobody waits; anything else: try again at the next wake-up
         }
         ++served;
@@ -349,7 +372,17 @@ void ControlServer::serveConnection(int connection, const Handler& handler) {
         LM_LOG(Debug, "Control request '%.*s'", static_cast<int>(request.size()), request.data());
         answer = handler(request);
     }
-    if (!answer.empty()) sendAll(connection, answer, nowMillis() + requestTimeoutMs);
+    if (!answer.empty())
+        sendAll(connection, answer, nowMillis() + requestTimeoutMs);
+    // Closing with unread input would reset the connection and lose the answer
+    // at the client: read what has come (a bounded amount) and drop it.
+    shutdown(connection, SHUT_WR);
+    for (std::size_t dropped = 0; dropped < kMaxAnswerLength;) {
+        ssize_t got = recv(connection, buffer, sizeof(buffer), 0);
+        if (got <= 0)
+            break;
+        dropped += static_cast<std::size_t>(got);
+    }
     ::close(connection);
 }
 

@@ -35,8 +35,7 @@ inline constexpr unsigned kSharedMode = 0660;
 std::string userSocketPath(std::string& error);
 /// The same with the inputs given: runtimeDir may be null or empty; the
 /// fallback folder goes below tmpBase.
-std::string userSocketPath(const char* runtimeDir, const std::string& tmpBase,
-                           std::string& error);
+std::string userSocketPath(const char* runtimeDir, const std::string& tmpBase, std::string& error);
 
 /// The outcome of one request from the client side.
 struct Reply {

@@ -1,0 +1,256 @@
+#include "ControlServer.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "support/TempFolder.h"
+
+namespace linkmoot {
+namespace {
+
+using controlsocket::Reply;
+
+unsigned modeOf(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0)
+        return 0;
+    return info.st_mode & 07777;
+}
+
+bool isSocket(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+// A raw client socket connected to the path; -1 on failure.
+int connectRaw(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[512];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof(buffer))) > 0)
+        text.append(buffer, static_cast<std::size_t>(got));
+    return text;
+}
+
+// Leaves a socket file behind that nobody listens on, as a crashed instance does.
+void makeStaleSocket(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    close(fd);
+}
+
+class ControlServerTest : public ::testing::Test {
+protected:
+    // Serves on this thread while `client` runs on another.
+    void serveWhile(ControlServer& server, const std::function<void()>& client) {
+        std::atomic<bool> done{false};
+        std::thread thread([&] {
+            client();
+            done = true;
+        });
+        while (!done) {
+            pollfd entry{server.fd(), POLLIN, 0};
+            if (poll(&entry, 1, 20) > 0)
+                server.servePending(echo);
+        }
+        thread.join();
+    }
+    Reply request(ControlServer& server, const std::string& line, int timeoutMs = 5000) {
+        Reply reply;
+        serveWhile(server, [&] { reply = controlsocket::sendRequest(path, line, timeoutMs); });
+        return reply;
+    }
+    void bindOrFail(ControlServer& server, unsigned mode = controlsocket::kUserMode) {
+        std::string error;
+        ASSERT_EQ(server.bind(path, mode, error), ControlServer::BindResult::Listening) << error;
+    }
+
+    testsupport::TempFolder folder;
+    std::string path = folder.file("linkmoot.sock");
+    std::vector<std::string> requests;
+    ControlServer::Handler echo = [this](std::string_view line) {
+        requests.emplace_back(line);
+        return "OK\n<" + std::string(line) + ">\n";
+    };
+};
+
+TEST_F(ControlServerTest, ListensOnAPrivateSocketAndServesOneLinePerConnection) {
+    ControlServer server;
+    bindOrFail(server);
+    EXPECT_TRUE(isSocket(path));
+    EXPECT_EQ(modeOf(path), 0600u);
+
+    Reply reply = request(server, "status");
+    ASSERT_EQ(reply.status, Reply::Status::Answered) << reply.error;
+    EXPECT_EQ(reply.answer, "OK\n<status>\n");
+    reply = request(server, "connect");
+    EXPECT_EQ(reply.answer, "OK\n<connect>\n");
+    EXPECT_EQ(requests, (std::vector<std::string>{"status", "connect"}));
+}
+
+TEST_F(ControlServerTest, TheSharedSocketIsOpenToTheGroupOnly) {
+    ControlServer server;
+    bindOrFail(server, controlsocket::kSharedMode);
+    EXPECT_EQ(modeOf(path), 0660u);
+}
+
+TEST_F(ControlServerTest, ASecondInstanceFindsTheFirstAnsweringAndLeavesItAlone) {
+    ControlServer first;
+    bindOrFail(first);
+    {
+        ControlServer second;
+        std::string error;
+        EXPECT_EQ(second.bind(path, controlsocket::kUserMode, error),
+                  ControlServer::BindResult::AlreadyRunning);
+        EXPECT_NE(error.find("already running"), std::string::npos) << error;
+    }
+    // The second one's end removed nothing: the first still answers.
+    EXPECT_TRUE(isSocket(path));
+    EXPECT_EQ(request(first, "status").answer, "OK\n<status>\n");
+}
+
+TEST_F(ControlServerTest, AStaleSocketIsReplacedAndAFileThatIsNoSocketIsNeverRemoved) {
+    makeStaleSocket(path);
+    EXPECT_EQ(controlsocket::sendRequest(path, "status", 1000).status, Reply::Status::NoInstance);
+    {
+        ControlServer server;
+        bindOrFail(server);
+        EXPECT_EQ(request(server, "status").answer, "OK\n<status>\n");
+    }
+    EXPECT_FALSE(isSocket(path));  // removed at the end
+
+    folder.writeFile("linkmoot.sock", "precious");
+    ControlServer server;
+    std::string error;
+    EXPECT_EQ(server.bind(path, controlsocket::kUserMode, error),
+              ControlServer::BindResult::Failed);
+    EXPECT_EQ(folder.readFile("linkmoot.sock"), "precious");
+}
+
+TEST_F(ControlServerTest, ClosingDoesNotRemoveASocketThatReplacedOurs) {
+    ControlServer server;
+    bindOrFail(server);
+    unlink(path.c_str());
+    makeStaleSocket(path);  // another instance's file now
+    server.close();
+    EXPECT_TRUE(isSocket(path));
+}
+
+TEST_F(ControlServerTest, AnOverlongRequestGetsAnErrorAndTheServerGoesOn) {
+    ControlServer server;
+    bindOrFail(server);
+    Reply reply = request(server, std::string(5000, 'a'));
+    ASSERT_EQ(reply.status, Reply::Status::Answered) << reply.error;
+    EXPECT_EQ(reply.answer, "ERROR request too long\n");
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(request(server, "status").answer, "OK\n<status>\n");
+}
+
+TEST_F(ControlServerTest, ASilentClientTimesOutWithAnErrorAndTheServerGoesOn) {
+    ControlServer server;
+    server.setRequestTimeout(200);
+    bindOrFail(server);
+    std::string answer;
+    serveWhile(server, [&] {
+        int fd = connectRaw(path);
+        ASSERT_GE(fd, 0);
+        answer = readAll(fd);  // the server ends the connection
+        close(fd);
+    });
+    EXPECT_EQ(answer.rfind("ERROR timeout", 0), 0u) << answer;
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(request(server, "status").answer, "OK\n<status>\n");
+}
+
+TEST_F(ControlServerTest, OnlyTheFirstLineCountsAndALastLineWithoutNewlineIsServed) {
+    ControlServer server;
+    bindOrFail(server);
+    std::string answer;
+    serveWhile(server, [&] {
+        int fd = connectRaw(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, "enable\nexit\n", 12), 12);
+        answer = readAll(fd);
+        close(fd);
+    });
+    EXPECT_EQ(answer, "OK\n<enable>\n");
+    serveWhile(server, [&] {
+        int fd = connectRaw(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, "refresh", 7), 7);
+        shutdown(fd, SHUT_WR);
+        answer = readAll(fd);
+        close(fd);
+    });
+    EXPECT_EQ(answer, "OK\n<refresh>\n");
+    EXPECT_EQ(requests, (std::vector<std::string>{"enable", "refresh"}));
+}
+
+TEST_F(ControlServerTest, AClientGivesUpWhenTheInstanceDoesNotAnswerInTime) {
+    // Listening but never served, as during a hang-up's guard time.
+    ControlServer server;
+    bindOrFail(server);
+    Reply reply = controlsocket::sendRequest(path, "status", 300);
+    EXPECT_EQ(reply.status, Reply::Status::Timeout);
+    EXPECT_TRUE(controlsocket::isAnswering(path));
+}
+
+TEST_F(ControlServerTest, NoSocketMeansNoInstance) {
+    EXPECT_EQ(controlsocket::sendRequest(path, "status", 1000).status, Reply::Status::NoInstance);
+    EXPECT_FALSE(controlsocket::isAnswering(path));
+}
+
+TEST(ControlSocketPath, TheRuntimeFolderWinsElseAPrivateFolderBelowTmp) {
+    testsupport::TempFolder folder;
+    std::string error;
+    EXPECT_EQ(controlsocket::userSocketPath("/run/user/1000", folder.getPath(), error),
+              "/run/user/1000/linkmoot.sock");
+
+    const std::string own = folder.file("linkmoot-" + std::to_string(getuid()));
+    EXPECT_EQ(controlsocket::userSocketPath("", folder.getPath(), error), own + "/linkmoot.sock");
+    EXPECT_EQ(modeOf(own), 0700u);
+
+    // An existing folder of our own that others could enter is made private.
+    chmod(own.c_str(), 0755);
+    EXPECT_EQ(controlsocket::userSocketPath(nullptr, folder.getPath(), error),
+              own + "/linkmoot.sock");
+    EXPECT_EQ(modeOf(own), 0700u);
+}
+
+TEST(ControlSocketPath, ASymlinkInPlaceOfTheFolderIsRefused) {
+    testsupport::TempFolder folder;
+    testsupport::TempFolder elsewhere;
+    const std::string own = folder.file("linkmoot-" + std::to_string(getuid()));
+    ASSERT_EQ(symlink(elsewhere.getPath().c_str(), own.c_str()), 0);
+    std::string error;
+    EXPECT_EQ(controlsocket::userSocketPath(nullptr, folder.getPath(), error), "");
+    EXPECT_NE(error.find("not a folder of your own"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace linkmoot

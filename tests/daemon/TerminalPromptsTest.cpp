@@ -1,0 +1,234 @@
+#include "TerminalPrompts.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "PtyDriver.h"
+#include "Strings.h"
+#include "ToolBox/Config.h"
+
+namespace linkmoot::daemon {
+namespace {
+
+using daemontest::kEndOfInput;
+using daemontest::Step;
+
+std::string text(toolbox::ConfigSection* section, const char* name) {
+    return section->hasParameter(name) ? section->getParameter(name)->asString() : "<missing>";
+}
+
+// The prompts at a pseudo-terminal, the user played by a driver thread.
+class TerminalPromptsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(pty.ok()); }
+    // Runs the dialog while the driver plays the steps; returns its result.
+    template <typename Dialog>
+    bool converse(std::vector<Step> steps, Dialog dialog) {
+        pty.play(std::move(steps));
+        bool result = dialog();
+        pty.stop();
+        return result;
+    }
+    toolbox::ConfigSection* root() { return config.getRoot(); }
+    toolbox::ConfigSection* client() { return root()->getSection("Client"); }
+    toolbox::ConfigSection* server() { return root()->getSection("Server"); }
+
+    daemontest::PtyDriver pty;
+    EventLoop loop;
+    LineInput input{loop, pty.terminal()};
+    TerminalPrompts prompts{input, pty.terminal()};
+    toolbox::Config config;
+};
+
+TEST_F(TerminalPromptsTest, ModeIsRefusedUntilChosenAndKeptWithEnter) {
+    EXPECT_TRUE(converse({{"Mode, 1 or 2 []: ", "\n"},
+                          {std::string(loadString(20036)) + "\n", ""},
+                          {"Mode, 1 or 2 []: ", "server\n"}},
+                         [&] { return prompts.mode(root()); }));
+    EXPECT_TRUE(pty.allStepsPlayed()) << pty.missedText();
+    EXPECT_EQ(text(root(), "Mode"), "server");
+
+    // Opened again, it shows the stored mode and Enter keeps it.
+    EXPECT_TRUE(
+        converse({{"Mode, 1 or 2 [server]: ", "\n"}}, [&] { return prompts.mode(root()); }));
+    EXPECT_EQ(text(root(), "Mode"), "server");
+}
+
+TEST_F(TerminalPromptsTest, ClientOptionsAskAgainForEachRefusedFieldInStoreOrder) {
+    EXPECT_TRUE(converse(
+        {
+            {"IP address or name of the server []: ", "\n"},
+            {"Port of the server (default: 9005) [9005]: ", "\n"},
+            {"Wake on LAN? [y/N]: ", "y\n"},
+            {"Wake on LAN (MAC address) []: ", "\n"},
+            {"Automatically vote on start? [y/N]: ", "\n"},
+            // The first failing field only: the server address.
+            {std::string(loadString(20020)) + "\nIP address or name of the server []: ",
+             "gateway\n"},
+            // Then the empty address of the ticked box; the box is asked again.
+            {std::string(loadString(20021)) + "\nWake on LAN? [Y/n]: ", "n\n"},
+        },
+        [&] { return prompts.clientOptions(root()); }));
+    EXPECT_TRUE(pty.allStepsPlayed()) << pty.missedText();
+    EXPECT_EQ(pty.output().find(loadString(20019)), std::string::npos);
+    EXPECT_EQ(text(client(), "Server"), "gateway");
+    EXPECT_EQ(text(root(), "Port"), "9005");
+    EXPECT_FALSE(client()->hasParameter("WakeOnLanMac"));
+    EXPECT_FALSE(client()->getBool("AutoVote", true));
+}
+
+TEST_F(TerminalPromptsTest, ClientOptionsLoadTheTreeAndADashEmptiesAField) {
+    root()->getParameter("Port")->setString("9100");
+    client()->getParameter("Server")->setString("old-gateway");
+    client()->getParameter("WakeOnLanMac")->setString("00:11:22:33:44:55");
+    client()->getParameter("AutoVote")->setBool(true);
+    EXPECT_TRUE(converse(
+        {
+            {"IP address or name of the server [old-gateway]: ", "\n"},
+            {"Port of the server (default: 9005) [9100]: ", "-\n"},
+            {"Wake on LAN? [Y/n]: ", "\n"},
+            {"Wake on LAN (MAC address) [00:11:22:33:44:55]: ", "\n"},
+            {"Automatically vote on start? [Y/n]: ", "no\n"},
+            {std::string(loadString(20019)) + "\nPort of the server (default: 9005) []: ",
+             "9200\n"},
+        },
+        [&] { return prompts.clientOptions(root()); }));
+    EXPECT_TRUE(pty.allStepsPlayed()) << pty.missedText();
+    EXPECT_EQ(text(client(), "Server"), "old-gateway");
+    EXPECT_EQ(text(root(), "Port"), "9200");
+    EXPECT_EQ(text(client(), "WakeOnLanMac"), "00:11:22:33:44:55");
+    EXPECT_FALSE(client()->getBool("AutoVote", true));
+}
+
+TEST_F(TerminalPromptsTest, EndOfInputCancelsAndKeepsOnlyWhatAnEarlierRefusalStored) {
+    EXPECT_FALSE(converse(
+        {
+            {"IP address or name of the server []: ", "gateway\n"},
+            {"Port of the server (default: 9005) [9005]: ", "-\n"},
+            {"Wake on LAN? [y/N]: ", "\n"},
+            {"Automatically vote on start? [y/N]: ", "y\n"},
+            {"Port of the server (default: 9005) []: ", kEndOfInput},
+        },
+        [&] { return prompts.clientOptions(root()); }));
+    // The refused OK had stored the field before the port, as the dialog does.
+    EXPECT_EQ(text(client(), "Server"), "gateway");
+    EXPECT_FALSE(client()->getBool("AutoVote", true));  // the load's default, not the "y"
+
+    // A terminal's end of input ends one dialog, not the terminal.
+    EXPECT_TRUE(converse({{"Mode, 1 or 2 []: ", "1\n"}}, [&] { return prompts.mode(root()); }));
+    EXPECT_EQ(text(root(), "Mode"), "client");
+}
+
+TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnections) {
+    std::vector<std::string> asked;
+    auto entriesFor = [&](const std::string& dialer) {
+        asked.push_back(dialer);
+        return std::vector<std::string>{"Simulated unstable line", "Simulated modem",
+                                        "Simulated busy line"};
+    };
+    EXPECT_TRUE(converse(
+        {
+            {"Dial-up service:\n", ""},
+            {") Simulated (for trying Linkmoot out) (simulated)\nNumber [Automatic (auto)]: ",
+             "simulated\n"},
+            {"Port of the server (default: 9005) [9005]: ", "\n"},
+            {"Guard time after hangup (msecs) [3000]: ", "-\n"},
+            {"Auto dis- and reconnect? [y/N]: ", "\n"},
+            {"Shutdown if no votes? [y/N]: ", "y\n"},
+            {"Shutdown if no votes (minutes) []: ", "\n"},
+            {"use with care!)? [y/N]: ", "\n"},
+            // The list is sorted as the dialog shows it.
+            {"Connection:\n  1) Simulated busy line\n  2) Simulated modem\n"
+             "  3) Simulated unstable line\nNumber []: ",
+             "7\n"},
+            {"Please type a number from 1 to 3.\n", ""},
+            {"Number []: ", "2\n"},
+            {"User name []: ", "bob\n"},
+            {"Password []: ", "s3cret\n"},
+            {std::string(loadString(20026)) + "\nShutdown if no votes? [Y/n]: ", "\n"},
+            {"Shutdown if no votes (minutes) []: ", "15\n"},
+        },
+        [&] { return prompts.serverOptions(root(), entriesFor); }));
+    EXPECT_TRUE(pty.allStepsPlayed()) << pty.missedText();
+    EXPECT_EQ(asked, std::vector<std::string>{"simulated"});
+    EXPECT_EQ(text(server(), "Dialer"), "simulated");
+    EXPECT_EQ(server()->getLong("GuardTime", -1), 0);  // an emptied field stores 0
+    EXPECT_EQ(server()->getLong("ShutDownMinutes", -1), 15);
+    EXPECT_FALSE(server()->hasParameter("AutoReconnectMinutes"));
+    EXPECT_EQ(text(server(), "Connection"), "Simulated modem");
+    EXPECT_EQ(text(server(), "UserName"), "bob");
+    EXPECT_EQ(text(server(), "Password"), "s3cret");
+    EXPECT_EQ(pty.output().find("s3cret"), std::string::npos) << "the password was echoed";
+}
+
+TEST_F(TerminalPromptsTest, ServerOptionsCannotBeConfirmedWithoutAConnection) {
+    auto none = [](const std::string&) { return std::vector<std::string>{}; };
+    EXPECT_FALSE(converse(
+        {
+            {"Number [Automatic (auto)]: ", "\n"},
+            {"Port of the server (default: 9005) [9005]: ", "\n"},
+            {"Guard time after hangup (msecs) [3000]: ", "\n"},
+            {"Auto dis- and reconnect? [y/N]: ", "\n"},
+            {"Shutdown if no votes? [y/N]: ", "\n"},
+            {"use with care!)? [y/N]: ", "\n"},
+            {"Connection:\n  (none available)\nNumber []: ", "\n"},
+            {"User name []: ", "\n"},
+            {"Password []: ", "\n"},
+            {std::string(loadString(20022)) + "\nConnection:\n  (none available)\nNumber []: ",
+             kEndOfInput},
+        },
+        [&] { return prompts.serverOptions(root(), none); }));
+    EXPECT_TRUE(pty.allStepsPlayed()) << pty.missedText();
+    EXPECT_EQ(text(server(), "Dialer"), "auto");
+    EXPECT_EQ(text(server(), "Connection"), "");
+}
+
+TEST_F(TerminalPromptsTest, WelcomeAndQuestions) {
+    EXPECT_TRUE(
+        converse({{"Configure now (n: Exit)? [Y/n]: ", "\n"}}, [&] { return prompts.welcome(); }));
+    EXPECT_NE(pty.output().find("Welcome to the Linkmoot!"), std::string::npos);
+    EXPECT_FALSE(converse(
+        {{"Configure now (n: Exit)? [Y/n]: ", "maybe\n"}, {"Please answer y or n.\n", "n\n"}},
+        [&] { return prompts.welcome(); }));
+    EXPECT_TRUE(pty.allStepsPlayed()) << pty.missedText();
+
+    EXPECT_FALSE(converse({{"Answer [y/N]: ", "\n"}}, [&] { return prompts.question(20033); }));
+    EXPECT_NE(pty.output().find("Cannot start the Linkmoot server."), std::string::npos);
+    EXPECT_TRUE(converse({{"Answer [y/N]: ", "yes\n"}}, [&] { return prompts.question(20010); }));
+    EXPECT_FALSE(
+        converse({{"Answer [y/N]: ", kEndOfInput}}, [&] { return prompts.question(20010); }));
+}
+
+TEST(TerminalPromptsTicks, TicksGoOnWhileAPromptWaits) {
+    daemontest::PtyDriver pty;
+    ASSERT_TRUE(pty.ok());
+    EventLoop loop(monotonicMillis, 20);
+    int ticks = 0;
+    // Only a tick delivered while the prompt waits can type the answer.
+    loop.startTicks([&] {
+        if (++ticks == 3)
+            pty.typeNow("2\n");
+    });
+    LineInput input(loop, pty.terminal());
+    TerminalPrompts prompts(input, pty.terminal());
+    toolbox::Config config;
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 200 && !done; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!done)
+            pty.typeNow(kEndOfInput);
+    });
+    bool confirmed = prompts.mode(config.getRoot());
+    done = true;
+    watchdog.join();
+    EXPECT_TRUE(confirmed);
+    EXPECT_GE(ticks, 3);
+    EXPECT_EQ(text(config.getRoot(), "Mode"), "server");
+}
+
+}  // namespace
+}  // namespace linkmoot::daemon
