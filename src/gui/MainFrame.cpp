@@ -108,8 +108,15 @@ void MainFrame::closeEvent(QCloseEvent* event) {
 void MainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isMinimized() && trayProbe()) {
-        // Hidden, not minimised: the tray icon is the way back.
-        hide();
+        // Hidden, not minimised: the tray icon is the way back. Later, since
+        // showMinimized() shows the window again after this event.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isMinimized())
+                    hide();
+            },
+            Qt::QueuedConnection);
     }
 }
 

@@ -1,0 +1,245 @@
+// The Qt front end driving the real application object over fake network,
+// clock and dial-up services: the tray follows the commands, the timer ticks
+// under a modal dialog, the configuration flow runs through the real dialogs,
+// questions, documents and Exit.
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+#include <memory>
+
+#include "GuiFrontEnd.h"
+#include "Linkmoot.h"
+#include "ModalDriver.h"
+#include "OptionsClientDialog.h"
+#include "OptionsModeDialog.h"
+#include "Strings.h"
+#include "ToolBox/Config.h"
+#include "TrayIcon.h"
+#include "WelcomeDialog.h"
+#include "fakes/Fakes.h"
+
+using namespace linkmoot;
+using linkmoot::testing::ModalDriver;
+
+namespace {
+
+/// Receives what the front end asks the desktop to open.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl& url) { urls << url; }
+};
+
+struct Fixture {
+    QTemporaryDir home;
+    fakes::FakeNetwork network;
+    fakes::FakeClock clock;
+    fakes::FakeDialServices dialers;
+    fakes::FakeShutdown shutdown;
+    std::unique_ptr<Linkmoot> app;
+    std::unique_ptr<GuiFrontEnd> frontEnd;
+
+    explicit Fixture(const char* mode = "client") {
+        qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+        app = std::make_unique<Linkmoot>(Services{network, clock, dialers, shutdown});
+        toolbox::ConfigSection* root = app->getConfigRoot();
+        root->getParameter("Mode")->setString(mode);
+        root->getParameter("Port")->setString("9005");
+        root->getSection("Client")->getParameter("Server")->setString("127.0.0.1");
+        frontEnd = std::make_unique<GuiFrontEnd>(*app);
+    }
+    ~Fixture() {
+        // The application goes first, as in the program: it may still refresh the views.
+        app.reset();
+        frontEnd.reset();
+    }
+    TrayIcon& tray() { return frontEnd->frame().trayIcon(); }
+    QString tooltip() { return tray().icon().toolTip(); }
+    void trigger(QMenu* menu, const QString& text) {
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text)
+                action->trigger();
+        }
+    }
+    QStringList sent() const {
+        QStringList payloads;
+        for (const auto& datagram : network.sent)
+            payloads << QString::fromStdString(datagram.payload);
+        return payloads;
+    }
+};
+
+}  // namespace
+
+class GuiFrontEndTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void withoutATrayTheStatusWindowShowsAtOnce() {
+        // The offscreen platform has no tray.
+        Fixture fixture;
+        QVERIFY(fixture.frontEnd->frame().isVisible());
+        QCOMPARE(fixture.tooltip(), QStringLiteral("Not voting for connection"));
+        QCOMPARE(fixture.frontEnd->frame().windowTitle(), QStringLiteral("Unnamed - Linkmoot"));
+    }
+
+    void connectAndDisconnectFromTheTrayMenu() {
+        Fixture fixture;
+        fixture.app->refreshViews();
+        QCOMPARE(fixture.tray().currentMenu(), fixture.tray().clientMenu());
+        fixture.trigger(fixture.tray().clientMenu(), QStringLiteral("&Connect"));
+        QCOMPARE(fixture.tooltip(), QStringLiteral("Voting for connection"));
+        QCOMPARE(fixture.tray().shownIcon(), StatusIcon::Voting);
+        fixture.trigger(fixture.tray().clientMenu(), QStringLiteral("&Disconnect"));
+        QCOMPARE(fixture.tooltip(), QStringLiteral("Not voting for connection"));
+        QCOMPARE(fixture.tray().shownIcon(), StatusIcon::Idle);
+        QCOMPARE(fixture.sent().size(), 2);
+        QVERIFY(fixture.sent()[0].startsWith(QStringLiteral("vote:")));
+        QVERIFY(fixture.sent()[1].startsWith(QStringLiteral("unvote:")));
+    }
+
+    void serverModeShowsTheServerMenuAndItsState() {
+        Fixture fixture("server");
+        fixture.trigger(fixture.tray().serverMenu()->actions()[3]->menu(),
+                        QStringLiteral("&Enable"));
+        QCOMPARE(fixture.tray().currentMenu(), fixture.tray().serverMenu());
+        QCOMPARE(fixture.tooltip(), QStringLiteral("Disconnected - You are not voting"));
+        fixture.trigger(fixture.tray().serverMenu()->actions()[3]->menu(),
+                        QStringLiteral("&Disable"));
+        QCOMPARE(fixture.tooltip(), QStringLiteral("Disabled"));
+        QCOMPARE(fixture.tray().shownIcon(), StatusIcon::Disabled);
+    }
+
+    void ticksGoOnWhileAConfigurationDialogIsOpen() {
+        Fixture fixture;
+        const int before = fixture.app->getTickCounter();
+        int ticksSeen = 0;
+        QTimer watch;
+        watch.setInterval(20);
+        int last = before;
+        connect(&watch, &QTimer::timeout, &watch, [&] {
+            const int now = fixture.app->getTickCounter();
+            if (now != last)
+                ticksSeen++;
+            last = now;
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog && ticksSeen >= 2)
+                dialog->reject();
+        });
+        watch.start();
+        QTimer::singleShot(10000, &watch, [] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                dialog->reject();
+            }
+        });
+        QVERIFY(!fixture.frontEnd->showModeDialog());
+        QVERIFY(ticksSeen >= 2);
+    }
+
+    void configurationRunsThroughTheRealDialogs() {
+        Fixture fixture("");
+        fixture.trigger(fixture.tray().clientMenu(), QStringLiteral("&Connect"));
+        QStringList shown;
+        bool wakeOnLanWasOn = false;
+        ModalDriver driver;
+        driver.onWindow = [&](QWidget* window) {
+            shown << window->windowTitle();
+            if (auto* mode = qobject_cast<OptionsModeDialog*>(window)) {
+                mode->clientButton()->click();
+                mode->accept();
+            } else if (auto* client = qobject_cast<OptionsClientDialog*>(window)) {
+                client->serverField()->setText(QStringLiteral("gateway"));
+                client->portField()->setText(QStringLiteral("9007"));
+                // The vote stored an empty address, so the box opens on and refuses OK.
+                wakeOnLanWasOn = client->wakeOnLanBox()->isChecked();
+                client->accept();
+                client->wakeOnLanBox()->click();
+                client->accept();
+            }
+        };
+        fixture.app->onCommand(Command::Configuration);
+        QCOMPARE(shown, (QStringList{"Linkmoot configuration: Mode",
+                                     "Linkmoot configuration: Client options"}));
+        QVERIFY(wakeOnLanWasOn);
+        QCOMPARE(driver.boxes.size(), size_t(1));
+        QCOMPARE(driver.boxes[0].text, QString::fromUtf8(loadString(StringId::EnterWakeOnLanMac)));
+        toolbox::ConfigSection* root = fixture.app->getConfigRoot();
+        QCOMPARE(QString::fromUtf8(root->getParameter("Mode")->asString()),
+                 QStringLiteral("client"));
+        QCOMPARE(QString::fromUtf8(root->getParameter("Port")->asString()), QStringLiteral("9007"));
+        QCOMPARE(QString::fromUtf8(root->getSection("Client")->getParameter("Server")->asString()),
+                 QStringLiteral("gateway"));
+        // A completed flow ends the vote, and the tray shows it.
+        QCOMPARE(fixture.tooltip(), QStringLiteral("Not voting for connection"));
+    }
+
+    void welcomeExitEndsStartUp() {
+        Fixture fixture;
+        fixture.app->getConfigRoot()->getParameter("Configured")->setBool(false);
+        ModalDriver driver;
+        QString title;
+        driver.onWindow = [&title](QWidget* window) {
+            title = window->windowTitle();
+            if (auto* welcome = qobject_cast<WelcomeDialog*>(window))
+                welcome->exitButton()->click();
+        };
+        QVERIFY(!fixture.app->initInstance());
+        QCOMPARE(title, QStringLiteral("Welcome to the Linkmoot!"));
+    }
+
+    void questionsAreErrorBoxesAnsweredYesOrNo() {
+        Fixture fixture;
+        ModalDriver driver;
+        driver.answer = QMessageBox::Yes;
+        QVERIFY(fixture.frontEnd->askYesNo(StringId::QuestionServerCannotStart));
+        driver.answer = QMessageBox::No;
+        QVERIFY(!fixture.frontEnd->askYesNo(StringId::QuestionClientCannotConnect));
+        QCOMPARE(driver.boxes.size(), size_t(2));
+        QCOMPARE(driver.boxes[0].title, QStringLiteral("Linkmoot"));
+        QCOMPARE(driver.boxes[0].icon, QMessageBox::Critical);
+        QCOMPARE(driver.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(driver.boxes[0].text,
+                 QString::fromUtf8(loadString(StringId::QuestionServerCannotStart)));
+        QCOMPARE(driver.boxes[1].text,
+                 QString::fromUtf8(loadString(StringId::QuestionClientCannotConnect)));
+    }
+
+    void helpTermsAndWebSiteOpenThroughTheDesktop() {
+        Fixture fixture;
+        OpenedUrls opened;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &opened, "open");
+        fixture.app->onCommand(Command::Help);
+        fixture.app->onCommand(Command::TermsAndConditions);
+        fixture.app->onCommand(Command::WebSite);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QCOMPARE(opened.urls.size(), 3);
+        QVERIFY(opened.urls[0].isLocalFile());
+        QVERIFY(opened.urls[0].toLocalFile().endsWith(QStringLiteral("/docs/help/index.html")));
+        QVERIFY(opened.urls[1].toLocalFile().endsWith(QStringLiteral("/docs/Readme.txt")));
+        QCOMPARE(opened.urls[2].scheme(), QStringLiteral("https"));
+    }
+
+    void exitClosesForGood() {
+        Fixture fixture;
+        fixture.app->onCommand(Command::Exit);
+        QVERIFY(fixture.frontEnd->quitRequested());
+        MainFrame& frame = fixture.frontEnd->frame();
+        QVERIFY(frame.isClosedForGood());
+        QVERIFY(!frame.isVisible());
+        QVERIFY(!frame.tickTimer().isActive());
+        QVERIFY(!fixture.tray().icon().isVisible());
+    }
+};
+
+QTEST_MAIN(GuiFrontEndTest)
+#include "GuiFrontEndTest.moc"
