@@ -13,6 +13,7 @@
 #include "EventLoop.h"
 #include "LineInput.h"
 #include "Linkmoot.h"
+#include "LogindShutdown.h"
 #include "PosixClock.h"
 #include "PosixNetwork.h"
 #include "SignalPipe.h"
@@ -20,7 +21,6 @@
 #include "TerminalPrompts.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
-#include "UnavailableShutdown.h"
 
 namespace linkmoot::daemon {
 
@@ -140,7 +140,7 @@ int runDaemon(int argc, char** argv) {
 
     PosixNetwork network;
     PosixClock clock;
-    UnavailableShutdown shutdown;
+    LogindShutdown shutdown;
     Linkmoot* application = nullptr;
     SystemDialServices dialers(
         [&application] { return application->getConfigRoot()->getSection(keys::kServerSection); });
