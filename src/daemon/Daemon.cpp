@@ -127,16 +127,17 @@ int runDaemon(int argc, char** argv) {
             break;
     }
 
-    const bool terminal = isatty(STDIN_FILENO) == 1;
-    if (options.configure && !terminal) {
-        complain("--configure needs a terminal on standard input");
-        return 2;
-    }
-
     EventLoop loop;
     LineInput input(loop, STDIN_FILENO);
+    // A job in the background of a shell must not touch the terminal: it would be stopped.
+    const bool terminal = input.isForegroundTerminal();
+    if (options.configure && !terminal) {
+        complain("--configure needs a terminal on standard input (in the foreground)");
+        return 2;
+    }
     TerminalPrompts prompts(input, STDOUT_FILENO);
-    DaemonFrontEnd frontEnd(loop, terminal ? &prompts : nullptr);
+    DaemonFrontEnd frontEnd(loop, input.isTerminal() ? &prompts : nullptr,
+                            [&input] { return input.isForegroundTerminal(); });
 
     PosixNetwork network;
     PosixClock clock;

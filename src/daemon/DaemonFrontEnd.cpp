@@ -18,8 +18,13 @@ std::string oneLine(const char* text) {
 
 }  // namespace
 
-DaemonFrontEnd::DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts)
-    : loop(loop), prompts(prompts) {}
+DaemonFrontEnd::DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts,
+                               std::function<bool()> canAsk)
+    : loop(loop), prompts(prompts), canAsk(std::move(canAsk)) {}
+
+bool DaemonFrontEnd::terminalUsable() const {
+    return prompts != nullptr && !quitting && (!canAsk || canAsk());
+}
 
 bool DaemonFrontEnd::noTerminal(const char* dialog) {
     LM_LOG(Warn, "No terminal to show the %s: cancelled (run linkmootd --configure)", dialog);
@@ -27,26 +32,26 @@ bool DaemonFrontEnd::noTerminal(const char* dialog) {
 }
 
 bool DaemonFrontEnd::showWelcomeDialog() {
-    if (prompts == nullptr || quitting)
+    if (!terminalUsable())
         return noTerminal("welcome");
     return prompts->welcome();
 }
 
 bool DaemonFrontEnd::showModeDialog() {
-    if (prompts == nullptr || application == nullptr || quitting)
+    if (!terminalUsable() || application == nullptr)
         return noTerminal("mode dialog");
     return prompts->mode(application->getConfigRoot());
 }
 
 bool DaemonFrontEnd::showClientOptionsDialog() {
-    if (prompts == nullptr || application == nullptr || quitting) {
+    if (!terminalUsable() || application == nullptr) {
         return noTerminal("client options");
     }
     return prompts->clientOptions(application->getConfigRoot());
 }
 
 bool DaemonFrontEnd::showServerOptionsDialog() {
-    if (prompts == nullptr || application == nullptr || quitting) {
+    if (!terminalUsable() || application == nullptr) {
         return noTerminal("server options");
     }
     Linkmoot* app = application;
@@ -56,7 +61,9 @@ bool DaemonFrontEnd::showServerOptionsDialog() {
 }
 
 bool DaemonFrontEnd::askYesNo(int stringId) {
-    if (prompts == nullptr || quitting) {
+    if (quitting)
+        return false;
+    if (!terminalUsable()) {
         LM_LOG(Warn, "Answered No, no terminal to ask: %s", oneLine(loadString(stringId)).c_str());
         return false;
     }

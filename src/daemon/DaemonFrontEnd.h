@@ -3,6 +3,7 @@
 // a terminal; without one, dialogs end with Cancel and questions are answered
 // No (logged at Warn), so the daemon never waits for input that cannot come.
 // The status "view" is the log: a changed tray text is logged at Info.
+#include <functional>
 #include <string>
 
 #include "EventLoop.h"
@@ -17,8 +18,9 @@ namespace linkmoot::daemon {
 
 class DaemonFrontEnd : public FrontEnd {
 public:
-    /// prompts: null when standard input is not a terminal.
-    DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts);
+    /// prompts: null when standard input is not a terminal; canAsk tells
+    /// whether the terminal may be used now (we are its foreground job).
+    DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts, std::function<bool()> canAsk);
 
     /// The application must be attached before its start-up and detached
     /// before it is destroyed (its teardown then refreshes nothing).
@@ -39,9 +41,11 @@ public:
 
 private:
     bool noTerminal(const char* dialog);
+    bool terminalUsable() const;
 
     EventLoop& loop;
     TerminalPrompts* prompts;
+    std::function<bool()> canAsk;
     Linkmoot* application = nullptr;
     std::string lastTrayText;
     bool quitting = false;

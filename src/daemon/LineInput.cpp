@@ -72,6 +72,10 @@ std::optional<std::string> LineInput::readLine() {
     return line;
 }
 
+bool LineInput::isForegroundTerminal() const {
+    return terminal && tcgetpgrp(fd) == getpgrp();
+}
+
 void LineInput::setEcho(bool on) {
     if (!terminal)
         return;

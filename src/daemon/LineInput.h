@@ -25,6 +25,9 @@ public:
     std::optional<std::string> readLine();
 
     bool isTerminal() const { return terminal; }
+    /// A terminal whose foreground process group is ours: a background job
+    /// that read or wrote it would be stopped (SIGTTIN, SIGTTOU).
+    bool isForegroundTerminal() const;
     /// Turns the echo of typed characters off (for passwords) and on again;
     /// does nothing when the input is not a terminal.
     void setEcho(bool on);

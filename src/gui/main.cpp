@@ -1,6 +1,6 @@
 // The tray application: the application object with the Qt front end.
 #include <QApplication>
-#include <QMessageBox>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <memory>
 
@@ -9,13 +9,14 @@
 #include "ControlSocketWatcher.h"
 #include "GuiFrontEnd.h"
 #include "Linkmoot.h"
+#include "SignalPipe.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "platform/ControlServer.h"
+#include "platform/LogindShutdown.h"
 #include "platform/PosixClock.h"
 #include "platform/PosixNetwork.h"
 #include "platform/SystemDialServices.h"
-#include "platform/UnavailableShutdown.h"
 
 using namespace linkmoot;
 
@@ -52,13 +53,14 @@ int main(int argc, char** argv) {
                      error.c_str());
     }
 
+    SignalPipe signalPipe;
     PosixNetwork network;
     PosixClock clock;
     Linkmoot* application_ = nullptr;
     SystemDialServices dialers([&application_] {
         return application_->getConfigRoot()->getSection(keys::kServerSection);
     });
-    UnavailableShutdown shutdown;
+    LogindShutdown shutdown;
 
     int status = 0;
     {
@@ -71,6 +73,13 @@ int main(int argc, char** argv) {
                 control,
                 [&app](std::string_view request) { return control::handle(*app, request); });
         }
+        // SIGTERM (the session ending, kill) and SIGINT run Exit, so the vote is
+        // withdrawn, the line hung up and the configuration saved.
+        QSocketNotifier signalNotifier(signalPipe.fd(), QSocketNotifier::Read);
+        QObject::connect(&signalNotifier, &QSocketNotifier::activated, &signalNotifier, [&] {
+            if (signalPipe.drain() != 0)
+                app->onCommand(Command::Exit);
+        });
         if (app->initInstance() && !frontEnd.quitRequested())
             status = QApplication::exec();
         // Ends what the loop served before the application object goes: no

@@ -73,13 +73,24 @@ std::vector<std::string> clientConfig(int port) {
 }
 
 // Runs a copy of linkmootd with the driver's terminal as its standard input
-// and output (its controlling terminal), standard error to a file.
+// and output (its controlling terminal), standard error to a file. As a
+// background job, a session leader keeps the terminal's foreground and the
+// program runs in a process group of its own, as `linkmootd &` in a shell.
 pid_t startAtTerminal(Instance& instance, daemontest::PtyDriver& pty,
-                      const std::vector<std::string>& arguments) {
+                      const std::vector<std::string>& arguments, bool background = false) {
     pid_t pid = fork();
     if (pid == 0) {
         setsid();
         ioctl(pty.terminal(), TIOCSCTTY, 0);
+        if (background) {
+            pid_t job = fork();
+            if (job > 0) {
+                int status = 0;
+                waitpid(job, &status, 0);
+                _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 126);
+            }
+            setpgid(0, 0);
+        }
         dup2(pty.terminal(), 0);
         dup2(pty.terminal(), 1);
         int err = open(instance.stderrFile().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
@@ -267,6 +278,26 @@ TEST_F(DaemonTest, ConfigureAtATerminalSetsUpAServerAndExits) {
     EXPECT_NE(config.find("<Dialer>simulated</>"), std::string::npos);
     EXPECT_NE(config.find("<Connection>Simulated modem</>"), std::string::npos);
     EXPECT_NE(config.find("<GuardTime>1500</>"), std::string::npos);
+}
+
+TEST_F(DaemonTest, ABackgroundJobNeverTouchesItsTerminal) {
+    // Reading the terminal from the background would stop the program
+    // (SIGTTIN) instead of telling the user what to do.
+    Instance instance(folder.getPath(), "background");
+    daemontest::PtyDriver pty;
+    ASSERT_TRUE(pty.ok());
+    pty.play({});  // only records what appears on the terminal
+    pid_t pid = startAtTerminal(instance, pty, {}, true);
+    EXPECT_EQ(waitForChild(pid, 10000), 2) << pty.output();
+    EXPECT_NE(instance.errors().find("linkmootd --configure"), std::string::npos)
+        << instance.errors();
+    EXPECT_EQ(pty.output().find("Configure now"), std::string::npos) << pty.output();
+
+    daemontest::PtyDriver pty2;
+    ASSERT_TRUE(pty2.ok());
+    pid = startAtTerminal(instance, pty2, {"--configure"}, true);
+    EXPECT_EQ(waitForChild(pid, 10000), 2);
+    EXPECT_NE(instance.errors().find("in the foreground"), std::string::npos) << instance.errors();
 }
 
 TEST_F(DaemonTest, ConfigureNeedsATerminal) {

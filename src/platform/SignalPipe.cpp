@@ -5,7 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-namespace linkmoot::daemon {
+namespace linkmoot {
 
 namespace {
 
@@ -72,4 +72,4 @@ int SignalPipe::drain() {
     }
 }
 
-}  // namespace linkmoot::daemon
+}  // namespace linkmoot

@@ -1,10 +1,10 @@
 #pragma once
 // Turns SIGTERM and SIGINT into a readable descriptor (self-pipe), so the loop
 // runs the Exit command in its own time instead of inside a signal handler.
-// SIGHUP and SIGPIPE get handlers that do nothing: the daemon ignores them, yet
+// SIGHUP and SIGPIPE get handlers that do nothing: the program ignores them, yet
 // children (pppd, the user's commands) start with the default dispositions and
 // no blocked signals, which neither SIG_IGN nor a signalfd would give them.
-namespace linkmoot::daemon {
+namespace linkmoot {
 
 class SignalPipe {
 public:
@@ -21,4 +21,4 @@ public:
     int drain();
 };
 
-}  // namespace linkmoot::daemon
+}  // namespace linkmoot

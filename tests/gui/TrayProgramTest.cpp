@@ -1,0 +1,144 @@
+// The real tray program as a process on the offscreen platform: it serves the
+// control socket (Connect sends the vote at once), refuses a second instance of the same user, and
+// a SIGTERM (the session ending) runs Exit: the vote is withdrawn, the configuration saved and the
+// exit status is 0.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "ControlServer.h"
+
+#ifndef LINKMOOT_PATH
+#error "LINKMOOT_PATH must name the built linkmoot"
+#endif
+
+namespace {
+
+// Plays the server: a UDP socket on loopback that collects the datagrams.
+class VoteListener {
+public:
+    VoteListener() {
+        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        socklen_t length = sizeof(address);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~VoteListener() { close(fd); }
+    QByteArray next(int timeoutMs) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, timeoutMs) <= 0)
+            return {};
+        char buffer[512];
+        ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
+        return got > 0 ? QByteArray(buffer, static_cast<int>(got)) : QByteArray();
+    }
+    int port = 0;
+
+private:
+    int fd = -1;
+};
+
+}  // namespace
+
+class TrayProgramTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir folder;
+    VoteListener server;
+
+    QString path(const QString& name) const { return folder.filePath(name); }
+    QString configFile() const {
+        return path(QStringLiteral("config/Fennel Brookworks/Linkmoot/linkmoot.cfg"));
+    }
+    std::string socketPath() const {
+        return path(QStringLiteral("runtime/linkmoot.sock")).toStdString();
+    }
+
+    void prepare(QProcess& process) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("runtime")));
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                   QStringLiteral("unix:path=/nonexistent/linkmoot-test-bus"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QStringLiteral("unix:path=/nonexistent/linkmoot-test-bus"));
+        process.setProcessEnvironment(env);
+        process.setProgram(path(QStringLiteral("bin/linkmoot")));
+        process.setArguments({QStringLiteral("/log:info")});
+    }
+
+    bool answers() const {
+        return linkmoot::controlsocket::sendRequest(socketPath(), "status", 2000).status ==
+               linkmoot::controlsocket::Reply::Status::Answered;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(folder.isValid());
+        QDir root(folder.path());
+        QVERIFY(root.mkpath(QStringLiteral("bin")));
+        QVERIFY(root.mkpath(QStringLiteral("runtime")));
+        QVERIFY(root.mkpath(QStringLiteral("config/Fennel Brookworks/Linkmoot")));
+        QFile::setPermissions(path(QStringLiteral("runtime")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // A copy of its own, so its log lies in the temporary folder.
+        QVERIFY(QFile::copy(QStringLiteral(LINKMOOT_PATH), path(QStringLiteral("bin/linkmoot"))));
+        QFile config(configFile());
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("<Configured>1</>\r\n<Mode>client</>\r\n<Port>%1</>\r\n\r\n"
+                                    "<Client>\r\n\t<Server>127.0.0.1</>\r\n"
+                                    "</Client>\r\n")
+                         .arg(server.port)
+                         .toUtf8());
+    }
+
+    void votesServesTheSocketRefusesASecondAndExitsCleanlyOnSigterm() {
+        QProcess first;
+        prepare(first);
+        first.start();
+        QVERIFY(first.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(answers(), 10000);
+        QCOMPARE(linkmoot::controlsocket::sendRequest(socketPath(), "connect", 2000).answer,
+                 std::string("OK\n"));
+        QCOMPARE(server.next(10000),
+                 QByteArray("vote:") +
+                     QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0).toUtf8());
+        linkmoot::controlsocket::Reply status =
+            linkmoot::controlsocket::sendRequest(socketPath(), "status", 2000);
+        QVERIFY2(status.answer.find("OK\nVoting for connection") == 0, status.answer.c_str());
+
+        QProcess second;
+        prepare(second);
+        second.start();
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(second.readAllStandardError().contains("already runs"));
+
+        first.terminate();  // SIGTERM
+        QVERIFY(first.waitForFinished(15000));
+        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(server.next(5000).startsWith("unvote:"));
+        QFile config(configFile());
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        QVERIFY(config.readAll().contains("<Configured>1</>\r\n"));
+        QFile log(path(QStringLiteral("bin/linkmoot.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Shutting down logger"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TrayProgramTest)
+#include "TrayProgramTest.moc"
