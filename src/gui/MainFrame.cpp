@@ -24,9 +24,7 @@ MainFrame::MainFrame(FrameHost& host, QWidget* parent)
     setCentralWidget(statusView);
     resize(360, 240);
 
-    const CommandHandler handler = [this](int commandId) { this->host.onCommand(commandId); };
-    buildMainMenu(menuBar(), handler);
-    tray = std::make_unique<TrayIcon>(icons, handler);
+    tray = std::make_unique<TrayIcon>(icons, commandHandler());
 
     // Refresh has no menu item; the view handles it itself.
     auto* refreshAction = new QAction(this);
@@ -42,6 +40,24 @@ MainFrame::MainFrame(FrameHost& host, QWidget* parent)
 }
 
 MainFrame::~MainFrame() = default;
+
+CommandHandler MainFrame::commandHandler() {
+    return [this](int commandId) { this->host.onCommand(commandId); };
+}
+
+void MainFrame::ensureMenuBar() {
+    // Built when the window is first shown: the window starts hidden, and a
+    // menu bar loads the style's icons, which would delay the tray icon.
+    if (menuBuilt)
+        return;
+    menuBuilt = true;
+    buildMainMenu(menuBar(), commandHandler());
+}
+
+void MainFrame::showEvent(QShowEvent* event) {
+    ensureMenuBar();
+    QMainWindow::showEvent(event);
+}
 
 void MainFrame::refresh() {
     if (closedForGood)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "Menus.h"
 #include "StatusIcons.h"
 #include "StatusModel.h"
 
@@ -54,13 +55,17 @@ public:
     TrayIcon& trayIcon() { return *tray; }
     QTimer& tickTimer() { return timer; }
     const StatusIcons& statusIcons() const { return icons; }
+    /// The menu bar with its commands; built on the first show or by this call.
+    void ensureMenuBar();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void tellNoTray();
+    CommandHandler commandHandler();
 
     FrameHost& host;
     StatusIcons icons;
@@ -69,6 +74,7 @@ private:
     QTimer timer;
     std::function<bool()> trayProbe;
     bool refreshed = false;
+    bool menuBuilt = false;
     bool closedForGood = false;
 };
 

@@ -1,8 +1,15 @@
 #include "StatusIcons.h"
 
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSvgRenderer>
+#include <map>
+#include <memory>
+#include <utility>
 
 // Resources compiled into a static library are registered by hand.
 static void registerResources() {
@@ -13,30 +20,65 @@ namespace linkmoot {
 
 namespace {
 
-QIcon render(const QString& resource) {
-    // Pixmaps at fixed sizes instead of the SVG icon engine: no plugin to load
-    // at start, and each picture is drawn exactly once.
-    static constexpr int kSizes[] = {16, 22, 24, 32, 48};
-    QSvgRenderer renderer(resource);
-    QIcon icon;
-    for (int size : kSizes) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-        painter.end();
-        icon.addPixmap(pixmap);
+// Draws the picture at each size the first time it is asked for and keeps it.
+// Our own engine rather than Qt's SVG icon plugin: no plugin is looked up and
+// loaded at start, and nothing is drawn before a tray, row or window needs it,
+// so the tray icon appears sooner.
+class SvgIconEngine : public QIconEngine {
+public:
+    explicit SvgIconEngine(std::shared_ptr<QSvgRenderer> renderer)
+        : renderer(std::move(renderer)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
     }
-    return icon;
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        const int side = qMax(1, qMin(size.width(), size.height()));
+        QPixmap& normal = drawn[side];
+        if (normal.isNull()) {
+            normal = QPixmap(side, side);
+            normal.fill(Qt::transparent);
+            QPainter painter(&normal);
+            renderer->render(&painter);
+        }
+        if (mode == QIcon::Normal || mode == QIcon::Active)
+            return normal;
+        QStyleOption option;
+        option.palette = QApplication::palette();
+        return QApplication::style()->generatedIconPixmap(mode, normal, &option);
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = qMin(size.width(), size.height());
+        return {side, side};
+    }
+
+    QIconEngine* clone() const override {
+        auto* copy = new SvgIconEngine(renderer);
+        copy->drawn = drawn;
+        return copy;
+    }
+
+    QString key() const override { return QStringLiteral("linkmoot-svg"); }
+
+private:
+    std::shared_ptr<QSvgRenderer> renderer;
+    std::map<int, QPixmap> drawn;
+};
+
+QIcon load(const QString& resource) {
+    return QIcon(new SvgIconEngine(std::make_shared<QSvgRenderer>(resource)));
 }
 
 }  // namespace
 
 StatusIcons::StatusIcons()
-    : idle((registerResources(), render(QStringLiteral(":/icons/idle.svg")))),
-      connected(render(QStringLiteral(":/icons/connected.svg"))),
-      disabled(render(QStringLiteral(":/icons/disabled.svg"))),
-      voting(render(QStringLiteral(":/icons/voting.svg"))) {}
+    : idle((registerResources(), load(QStringLiteral(":/icons/idle.svg")))),
+      connected(load(QStringLiteral(":/icons/connected.svg"))),
+      disabled(load(QStringLiteral(":/icons/disabled.svg"))),
+      voting(load(QStringLiteral(":/icons/voting.svg"))) {}
 
 const QIcon& StatusIcons::icon(StatusIcon which) const {
     switch (which) {

@@ -1,6 +1,7 @@
 #pragma once
-// The four status pictures, rendered once from the compiled-in SVG files and
+// The four status pictures, loaded once from the compiled-in SVG files and
 // shared by the tray icon, the status rows, the window and the welcome dialog.
+// Each size of a picture is drawn once, when it is first needed.
 #include <QIcon>
 
 #include "StatusModel.h"
@@ -9,7 +10,7 @@ namespace linkmoot {
 
 class StatusIcons {
 public:
-    /// Renders every picture now, at the sizes a tray, a list and a window use.
+    /// Parses the four pictures; draws nothing yet.
     StatusIcons();
 
     const QIcon& icon(StatusIcon which) const;
