@@ -109,13 +109,7 @@ void CommandDialService::dialCommandEnded(DialHandle handle, int waitStatus) {
                  ChildProcess::describe(waitStatus);
         LM_LOG(Warn, "%s; check Server/DialCommand", reason.c_str());
     }
-    report(handle, reason);
-}
-
-void CommandDialService::report(DialHandle handle, const std::string& reason) {
-    std::lock_guard<std::mutex> lock(callbackMutex);
-    if (callback)
-        callback(handle, reason);
+    failures.report(handle, reason);
 }
 
 void CommandDialService::hangUp(DialHandle handle) {
@@ -202,7 +196,7 @@ LineState CommandDialService::state(DialHandle handle) {
         const std::string reason =
             "the dial command for \"" + entry + "\" ended and the line did not come up";
         LM_LOG(Warn, "%s", reason.c_str());
-        report(handle, reason);
+        failures.report(handle, reason);
     }
     return result;
 }
@@ -212,8 +206,7 @@ void CommandDialService::waitGuardTime(uint32_t milliseconds) {
 }
 
 void CommandDialService::setFailureCallback(FailureCallback newCallback) {
-    std::lock_guard<std::mutex> lock(callbackMutex);
-    callback = std::move(newCallback);
+    failures.set(std::move(newCallback));
 }
 
 }  // namespace linkmoot

@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "DialService.h"
+#include "FailureReporter.h"
 
 namespace toolbox {
 class ConfigSection;
@@ -52,16 +53,13 @@ private:
         bool seenUp = false;
     };
     void dialCommandEnded(DialHandle handle, int waitStatus);
-    void report(DialHandle handle, const std::string& reason);
     std::string command(const char* key);
 
     std::function<toolbox::ConfigSection*()> serverSection;
     std::mutex mutex;  // guards calls and nextHandle
     std::map<DialHandle, Call> calls;
     DialHandle nextHandle = 1;
-    // Held while reporting, so an emptied callback is never called afterwards.
-    std::mutex callbackMutex;
-    FailureCallback callback;
+    FailureReporter failures;
 };
 
 }  // namespace linkmoot

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "BusThread.h"
+#include "FailureReporter.h"
 #include "ToolBox/Logger.h"
 
 namespace linkmoot {
@@ -240,8 +241,7 @@ struct NetworkManagerDialService::Impl {
         bool reported = false;
     };
 
-    std::mutex callbackMutex;
-    FailureCallback callback;
+    FailureReporter failures;
 
     // Touched only on the bus thread.
     std::map<DialHandle, Dial> dials;
@@ -275,7 +275,6 @@ struct NetworkManagerDialService::Impl {
     void keepSecret(sd_bus* connection, const std::string& profilePath,
                     const std::string& password);
     void forgetSecret(sd_bus* connection, const std::string& profilePath);
-    void report(DialHandle handle, const std::string& reason);
 
     static int onStateChanged(sd_bus_message* message, void* self, sd_bus_error*);
     static int onGetSecrets(sd_bus_message* message, void* self, sd_bus_error* error);
@@ -337,17 +336,11 @@ void NetworkManagerDialService::Impl::stateChanged(sd_bus* connection, const std
                 const std::string text = "NetworkManager could not bring \"" + dial.entry +
                                          "\" up: " + reasonText(reason);
                 LM_LOG(Warn, "%s%s", text.c_str(), reasonHint(reason).c_str());
-                report(handle, text);
+                failures.report(handle, text);
             }
         }
         return;
     }
-}
-
-void NetworkManagerDialService::Impl::report(DialHandle handle, const std::string& reason) {
-    std::lock_guard<std::mutex> lock(callbackMutex);
-    if (callback)
-        callback(handle, reason);
 }
 
 int NetworkManagerDialService::Impl::onIgnoredAgentCall(sd_bus_message* message, void*,
@@ -641,7 +634,7 @@ LineState NetworkManagerDialService::Impl::state(sd_bus* connection, DialHandle 
         const std::string text =
             "NetworkManager's activation of \"" + dial.entry + "\" ended before the line came up";
         LM_LOG(Warn, "%s", text.c_str());
-        report(handle, text);
+        failures.report(handle, text);
     }
     return line;
 }
@@ -701,8 +694,7 @@ void NetworkManagerDialService::waitGuardTime(uint32_t milliseconds) {
 }
 
 void NetworkManagerDialService::setFailureCallback(FailureCallback callback) {
-    std::lock_guard<std::mutex> lock(impl->callbackMutex);
-    impl->callback = std::move(callback);
+    impl->failures.set(std::move(callback));
 }
 
 bool NetworkManagerDialService::isRunning(std::string* why) {

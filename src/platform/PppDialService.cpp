@@ -290,13 +290,7 @@ void PppDialService::childEnded(DialHandle handle, int waitStatus) {
             LM_LOG(Warn, "%s", reason.c_str());
         }
     }
-    report(handle, reason);
-}
-
-void PppDialService::report(DialHandle handle, const std::string& reason) {
-    std::lock_guard<std::mutex> lock(callbackMutex);
-    if (callback)
-        callback(handle, reason);
+    failures.report(handle, reason);
 }
 
 void PppDialService::hangUp(DialHandle handle) {
@@ -342,7 +336,7 @@ LineState PppDialService::state(DialHandle handle) {
         }
     }
     if (endedUnseen)
-        report(handle, "pppd for peer \"" + entry + "\" ended before the line came up");
+        failures.report(handle, "pppd for peer \"" + entry + "\" ended before the line came up");
     return LineState::Disconnected;
 }
 
@@ -351,8 +345,7 @@ void PppDialService::waitGuardTime(uint32_t milliseconds) {
 }
 
 void PppDialService::setFailureCallback(FailureCallback newCallback) {
-    std::lock_guard<std::mutex> lock(callbackMutex);
-    callback = std::move(newCallback);
+    failures.set(std::move(newCallback));
 }
 
 }  // namespace linkmoot

@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "DialService.h"
+#include "FailureReporter.h"
 
 namespace toolbox {
 class ConfigSection;
@@ -51,16 +52,13 @@ private:
         bool seenRunning = false;
     };
     void childEnded(DialHandle handle, int waitStatus);
-    void report(DialHandle handle, const std::string& reason);
     std::string peersFolder();
 
     std::function<toolbox::ConfigSection*()> serverSection;
     std::mutex mutex;  // guards calls and nextHandle
     std::map<DialHandle, Call> calls;
     DialHandle nextHandle = 1;
-    // Held while reporting, so an emptied callback is never called afterwards.
-    std::mutex callbackMutex;
-    FailureCallback callback;
+    FailureReporter failures;
 };
 
 }  // namespace linkmoot

@@ -17,6 +17,7 @@
 #include "ControlServer.h"
 #include "DaemonProcess.h"
 #include "PtyDriver.h"
+#include "support/LoopbackVoter.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -26,41 +27,7 @@ using daemontest::Instance;
 using daemontest::runProgram;
 using daemontest::waitUntil;
 
-std::string hostName() {
-    char name[256] = {};
-    gethostname(name, sizeof(name) - 1);
-    std::string text = name;
-    return text.substr(0, text.find('.'));
-}
-
-// A UDP socket on loopback that plays the server for a client instance.
-class VoteListener {
-public:
-    VoteListener() {
-        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        socklen_t length = sizeof(address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~VoteListener() { close(fd); }
-    /// The next datagram, or "" when none comes in time.
-    std::string next(int timeoutMs) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, timeoutMs) <= 0)
-            return "";
-        char buffer[512];
-        ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
-        return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : "";
-    }
-    int port = 0;
-
-private:
-    int fd = -1;
-};
+using testsupport::VoteListener;
 
 std::vector<std::string> clientConfig(int port) {
     return {"<Configured>1</>",
@@ -183,7 +150,7 @@ TEST_F(DaemonTest, SigtermWithdrawsTheVoteSavesAndExitsWithZeroWhileSighupIsIgno
 
     CommandResult connect = instance.ctl({"connect"});
     EXPECT_EQ(connect.exitStatus, 0) << connect.err;
-    EXPECT_EQ(server.next(5000), "vote:" + hostName());
+    EXPECT_EQ(server.next(5000), "vote:" + testsupport::shortHostName());
     EXPECT_EQ(instance.ctl({"status"}).out,
               "Voting for connection\nLinkmoot server is disabled.\n");
 
@@ -197,7 +164,7 @@ TEST_F(DaemonTest, SigtermWithdrawsTheVoteSavesAndExitsWithZeroWhileSighupIsIgno
     std::string last;
     for (std::string datagram; !(datagram = server.next(1000)).empty();)
         last = datagram;
-    EXPECT_EQ(last, "unvote:" + hostName());
+    EXPECT_EQ(last, "unvote:" + testsupport::shortHostName());
     // Saved at the end: the client's reading stored its default.
     EXPECT_NE(daemontest::readWhole(instance.configFile()).find("<AutoVote>0</>"),
               std::string::npos);
@@ -237,7 +204,7 @@ TEST_F(DaemonTest, TheFirstStartAtATerminalAsksWhileTheControlSocketGoesOn) {
 
     // Configured and running: it votes where it was told to.
     ASSERT_TRUE(waitUntil([&] { return instance.ctl({"connect"}).exitStatus == 0; }, 10000));
-    EXPECT_EQ(server.next(5000), "vote:" + hostName());
+    EXPECT_EQ(server.next(5000), "vote:" + testsupport::shortHostName());
     EXPECT_EQ(instance.ctl({"exit"}).exitStatus, 0);
     EXPECT_EQ(waitForChild(pid, 15000), 0);
     pty.stop();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "DaemonProcess.h"
+#include "support/LoopbackVoter.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -15,12 +16,7 @@ namespace {
 using daemontest::Instance;
 using daemontest::waitUntil;
 
-std::string hostName() {
-    char name[256] = {};
-    gethostname(name, sizeof(name) - 1);
-    std::string text = name;
-    return text.substr(0, text.find('.'));
-}
+using testsupport::shortHostName;
 
 // Finds each text in order, each after the one before.
 ::testing::AssertionResult inOrder(const std::string& log, const std::vector<std::string>& texts) {
@@ -40,7 +36,7 @@ TEST(EndToEnd, OneVoteFromConnectToTheDialAndBackToTheHangUp) {
     testsupport::TempFolder folder;
     const int port = daemontest::freeUdpPort();
     ASSERT_GT(port, 0);
-    const std::string host = hostName();
+    const std::string host = shortHostName();
 
     Instance server(folder.getPath(), "server");
     server.writeConfig({"<Configured>1</>", "<Mode>server</>",

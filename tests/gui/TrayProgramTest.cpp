@@ -1,55 +1,20 @@
 // The real tray program as a process on the offscreen platform: it serves the
-// control socket (Connect sends the vote at once), refuses a second instance of the same user, and
-// a SIGTERM (the session ending) runs Exit: the vote is withdrawn, the configuration saved and the
-// exit status is 0.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// control socket (Connect sends the vote at once), refuses a second instance
+// of the same user, and a SIGTERM (the session ending) runs Exit: the vote is
+// withdrawn, the configuration saved and the exit status is 0.
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "ControlServer.h"
+#include "support/LoopbackVoter.h"
 
 #ifndef LINKMOOT_PATH
 #error "LINKMOOT_PATH must name the built linkmoot"
 #endif
 
-namespace {
-
-// Plays the server: a UDP socket on loopback that collects the datagrams.
-class VoteListener {
-public:
-    VoteListener() {
-        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        socklen_t length = sizeof(address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~VoteListener() { close(fd); }
-    QByteArray next(int timeoutMs) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, timeoutMs) <= 0)
-            return {};
-        char buffer[512];
-        ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
-        return got > 0 ? QByteArray(buffer, static_cast<int>(got)) : QByteArray();
-    }
-    int port = 0;
-
-private:
-    int fd = -1;
-};
-
-}  // namespace
+using testsupport::VoteListener;
 
 class TrayProgramTest : public QObject {
     Q_OBJECT
@@ -112,9 +77,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(answers(), 10000);
         QCOMPARE(linkmoot::controlsocket::sendRequest(socketPath(), "connect", 2000).answer,
                  std::string("OK\n"));
-        QCOMPARE(server.next(10000),
-                 QByteArray("vote:") +
-                     QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0).toUtf8());
+        QCOMPARE(server.next(10000), "vote:" + testsupport::shortHostName());
         linkmoot::controlsocket::Reply status =
             linkmoot::controlsocket::sendRequest(socketPath(), "status", 2000);
         QVERIFY2(status.answer.find("OK\nVoting for connection") == 0, status.answer.c_str());
@@ -130,7 +93,7 @@ private Q_SLOTS:
         QVERIFY(first.waitForFinished(15000));
         QCOMPARE(first.exitStatus(), QProcess::NormalExit);
         QCOMPARE(first.exitCode(), 0);
-        QVERIFY(server.next(5000).startsWith("unvote:"));
+        QCOMPARE(server.next(5000), "unvote:" + testsupport::shortHostName());
         QFile config(configFile());
         QVERIFY(config.open(QIODevice::ReadOnly));
         QVERIFY(config.readAll().contains("<Configured>1</>\r\n"));
