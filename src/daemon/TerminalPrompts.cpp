@@ -5,7 +5,6 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "DialogForms.h"
 #include "Strings.h"
 
 namespace linkmoot::daemon {
@@ -51,6 +50,18 @@ void TerminalPrompts::say(const std::string& text) {
         }
         data += written;
         left -= static_cast<std::size_t>(written);
+    }
+}
+
+bool TerminalPrompts::storeAskingAgain(const std::function<StoreResult()>& store,
+                                       const std::function<bool(int field)>& askAgain) {
+    for (;;) {
+        const StoreResult result = store();
+        if (result.ok)
+            return true;
+        sayRefused(result.messageId);
+        if (!askAgain(result.field))
+            return false;
     }
 }
 
@@ -236,29 +247,20 @@ bool TerminalPrompts::clientOptions(toolbox::ConfigSection* root) {
 
     if (!askServer() || !askPort() || !askWakeOnLan() || !askAutoVote())
         return false;
-    for (;;) {
-        StoreResult result = form.store(root);
-        if (result.ok)
-            return true;
-        sayRefused(result.messageId);
-        bool answered = false;
-        switch (result.field) {
-            case ClientOptionsForm::ServerField:
-                answered = askServer();
-                break;
-            case ClientOptionsForm::PortField:
-                answered = askPort();
-                break;
-            case ClientOptionsForm::MacField:
-                answered = askWakeOnLan();
-                break;
-            default:
-                answered = askServer() && askPort() && askWakeOnLan() && askAutoVote();
-                break;
-        }
-        if (!answered)
-            return false;
-    }
+    return storeAskingAgain([&] { return form.store(root); },
+                            [&](int field) {
+                                switch (field) {
+                                    case ClientOptionsForm::ServerField:
+                                        return askServer();
+                                    case ClientOptionsForm::PortField:
+                                        return askPort();
+                                    case ClientOptionsForm::MacField:
+                                        return askWakeOnLan();
+                                    default:
+                                        return askServer() && askPort() && askWakeOnLan() &&
+                                               askAutoVote();
+                                }
+                            });
 }
 
 bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesFor& entriesFor) {
@@ -311,33 +313,23 @@ bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesF
         !askConnection() || !askUserName() || !askPassword()) {
         return false;
     }
-    for (;;) {
-        StoreResult result = form.store(root);
-        if (result.ok)
-            return true;
-        sayRefused(result.messageId);
-        bool answered = false;
-        switch (result.field) {
-            case ServerOptionsForm::PortField:
-                answered = askPort();
-                break;
-            case ServerOptionsForm::ReconnectField:
-                answered = askReconnect();
-                break;
-            case ServerOptionsForm::ShutdownField:
-                answered = askShutdown();
-                break;
-            case ServerOptionsForm::ConnectionList:
-                answered = askConnection();
-                break;
-            default:
-                answered = askPort() && askGuardTime() && askReconnect() && askShutdown() &&
-                           askAlways() && askConnection() && askUserName() && askPassword();
-                break;
-        }
-        if (!answered)
-            return false;
-    }
+    return storeAskingAgain([&] { return form.store(root); },
+                            [&](int field) {
+                                switch (field) {
+                                    case ServerOptionsForm::PortField:
+                                        return askPort();
+                                    case ServerOptionsForm::ReconnectField:
+                                        return askReconnect();
+                                    case ServerOptionsForm::ShutdownField:
+                                        return askShutdown();
+                                    case ServerOptionsForm::ConnectionList:
+                                        return askConnection();
+                                    default:
+                                        return askPort() && askGuardTime() && askReconnect() &&
+                                               askShutdown() && askAlways() && askConnection() &&
+                                               askUserName() && askPassword();
+                                }
+                            });
 }
 
 bool TerminalPrompts::question(int stringId) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "DialogForms.h"
 #include "LineInput.h"
 
 namespace toolbox {
@@ -47,6 +48,10 @@ private:
     bool askChoice(const std::string& label, const std::vector<std::string>& items, int& selected,
                    const std::vector<std::string>& aliases = {});
     void sayRefused(int messageId);
+    /// Stores the form; while it refuses a field, says why and asks for that
+    /// field again (as a dialog puts the focus on it). False on end of input.
+    bool storeAskingAgain(const std::function<StoreResult()>& store,
+                          const std::function<bool(int field)>& askAgain);
 
     LineInput& input;
     int outputFd;
