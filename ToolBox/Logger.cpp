@@ -16,14 +16,15 @@
 
 namespace toolbox {
 
+constinit std::atomic<int> detail::logThreshold{0};
+
 namespace {
 
-// Zero until construct(): calls made earlier pass the level test, find no file
-// name and write nothing.
+// Empty until construct(): calls made earlier (threshold 0) pass the level
+// test, find no file name and write nothing.
 struct LoggerState {
     std::atomic<int> descriptor{-1};
     char* fileName = nullptr;
-    int threshold = 0;
     bool active = false;
     bool mirror = false;
     uint32_t startTick = 0;
@@ -31,6 +32,14 @@ struct LoggerState {
 };
 
 constinit LoggerState state;
+
+int threshold() {
+    return detail::logThreshold.load(std::memory_order_relaxed);
+}
+
+void setThreshold(int level) {
+    detail::logThreshold.store(level, std::memory_order_relaxed);
+}
 constinit std::mutex openLock;
 
 uint32_t now() {
@@ -158,7 +167,7 @@ void restart() {
     release(state.fileName);
     state.fileName = nullptr;
     state.startTick = now();
-    state.threshold = static_cast<int>(LogLevel::Warn);
+    setThreshold(static_cast<int>(LogLevel::Warn));
     state.active = false;
 }
 
@@ -172,7 +181,7 @@ void startLogging(char* fileName, int argc, char** argv) {
                                           "/log:error", "/log:exception", "/log:fatal"};
     for (int i = 0; i < 6; ++i) {
         if (commandLine.hasOption(options[i])) {
-            state.threshold = i + 1;
+            setThreshold(i + 1);
             state.active = true;
             break;
         }
@@ -223,7 +232,7 @@ void Logger::constructForTests(const char* logFileName, int argc, char** argv) {
 }
 
 void Logger::log(const char* sourceFile, int line, LogLevel level, const char* format, ...) {
-    if (static_cast<int>(level) < state.threshold)
+    if (static_cast<int>(level) < threshold())
         return;
     va_list arguments;
     va_start(arguments, format);
@@ -238,7 +247,7 @@ void Logger::log(const char* sourceFile, int line, LogLevel level, const char* f
 
 void Logger::logList(const char* sourceFile, int line, LogLevel level, const char* format,
                      va_list arguments) {
-    if (static_cast<int>(level) < state.threshold)
+    if (static_cast<int>(level) < threshold())
         return;
     writeLine(sourceFile, line, static_cast<int>(level), format, arguments);
 }
@@ -261,7 +270,7 @@ void Logger::resetForTests() {
     closeFile();
     release(state.fileName);
     state.fileName = nullptr;
-    state.threshold = 0;
+    setThreshold(0);
     state.active = false;
     state.mirror = false;
     state.startTick = 0;

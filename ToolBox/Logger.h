@@ -5,10 +5,18 @@
 // Calls below the threshold cost one comparison. Calls before the logger is
 // constructed, or after it shut down, are accepted and write nothing; a log
 // call made from inside a log call works.
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 
 namespace toolbox {
+
+namespace detail {
+/// The level from which calls are written; 0 before construction (calls pass
+/// the test and find no file). Lives here so that LM_LOG tests it inline; only
+/// the logger writes it.
+extern std::atomic<int> logThreshold;
+}  // namespace detail
 
 enum class LogLevel : int { Debug = 1, Info = 2, Warn = 3, Error = 4, Exception = 5, Fatal = 6 };
 
@@ -20,6 +28,11 @@ public:
         __attribute__((format(printf, 4, 5)));
     static void logList(const char* sourceFile, int line, LogLevel level, const char* format,
                         va_list arguments);
+    /// The one comparison of a filtered call: whether a call at this level
+    /// would get past the threshold.
+    static bool passes(LogLevel level) {
+        return static_cast<int>(level) >= detail::logThreshold.load(std::memory_order_relaxed);
+    }
 
     /// Constructs the process-wide logger from the process arguments (the
     /// "/log:" options) and registers its shutdown at exit. Called once, early
@@ -47,5 +60,10 @@ public:
 }  // namespace toolbox
 
 /// Logs with the caller's own file name and line: LM_LOG(Info, "Sending '%s'", text).
-#define LM_LOG(level, ...) \
-    ::toolbox::Logger::log(__FILE_NAME__, __LINE__, ::toolbox::LogLevel::level, __VA_ARGS__)
+/// Below the threshold the arguments are not even evaluated.
+#define LM_LOG(level, ...)                                                              \
+    do {                                                                                \
+        if (::toolbox::Logger::passes(::toolbox::LogLevel::level))                      \
+            ::toolbox::Logger::log(__FILE_NAME__, __LINE__, ::toolbox::LogLevel::level, \
+                                   __VA_ARGS__);                                        \
+    } while (0)

@@ -148,6 +148,23 @@ TEST_F(LoggerTest, WithoutAnOptionOnlyWarningsAndWorseAreWrittenAndTheFileWaitsF
     EXPECT_NE(lines[1].find("Exception (U.cpp:4) exception\r\n"), std::string::npos);
 }
 
+TEST_F(LoggerTest, AFilteredMacroCallDoesNotEvenEvaluateItsArguments) {
+    int evaluated = 0;
+    auto text = [&evaluated] {
+        evaluated++;
+        return "argument";
+    };
+    LM_LOG(Debug, "before construction: %s", text());  // accepted, writes nothing
+    EXPECT_EQ(evaluated, 1);
+    start({"/log:info"});
+    LM_LOG(Debug, "filtered: %s", text());
+    EXPECT_EQ(evaluated, 1);
+    LM_LOG(Info, "written: %s", text());
+    EXPECT_EQ(evaluated, 2);
+    EXPECT_TRUE(contains("Info (LoggerTest.cpp:"));
+    EXPECT_FALSE(contains("filtered"));
+}
+
 TEST_F(LoggerTest, TheMostVerboseOptionWinsWhateverTheOrder) {
     for (auto options : {std::vector<std::string>{"/log:debug", "/log:error"},
                          std::vector<std::string>{"/log:error", "/log:debug"}}) {
