@@ -40,6 +40,7 @@ int threshold() {
 void setThreshold(int level) {
     detail::logThreshold.store(level, std::memory_order_relaxed);
 }
+
 constinit std::mutex openLock;
 
 uint32_t now() {

@@ -55,8 +55,6 @@ public:
     TrayIcon& trayIcon() { return *tray; }
     QTimer& tickTimer() { return timer; }
     const StatusIcons& statusIcons() const { return icons; }
-    /// The menu bar with its commands; built on the first show or by this call.
-    void ensureMenuBar();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -66,6 +64,8 @@ protected:
 private:
     void tellNoTray();
     CommandHandler commandHandler();
+    /// The menu bar with its commands, built on the first show.
+    void ensureMenuBar();
 
     FrameHost& host;
     StatusIcons icons;
