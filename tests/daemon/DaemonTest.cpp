@@ -1,9 +1,7 @@
 // linkmootd and linkmootctl as processes: start-up without a configuration,
 // the single instance, signals, the prompts at a real terminal and the exit
 // statuses of linkmootctl.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
