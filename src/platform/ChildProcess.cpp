@@ -1,8 +1,10 @@
 #include "ChildProcess.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -29,6 +31,11 @@ bool hasName(const std::string& entry, const std::string& name) {
 
 std::vector<std::string> buildEnvironment(const ChildProcess::Options& options) {
     std::vector<std::string> result;
+    std::size_t count = options.extraEnvironment.size();
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
+        ++count;
+    // No reallocation: moved strings would leave copies of the extras behind.
+    result.reserve(count);
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         const std::string text = *entry;
         bool dropped = false;
@@ -57,6 +64,57 @@ bool isExecutableFile(const std::string& path) {
            access(path.c_str(), X_OK) == 0;
 }
 
+// The wait status that waitpid() would have given for what waitid() saw.
+int waitStatusOf(const siginfo_t& info) {
+    switch (info.si_code) {
+        case CLD_EXITED:
+            return W_EXITCODE(info.si_status, 0);
+        case CLD_DUMPED:
+            return info.si_status | WCOREFLAG;
+        default:
+            return info.si_status;
+    }
+}
+
+// Whether a process other than `leader` that has not ended is in the group.
+bool groupHasMembersBesides(pid_t group, pid_t leader) {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr)
+        return false;
+    bool found = false;
+    while (!found) {
+        const dirent* entry = readdir(proc);
+        if (entry == nullptr)
+            break;
+        char* end = nullptr;
+        const long pid = strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || pid == leader)
+            continue;
+        char path[64];
+        snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        char text[512];
+        const ssize_t length = read(fd, text, sizeof text - 1);
+        close(fd);
+        if (length <= 0)
+            continue;
+        text[length] = '\0';
+        // "pid (name) state ppid pgrp ...": the name may hold anything, even ')'.
+        const char* afterName = strrchr(text, ')');
+        char state = 0;
+        int parent = 0;
+        int processGroup = 0;
+        if (afterName != nullptr &&
+            sscanf(afterName + 1, " %c %d %d", &state, &parent, &processGroup) == 3 &&
+            processGroup == group && state != 'Z' && state != 'X')
+            found = true;
+    }
+    closedir(proc);
+    return found;
+}
+
 }  // namespace
 
 ChildProcess::~ChildProcess() {
@@ -64,6 +122,7 @@ ChildProcess::~ChildProcess() {
         terminate(std::chrono::seconds(5));
     if (watcher.joinable())
         watcher.join();
+    reap();
 }
 
 bool ChildProcess::start(const Options& options, ExitCallback onExit, std::string& error) {
@@ -110,6 +169,9 @@ bool ChildProcess::start(const Options& options, ExitCallback onExit, std::strin
         posix_spawn(&started, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    // The extras may hold a password; the child has its own copy now.
+    for (std::string& text : environmentTexts)
+        explicit_bzero(text.data(), text.size());
     if (result != 0) {
         error = "cannot start " + options.arguments[0] + ": " + errorText(result);
         return false;
@@ -121,22 +183,22 @@ bool ChildProcess::start(const Options& options, ExitCallback onExit, std::strin
 }
 
 void ChildProcess::watch(ExitCallback onExit) {
-    int waitStatus = 0;
-    while (waitpid(childPid, &waitStatus, 0) < 0) {
-        if (errno != EINTR) {
-            // Someone else reaped it (SIGCHLD ignored): the status is unknown.
-            waitStatus = 0;
-            break;
-        }
+    // WNOWAIT leaves the zombie: until reap(), the ids still name our child.
+    siginfo_t info{};
+    int result = 0;
+    while ((result = waitid(P_PID, static_cast<id_t>(childPid), &info, WEXITED | WNOWAIT)) < 0 &&
+           errno == EINTR) {
     }
     {
         std::lock_guard<std::mutex> lock(mutex);
         exited = true;
-        status = waitStatus;
+        // Failing, someone else reaped it (SIGCHLD ignored): the status is unknown.
+        reaped = result < 0;
+        status = result < 0 ? 0 : waitStatusOf(info);
     }
     ended.notify_all();
     if (onExit)
-        onExit(waitStatus);
+        onExit(waitStatus());
 }
 
 bool ChildProcess::isRunning() {
@@ -156,25 +218,46 @@ bool ChildProcess::waitFor(std::chrono::milliseconds timeout) {
 
 void ChildProcess::signal(int number) {
     std::lock_guard<std::mutex> lock(mutex);
-    // Not yet reaped, so the id (and the group) still belong to our child.
-    if (childPid <= 0 || exited)
+    // Not yet reaped, so the id (and the group) still belong to our child: the
+    // group's members left behind by a leader that has ended are ours too.
+    if (childPid <= 0 || reaped)
         return;
     if (groupLeader)
         kill(-childPid, number);
-    else
+    else if (!exited)
         kill(childPid, number);
+}
+
+bool ChildProcess::groupHasOthers() {
+    return groupLeader && groupHasMembersBesides(childPid, childPid);
+}
+
+void ChildProcess::reap() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (childPid <= 0 || !exited || reaped)
+        return;
+    int ignored = 0;
+    while (waitpid(childPid, &ignored, 0) < 0 && errno == EINTR) {
+    }
+    reaped = true;
 }
 
 void ChildProcess::terminate(std::chrono::milliseconds grace) {
     if (childPid <= 0)
         return;
+    const auto deadline = std::chrono::steady_clock::now() + grace;
     signal(SIGTERM);
-    if (!waitFor(grace)) {
+    const bool ended = waitFor(grace);
+    // What the leader started may outlive it; it gets the rest of the grace.
+    while (ended && groupHasOthers() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!ended || groupHasOthers()) {
         signal(SIGKILL);
         waitFor(std::chrono::hours(1));
     }
     if (watcher.joinable() && watcher.get_id() != std::this_thread::get_id())
         watcher.join();
+    reap();
 }
 
 std::string ChildProcess::describe(int waitStatus) {
@@ -202,7 +285,10 @@ std::string ChildProcess::findProgram(const std::string& name,
         size_t end = list.find(':', begin);
         if (end == std::string::npos)
             end = list.size();
-        folders.push_back(end > begin ? list.substr(begin, end - begin) : ".");
+        // An empty element would mean the current folder: whoever controls
+        // that folder would choose the program.
+        if (end > begin)
+            folders.push_back(list.substr(begin, end - begin));
         begin = end + 1;
     }
     folders.insert(folders.end(), extraFolders.begin(), extraFolders.end());

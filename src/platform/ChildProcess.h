@@ -1,7 +1,8 @@
 #pragma once
 // A program started as a child of this process and watched by a thread of its
-// own, which alone reaps it (so its process id cannot be reused while this
-// object still signals it).
+// own. The watcher only notes the end (waitid with WNOWAIT): the child stays a
+// zombie until terminate() or the destructor reaps it, so its process id and
+// its process group id cannot be reused while this object may still signal them.
 #include <sys/types.h>
 
 #include <chrono>
@@ -52,7 +53,8 @@ public:
 
     /// Waits for the end of the child; true when it ended within the time.
     bool waitFor(std::chrono::milliseconds timeout);
-    /// SIGTERM (to the group when it leads one), then SIGKILL when it is still
+    /// SIGTERM (to the whole group when it leads one, even when it has ended
+    /// itself and left members behind), then SIGKILL when something is still
     /// running after `grace`; returns when the child has been reaped.
     void terminate(std::chrono::milliseconds grace);
 
@@ -60,18 +62,22 @@ public:
     static std::string describe(int waitStatus);
     /// The program's full path: `name` itself when it holds a slash, else the
     /// first executable file called so in PATH or in `extraFolders`; "" when none.
+    /// An empty PATH element is skipped, not taken for the current folder.
     static std::string findProgram(const std::string& name,
                                    const std::vector<std::string>& extraFolders = {});
 
 private:
     void watch(ExitCallback onExit);
     void signal(int number);
+    bool groupHasOthers();
+    void reap();
 
     pid_t childPid = -1;
     bool groupLeader = false;
     std::mutex mutex;
     std::condition_variable ended;
     bool exited = false;
+    bool reaped = false;
     int status = 0;
     std::thread watcher;
 };

@@ -135,8 +135,9 @@ void CommandDialService::hangUp(DialHandle handle) {
             LM_LOG(Warn, "The hang-up command failed with %s; check Server/HangUpCommand",
                    ChildProcess::describe(waitStatus).c_str());
     }
-    // A dial command still running would keep (or bring back) the line.
-    if (call.dialCommand && call.dialCommand->isRunning())
+    // A dial command still running, or what it left running in its process
+    // group, would keep (or bring back) the line.
+    if (call.dialCommand)
         call.dialCommand->terminate(kTerminationGrace);
 }
 

@@ -7,8 +7,9 @@
 // - `StatusCommand`: run to its end for each state query; exit status 0 means
 //   up or in progress, 1 disconnected, anything else query failed. Without it
 //   the line counts as up while the dial command runs.
-// - `HangUpCommand`: run to its end for a hang-up; a dial command still
-//   running is then terminated with its whole process group.
+// - `HangUpCommand`: run to its end for a hang-up; then the dial command's
+//   whole process group is terminated, also when the command itself has
+//   ended and left something running (a wrapper that detaches escapes it).
 // The entry, user name and password reach the commands as the environment
 // variables LINKMOOT_ENTRY, LINKMOOT_USER and LINKMOOT_PASSWORD (the password
 // only for the dial command), never on a command line.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include "ConfigKeys.h"
@@ -72,6 +74,34 @@ TEST_F(CommandDialServiceTest, HangUpEndsADialCommandThatIsStillRunning) {
     service.hangUp(handle);
     // The whole group went: the shell did not go on to its next command.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(work.contains("finished"));
+    EXPECT_TRUE(failureReports().empty());
+}
+
+// Whether the process is gone (or a zombie nobody reaped yet: it runs no more).
+bool hasEnded(const std::string& pid) {
+    std::ifstream in("/proc/" + pid + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t name = text.rfind(')');
+    return name == std::string::npos || text.compare(name, 3, ") Z") == 0;
+}
+
+TEST_F(CommandDialServiceTest, HangUpEndsWhatAnEndedDialCommandLeftRunningInItsGroup) {
+    server.set(keys::DialCommand.name,
+               "cd '" + work.getPath() +
+                   "' || exit 1; (sleep 60; touch finished) & "
+                   "echo $! > background.tmp; mv background.tmp background");
+    server.set(keys::StatusCommand.name, "exit 0");
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Custom", "", ""}, handle, error)) << error;
+    ASSERT_TRUE(waitUntil([&] { return log.contains("dial command for \"Custom\" ended"); }));
+    const std::string background = work.readFile("background");
+    ASSERT_FALSE(background.empty());
+    ASSERT_FALSE(hasEnded(background.substr(0, background.find('\n'))));
+
+    service.hangUp(handle);
+    EXPECT_TRUE(waitUntil([&] { return hasEnded(background.substr(0, background.find('\n'))); }));
     EXPECT_FALSE(work.contains("finished"));
     EXPECT_TRUE(failureReports().empty());
 }
