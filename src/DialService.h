@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,6 +20,14 @@ struct DialRequest {
     std::string entry;     ///< the name of the connection to dial
     std::string userName;  ///< may be empty
     std::string password;  ///< may be empty; never logged, never on a command line
+
+    /// The request's copy of the password does not outlive the request.
+    ~DialRequest() {
+        // Through volatile, so the stores are not dropped as dead before the free.
+        volatile char* bytes = password.data();
+        for (std::size_t i = 0; i < password.size(); ++i)
+            bytes[i] = 0;
+    }
 };
 
 /// A dial-up facility (NetworkManager, pppd, the user's commands, the

@@ -1,5 +1,7 @@
 #include "Daemon.h"
+#include "ProcessHardening.h"
 
 int main(int argc, char** argv) {
+    linkmoot::disableCoreDumps();  // before anything reads the password
     return linkmoot::daemon::runDaemon(argc, argv);
 }

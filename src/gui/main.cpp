@@ -16,11 +16,13 @@
 #include "platform/LogindShutdown.h"
 #include "platform/PosixClock.h"
 #include "platform/PosixNetwork.h"
+#include "platform/ProcessHardening.h"
 #include "platform/SystemDialServices.h"
 
 using namespace linkmoot;
 
 int main(int argc, char** argv) {
+    disableCoreDumps();  // before anything reads the password
     // The logger reads the "/log:" options before Qt takes its own ones out.
     toolbox::Logger::construct(argc, argv);
     QApplication application(argc, argv);

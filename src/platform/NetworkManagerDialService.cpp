@@ -398,11 +398,20 @@ int NetworkManagerDialService::Impl::getSecrets(sd_bus_message* message, sd_bus_
     LM_LOG(Debug, "Handing the password to NetworkManager for setting \"%s\" of %s", setting,
            profilePath);
     const char* password = found->second.c_str();
-    if (strcmp(setting, "vpn") == 0)
-        return sd_bus_reply_method_return(message, "a{sa{sv}}", 1, setting, 1, "secrets", "a{ss}",
-                                          1, "password", password);
-    return sd_bus_reply_method_return(message, "a{sa{sv}}", 1, setting, 1, "password", "s",
-                                      password);
+    MessageHolder reply;
+    result = sd_bus_message_new_method_return(message, &reply.message);
+    // Sensitive: sd-bus wipes the message's memory when it frees it.
+    if (result >= 0)
+        result = sd_bus_message_sensitive(reply.message);
+    if (result >= 0 && strcmp(setting, "vpn") == 0)
+        result = sd_bus_message_append(reply.message, "a{sa{sv}}", 1, setting, 1, "secrets",
+                                       "a{ss}", 1, "password", password);
+    else if (result >= 0)
+        result = sd_bus_message_append(reply.message, "a{sa{sv}}", 1, setting, 1, "password", "s",
+                                       password);
+    if (result >= 0)
+        result = sd_bus_send(nullptr, reply.message, nullptr);
+    return result < 0 ? result : 1;
 }
 
 void NetworkManagerDialService::Impl::keepSecret(sd_bus* connection, const std::string& profilePath,
@@ -513,16 +522,11 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
         LM_LOG(Error, "Cannot dial with NetworkManager: %s", error.c_str());
         return false;
     }
-    const Profile* chosen = nullptr;
-    int sameId = 0;
-    for (const Profile& profile : profiles) {
-        if (profile.id != request.entry)
-            continue;
-        if (chosen == nullptr)
-            chosen = &profile;
-        ++sameId;
-    }
-    if (chosen == nullptr) {
+    std::vector<const Profile*> named;
+    for (const Profile& profile : profiles)
+        if (profile.id == request.entry)
+            named.push_back(&profile);
+    if (named.empty()) {
         error =
             "NetworkManager has no uplink profile (pppoe, gsm, cdma, bluetooth, adsl or vpn) "
             "called \"" +
@@ -533,11 +537,21 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
                error.c_str(), kDocs);
         return false;
     }
-    if (sameId > 1)
-        LM_LOG(Warn,
-               "%d NetworkManager profiles are called \"%s\"; dialling the first, uuid %s "
-               "(rename the others to tell them apart)",
-               sameId, request.entry.c_str(), chosen->uuid.c_str());
+    if (named.size() > 1) {
+        // Dialling one of them could hand the password to a profile the user
+        // did not mean.
+        std::string uuids;
+        for (const Profile* profile : named)
+            uuids += (uuids.empty() ? "" : ", ") + profile->uuid;
+        error = std::to_string(named.size()) + " NetworkManager profiles are called \"" +
+                request.entry + "\" (uuids " + uuids + ")";
+        LM_LOG(Error,
+               "Cannot dial with NetworkManager: %s; rename all but one of them "
+               "(nmcli connection modify UUID connection.id NEWNAME)",
+               error.c_str());
+        return false;
+    }
+    const Profile* chosen = named.front();
     if (!request.userName.empty() && request.userName != chosen->userName)
         LM_LOG(Warn,
                "NetworkManager takes the user name from the profile \"%s\", not from "

@@ -2,8 +2,9 @@
 // Dial-up through NetworkManager on the system bus.
 // - Entries: the ids of the connection profiles that can carry an uplink
 //   (pppoe, gsm, cdma, bluetooth, adsl, vpn), in NetworkManager's order, each
-//   id once. Ids need not be unique: a dial takes the first profile of that id
-//   and says which (by uuid) in a Warn line.
+//   id once. Ids need not be unique, but a dial must name one profile: an id
+//   that several profiles share refuses the dial with an Error line that gives
+//   their uuids (the password would otherwise go to a profile chosen by chance).
 // - Dial: ActivateConnection(profile, "/", "/"); the handle stands for the
 //   active connection. A profile that is already active is used as it is, since
 //   activating it again would drop the line. A refusal at call time refuses the
@@ -14,7 +15,8 @@
 // - Hang-up: DeactivateConnection. Its DEACTIVATED is not a failure.
 // - The password, when given, is handed over on request as a one-off secret by
 //   a secret agent that is registered only while a dial waits for it. Only
-//   NetworkManager itself gets it; it is never logged.
+//   NetworkManager itself gets it, in a reply marked sensitive (wiped when
+//   freed); it is never logged.
 // All bus traffic runs on one thread of the service's own.
 #include <memory>
 

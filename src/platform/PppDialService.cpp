@@ -39,9 +39,10 @@ bool isSafePeerName(const std::string& name) {
            name.find("..") == std::string::npos;
 }
 
-// The password as a quoted word of a pppd options file.
-std::string quotedOptionWord(const std::string& text) {
-    std::string result = "\"";
+// Appends the password as a quoted word of a pppd options file. The caller
+// reserves room for the worst case, so no reallocation leaves a copy behind.
+void appendQuotedOptionWord(std::string& result, const std::string& text) {
+    result += '"';
     for (unsigned char character : text) {
         if (character == '"' || character == '\\') {
             result += '\\';
@@ -50,11 +51,12 @@ std::string quotedOptionWord(const std::string& text) {
             char octal[8];
             snprintf(octal, sizeof octal, "\\%03o", character);
             result += octal;
+            explicit_bzero(octal, sizeof octal);
         } else {
             result += static_cast<char>(character);
         }
     }
-    return result + "\"";
+    result += '"';
 }
 
 // What the user can do about an exit status, where pppd's meaning suggests it.
@@ -221,7 +223,11 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
             return false;
         }
         // A few hundred bytes fit the pipe's buffer, so this never blocks.
-        std::string options_text = "password " + quotedOptionWord(request.password) + "\n";
+        std::string options_text;
+        options_text.reserve(16 + 4 * request.password.size());
+        options_text = "password ";
+        appendQuotedOptionWord(options_text, request.password);
+        options_text += '\n';
         const ssize_t written = write(passwordPipe[1], options_text.data(), options_text.size());
         explicit_bzero(options_text.data(), options_text.size());
         close(passwordPipe[1]);

@@ -246,19 +246,26 @@ TEST_F(NetworkManagerDialServiceTest, RefusalsAtCallTimeRefuseTheDialAtOnceAndSa
     EXPECT_EQ(activationCount(), 0u);
 }
 
-TEST_F(NetworkManagerDialServiceTest, DuplicatedIdDialsTheFirstProfileAndNamesItsUuid) {
+TEST_F(NetworkManagerDialServiceTest, SharedIdRefusesTheDialNamingEveryUuidAndGivesNoPassword) {
     startNetworkManager();
     const char* firstUuid = "11111111-2222-3333-4444-555555555555";
-    addProfile("Dial-in", "pppoe", "connect", "", firstUuid);
-    addProfile("Dial-in", "pppoe", "connect", "", "99999999-8888-7777-6666-555555555555");
+    const char* secondUuid = "99999999-8888-7777-6666-555555555555";
+    addProfile("Dial-in", "pppoe", "secret", kPassword, firstUuid);
+    addProfile("Dial-in", "gsm", "secret", kPassword, secondUuid);
+    // Not an uplink, so not dialable: it makes no third one.
+    addProfile("Dial-in", "802-3-ethernet", "connect");
+    EXPECT_EQ(service.listEntries(), std::vector<std::string>{"Dial-in"});
 
     DialHandle handle = 0;
     std::string error;
-    ASSERT_TRUE(service.dial({"Dial-in", "", ""}, handle, error)) << error;
-    const std::vector<std::string> active = activeConnections();
-    ASSERT_EQ(active.size(), 1u);
-    EXPECT_EQ(activeProperty(active[0], "Uuid"), firstUuid);
-    EXPECT_TRUE(log.contains(std::string("dialling the first, uuid ") + firstUuid));
+    EXPECT_FALSE(service.dial({"Dial-in", "", kPassword}, handle, error));
+    EXPECT_NE(error.find(std::string("uuids ") + firstUuid + ", " + secondUuid), std::string::npos)
+        << error;
+    EXPECT_TRUE(log.contains("Error"));
+    EXPECT_TRUE(log.contains("rename all but one"));
+    EXPECT_EQ(activationCount(), 0u);
+    EXPECT_EQ(readText("RegisteredAgent"), "");
+    EXPECT_TRUE(receivedSecrets().empty());
 }
 
 TEST_F(NetworkManagerDialServiceTest, SecretAgentGivesThePasswordToNetworkManagerAndNeverLogsIt) {
