@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "ControlCommands.h"
 #include "ToolBox/Logger.h"
@@ -105,6 +107,53 @@ ConnectOutcome connectTo(int fd, const sockaddr_un& address, int64_t deadline, i
         timespec pause{0, 20 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
+}
+
+// The socket's folder must be ours alone to write: whoever else may write
+// there could put their own socket in place of ours.
+bool isSafeFolder(const std::string& socketPath, std::string& error) {
+    const std::size_t slash = socketPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : socketPath.substr(0, slash);
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0) {
+        error = errnoText(("cannot examine " + folder).c_str(), errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = folder + " is not a folder; check XDG_RUNTIME_DIR";
+        return false;
+    }
+    if (info.st_uid != geteuid()) {
+        error = folder + " belongs to another user (uid " + std::to_string(info.st_uid) +
+                "); the control socket needs a folder of your own: check XDG_RUNTIME_DIR";
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        error = folder + " may be written by others (mode " + mode +
+                "); make it private (chmod go-w) or check XDG_RUNTIME_DIR";
+        return false;
+    }
+    return true;
+}
+
+// The peer's supplementary groups, as the kernel recorded them at connect().
+std::vector<gid_t> peerGroups(int connection) {
+    std::vector<gid_t> groups(32);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        socklen_t length = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+        if (getsockopt(connection, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length) == 0) {
+            groups.resize(length / sizeof(gid_t));
+            return groups;
+        }
+        if (errno != ERANGE)
+            break;
+        groups.resize(length / sizeof(gid_t) + 1);  // the length needed
+    }
+    return {};
 }
 
 }  // namespace
@@ -245,7 +294,7 @@ ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned 
                                               std::string& error) {
     close();
     sockaddr_un address{};
-    if (!fillAddress(path, address, error))
+    if (!fillAddress(path, address, error) || !isSafeFolder(path, error))
         return BindResult::Failed;
 
     // Two attempts: a stale file found on the first is removed for the second.
@@ -291,8 +340,11 @@ ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned 
             unlink(path.c_str());
             return BindResult::Failed;
         }
-        if (lstat(path.c_str(), &info) == 0)
+        if (lstat(path.c_str(), &info) == 0) {
             socketInode = info.st_ino;
+            socketGroup = info.st_gid;
+        }
+        groupMayUse = (mode & 070) != 0;
         listenFd = fd;
         socketPath = path;
         LM_LOG(Debug, "Control socket listening on %s", path.c_str());
@@ -316,6 +368,7 @@ void ControlServer::close() {
     }
     socketPath.clear();
     socketInode = 0;
+    groupMayUse = false;
 }
 
 int ControlServer::servePending(const Handler& handler) {
@@ -328,9 +381,43 @@ int ControlServer::servePending(const Handler& handler) {
             break;  // EAGAIN: nobody waits; anything else: try again at the next wake-up
         }
         ++served;
-        serveConnection(connection, handler);
+        if (isAllowedPeer(connection))
+            serveConnection(connection, handler);
+        else
+            ::close(connection);
     }
     return served;
+}
+
+bool ControlServer::isAllowedPeer(int connection) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) {
+        LM_LOG(Warn, "Refused a control connection: cannot tell who it is from (%s)",
+               strerror(errno));
+        return false;
+    }
+    if (peer.uid == 0 || peer.uid == geteuid())
+        return true;
+    if (groupMayUse) {
+        if (peer.gid == socketGroup)
+            return true;
+        for (gid_t group : peerGroups(connection))
+            if (group == socketGroup)
+                return true;
+        LM_LOG(Warn,
+               "Refused a control connection from uid %u (process %d): only root, uid %u and "
+               "the members of group %u may use %s",
+               static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid),
+               static_cast<unsigned>(geteuid()), socketGroup, socketPath.c_str());
+        return false;
+    }
+    LM_LOG(Warn,
+           "Refused a control connection from uid %u (process %d): only root and uid %u may use "
+           "%s",
+           static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid),
+           static_cast<unsigned>(geteuid()), socketPath.c_str());
+    return false;
 }
 
 void ControlServer::serveConnection(int connection, const Handler& handler) {

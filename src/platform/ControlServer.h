@@ -14,6 +14,12 @@
 //   a request is read into a bounded buffer. The handler may run a nested event
 //   loop that calls servePending() again.
 // - Every descriptor is close-on-exec, so dial-up children inherit none.
+// - bind() refuses a folder that is not the process's own or that others may
+//   write to (they could replace the socket).
+// - Each connection's peer is checked (the file mode alone is not trusted):
+//   the private socket answers its own user and root; the shared socket also
+//   the members of the socket file's group, supplementary members included.
+//   Any other peer is closed without an answer, with a Warn line.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -69,7 +75,8 @@ public:
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
 
-    /// Listens on the path with the given file mode (kUserMode or kSharedMode).
+    /// Listens on the path with the given file mode (kUserMode or kSharedMode),
+    /// which also chooses who may talk to it.
     BindResult bind(const std::string& path, unsigned mode, std::string& error);
     /// The listening descriptor for poll() or a socket notifier; -1 when closed.
     int fd() const { return listenFd; }
@@ -84,10 +91,13 @@ public:
 
 private:
     void serveConnection(int connection, const Handler& handler);
+    bool isAllowedPeer(int connection);
 
     int listenFd = -1;
     std::string socketPath;
     unsigned long long socketInode = 0;
+    bool groupMayUse = false;
+    unsigned socketGroup = 0;
     int requestTimeoutMs = 1000;
 };
 

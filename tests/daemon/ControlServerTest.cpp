@@ -1,10 +1,12 @@
 #include "ControlServer.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/TempFolder.h"
 
@@ -62,6 +65,27 @@ void makeStaleSocket(const std::string& path) {
     strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     close(fd);
+}
+
+constexpr uid_t kNobody = 65534;
+
+// Asks from a forked child that runs with other credentials: 0 when answered,
+// 1 when the connection was closed (or reset) without an answer, 2 otherwise,
+// 3 when the child could not take the credentials.
+int requestAs(const std::string& path, uid_t uid, gid_t gid, const std::vector<gid_t>& groups) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(groups.size(), groups.data()) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+            _exit(3);
+        const Reply reply = controlsocket::sendRequest(path, "status", 5000);
+        if (reply.status == Reply::Status::Answered)
+            _exit(0);
+        _exit(reply.status == Reply::Status::Failed ? 1 : 2);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 class ControlServerTest : public ::testing::Test {
@@ -117,6 +141,61 @@ TEST_F(ControlServerTest, TheSharedSocketIsOpenToTheGroupOnly) {
     ControlServer server;
     bindOrFail(server, controlsocket::kSharedMode);
     EXPECT_EQ(modeOf(path), 0660u);
+}
+
+TEST_F(ControlServerTest, EachPeerIsCheckedAndTheFileModeIsNotTrustedAlone) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to connect as other users";
+    ASSERT_EQ(chmod(folder.getPath().c_str(), 0711), 0);  // others may reach the socket
+    const gid_t group = getegid();                        // and so the socket's group
+    struct Case {
+        unsigned mode;
+        uid_t uid;
+        gid_t gid;
+        std::vector<gid_t> groups;
+        int outcome;
+        const char* who;
+    };
+    const Case cases[] = {
+        {controlsocket::kUserMode, 0, 0, {}, 0, "root"},
+        {controlsocket::kUserMode, kNobody, group, {group}, 1, "another user, even of the group"},
+        {controlsocket::kSharedMode, kNobody, kNobody, {}, 1, "another user outside the group"},
+        {controlsocket::kSharedMode, kNobody, group, {}, 0, "a member by the primary group"},
+        {controlsocket::kSharedMode,
+         kNobody,
+         kNobody,
+         {kNobody, group},
+         0,
+         "a supplementary member"},
+    };
+    for (const Case& test : cases) {
+        ControlServer server;
+        bindOrFail(server, test.mode);
+        ASSERT_EQ(chmod(path.c_str(), 0666), 0);  // as if the file mode let anyone in
+        int outcome = -1;
+        serveWhile(server, [&] { outcome = requestAs(path, test.uid, test.gid, test.groups); });
+        EXPECT_EQ(outcome, test.outcome) << test.who;
+    }
+    EXPECT_EQ(requests.size(), 3u);
+}
+
+TEST_F(ControlServerTest, AFolderThatOthersMayWriteOrThatIsNotOursIsRefused) {
+    ControlServer server;
+    std::string error;
+    ASSERT_EQ(chmod(folder.getPath().c_str(), 01777), 0);
+    EXPECT_EQ(server.bind(path, controlsocket::kUserMode, error),
+              ControlServer::BindResult::Failed);
+    EXPECT_NE(error.find("may be written by others (mode 1777)"), std::string::npos) << error;
+    ASSERT_EQ(chmod(folder.getPath().c_str(), 0700), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(folder.getPath().c_str(), kNobody, static_cast<gid_t>(-1)), 0);
+        EXPECT_EQ(server.bind(path, controlsocket::kUserMode, error),
+                  ControlServer::BindResult::Failed);
+        EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
+        ASSERT_EQ(chown(folder.getPath().c_str(), 0, static_cast<gid_t>(-1)), 0);
+    }
+    EXPECT_FALSE(isSocket(path));
+    bindOrFail(server);
 }
 
 TEST_F(ControlServerTest, ASecondInstanceFindsTheFirstAnsweringAndLeavesItAlone) {
