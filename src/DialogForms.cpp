@@ -30,6 +30,22 @@ bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) 
     return true;
 }
 
+// Letter case aside; names equal but for case in byte order, so the order is
+// the same whatever order the service gave.
+bool lessIgnoringCase(const std::string& left, const std::string& right) {
+    const auto folded = [](char character) {
+        return std::tolower(static_cast<unsigned char>(character));
+    };
+    const std::size_t common = std::min(left.size(), right.size());
+    for (std::size_t i = 0; i < common; i++) {
+        if (folded(left[i]) != folded(right[i]))
+            return folded(left[i]) < folded(right[i]);
+    }
+    if (left.size() != right.size())
+        return left.size() < right.size();
+    return left < right;
+}
+
 }  // namespace
 
 int32_t parseLong(const std::string& text) {
@@ -117,7 +133,9 @@ void ServerOptionsForm::load(toolbox::ConfigSection* root, std::vector<std::stri
 }
 
 void ServerOptionsForm::setEntries(toolbox::ConfigSection* root, std::vector<std::string> entries) {
-    std::sort(entries.begin(), entries.end());
+    // The list shows them alphabetically, and the pre-selection below takes the
+    // first match from the top: both must see the same order.
+    std::sort(entries.begin(), entries.end(), lessIgnoringCase);
     connections = std::move(entries);
     selected = -1;
     const std::string stored =

@@ -71,7 +71,7 @@ struct ServerOptionsForm {
     bool shutdown = false;
     std::string shutdownMinutes;
     bool alwaysConnected = false;
-    std::vector<std::string> connections;  ///< sorted, as the list shows them
+    std::vector<std::string> connections;  ///< sorted regardless of case, as the list shows them
     int selected = -1;                     ///< index into connections; -1: none
     std::string userName;
     std::string password;

@@ -80,7 +80,7 @@ TEST_F(DialogFormsTest, ServerFormOnAFreshConfiguration) {
     EXPECT_EQ(form.reconnectMinutes, "");
     EXPECT_FALSE(form.shutdown);
     EXPECT_FALSE(form.alwaysConnected);
-    EXPECT_EQ(form.connections, (std::vector<std::string>{"Modem", "Zeta", "alpha"}));
+    EXPECT_EQ(form.connections, (std::vector<std::string>{"alpha", "Modem", "Zeta"}));
     EXPECT_EQ(form.selected, -1);
     EXPECT_EQ(form.userName, "");
 
@@ -94,12 +94,15 @@ TEST_F(DialogFormsTest, ServerFormOnAFreshConfiguration) {
 
 TEST_F(DialogFormsTest, ServerFormShutdownZeroAndAtolConversions) {
     server()->getParameter("ShutDownMinutes")->setLong(0);
-    server()->getParameter("Connection")->setString("mod");
+    server()->getParameter("Connection")->setString("MO");
     ServerOptionsForm form;
-    form.load(root(), {"Modem", "Other"});
+    form.load(root(), {"Other", "Modem", "mobile"});
     EXPECT_TRUE(form.shutdown);
     EXPECT_EQ(form.shutdownMinutes, "0");
-    EXPECT_EQ(form.selected, 0);  // first entry that begins with the stored name, any case
+    // The first entry from the top of the list that begins with the stored
+    // name, any case: the list is in alphabetical order regardless of case.
+    EXPECT_EQ(form.connections, (std::vector<std::string>{"mobile", "Modem", "Other"}));
+    EXPECT_EQ(form.selected, 0);
 
     form.port = "abc";
     form.guardTime = "";
@@ -112,7 +115,7 @@ TEST_F(DialogFormsTest, ServerFormShutdownZeroAndAtolConversions) {
     EXPECT_EQ(server()->getLong("GuardTime", 1), 0);
     EXPECT_EQ(server()->getLong("AutoReconnectMinutes", 1), -15);
     EXPECT_EQ(server()->getLong("ShutDownMinutes", 1), 0);
-    EXPECT_STREQ(server()->getString("Connection", ""), "Modem");
+    EXPECT_STREQ(server()->getString("Connection", ""), "mobile");
     EXPECT_STREQ(server()->getString("Password", ""), "p w");
 }
 
