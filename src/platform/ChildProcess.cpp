@@ -247,11 +247,11 @@ void ChildProcess::terminate(std::chrono::milliseconds grace) {
         return;
     const auto deadline = std::chrono::steady_clock::now() + grace;
     signal(SIGTERM);
-    const bool ended = waitFor(grace);
+    const bool leaderEnded = waitFor(grace);
     // What the leader started may outlive it; it gets the rest of the grace.
-    while (ended && groupHasOthers() && std::chrono::steady_clock::now() < deadline)
+    while (leaderEnded && groupHasOthers() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!ended || groupHasOthers()) {
+    if (!leaderEnded || groupHasOthers()) {
         signal(SIGKILL);
         waitFor(std::chrono::hours(1));
     }
