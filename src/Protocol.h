@@ -105,8 +105,8 @@ std::string buildRequest(Verb verb, std::string_view name, const ProtocolKey* ke
 struct LineReport {
     Line line = Line::Down;
     uint64_t votes = 0;
-    bool you = false;                   ///< the sender's name is in the table
-    uint64_t upSeconds = 0;             ///< since the line came up; 0 when not up
+    bool you = false;                      ///< the sender's name is in the table
+    uint64_t upSeconds = 0;                ///< since the line came up; 0 when not up
     std::optional<uint64_t> retrySeconds;  ///< until the next dial the back-off allows
 };
 

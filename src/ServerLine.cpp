@@ -6,11 +6,15 @@ namespace linkmoot {
 
 namespace {
 
-uint32_t since(uint32_t then, uint32_t nowTick) { return static_cast<uint32_t>(nowTick - then); }
+uint32_t since(uint32_t then, uint32_t nowTick) {
+    return static_cast<uint32_t>(nowTick - then);
+}
 
 std::string votesText(uint64_t votes, bool you) {
-    if (votes == 0) return "no votes";
-    if (votes == 1) return you ? "1 vote (yours)" : "1 vote";
+    if (votes == 0)
+        return "no votes";
+    if (votes == 1)
+        return you ? "1 vote (yours)" : "1 vote";
     return std::to_string(votes) + " votes" + (you ? " (yours among them)" : "");
 }
 
@@ -60,7 +64,8 @@ void ServerWatch::requestSent(uint64_t t, uint32_t nowTick) {
 bool ServerWatch::answerReceived(std::string_view datagram, const ProtocolKey* key,
                                  uint32_t nowTick) {
     protocol::Answer answer;
-    if (protocol::parseAnswer(datagram, answer) != protocol::AnswerError::None) return false;
+    if (protocol::parseAnswer(datagram, answer) != protocol::AnswerError::None)
+        return false;
     const ServerView before = view(nowTick);
     if (key != nullptr) {
         if (answer.signing == protocol::Signing::None) {
@@ -83,7 +88,8 @@ bool ServerWatch::answerReceived(std::string_view datagram, const ProtocolKey* k
 
 ServerView ServerWatch::view(uint32_t nowTick) const {
     ServerView result;
-    if (!asked) return result;
+    if (!asked)
+        return result;
     if (unsignedAnswer && since(unsignedTime, nowTick) <= kSilenceMs) {
         result.state = ServerView::State::SecretUnchecked;
     } else if (answered && since(answerTime, nowTick) > kSilenceMs) {
@@ -93,7 +99,8 @@ ServerView ServerWatch::view(uint32_t nowTick) const {
         result.state = ServerView::State::Answered;
         result.report = latest;
         const uint64_t age = since(answerTime, nowTick) / 1000;
-        if (result.report.line == protocol::Line::Up) result.report.upSeconds += age;
+        if (result.report.line == protocol::Line::Up)
+            result.report.upSeconds += age;
         if (result.report.retrySeconds) {
             uint64_t& retry = *result.report.retrySeconds;
             retry = retry > age ? retry - age : 0;
@@ -106,8 +113,10 @@ ServerView ServerWatch::view(uint32_t nowTick) const {
 }
 
 bool sameLine(const ServerView& a, const ServerView& b) {
-    if (a.state != b.state) return false;
-    if (a.state != ServerView::State::Answered) return true;
+    if (a.state != b.state)
+        return false;
+    if (a.state != ServerView::State::Answered)
+        return true;
     return a.report.line == b.report.line && a.report.votes == b.report.votes &&
            a.report.you == b.report.you &&
            a.report.retrySeconds.has_value() == b.report.retrySeconds.has_value();
@@ -138,11 +147,13 @@ const char* lineWordOf(const ServerView& view) {
 }
 
 LineNotice noticeBetween(const ServerView& before, const ServerView& after) {
-    if (isUp(after) && !isUp(before)) return LineNotice::CameUp;
+    if (isUp(after) && !isUp(before))
+        return LineNotice::CameUp;
     if (isUp(before) && !isUp(after) && after.state == ServerView::State::Answered) {
         return LineNotice::WentDown;
     }
-    if (isSilent(after) && !isSilent(before)) return LineNotice::StoppedAnswering;
+    if (isSilent(after) && !isSilent(before))
+        return LineNotice::StoppedAnswering;
     return LineNotice::None;
 }
 
@@ -162,9 +173,11 @@ std::string noticeText(std::string_view serverName, LineNotice notice) {
 }
 
 std::string durationText(uint64_t seconds) {
-    if (seconds < 60) return std::to_string(seconds) + " s";
+    if (seconds < 60)
+        return std::to_string(seconds) + " s";
     const uint64_t minutes = seconds / 60;
-    if (minutes < 60) return std::to_string(minutes) + " min";
+    if (minutes < 60)
+        return std::to_string(minutes) + " min";
     const uint64_t hours = minutes / 60;
     if (hours < 24) {
         return std::to_string(hours) + " h" +

@@ -51,8 +51,8 @@ private:
     bool asked = false;
     uint32_t firstRequest = 0;  // tick of the first request since the latest answer
     uint64_t latestT = 0;
-    bool answered = false;       // a trusted answer has come
-    uint32_t answerTime = 0;     // tick of the latest trusted answer
+    bool answered = false;    // a trusted answer has come
+    uint32_t answerTime = 0;  // tick of the latest trusted answer
     protocol::LineReport latest;
     bool unsignedAnswer = false;  // the latest answer was unsigned though we sign
     uint32_t unsignedTime = 0;

@@ -20,7 +20,8 @@ bool sodiumReady() {
 
 bool isLowerHex(std::string_view text) {
     for (char c : text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
     }
     return true;
 }
@@ -30,7 +31,8 @@ bool isLowerHex(std::string_view text) {
 std::size_t secretCharacters(std::string_view secret) {
     std::size_t count = 0;
     for (char c : secret) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) count++;
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            count++;
     }
     return count;
 }
@@ -39,7 +41,8 @@ std::string generateSecret() {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::string secret;
-    if (!sodiumReady()) return secret;
+    if (!sodiumReady())
+        return secret;
     for (int i = 0; i < 24; i++) {
         secret += kAlphabet[randombytes_uniform(sizeof kAlphabet - 1)];
     }
@@ -53,7 +56,8 @@ SecureBytes::SecureBytes(std::size_t size)
       length(bytes != nullptr ? size : 0) {}
 
 SecureBytes::~SecureBytes() {
-    if (bytes != nullptr) sodium_free(bytes);  // wipes before it frees
+    if (bytes != nullptr)
+        sodium_free(bytes);  // wipes before it frees
 }
 
 // --- ProtocolKey
@@ -63,16 +67,18 @@ ProtocolKey::ProtocolKey() : key(kBytes), keyedState(sizeof(crypto_auth_hmacsha2
 ProtocolKey::~ProtocolKey() = default;
 
 bool ProtocolKey::load(const unsigned char* bytes) {
-    if (!key.valid() || !keyedState.valid()) return false;
+    if (!key.valid() || !keyedState.valid())
+        return false;
     std::memcpy(key.data(), bytes, kBytes);
-    crypto_auth_hmacsha256_init(
-        reinterpret_cast<crypto_auth_hmacsha256_state*>(keyedState.data()), key.data(), kBytes);
+    crypto_auth_hmacsha256_init(reinterpret_cast<crypto_auth_hmacsha256_state*>(keyedState.data()),
+                                key.data(), kBytes);
     return true;
 }
 
 std::unique_ptr<ProtocolKey> ProtocolKey::fromBytes(const unsigned char (&bytes)[kBytes]) {
     std::unique_ptr<ProtocolKey> result(new ProtocolKey());
-    if (!result->load(bytes)) return nullptr;
+    if (!result->load(bytes))
+        return nullptr;
     return result;
 }
 
@@ -114,7 +120,8 @@ std::string ProtocolKey::macHex(std::string_view message) const {
 }
 
 bool ProtocolKey::verify(std::string_view message, std::string_view hex) const {
-    if (hex.size() != kMacHexLength || !isLowerHex(hex)) return false;
+    if (hex.size() != kMacHexLength || !isLowerHex(hex))
+        return false;
     unsigned char claimed[crypto_auth_hmacsha256_BYTES];
     std::size_t decoded = 0;
     if (sodium_hex2bin(claimed, sizeof claimed, hex.data(), hex.size(), nullptr, &decoded,
@@ -143,7 +150,8 @@ KeyStore::~KeyStore() {
         stopping = true;
     }
     wake.notify_all();
-    if (worker.joinable()) worker.join();
+    if (worker.joinable())
+        worker.join();
 }
 
 void KeyStore::setSecret(std::string_view secret) {
@@ -191,7 +199,8 @@ void KeyStore::setSecret(std::string_view secret) {
         result.reset();
     }
     if (secretSet) {
-        if (!worker.joinable()) worker = std::thread([this] { work(); });
+        if (!worker.joinable())
+            worker = std::thread([this] { work(); });
         wake.notify_all();
     }
 }
@@ -201,7 +210,8 @@ bool KeyStore::update() {
     std::string takenError;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!resultReady || resultGeneration != generation) return false;
+        if (!resultReady || resultGeneration != generation)
+            return false;
         resultReady = false;
         taken = std::move(result);
         takenError = std::move(resultError);
@@ -215,7 +225,8 @@ void KeyStore::work() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         wake.wait(lock, [this] { return stopping || request != nullptr; });
-        if (stopping) return;
+        if (stopping)
+            return;
         std::unique_ptr<SecureBytes> secret = std::move(request);
         const uint64_t forGeneration = requestGeneration;
         lock.unlock();

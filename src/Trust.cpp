@@ -16,8 +16,10 @@ uint32_t maskOf(unsigned prefix) {
 }
 
 std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -33,7 +35,8 @@ bool parsePart(std::string_view text, std::size_t maxDigits, unsigned& value, st
         return false;
     }
     value = 0;
-    for (char c : text) value = value * 10 + static_cast<unsigned>(c - '0');
+    for (char c : text)
+        value = value * 10 + static_cast<unsigned>(c - '0');
     return true;
 }
 
@@ -116,9 +119,11 @@ bool AllowedNetworks::parse(std::string_view text, AllowedNetworks& networks, st
             return false;
         }
         Block block{};
-        if (!parseBlock(entry, block, error)) return false;
+        if (!parseBlock(entry, block, error))
+            return false;
         blocks.push_back(block);
-        if (comma == std::string_view::npos) break;
+        if (comma == std::string_view::npos)
+            break;
         start = comma + 1;
     }
     networks.list = std::move(blocks);
@@ -126,7 +131,8 @@ bool AllowedNetworks::parse(std::string_view text, AllowedNetworks& networks, st
 }
 
 bool AllowedNetworks::allows(uint32_t address) const {
-    if ((address & kLoopbackMask) == kLoopbackNetwork) return true;
+    if ((address & kLoopbackMask) == kLoopbackNetwork)
+        return true;
     return std::any_of(list.begin(), list.end(), [address](const Block& block) {
         return (address & block.mask) == block.network;
     });
@@ -139,7 +145,8 @@ bool ReplayGuard::accept(std::string_view name, uint64_t t, uint32_t nowTick) {
     std::string key(name);
     auto found = names.find(key);
     if (found != names.end()) {
-        if (t <= found->second.t) return false;
+        if (t <= found->second.t)
+            return false;
         found->second.t = t;
         found->second.lastUse = nowTick;
         byUse.splice(byUse.end(), byUse, found->second.order);
@@ -157,7 +164,8 @@ bool ReplayGuard::accept(std::string_view name, uint64_t t, uint32_t nowTick) {
 void ReplayGuard::expire(uint32_t nowTick) {
     while (!byUse.empty()) {
         auto found = names.find(byUse.front());
-        if (static_cast<uint32_t>(nowTick - found->second.lastUse) <= kKeepMs) break;
+        if (static_cast<uint32_t>(nowTick - found->second.lastUse) <= kKeepMs)
+            break;
         names.erase(found);
         byUse.pop_front();
     }
@@ -177,9 +185,11 @@ bool AnswerLimiter::allow(uint32_t source, uint32_t nowTick) {
         stale++;
     }
     recent.erase(recent.begin(), recent.begin() + static_cast<std::ptrdiff_t>(stale));
-    if (recent.size() >= kMaxPerWindow) return false;
+    if (recent.size() >= kMaxPerWindow)
+        return false;
     for (const Sent& sent : recent) {
-        if (sent.source == source) return false;
+        if (sent.source == source)
+            return false;
     }
     recent.push_back({source, nowTick});
     return true;
@@ -234,15 +244,19 @@ std::string DropLog::due(uint32_t nowTick) {
         line.swap(first);
         return line;
     }
-    if (!warnedOnce) return {};
+    if (!warnedOnce)
+        return {};
     // Noted once a poll, so the unsigned difference is read long before it wraps.
-    if (static_cast<uint32_t>(nowTick - lastReport) >= kReportIntervalMs) intervalOver = true;
-    if (!intervalOver || sinceReport == 0) return {};
+    if (static_cast<uint32_t>(nowTick - lastReport) >= kReportIntervalMs)
+        intervalOver = true;
+    if (!intervalOver || sinceReport == 0)
+        return {};
 
     std::stable_sort(sources.begin(), sources.end(),
                      [](const Source& a, const Source& b) { return a.count > b.count; });
     constexpr std::size_t kListed = 8;
-    std::string line = "Dropped " + std::to_string(sinceReport) + " datagrams since the last report:";
+    std::string line =
+        "Dropped " + std::to_string(sinceReport) + " datagrams since the last report:";
     uint64_t rest = others;
     std::size_t restSources = 0;
     for (std::size_t i = 0; i < sources.size(); i++) {
@@ -271,7 +285,8 @@ std::string DropLog::due(uint32_t nowTick) {
 // --- ServerGate
 
 bool ServerGate::sourceAllowed(uint32_t source, uint32_t nowTick) {
-    if (allowed.allows(source)) return true;
+    if (allowed.allows(source))
+        return true;
     drop(source, DropReason::NotAllowed, nowTick);
     return false;
 }
@@ -293,7 +308,8 @@ ServerGate::Verdict ServerGate::check(std::string_view datagram, uint32_t source
         case protocol::RequestError::BadBlock:
             return drop(source, DropReason::Malformed, nowTick);
     }
-    if (key == nullptr) return Verdict::Accepted;
+    if (key == nullptr)
+        return Verdict::Accepted;
 
     if (request.signing != protocol::Signing::Signed) {
         return drop(source, DropReason::Unsigned, nowTick);
@@ -321,7 +337,8 @@ ServerGate::Verdict ServerGate::check(std::string_view datagram, uint32_t source
 
 std::string ServerGate::answer(const PendingAnswer& pending, const protocol::LineReport& report,
                                const ProtocolKey* key, const WallClock& wall, uint32_t nowTick) {
-    if (!limiter.allow(pending.address, nowTick)) return {};
+    if (!limiter.allow(pending.address, nowTick))
+        return {};
     const uint64_t t = key != nullptr ? counter.next(wall.unixMs) : 0;
     return protocol::buildAnswer(report, key, pending.echo, t);
 }
@@ -331,7 +348,8 @@ std::vector<std::string> ServerGate::housekeeping(uint32_t nowTick) {
     std::vector<std::string> due;
     due.swap(warnings);
     std::string drops = dropLog.due(nowTick);
-    if (!drops.empty()) due.push_back(std::move(drops));
+    if (!drops.empty())
+        due.push_back(std::move(drops));
     return due;
 }
 
