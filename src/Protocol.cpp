@@ -171,7 +171,15 @@ const char* fieldErrorText(Fields::Error error) {
 // --- Requests
 
 RequestError parseRequest(std::string_view datagram, Request& request) {
-    request = Request();
+    // Member by member: the field array is large and need not be cleared.
+    request.verb = Verb::Vote;
+    request.name = {};
+    request.hasBlock = false;
+    request.fields.clear();
+    request.signing = Signing::None;
+    request.t = 0;
+    request.signedBytes = {};
+    request.mac = {};
     if (datagram.size() > kMaxDatagramLength)
         return RequestError::TooLong;
     const std::size_t nul = datagram.find('\0');

@@ -41,8 +41,8 @@ struct Field {
 /// The key=value fields of an extension block or an answer, in order.
 class Fields {
 public:
-    /// A block of 256 bytes holds at most 86 fields ("k=" and a comma each).
-    static constexpr std::size_t kCapacity = 128;
+    /// A block within 256 bytes holds at most 84 fields ("k=" and a comma each).
+    static constexpr std::size_t kCapacity = 86;
     enum class Error {
         None,
         EmptyField,    ///< two commas in a row, or a comma at an end
@@ -56,13 +56,14 @@ public:
     /// Reads "k=v,k=v"; an empty text holds no fields. On an error the fields
     /// read so far stay, and the caller drops the datagram.
     Error parse(std::string_view text);
+    void clear() { count = 0; }
     std::size_t size() const { return count; }
     const Field& operator[](std::size_t index) const { return fields[index]; }
     /// The field with this key, or null.
     const Field* find(std::string_view key) const;
 
 private:
-    std::array<Field, kCapacity> fields{};
+    std::array<Field, kCapacity> fields;  // only the first `count` are set
     std::size_t count = 0;
 };
 
