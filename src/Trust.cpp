@@ -1,0 +1,356 @@
+#include "Trust.h"
+
+#include <algorithm>
+
+#include "SharedSecret.h"
+
+namespace linkmoot::trust {
+
+namespace {
+
+constexpr uint32_t kLoopbackNetwork = 0x7F000000u;
+constexpr uint32_t kLoopbackMask = 0xFF000000u;
+
+uint32_t maskOf(unsigned prefix) {
+    return prefix == 0 ? 0u : static_cast<uint32_t>(0xFFFFFFFFull << (32 - prefix));
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+/// A decimal number without a leading zero (so "010" cannot be read as octal
+/// by one program and as ten by another); false on anything else.
+bool parsePart(std::string_view text, std::size_t maxDigits, unsigned& value, std::string& why) {
+    if (text.empty() || text.size() > maxDigits ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    if (text.size() > 1 && text[0] == '0') {
+        why = std::string(text) + " has a leading zero";
+        return false;
+    }
+    value = 0;
+    for (char c : text)
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    return true;
+}
+
+bool parseBlock(std::string_view entry, AllowedNetworks::Block& block, std::string& error) {
+    const std::string quoted = "'" + std::string(entry) + "'";
+    const std::string notANetwork = quoted + " is not an IPv4 network such as 192.168.1.0/24";
+    std::string why;
+    const std::size_t slash = entry.find('/');
+    const std::string_view address = entry.substr(0, slash);
+    unsigned prefix = 32;
+    if (slash != std::string_view::npos) {
+        if (!parsePart(entry.substr(slash + 1), 2, prefix, why)) {
+            error = notANetwork + (why.empty() ? "" : ": " + why);
+            return false;
+        }
+        if (prefix > 32) {
+            error = notANetwork + ": the prefix length " + std::to_string(prefix) + " is above 32";
+            return false;
+        }
+    }
+    uint32_t value = 0;
+    std::size_t start = 0;
+    for (int part = 0; part < 4; part++) {
+        const std::size_t dot = address.find('.', start);
+        if ((part < 3) == (dot == std::string_view::npos)) {
+            error = notANetwork;
+            return false;
+        }
+        const std::string_view text = address.substr(start, part < 3 ? dot - start : dot);
+        unsigned octet = 0;
+        if (!parsePart(text, 3, octet, why)) {
+            error = notANetwork + (why.empty() ? "" : ": " + why);
+            return false;
+        }
+        if (octet > 255) {
+            error = notANetwork + ": " + std::to_string(octet) + " is above 255";
+            return false;
+        }
+        value = (value << 8) | octet;
+        start = dot + 1;
+    }
+    block.mask = maskOf(prefix);
+    block.network = value & block.mask;
+    if (block.network != value) {
+        error = quoted + " has bits set past its prefix; the network is " +
+                dottedQuad(block.network) + "/" + std::to_string(prefix);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string dottedQuad(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+// --- AllowedNetworks
+
+AllowedNetworks::AllowedNetworks()
+    : list{{0x0A000000u, maskOf(8)},
+           {0xAC100000u, maskOf(12)},
+           {0xC0A80000u, maskOf(16)},
+           {0xA9FE0000u, maskOf(16)}} {}
+
+bool AllowedNetworks::parse(std::string_view text, AllowedNetworks& networks, std::string& error) {
+    if (trimmed(text).empty()) {
+        networks = AllowedNetworks();
+        return true;
+    }
+    std::vector<Block> blocks;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view entry = trimmed(text.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+        if (entry.empty()) {
+            error = "An entry is empty: remove the extra comma";
+            return false;
+        }
+        Block block{};
+        if (!parseBlock(entry, block, error))
+            return false;
+        blocks.push_back(block);
+        if (comma == std::string_view::npos)
+            break;
+        start = comma + 1;
+    }
+    networks.list = std::move(blocks);
+    return true;
+}
+
+bool AllowedNetworks::allows(uint32_t address) const {
+    if ((address & kLoopbackMask) == kLoopbackNetwork)
+        return true;
+    return std::any_of(list.begin(), list.end(), [address](const Block& block) {
+        return (address & block.mask) == block.network;
+    });
+}
+
+// --- ReplayGuard
+
+bool ReplayGuard::accept(std::string_view name, uint64_t t, uint32_t nowTick) {
+    expire(nowTick);
+    std::string key(name);
+    auto found = names.find(key);
+    if (found != names.end()) {
+        if (t <= found->second.t)
+            return false;
+        found->second.t = t;
+        found->second.lastUse = nowTick;
+        byUse.splice(byUse.end(), byUse, found->second.order);
+        return true;
+    }
+    if (names.size() >= kMaxNames) {
+        names.erase(byUse.front());
+        byUse.pop_front();
+    }
+    byUse.push_back(key);
+    names.emplace(std::move(key), Entry{t, nowTick, std::prev(byUse.end())});
+    return true;
+}
+
+void ReplayGuard::expire(uint32_t nowTick) {
+    while (!byUse.empty()) {
+        auto found = names.find(byUse.front());
+        if (static_cast<uint32_t>(nowTick - found->second.lastUse) <= kKeepMs)
+            break;
+        names.erase(found);
+        byUse.pop_front();
+    }
+}
+
+bool withinTimeWindow(uint64_t t, uint64_t nowUnixMs) {
+    const uint64_t difference = t > nowUnixMs ? t - nowUnixMs : nowUnixMs - t;
+    return difference <= kTimeWindowMs;
+}
+
+// --- AnswerLimiter
+
+bool AnswerLimiter::allow(uint32_t source, uint32_t nowTick) {
+    std::size_t stale = 0;
+    while (stale < recent.size() &&
+           static_cast<uint32_t>(nowTick - recent[stale].time) >= kWindowMs) {
+        stale++;
+    }
+    recent.erase(recent.begin(), recent.begin() + static_cast<std::ptrdiff_t>(stale));
+    if (recent.size() >= kMaxPerWindow)
+        return false;
+    for (const Sent& sent : recent) {
+        if (sent.source == source)
+            return false;
+    }
+    recent.push_back({source, nowTick});
+    return true;
+}
+
+// --- DropLog
+
+const char* dropReasonText(DropReason reason) {
+    switch (reason) {
+        case DropReason::NotAllowed:
+            return "not from an allowed network";
+        case DropReason::Malformed:
+            return "malformed";
+        case DropReason::Unsigned:
+            return "not signed with the shared secret";
+        case DropReason::WrongMac:
+            return "wrong mac";
+        case DropReason::Replayed:
+            return "counter not above the last one";
+        case DropReason::OutsideWindow:
+            return "time more than 300 s off";
+    }
+    return "";
+}
+
+void DropLog::count(uint32_t source, DropReason reason, uint32_t nowTick) {
+    if (!warnedOnce) {
+        warnedOnce = true;
+        lastReport = nowTick;
+        first = "Dropped a datagram from " + dottedQuad(source) + ": " + dropReasonText(reason) +
+                "; further drops are counted and reported at most once an hour";
+        return;
+    }
+    sinceReport++;
+    for (Source& known : sources) {
+        if (known.address == source) {
+            known.count++;
+            known.lastReason = reason;
+            return;
+        }
+    }
+    if (sources.size() < kMaxSources) {
+        sources.push_back({source, 1, reason});
+    } else {
+        others++;
+    }
+}
+
+std::string DropLog::due(uint32_t nowTick) {
+    if (!first.empty()) {
+        std::string line;
+        line.swap(first);
+        return line;
+    }
+    if (!warnedOnce)
+        return {};
+    // Noted once a poll, so the unsigned difference is read long before it wraps.
+    if (static_cast<uint32_t>(nowTick - lastReport) >= kReportIntervalMs)
+        intervalOver = true;
+    if (!intervalOver || sinceReport == 0)
+        return {};
+
+    std::stable_sort(sources.begin(), sources.end(),
+                     [](const Source& a, const Source& b) { return a.count > b.count; });
+    constexpr std::size_t kListed = 8;
+    std::string line =
+        "Dropped " + std::to_string(sinceReport) + " datagrams since the last report:";
+    uint64_t rest = others;
+    std::size_t restSources = 0;
+    for (std::size_t i = 0; i < sources.size(); i++) {
+        if (i < kListed) {
+            line += (i == 0 ? " " : ", ") + dottedQuad(sources[i].address) + " " +
+                    std::to_string(sources[i].count) + " (" +
+                    dropReasonText(sources[i].lastReason) + ")";
+        } else {
+            rest += sources[i].count;
+            restSources++;
+        }
+    }
+    if (rest > 0) {
+        line += (sources.empty() ? " " : ", ") + std::to_string(rest) + " from " +
+                (others > 0 ? std::string("other sources")
+                            : std::to_string(restSources) + " other sources");
+    }
+    sources.clear();
+    others = 0;
+    sinceReport = 0;
+    lastReport = nowTick;
+    intervalOver = false;
+    return line;
+}
+
+// --- ServerGate
+
+bool ServerGate::sourceAllowed(uint32_t source, uint32_t nowTick) {
+    if (allowed.allows(source))
+        return true;
+    drop(source, DropReason::NotAllowed, nowTick);
+    return false;
+}
+
+ServerGate::Verdict ServerGate::drop(uint32_t source, DropReason reason, uint32_t nowTick) {
+    dropLog.count(source, reason, nowTick);
+    return Verdict::Dropped;
+}
+
+ServerGate::Verdict ServerGate::check(std::string_view datagram, uint32_t source,
+                                      const ProtocolKey* key, const WallClock& wall,
+                                      uint32_t nowTick, protocol::Request& request) {
+    switch (protocol::parseRequest(datagram, request)) {
+        case protocol::RequestError::None:
+            break;
+        case protocol::RequestError::NotARequest:
+            return Verdict::Ignored;
+        case protocol::RequestError::TooLong:
+        case protocol::RequestError::BadBlock:
+            return drop(source, DropReason::Malformed, nowTick);
+    }
+    if (key == nullptr)
+        return Verdict::Accepted;
+
+    if (request.signing != protocol::Signing::Signed) {
+        return drop(source, DropReason::Unsigned, nowTick);
+    }
+    if (!key->verify(request.signedBytes, request.mac)) {
+        return drop(source, DropReason::WrongMac, nowTick);
+    }
+    if (wall.synchronised) {
+        unsynchronisedSaid = false;
+        if (!withinTimeWindow(request.t, wall.unixMs)) {
+            return drop(source, DropReason::OutsideWindow, nowTick);
+        }
+    } else if (!unsynchronisedSaid) {
+        unsynchronisedSaid = true;
+        warnings.push_back(
+            "The system clock is not synchronised: signed datagrams are checked by their "
+            "counter alone until it is");
+    }
+    // Last, so only a datagram that passed everything else moves the counter on.
+    if (!replayGuard.accept(request.name, request.t, nowTick)) {
+        return drop(source, DropReason::Replayed, nowTick);
+    }
+    return Verdict::Accepted;
+}
+
+std::string ServerGate::answer(const PendingAnswer& pending, const protocol::LineReport& report,
+                               const ProtocolKey* key, const WallClock& wall, uint32_t nowTick) {
+    if (!limiter.allow(pending.address, nowTick))
+        return {};
+    const uint64_t t = key != nullptr ? counter.next(wall.unixMs) : 0;
+    return protocol::buildAnswer(report, key, pending.echo, t);
+}
+
+std::vector<std::string> ServerGate::housekeeping(uint32_t nowTick) {
+    replayGuard.expire(nowTick);
+    std::vector<std::string> due;
+    due.swap(warnings);
+    std::string drops = dropLog.due(nowTick);
+    if (!drops.empty())
+        due.push_back(std::move(drops));
+    return due;
+}
+
+}  // namespace linkmoot::trust
