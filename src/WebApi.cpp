@@ -331,7 +331,8 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
     if (isPost) {
         try {
             body = Json::parse(request.body);
-        } catch (const Json::parse_error& error) {
+        } catch (const Json::exception& error) {
+            // parse_error, and out_of_range for numbers such as 1e400.
             std::string what = error.what();
             // Drop the library's "[json.exception.parse_error.101] " tag.
             std::size_t tag = what.find("] ");

@@ -113,6 +113,8 @@ TEST(WebApiTest, EachCheckRefusesWithItsStatusAndOnlyGoodRequestsVote) {
         {"minutes as text", [](WebRequest& r) { r.body = R"({"minutes":"15"})"; }, 400, "1 to 120",
          nullptr},
         {"bad JSON", [](WebRequest& r) { r.body = R"({"name":)"; }, 400, "Bad JSON", nullptr},
+        {"number beyond double", [](WebRequest& r) { r.body = R"({"minutes":1e400})"; }, 400,
+         "Bad JSON", nullptr},
         {"empty body", [](WebRequest& r) { r.body = ""; }, 400, "Bad JSON", nullptr},
         {"not an object", [](WebRequest& r) { r.body = "[1]"; }, 400, "JSON object", nullptr},
         {"body over 4 KiB", [](WebRequest& r) { r.body = oversized; }, 413, "4096", nullptr},
