@@ -1,5 +1,7 @@
 #include "platform/WebServer.h"
 
+#include "platform/LocalAddresses.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -232,6 +234,18 @@ TEST(WebServerTest, ATakenPortIsReportedAndStopClosesTheListener) {
     EXPECT_EQ(first.port(), 0);
     first.run();  // harmless when stopped
     ASSERT_TRUE(second.start(port, error, kLoopback)) << "the port is free again: " << error;
+}
+
+TEST(WebServerTest, TheHostCheckKnowsThisComputersAddressesAndName) {
+    LocalAddresses local;
+    EXPECT_TRUE(local.contains(kLoopback));
+    EXPECT_FALSE(local.contains(0xC63364FE));  // 198.51.100.254, a documentation address
+    char name[256] = {};
+    ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
+    std::vector<std::string> names = localHostNames();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names.front(), std::string(name).substr(0, std::string(name).find('.')));
+    EXPECT_EQ(names.back(), names.front() + ".local");
 }
 
 }  // namespace
