@@ -327,26 +327,7 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
         return errorResponse(415, "Send the body as Content-Type: application/json");
     }
 
-    Json body;
-    if (isPost) {
-        try {
-            body = Json::parse(request.body);
-        } catch (const Json::exception& error) {
-            // parse_error, and out_of_range for numbers such as 1e400.
-            std::string what = error.what();
-            // Drop the library's "[json.exception.parse_error.101] " tag.
-            std::size_t tag = what.find("] ");
-            return errorResponse(
-                400, "Bad JSON: " + (tag == std::string::npos ? what : what.substr(tag + 2)));
-        }
-        if (!body.is_object())
-            return errorResponse(400, "The body must be a JSON object");
-    }
-
-    if (path == "/api/login")
-        return postLogin(request, body, nowMs);
-
-    if (!config.password.empty()) {
+    if (path != "/api/login" && !config.password.empty()) {
         bool allowed = request.cookie && hasValidCookie(*request.cookie);
         if (!allowed && request.authorization) {
             if (throttled(request.peer, nowMs))
@@ -369,6 +350,24 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
         }
     }
 
+    Json body;
+    if (isPost) {
+        try {
+            body = Json::parse(request.body);
+        } catch (const Json::exception& error) {
+            // parse_error, and out_of_range for numbers such as 1e400.
+            std::string what = error.what();
+            // Drop the library's "[json.exception.parse_error.101] " tag.
+            std::size_t tag = what.find("] ");
+            return errorResponse(
+                400, "Bad JSON: " + (tag == std::string::npos ? what : what.substr(tag + 2)));
+        }
+        if (!body.is_object())
+            return errorResponse(400, "The body must be a JSON object");
+    }
+
+    if (path == "/api/login")
+        return postLogin(request, body, nowMs);
     if (path == "/api/state")
         return jsonResponse(200, stateJson(request.peer));
     return postVote(request, body, path == "/api/unvote");

@@ -115,6 +115,12 @@ TEST(WebApiTest, EachCheckRefusesWithItsStatusAndOnlyGoodRequestsVote) {
         {"bad JSON", [](WebRequest& r) { r.body = R"({"name":)"; }, 400, "Bad JSON", nullptr},
         {"number beyond double", [](WebRequest& r) { r.body = R"({"minutes":1e400})"; }, 400,
          "Bad JSON", nullptr},
+        {"bad JSON before the password",
+         [](WebRequest& r) {
+             r.body = "{";
+             r.authorization.reset();
+         },
+         401, "Password required", nullptr},
         {"empty body", [](WebRequest& r) { r.body = ""; }, 400, "Bad JSON", nullptr},
         {"not an object", [](WebRequest& r) { r.body = "[1]"; }, 400, "JSON object", nullptr},
         {"body over 4 KiB", [](WebRequest& r) { r.body = oversized; }, 413, "4096", nullptr},
