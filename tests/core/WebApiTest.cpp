@@ -377,28 +377,6 @@ TEST(WebApiTest, StateListsVotesWithKindAndTimeLeftAsValidJson) {
     EXPECT_EQ(json["votes"][1]["name"], "WS\xef\xbf\xbd\x01") << "bad UTF-8 replaced, not thrown";
 }
 
-TEST(WebApiTest, DottedAddressesParseStrictly) {
-    struct Row {
-        const char* text;
-        bool valid;
-        uint32_t address;
-    };
-    const Row rows[] = {
-        {"192.0.2.10", true, kServer}, {"0.0.0.0", true, 0},       {"255.255.255.255", true, ~0u},
-        {"192.0.2", false, 0},         {"192.0.2.10.", false, 0},  {"192.0.2.256", false, 0},
-        {"192.0.02.10", false, 0},     {"192.0.2.1000", false, 0}, {"", false, 0},
-        {"192.0.2.-1", false, 0},      {"1..2.3", false, 0},
-    };
-    for (const Row& row : rows) {
-        uint32_t address = 12345;
-        EXPECT_EQ(parseIPv4(row.text, address), row.valid) << row.text;
-        if (row.valid) {
-            EXPECT_EQ(address, row.address) << row.text;
-            EXPECT_EQ(formatIPv4(address), row.text);
-        }
-    }
-}
-
 TEST(WebApiTest, TheBuiltInPageIsSmallAndSelfContained) {
     std::string_view page = webPage();
     EXPECT_EQ(page.substr(0, 15), "<!DOCTYPE html>");
