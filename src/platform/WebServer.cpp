@@ -4,12 +4,13 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
+#include <string_view>
 
 #include "ToolBox/Logger.h"
 
