@@ -1,0 +1,453 @@
+#include "WebApi.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace linkmoot {
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr const char* kJsonType = "application/json";
+constexpr const char* kSessionMessage = "linkmoot web session:";
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+/// A decimal port 1-65535 without sign or leading zero.
+bool isPort(std::string_view text) {
+    if (text.empty() || text.size() > 5 || text[0] == '0')
+        return false;
+    uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + uint32_t(c - '0');
+    }
+    return value <= 65535;
+}
+
+/// Dumps for the wire: names from datagrams may hold any bytes, so invalid
+/// UTF-8 is replaced instead of throwing.
+std::string dump(const Json& json) {
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+WebResponse jsonResponse(int status, const Json& body) {
+    WebResponse response;
+    response.status = status;
+    response.contentType = kJsonType;
+    response.body = dump(body);
+    return response;
+}
+
+WebResponse errorResponse(int status, std::string message) {
+    return jsonResponse(status, Json{{"error", std::move(message)}});
+}
+
+const char* lineText(WebLine line) {
+    switch (line) {
+        case WebLine::Down:
+            return "down";
+        case WebLine::Dialling:
+            return "dialling";
+        case WebLine::Up:
+            return "up";
+        case WebLine::Guard:
+            return "guard";
+        case WebLine::Failed:
+            return "failed";
+    }
+    return "down";
+}
+
+std::string toHex(const unsigned char* bytes, std::size_t length) {
+    std::string hex(length * 2 + 1, '\0');
+    sodium_bin2hex(hex.data(), hex.size(), bytes, length);
+    hex.pop_back();
+    return hex;
+}
+
+/// The media type of a Content-Type value, parameters and spaces removed.
+std::string_view mediaType(std::string_view value) {
+    return trim(value.substr(0, value.find(';')));
+}
+
+/// The vote name for a request: "web:" and the typed name, or the peer's
+/// address when none is given. An error text when the name is unfit.
+bool voteName(const Json& body, uint32_t peer, std::string& name, std::string& error) {
+    auto field = body.find("name");
+    std::string_view typed;
+    std::string storage;
+    if (field != body.end() && !field->is_null()) {
+        if (!field->is_string()) {
+            error = "\"name\" must be a string";
+            return false;
+        }
+        storage = field->get<std::string>();
+        typed = trim(storage);
+    }
+    // A script may hand back the full name it was given.
+    if (typed.substr(0, std::strlen(WebApi::kNamePrefix)) == WebApi::kNamePrefix)
+        typed.remove_prefix(std::strlen(WebApi::kNamePrefix));
+    if (typed.empty()) {
+        name = std::string(WebApi::kNamePrefix) + formatIPv4(peer);
+        return true;
+    }
+    if (typed.size() > WebApi::kMaxNameLength) {
+        error = "The name is too long: at most " + std::to_string(WebApi::kMaxNameLength) +
+                " characters";
+        return false;
+    }
+    for (char c : typed) {
+        if (c < 0x20 || c > 0x7E) {
+            error =
+                "The name may hold only printable ASCII characters (letters, digits, spaces, "
+                "punctuation)";
+            return false;
+        }
+    }
+    name = std::string(WebApi::kNamePrefix) + std::string(typed);
+    return true;
+}
+
+}  // namespace
+
+bool parseIPv4(std::string_view text, uint32_t& address) {
+    uint32_t result = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (text.empty() || text[0] != '.')
+                return false;
+            text.remove_prefix(1);
+        }
+        std::size_t digits = 0;
+        uint32_t value = 0;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9' && digits < 4) {
+            value = value * 10 + uint32_t(text[digits] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[0] == '0'))
+            return false;
+        text.remove_prefix(digits);
+        result = (result << 8) | value;
+    }
+    if (!text.empty())
+        return false;
+    address = result;
+    return true;
+}
+
+std::string formatIPv4(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+WebApi::WebApi(WebApiConfig config, WebStateSource& state, WebVoteSink& votes)
+    : config(std::move(config)), stateSource(state), voteSink(votes) {
+    // Fails only without a source of randomness: no key, no page.
+    if (sodium_init() < 0)
+        throw std::runtime_error("No source of randomness for the web page's key");
+    crypto_auth_hmacsha256_keygen(key);
+}
+
+WebApi::~WebApi() {
+    sodium_memzero(key, sizeof key);
+}
+
+std::string WebApi::sessionToken() const {
+    std::string message = std::string(kSessionMessage) + config.password;
+    unsigned char mac[crypto_auth_hmacsha256_BYTES];
+    crypto_auth_hmacsha256(mac, reinterpret_cast<const unsigned char*>(message.data()),
+                           message.size(), key);
+    return toHex(mac, sizeof mac);
+}
+
+bool WebApi::hostAccepted(std::string_view host) const {
+    // An IPv6 literal never names this server: it listens on IPv4 only.
+    std::size_t colon = host.rfind(':');
+    if (colon != std::string_view::npos) {
+        if (!isPort(host.substr(colon + 1)))
+            return false;
+        host = host.substr(0, colon);
+    }
+    uint32_t address;
+    if (parseIPv4(host, address)) {
+        if ((address >> 24) == 127)
+            return true;
+        return config.isLocalAddress && config.isLocalAddress(address);
+    }
+    if (host.empty())
+        return false;
+    if (equalsIgnoringCase(host, "localhost"))
+        return true;
+    return std::any_of(config.hostNames.begin(), config.hostNames.end(),
+                       [host](const std::string& name) { return equalsIgnoringCase(host, name); });
+}
+
+bool WebApi::hasValidCookie(std::string_view header) const {
+    const std::string expected = sessionToken();
+    while (!header.empty()) {
+        std::size_t end = header.find(';');
+        std::string_view pair = trim(header.substr(0, end));
+        header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
+        std::size_t equals = pair.find('=');
+        if (equals == std::string_view::npos || pair.substr(0, equals) != kCookieName)
+            continue;
+        std::string_view value = pair.substr(equals + 1);
+        if (value.size() == expected.size() &&
+            sodium_memcmp(value.data(), expected.data(), expected.size()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool WebApi::passwordMatches(std::string_view supplied) const {
+    // Comparing MACs of both keeps the time independent of where they differ
+    // and of the password's length.
+    unsigned char want[crypto_auth_hmacsha256_BYTES];
+    unsigned char got[crypto_auth_hmacsha256_BYTES];
+    crypto_auth_hmacsha256(want, reinterpret_cast<const unsigned char*>(config.password.data()),
+                           config.password.size(), key);
+    crypto_auth_hmacsha256(got, reinterpret_cast<const unsigned char*>(supplied.data()),
+                           supplied.size(), key);
+    return sodium_memcmp(want, got, sizeof want) == 0;
+}
+
+bool WebApi::throttled(uint32_t peer, uint32_t nowMs) const {
+    for (const PasswordFailures& entry : failures) {
+        if (entry.peer == peer)
+            return entry.count >= kMaxPasswordFailures &&
+                   nowMs - entry.windowStart < kPasswordWindowMs;
+    }
+    return false;
+}
+
+void WebApi::noteWrongPassword(uint32_t peer, uint32_t nowMs) {
+    for (PasswordFailures& entry : failures) {
+        if (entry.peer == peer) {
+            if (nowMs - entry.windowStart >= kPasswordWindowMs) {
+                entry.windowStart = nowMs;
+                entry.count = 0;
+            }
+            ++entry.count;
+            return;
+        }
+    }
+    if (failures.size() >= kMaxPasswordPeers) {
+        // Forget the peer whose window started longest ago.
+        auto oldest =
+            std::max_element(failures.begin(), failures.end(),
+                             [nowMs](const PasswordFailures& a, const PasswordFailures& b) {
+                                 return nowMs - a.windowStart < nowMs - b.windowStart;
+                             });
+        failures.erase(oldest);
+    }
+    failures.push_back({peer, nowMs, 1});
+}
+
+void WebApi::forgetWrongPasswords(uint32_t peer) {
+    std::erase_if(failures, [peer](const PasswordFailures& entry) { return entry.peer == peer; });
+}
+
+WebResponse WebApi::handle(const WebRequest& request, uint32_t nowMs) {
+    WebResponse response = respond(request, nowMs);
+    // Answers are live state: never cached, never framed, never sniffed.
+    response.headers.emplace_back("Cache-Control", "no-store");
+    response.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    response.headers.emplace_back("X-Frame-Options", "DENY");
+    response.headers.emplace_back("Referrer-Policy", "no-referrer");
+    return response;
+}
+
+WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
+    if (config.isAllowedPeer && !config.isAllowedPeer(request.peer))
+        return errorResponse(403, "Your address is not in the server's allowed networks");
+    if (!request.host)
+        return errorResponse(400, "The request has no Host header");
+    if (!hostAccepted(*request.host))
+        return errorResponse(403, "The Host header does not name this computer");
+    if (request.origin &&
+        !equalsIgnoringCase(*request.origin, "http://" + std::string(*request.host)))
+        return errorResponse(403,
+                             "The request comes from another site (Origin does not match Host)");
+    if (request.bodyTooLarge || request.body.size() > kMaxBodyBytes)
+        return errorResponse(413, "The request body is larger than 4096 bytes");
+
+    std::string_view path = request.path.substr(0, request.path.find('?'));
+    const bool isGet = request.method == "GET" || request.method == "HEAD";
+    const bool isPost = request.method == "POST";
+    bool wantsPost;
+    if (path == "/" || path == "/api/state") {
+        wantsPost = false;
+    } else if (path == "/api/vote" || path == "/api/unvote" || path == "/api/login") {
+        wantsPost = true;
+    } else {
+        return errorResponse(404, "No such page");
+    }
+    if (wantsPost ? !isPost : !isGet) {
+        WebResponse response = errorResponse(405, "Method not allowed here");
+        response.headers.emplace_back("Allow", wantsPost ? "POST" : "GET, HEAD");
+        return response;
+    }
+
+    if (path == "/") {
+        WebResponse response;
+        response.status = 200;
+        response.contentType = "text/html; charset=utf-8";
+        response.body = std::string(config.page);
+        response.headers.emplace_back(
+            "Content-Security-Policy",
+            "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+            "connect-src 'self'; img-src data:; form-action 'none'; frame-ancestors 'none'; "
+            "base-uri 'none'");
+        return response;
+    }
+
+    if (isPost &&
+        (!request.contentType || !equalsIgnoringCase(mediaType(*request.contentType), kJsonType))) {
+        return errorResponse(415, "Send the body as Content-Type: application/json");
+    }
+
+    if (path != "/api/login" && !config.password.empty()) {
+        bool allowed = request.cookie && hasValidCookie(*request.cookie);
+        if (!allowed && request.authorization) {
+            if (throttled(request.peer, nowMs))
+                return tooManyWrongPasswords();
+            std::string_view value = trim(*request.authorization);
+            constexpr std::string_view scheme = "Bearer ";
+            if (value.size() >= scheme.size() &&
+                equalsIgnoringCase(value.substr(0, scheme.size()), scheme) &&
+                passwordMatches(value.substr(scheme.size()))) {
+                forgetWrongPasswords(request.peer);
+                allowed = true;
+            } else {
+                noteWrongPassword(request.peer, nowMs);
+            }
+        }
+        if (!allowed) {
+            WebResponse response = errorResponse(401, "Password required");
+            response.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"linkmoot\"");
+            return response;
+        }
+    }
+
+    Json body;
+    if (isPost) {
+        try {
+            body = Json::parse(request.body);
+        } catch (const Json::exception& error) {
+            // parse_error, and out_of_range for numbers such as 1e400.
+            std::string what = error.what();
+            // Drop the library's "[json.exception.parse_error.101] " tag.
+            std::size_t tag = what.find("] ");
+            return errorResponse(
+                400, "Bad JSON: " + (tag == std::string::npos ? what : what.substr(tag + 2)));
+        }
+        if (!body.is_object())
+            return errorResponse(400, "The body must be a JSON object");
+    }
+
+    if (path == "/api/login")
+        return postLogin(request, body, nowMs);
+    if (path == "/api/state")
+        return jsonResponse(200, stateJson(request.peer));
+    return postVote(request, body, path == "/api/unvote");
+}
+
+WebResponse WebApi::tooManyWrongPasswords() const {
+    WebResponse response = errorResponse(429, "Too many wrong passwords; try again in a minute");
+    response.headers.emplace_back("Retry-After", std::to_string(kPasswordWindowMs / 1000));
+    return response;
+}
+
+WebResponse WebApi::postLogin(const WebRequest& request, const Json& body, uint32_t nowMs) {
+    if (config.password.empty())
+        return jsonResponse(200, stateJson(request.peer));
+    if (throttled(request.peer, nowMs))
+        return tooManyWrongPasswords();
+    auto field = body.find("password");
+    if (field == body.end() || !field->is_string())
+        return errorResponse(400, "\"password\" must be a string");
+    if (!passwordMatches(field->get_ref<const std::string&>())) {
+        noteWrongPassword(request.peer, nowMs);
+        return errorResponse(401, "Wrong password");
+    }
+    forgetWrongPasswords(request.peer);
+    WebResponse response = jsonResponse(200, stateJson(request.peer));
+    response.headers.emplace_back("Set-Cookie", std::string(kCookieName) + "=" + sessionToken() +
+                                                    "; Path=/; Max-Age=2592000; HttpOnly; "
+                                                    "SameSite=Strict");
+    return response;
+}
+
+WebResponse WebApi::postVote(const WebRequest& request, const Json& body, bool withdraw) {
+    std::string name;
+    std::string error;
+    if (!voteName(body, request.peer, name, error))
+        return errorResponse(400, error);
+    if (withdraw) {
+        bool removed = voteSink.unvote(name, request.peer);
+        Json json = stateJson(request.peer);
+        json["name"] = name;
+        json["removed"] = removed;
+        return jsonResponse(200, json);
+    }
+    uint32_t minutes = config.maxVoteMinutes;
+    auto field = body.find("minutes");
+    if (field != body.end() && !field->is_null()) {
+        // Unsigned first: a huge positive number must not wrap to a valid one.
+        bool valid =
+            field->is_number_unsigned()
+                ? field->get<uint64_t>() >= 1 && field->get<uint64_t>() <= config.maxVoteMinutes
+                : false;
+        if (!valid) {
+            return errorResponse(400, "\"minutes\" must be a whole number from 1 to " +
+                                          std::to_string(config.maxVoteMinutes));
+        }
+        minutes = uint32_t(field->get<uint64_t>());
+    }
+    if (!voteSink.vote(name, minutes, request.peer))
+        return errorResponse(503, "The server is not taking votes now");
+    Json json = stateJson(request.peer);
+    json["name"] = name;
+    return jsonResponse(200, json);
+}
+
+Json WebApi::stateJson(uint32_t peer) {
+    WebState state = stateSource.webState();
+    Json votes = Json::array();
+    for (const WebVote& vote : state.votes) {
+        votes.push_back({{"name", vote.name},
+                         {"kind", vote.kind == WebVote::Kind::Web ? "web" : "datagram"},
+                         {"secondsLeft", vote.secondsLeft}});
+    }
+    return Json{{"version", kProtocolVersion},
+                {"server", config.hostNames.empty() ? std::string() : config.hostNames.front()},
+                {"line", lineText(state.line)},
+                {"secondsUp", state.line == WebLine::Up ? state.secondsUp : 0},
+                {"retrySeconds", state.retrySeconds},
+                {"maxMinutes", config.maxVoteMinutes},
+                {"defaultName", std::string(kNamePrefix) + formatIPv4(peer)},
+                {"votes", std::move(votes)}};
+}
+
+}  // namespace linkmoot

@@ -1,0 +1,164 @@
+#pragma once
+// The LAN web page's request handling: who may ask, the password, the routes
+// and their JSON. Pure: the HTTP adapter (platform/WebServer) hands in one
+// complete request and sends back the answer; the server supplies its state
+// and takes the votes through the two small interfaces below.
+//
+// Checks, in this order, so a refused request learns as little as possible:
+// peer address in the allowed networks (403), Host names this computer (403,
+// against DNS rebinding), Origin when present equals "http://" + Host (403),
+// body at most 4 KiB (413), route (404) and method (405), JSON content type
+// for POSTs (415), password for the API (401, 429 after repeated wrong ones),
+// the JSON body (400).
+#include <cstdint>
+#include <functional>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace linkmoot {
+
+/// The line as the page shows it.
+enum class WebLine { Down, Dialling, Up, Guard, Failed };
+
+/// One vote of the table as the API lists it.
+struct WebVote {
+    enum class Kind { Datagram, Web };
+    std::string name;
+    Kind kind = Kind::Datagram;
+    /// Seconds until the vote ends unless renewed: a web vote's own expiry, a
+    /// datagram vote's time-out.
+    uint32_t secondsLeft = 0;
+};
+
+struct WebState {
+    WebLine line = WebLine::Down;
+    /// Whole seconds since the line came up; 0 when it is not up.
+    uint32_t secondsUp = 0;
+    /// Seconds until the next dial while a back-off holds one off; 0 otherwise.
+    uint32_t retrySeconds = 0;
+    std::vector<WebVote> votes;
+};
+
+class WebStateSource {
+public:
+    virtual ~WebStateSource() = default;
+    virtual WebState webState() = 0;
+};
+
+/// Where web votes go: the server's table, as timed votes.
+class WebVoteSink {
+public:
+    virtual ~WebVoteSink() = default;
+    /// Enters or renews the timed vote `name` (already "web:"-prefixed and
+    /// checked) for `minutes`; false when the server takes no votes now.
+    virtual bool vote(const std::string& name, uint32_t minutes, uint32_t peer) = 0;
+    /// Withdraws the web vote `name`; false when it was not held.
+    virtual bool unvote(const std::string& name, uint32_t peer) = 0;
+};
+
+/// One complete request as the adapter read it. Header values are absent when
+/// the request did not carry the header.
+struct WebRequest {
+    std::string_view method;
+    std::string_view path;  ///< may still carry a query string, which is ignored
+    std::optional<std::string_view> host;
+    std::optional<std::string_view> origin;
+    std::optional<std::string_view> contentType;
+    std::optional<std::string_view> cookie;
+    std::optional<std::string_view> authorization;
+    std::string_view body;
+    /// The adapter stopped reading the body at its limit.
+    bool bodyTooLarge = false;
+    /// The peer's IPv4 address, host byte order.
+    uint32_t peer = 0;
+};
+
+struct WebResponse {
+    int status = 500;
+    std::string contentType;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+};
+
+struct WebApiConfig {
+    /// Server/WebPassword; empty means no password.
+    std::string password;
+    /// Server/WebVoteMaxMinutes.
+    uint32_t maxVoteMinutes = 120;
+    /// Names by which this computer may be addressed, besides "localhost" and
+    /// its IPv4 addresses (compared without regard to case).
+    std::vector<std::string> hostNames;
+    /// Protocol 2's allowed networks; unset allows every peer.
+    std::function<bool(uint32_t)> isAllowedPeer;
+    /// An IPv4 address of this computer (host byte order); unset means only
+    /// loopback addresses count. Loopback always counts.
+    std::function<bool(uint32_t)> isLocalAddress;
+    /// The page served at "/".
+    std::string_view page;
+};
+
+class WebApi {
+public:
+    static constexpr std::size_t kMaxBodyBytes = 4096;
+    static constexpr std::size_t kMaxNameLength = 32;
+    static constexpr const char* kNamePrefix = "web:";
+    static constexpr const char* kCookieName = "linkmoot_session";
+    static constexpr int kProtocolVersion = 2;
+    /// Wrong passwords one peer may try within kPasswordWindowMs.
+    static constexpr int kMaxPasswordFailures = 5;
+    static constexpr uint32_t kPasswordWindowMs = 60000;
+    /// Peers whose wrong passwords are remembered.
+    static constexpr std::size_t kMaxPasswordPeers = 64;
+
+    /// Makes the random cookie key: cookies of an earlier start do not verify.
+    /// Throws std::runtime_error when the system has no randomness to offer.
+    WebApi(WebApiConfig config, WebStateSource& state, WebVoteSink& votes);
+    ~WebApi();
+    WebApi(const WebApi&) = delete;
+    WebApi& operator=(const WebApi&) = delete;
+
+    /// Answers one request; `nowMs` is the tick count (it may wrap).
+    WebResponse handle(const WebRequest& request, uint32_t nowMs);
+
+    /// The cookie value that proves the password, for tests.
+    std::string sessionToken() const;
+
+private:
+    struct PasswordFailures {
+        uint32_t peer;
+        uint32_t windowStart;
+        int count;
+    };
+
+    WebResponse respond(const WebRequest& request, uint32_t nowMs);
+    bool hostAccepted(std::string_view host) const;
+    bool hasValidCookie(std::string_view cookieHeader) const;
+    bool passwordMatches(std::string_view supplied) const;
+    bool throttled(uint32_t peer, uint32_t nowMs) const;
+    void noteWrongPassword(uint32_t peer, uint32_t nowMs);
+    void forgetWrongPasswords(uint32_t peer);
+    WebResponse tooManyWrongPasswords() const;
+    nlohmann::json stateJson(uint32_t peer);
+    WebResponse postVote(const WebRequest& request, const nlohmann::json& body, bool withdraw);
+    WebResponse postLogin(const WebRequest& request, const nlohmann::json& body, uint32_t nowMs);
+
+    WebApiConfig config;
+    WebStateSource& stateSource;
+    WebVoteSink& voteSink;
+    unsigned char key[32];
+    std::vector<PasswordFailures> failures;
+};
+
+/// Parses a dotted IPv4 address ("192.0.2.7": four decimal parts 0-255, no
+/// leading zeros) into host byte order.
+bool parseIPv4(std::string_view text, uint32_t& address);
+std::string formatIPv4(uint32_t address);
+
+/// The page (resources/web/index.html), built into the program.
+std::string_view webPage();
+
+}  // namespace linkmoot
