@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "platform/ChildProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
