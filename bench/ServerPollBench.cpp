@@ -6,7 +6,6 @@
 #include <deque>
 #include <string>
 
-#include "ApplicationContext.h"
 #include "Clock.h"
 #include "DialService.h"
 #include "Server.h"
@@ -78,12 +77,7 @@ public:
     bool powerOff(const std::string&, unsigned, std::string&) override { return true; }
 };
 
-class Application : public ApplicationContext {
-public:
-    toolbox::ConfigSection* getConfigRoot() override { return config.getRoot(); }
-    bool isServerMode() override { return true; }
-    void askToConfigure(int) override {}
-    void refreshViews() override {}
+struct Application {
     toolbox::Config config;
 };
 
@@ -94,7 +88,7 @@ void BM_ServerPollTenDatagrams(benchmark::State& state) {
     StillClock clock;
     UpLine line;
     NoShutdown shutdown;
-    Server server(app, network, clock, line, shutdown);
+    Server server(app.config.getRoot(), network, clock, line, shutdown);
     server.start();
     for (int i = 0; i < hosts; i++) network.queue.push_back("vote:host-" + std::to_string(i));
     while (!network.queue.empty()) server.poll();

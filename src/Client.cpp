@@ -5,10 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "ApplicationContext.h"
-#include "ConfigKeys.h"
 #include "Strings.h"
-#include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "ToolBox/String.h"
 #include "UdpSocket.h"
@@ -16,10 +13,6 @@
 namespace linkmoot {
 
 namespace {
-
-toolbox::ConfigSection* clientSection(ApplicationContext& application) {
-    return application.getConfigRoot()->getSection(keys::kClientSection);
-}
 
 uint8_t hexValue(char character) {
     if (character >= '0' && character <= '9') return static_cast<uint8_t>(character - '0');
@@ -30,10 +23,8 @@ uint8_t hexValue(char character) {
 
 }  // namespace
 
-Client::Client(ApplicationContext& application, Network& network)
-    : application(application),
-      network(network),
-      voting(clientSection(application)->getBool(keys::AutoVote.name, keys::kAutoVoteDefault)) {
+Client::Client(Settings settings, Network& network)
+    : settings(settings), network(network), voting(settings.get(keys::AutoVote)) {
     LM_LOG(Debug, "Created client");
 }
 
@@ -68,17 +59,18 @@ void Client::revote() {
 void Client::askQuestion() {
     if (errorShown) return;
     errorShown = true;
-    application.askToConfigure(StringId::QuestionClientCannotConnect);
+    pendingQuestion = StringId::QuestionClientCannotConnect;
+}
+
+int Client::takeQuestion() {
+    const int question = pendingQuestion;
+    pendingQuestion = 0;
+    return question;
 }
 
 void Client::sendVote(bool vote) {
-    // No visual styles to switch off on this platform; the flag keeps the step's place.
-    visualStylesDone = true;
     LM_LOG(Info, vote ? "Voting for RAS connection" : "Unvoting for RAS connection");
-    const bool wakeOnLan =
-        std::strlen(clientSection(application)->getString(keys::WakeOnLanMac.name,
-                                                          keys::kWakeOnLanMacDefault)) >=
-        kMacTextLength;
+    const bool wakeOnLan = settings.get(keys::WakeOnLanMac).size() >= kMacTextLength;
 
     std::unique_ptr<UdpSocket> socket = network.createSocket();
     LM_LOG(Debug, "Creating client socket");
@@ -89,13 +81,9 @@ void Client::sendVote(bool vote) {
         return;
     }
 
-    toolbox::ConfigSection* root = application.getConfigRoot();
-    std::string host = application.isServerMode()
-                           ? std::string("localhost")
-                           : std::string(clientSection(application)
-                                             ->getParameter(keys::ClientServer.name)
-                                             ->asString());
-    const int32_t port = root->getParameter(keys::Port.name)->asLong();
+    const std::string host =
+        settings.isServerMode() ? std::string("localhost") : settings.get(keys::ClientServer);
+    const int32_t port = settings.get(keys::Port);
 
     LM_LOG(Debug, "Connecting to server");
     bool connected = false;
@@ -142,12 +130,9 @@ std::array<uint8_t, Client::kMagicPacketLength> Client::magicPacket(const char* 
 }
 
 void Client::sendWakeOnLan() {
-    visualStylesDone = true;
-    const char* mac =
-        clientSection(application)->getString(keys::WakeOnLanMac.name, keys::kWakeOnLanMacDefault);
-    if (std::strlen(mac) < kMacTextLength) return;
-    // Keep our own copy: the configuration may change while we send.
-    const std::string macText(mac, kMacTextLength);
+    const std::string mac = settings.get(keys::WakeOnLanMac);
+    if (mac.size() < kMacTextLength) return;
+    const std::string macText = mac.substr(0, kMacTextLength);
     LM_LOG(Info, "Sending Wake-on-LAN packet");
 
     std::unique_ptr<UdpSocket> socket = network.createSocket();

@@ -3,13 +3,15 @@
 // connection, sends the vote and unvote datagrams to the server (a new socket
 // for each), repeats the vote on every tenth tick while voting, and sends a
 // Wake-on-LAN packet before each vote when a hardware address is configured.
+// It calls nothing above it: a failure leaves a question for its caller to ask.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "Settings.h"
+
 namespace linkmoot {
 
-class ApplicationContext;
 class Network;
 
 class Client {
@@ -21,7 +23,7 @@ public:
     static constexpr std::size_t kMacTextLength = 17;
 
     /// Starts voting when `Client`/`AutoVote` is set, without sending anything.
-    Client(ApplicationContext& application, Network& network);
+    Client(Settings settings, Network& network);
     /// Withdraws a held vote.
     ~Client();
     Client(const Client&) = delete;
@@ -34,6 +36,10 @@ public:
     /// Every tenth tick: the Wake-on-LAN packet and the vote again while voting.
     void revote();
     bool isVoting() const { return voting; }
+    /// The string id of the question a failed send left (once per Connect),
+    /// for the caller to ask when its command is done; 0 when none. Taking it
+    /// clears it.
+    int takeQuestion();
 
     /// One vote (true) or unvote (false) datagram: "vote:NAME" / "unvote:NAME".
     void sendVote(bool vote);
@@ -47,11 +53,11 @@ public:
 private:
     void askQuestion();
 
-    ApplicationContext& application;
+    Settings settings;
     Network& network;
     bool errorShown = false;
+    int pendingQuestion = 0;
     bool voting;
-    bool visualStylesDone = false;
 };
 
 }  // namespace linkmoot

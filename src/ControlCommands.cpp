@@ -46,7 +46,7 @@ void ApplicationTarget::runCommand(int commandId) {
 }
 
 StatusSnapshot ApplicationTarget::currentStatus() {
-    return application.status();
+    return *application.latestStatus();
 }
 
 int commandIdOf(std::string_view word) {

@@ -30,6 +30,7 @@ class CommandTarget {
 public:
     virtual ~CommandTarget() = default;
     virtual void runCommand(int commandId) = 0;
+    /// The snapshot the views were last handed; asks nobody.
     virtual StatusSnapshot currentStatus() = 0;
 };
 

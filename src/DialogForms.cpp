@@ -4,20 +4,11 @@
 #include <cctype>
 #include <climits>
 
-#include "ConfigKeys.h"
 #include "Strings.h"
-#include "ToolBox/Config.h"
 
 namespace linkmoot {
 
 namespace {
-
-toolbox::ConfigSection* clientSection(toolbox::ConfigSection* root) {
-    return root->getSection(keys::kClientSection);
-}
-toolbox::ConfigSection* serverSection(toolbox::ConfigSection* root) {
-    return root->getSection(keys::kServerSection);
-}
 
 bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
     if (prefix.size() > text.size()) return false;
@@ -76,70 +67,60 @@ const std::vector<DialerChoice>& dialerChoices() {
     return choices;
 }
 
-void ModeForm::load(toolbox::ConfigSection* root) {
-    const std::string mode = root->getParameter(keys::Mode.name)->asString();
+void ModeForm::load(const Settings& settings) {
+    const std::string mode = settings.get(keys::Mode);
     choice = mode == "server" ? Choice::Server : mode == "client" ? Choice::Client : Choice::None;
 }
 
-StoreResult ModeForm::store(toolbox::ConfigSection* root) const {
+StoreResult ModeForm::store(const Settings& settings) const {
     if (choice == Choice::None) return StoreResult::refused(ClientRadio, StringId::SelectMode);
-    root->getParameter(keys::Mode.name)->setString(choice == Choice::Client ? "client" : "server");
+    settings.set(keys::Mode, choice == Choice::Client ? "client" : "server");
     return {};
 }
 
-void ClientOptionsForm::load(toolbox::ConfigSection* root) {
-    toolbox::ConfigSection* client = clientSection(root);
-    server = client->getParameter(keys::ClientServer.name)->asString();
-    port = root->getString(keys::Port.name, keys::kPortDialogDefault);
-    wakeOnLan = client->hasParameter(keys::WakeOnLanMac.name);
-    mac = wakeOnLan ? client->getString(keys::WakeOnLanMac.name, keys::kWakeOnLanMacDefault) : "";
-    autoVote = client->getBool(keys::AutoVote.name, keys::kAutoVoteDefault);
+void ClientOptionsForm::load(const Settings& settings) {
+    server = settings.get(keys::ClientServer);
+    port = settings.get(keys::PortText);
+    const std::optional<std::string> storedMac = settings.get(keys::WakeOnLanMacOption);
+    wakeOnLan = storedMac.has_value();
+    mac = storedMac.value_or("");
+    autoVote = settings.get(keys::AutoVote);
 }
 
-StoreResult ClientOptionsForm::store(toolbox::ConfigSection* root) const {
-    toolbox::ConfigSection* client = clientSection(root);
+StoreResult ClientOptionsForm::store(const Settings& settings) const {
     if (server.empty()) return StoreResult::refused(ServerField, StringId::EnterServerAddress);
-    client->getParameter(keys::ClientServer.name)->setString(server.c_str());
+    settings.set(keys::ClientServer, server);
     if (port.empty()) return StoreResult::refused(PortField, StringId::EnterClientPort);
-    root->getParameter(keys::Port.name)->setString(port.c_str());
-    if (wakeOnLan) {
-        if (mac.empty()) return StoreResult::refused(MacField, StringId::EnterWakeOnLanMac);
-        client->getParameter(keys::WakeOnLanMac.name)->setString(mac.c_str());
-    } else {
-        client->removeParameter(keys::WakeOnLanMac.name);
-    }
-    client->getParameter(keys::AutoVote.name)->setBool(autoVote);
+    settings.set(keys::PortText, port);
+    if (wakeOnLan && mac.empty()) return StoreResult::refused(MacField, StringId::EnterWakeOnLanMac);
+    settings.set(keys::WakeOnLanMacOption, wakeOnLan ? std::optional<std::string>(mac) : std::nullopt);
+    settings.set(keys::AutoVote, autoVote);
     return {};
 }
 
-void ServerOptionsForm::load(toolbox::ConfigSection* root, std::vector<std::string> entries) {
-    toolbox::ConfigSection* server = serverSection(root);
-    dialer = server->getString(keys::Dialer.name, keys::kDialerDefault);
-    port = root->getString(keys::Port.name, keys::kPortDialogDefault);
-    guardTime = std::to_string(server->getLong(keys::GuardTime.name, keys::kGuardTimeDefault));
-    autoReconnect = server->hasParameter(keys::AutoReconnectMinutes.name);
-    reconnectMinutes = autoReconnect ? std::to_string(server->getLong(
-                                           keys::AutoReconnectMinutes.name,
-                                           keys::kAutoReconnectMinutesDefault))
-                                     : "";
-    shutdown = server->hasParameter(keys::ShutDownMinutes.name);
-    shutdownMinutes = shutdown ? std::to_string(server->getLong(
-                                     keys::ShutDownMinutes.name, keys::kShutDownMinutesDialogDefault))
-                               : "";
-    alwaysConnected = server->getBool(keys::AlwaysConnected.name, keys::kAlwaysConnectedDefault);
-    setEntries(root, std::move(entries));
-    userName = server->getParameter(keys::UserName.name)->asString();
-    password = server->getParameter(keys::Password.name)->asString();
+void ServerOptionsForm::load(const Settings& settings, std::vector<std::string> entries) {
+    dialer = settings.get(keys::Dialer);
+    port = settings.get(keys::PortText);
+    guardTime = std::to_string(settings.get(keys::GuardTime));
+    const std::optional<int32_t> reconnect = settings.get(keys::AutoReconnectMinutes);
+    autoReconnect = reconnect.has_value();
+    reconnectMinutes = reconnect ? std::to_string(*reconnect) : "";
+    const std::optional<int32_t> shutdownAfter = settings.get(keys::ShutDownMinutesOption);
+    shutdown = shutdownAfter.has_value();
+    shutdownMinutes = shutdownAfter ? std::to_string(*shutdownAfter) : "";
+    alwaysConnected = settings.get(keys::AlwaysConnected);
+    setEntries(settings, std::move(entries));
+    userName = settings.get(keys::UserName);
+    password = settings.get(keys::Password);
 }
 
-void ServerOptionsForm::setEntries(toolbox::ConfigSection* root, std::vector<std::string> entries) {
+void ServerOptionsForm::setEntries(const Settings& settings, std::vector<std::string> entries) {
     // The list shows them alphabetically, and the pre-selection below takes the
     // first match from the top: both must see the same order.
     std::sort(entries.begin(), entries.end(), lessIgnoringCase);
     connections = std::move(entries);
     selected = -1;
-    const std::string stored =
-        serverSection(root)->getParameter(keys::Connection.name)->asString();
+    const std::string stored = settings.get(keys::Connection);
     // An empty stored name selects nothing, so the user picks a line on purpose.
     if (stored.empty()) return;
     for (std::size_t i = 0; i < connections.size(); i++) {
@@ -150,37 +131,29 @@ void ServerOptionsForm::setEntries(toolbox::ConfigSection* root, std::vector<std
     }
 }
 
-StoreResult ServerOptionsForm::store(toolbox::ConfigSection* root) const {
-    toolbox::ConfigSection* server = serverSection(root);
-    server->getParameter(keys::Dialer.name)->setString(dialer.c_str());
+StoreResult ServerOptionsForm::store(const Settings& settings) const {
+    settings.set(keys::Dialer, dialer);
     if (port.empty()) return StoreResult::refused(PortField, StringId::EnterServerPort);
-    root->getParameter(keys::Port.name)->setString(port.c_str());
-    server->getParameter(keys::GuardTime.name)->setLong(parseLong(guardTime));
-    if (autoReconnect) {
-        if (reconnectMinutes.empty()) {
-            return StoreResult::refused(ReconnectField, StringId::EnterReconnectMinutes);
-        }
-        server->getParameter(keys::AutoReconnectMinutes.name)->setLong(parseLong(reconnectMinutes));
-    } else {
-        server->removeParameter(keys::AutoReconnectMinutes.name);
+    settings.set(keys::PortText, port);
+    settings.set(keys::GuardTime, parseLong(guardTime));
+    if (autoReconnect && reconnectMinutes.empty()) {
+        return StoreResult::refused(ReconnectField, StringId::EnterReconnectMinutes);
     }
-    if (shutdown) {
-        if (shutdownMinutes.empty()) {
-            return StoreResult::refused(ShutdownField, StringId::EnterShutdownMinutes);
-        }
-        server->getParameter(keys::ShutDownMinutes.name)->setLong(parseLong(shutdownMinutes));
-    } else {
-        server->removeParameter(keys::ShutDownMinutes.name);
+    settings.set(keys::AutoReconnectMinutes,
+                 autoReconnect ? std::optional<int32_t>(parseLong(reconnectMinutes)) : std::nullopt);
+    if (shutdown && shutdownMinutes.empty()) {
+        return StoreResult::refused(ShutdownField, StringId::EnterShutdownMinutes);
     }
-    server->getParameter(keys::AlwaysConnected.name)->setBool(alwaysConnected);
+    settings.set(keys::ShutDownMinutesOption,
+                 shutdown ? std::optional<int32_t>(parseLong(shutdownMinutes)) : std::nullopt);
+    settings.set(keys::AlwaysConnected, alwaysConnected);
     if (selected < 0 || selected >= static_cast<int>(connections.size()) ||
         connections[static_cast<std::size_t>(selected)].empty()) {
         return StoreResult::refused(ConnectionList, StringId::ChooseConnection);
     }
-    server->getParameter(keys::Connection.name)
-        ->setString(connections[static_cast<std::size_t>(selected)].c_str());
-    server->getParameter(keys::UserName.name)->setString(userName.c_str());
-    server->getParameter(keys::Password.name)->setString(password.c_str());
+    settings.set(keys::Connection, connections[static_cast<std::size_t>(selected)]);
+    settings.set(keys::UserName, userName);
+    settings.set(keys::Password, password);
     return {};
 }
 

@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace toolbox {
-class ConfigSection;
-}
+#include "Settings.h"
 
 namespace linkmoot {
 
@@ -27,8 +25,8 @@ struct ModeForm {
     enum class Choice { None, Client, Server };
     Choice choice = Choice::None;
 
-    void load(toolbox::ConfigSection* root);
-    StoreResult store(toolbox::ConfigSection* root) const;
+    void load(const Settings& settings);
+    StoreResult store(const Settings& settings) const;
 };
 
 struct ClientOptionsForm {
@@ -45,8 +43,8 @@ struct ClientOptionsForm {
     std::string mac;
     bool autoVote = false;
 
-    void load(toolbox::ConfigSection* root);
-    StoreResult store(toolbox::ConfigSection* root) const;
+    void load(const Settings& settings);
+    StoreResult store(const Settings& settings) const;
 };
 
 struct ServerOptionsForm {
@@ -77,11 +75,11 @@ struct ServerOptionsForm {
     std::string password;
 
     /// Loads every field; `entries` are the dial service's names (sorted here).
-    void load(toolbox::ConfigSection* root, std::vector<std::string> entries);
+    void load(const Settings& settings, std::vector<std::string> entries);
     /// Refills the list (after the dial-up service changed) and selects the
     /// stored connection again.
-    void setEntries(toolbox::ConfigSection* root, std::vector<std::string> entries);
-    StoreResult store(toolbox::ConfigSection* root) const;
+    void setEntries(const Settings& settings, std::vector<std::string> entries);
+    StoreResult store(const Settings& settings) const;
 };
 
 /// The dial-up service choices offered: value stored in `Dialer` and label.

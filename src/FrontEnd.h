@@ -1,26 +1,39 @@
 #pragma once
+// What the application asks of its front end (the Qt tray application, the
+// terminal daemon, a test fake). The calls go one way: a front end never calls
+// back into the application, the server or a dial-up service to draw; it draws
+// the snapshot it was handed, and its user's commands reach the application
+// through the wiring its program sets up.
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "Settings.h"
+#include "StatusModel.h"
 
 namespace linkmoot {
 
-/// Everything the application asks of its front end (the Qt tray application,
-/// the terminal daemon, a test fake). All calls come on the user-interface
-/// thread. Modal calls keep delivering ticks while they wait.
 class FrontEnd {
 public:
+    /// The connection names the dial-up service of a `Dialer` value offers.
+    using EntryLister = std::function<std::vector<std::string>(const std::string& dialer)>;
+
     virtual ~FrontEnd() = default;
+    /// All calls come on the user-interface thread. Modal calls keep
+    /// delivering ticks while they wait.
     /// The welcome dialog; true for "Configure", false for "Exit".
     virtual bool showWelcomeDialog() = 0;
-    /// Each options dialog loads from and stores into the configuration tree
-    /// itself (see DialogForms.h); true when it ended with OK.
-    virtual bool showModeDialog() = 0;
-    virtual bool showClientOptionsDialog() = 0;
-    virtual bool showServerOptionsDialog() = 0;
+    /// Each options dialog loads from and stores into the settings itself (see
+    /// DialogForms.h); true when it ended with OK.
+    virtual bool showModeDialog(const Settings& settings) = 0;
+    virtual bool showClientOptionsDialog(const Settings& settings) = 0;
+    virtual bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) = 0;
     /// The modal Yes/No error question with the text of a string id and the
     /// caption "Linkmoot"; true for Yes.
     virtual bool askYesNo(int stringId) = 0;
-    /// Rebuild the status rows and the tray icon from the application's state.
-    virtual void refreshViews() = 0;
+    /// Draw the status rows and the tray icon from this snapshot (never null).
+    virtual void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) = 0;
     virtual void showStatusWindow() = 0;
     virtual void hideStatusWindow() = 0;
     /// Opens a local document (absolute path) or a web address; failures are ignored.

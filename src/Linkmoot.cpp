@@ -3,12 +3,10 @@
 #include <cstdlib>
 
 #include "Client.h"
-#include "ConfigKeys.h"
 #include "DialService.h"
 #include "FrontEnd.h"
 #include "Server.h"
 #include "Strings.h"
-#include "ToolBox/Config.h"
 #include "ToolBox/Directory.h"
 #include "ToolBox/Logger.h"
 #include "ToolBox/Memory.h"
@@ -21,92 +19,106 @@ namespace linkmoot {
 
 const char* getApplicationName() { return "Linkmoot"; }
 
-Linkmoot::Linkmoot(Services services)
-    : TriExtApp(getApplicationName()),
+Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
+    : settings(settings),
       services(services),
-      client(std::make_unique<Client>(*this, services.network)),
-      server(std::make_unique<Server>(*this, services.network, services.clock, services.dialers,
-                                      services.shutdown)) {}
+      frontEnd(frontEnd),
+      client(std::make_unique<Client>(settings, services.network)),
+      server(std::make_unique<Server>(settings, services.network, services.clock,
+                                      services.dialers, services.shutdown)),
+      latest(snapshot()) {}
 
 Linkmoot::~Linkmoot() {
-    shuttingDown = true;
-    // The vote goes before the server stops and before the base saves the
-    // configuration; the sockets are still usable here.
+    // The vote goes before the server stops, and both before the owner saves
+    // the configuration; the sockets are still usable here.
     client->stopVoting();
     client.reset();
     server->stop();
     server.reset();
 }
 
-bool Linkmoot::isServerMode() {
-    return std::string(getConfigRoot()->getParameter(keys::Mode.name)->asString()) == "server";
-}
-
-bool Linkmoot::isClientMode() {
-    return std::string(getConfigRoot()->getParameter(keys::Mode.name)->asString()) == "client";
-}
-
 bool Linkmoot::initInstance() {
-    if (frontEnd != nullptr) frontEnd->hideStatusWindow();
-    toolbox::ConfigSection* root = getConfigRoot();
-    if (root->getBool(keys::Configured.name, keys::kConfiguredDefault)) {
-        if (isServerMode()) server->start();
+    frontEnd.hideStatusWindow();
+    if (settings.get(keys::Configured)) {
+        if (isServerMode()) startServer();
     } else {
-        if (frontEnd == nullptr || !frontEnd->showWelcomeDialog()) return false;
+        if (!frontEnd.showWelcomeDialog()) return false;
         if (!configure()) return false;
-        root->getParameter(keys::Configured.name)->setBool(true);
+        settings.set(keys::Configured, true);
     }
     refreshViews();
     return true;
 }
 
-bool Linkmoot::configure() {
-    if (frontEnd == nullptr || !frontEnd->showModeDialog()) return false;
+bool Linkmoot::askConfiguration() {
+    if (!frontEnd.showModeDialog(settings)) return false;
+    // The tray menu follows the stored mode at once, also when the options
+    // dialog is cancelled next.
+    refreshViews();
     if (isServerMode()) {
-        if (!frontEnd->showServerOptionsDialog()) return false;
+        return frontEnd.showServerOptionsDialog(
+            settings, [this](const std::string& dialer) { return dialEntries(dialer); });
+    }
+    return frontEnd.showClientOptionsDialog(settings);
+}
+
+bool Linkmoot::configure() {
+    if (!askConfiguration()) return false;
+    if (isServerMode()) {
         client->stopVoting();
         server->stop();
-        server->start();
+        startServer();
     } else {
-        if (!frontEnd->showClientOptionsDialog()) return false;
-        frontEnd->hideStatusWindow();
+        frontEnd.hideStatusWindow();
         client->stopVoting();
         server->stop();
     }
+    askClientQuestion();
     refreshViews();
     return true;
 }
 
 void Linkmoot::tick() {
-    server->poll();
+    const bool changed = server->poll();
+    std::shared_ptr<const StatusSnapshot> next = snapshot();
+    // A change the table did not see (the line came up) is shown as well.
+    if (changed || *next != *latest) {
+        latest = std::move(next);
+        frontEnd.refreshViews(latest);
+    }
     tickCounter = (tickCounter + 1) % 10;
-    if (tickCounter == 0) client->revote();
+    if (tickCounter == 0) {
+        client->revote();
+        askClientQuestion();
+    }
 }
 
 void Linkmoot::onCommand(int commandId) {
     switch (commandId) {
         case Command::Connect:
             client->startVoting();
+            askClientQuestion();
             refreshViews();
             break;
         case Command::Disconnect:
             client->stopVoting();
+            askClientQuestion();
             refreshViews();
             break;
         case Command::Configuration:
             configure();
             break;
         case Command::Help:
-            if (frontEnd != nullptr) frontEnd->openDocument(documentPath("docs/help/index.html"));
+            frontEnd.openDocument(documentPath("docs/help/index.html"));
             break;
         case Command::TermsAndConditions:
-            if (frontEnd != nullptr) frontEnd->openDocument(documentPath("docs/Readme.txt"));
+            frontEnd.openDocument(documentPath("docs/Readme.txt"));
             break;
         case Command::WebSite:
-            if (frontEnd != nullptr) frontEnd->openDocument(loadString(StringId::WebPage));
+            frontEnd.openDocument(loadString(StringId::WebPage));
             break;
         case Command::EnableServer:
-            server->start();
+            startServer();
             refreshViews();
             break;
         case Command::DisableServer:
@@ -114,16 +126,14 @@ void Linkmoot::onCommand(int commandId) {
             refreshViews();
             break;
         case Command::Status:
-            if (frontEnd != nullptr) frontEnd->showStatusWindow();
+            frontEnd.showStatusWindow();
             break;
         case Command::Refresh:
             refreshViews();
             break;
         case Command::Exit:
-            if (frontEnd != nullptr) {
-                frontEnd->hideStatusWindow();
-                frontEnd->quit();
-            }
+            frontEnd.hideStatusWindow();
+            frontEnd.quit();
             break;
         default:
             break;
@@ -131,24 +141,41 @@ void Linkmoot::onCommand(int commandId) {
 }
 
 void Linkmoot::refreshViews() {
-    if (frontEnd != nullptr) frontEnd->refreshViews();
+    latest = snapshot();
+    frontEnd.refreshViews(latest);
+}
+
+void Linkmoot::startServer() {
+    if (!server->start()) askToConfigure(StringId::QuestionServerCannotStart);
+}
+
+void Linkmoot::askClientQuestion() {
+    if (const int question = client->takeQuestion(); question != 0) askToConfigure(question);
 }
 
 void Linkmoot::askToConfigure(int stringId) {
-    // While the application is being torn down there is nobody left to answer.
-    if (frontEnd == nullptr || shuttingDown) return;
-    if (frontEnd->askYesNo(stringId)) configure();
+    if (frontEnd.askYesNo(stringId)) configure();
 }
 
-StatusSnapshot Linkmoot::status() {
+std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     StatusInput input;
     input.serverMode = isServerMode();
     input.started = server->isStarted();
-    input.connected = server->isConnected();
+    const LineStatus line = server->line();
+    // A dial in progress is a line that is not down, as the connection test has it.
+    input.connected = line == LineStatus::Up || line == LineStatus::Dialling;
     input.voting = client->isVoting();
-    const toolbox::ArrayList<Vote>& votes = server->getVotes();
-    for (int i = 0; i < votes.getCount(); i++) input.votes.emplace_back(votes.get(i)->getHost());
-    return computeStatus(input);
+    std::vector<VoteEntry> votes;
+    const toolbox::ArrayList<Vote>& table = server->getVotes();
+    for (int i = 0; i < table.getCount(); i++) {
+        votes.push_back({table.get(i)->getHost(), table.get(i)->getTime()});
+        input.votes.push_back(votes.back().host);
+    }
+    auto status = std::make_shared<StatusSnapshot>(computeStatus(input));
+    status->serverStarted = input.started;
+    status->line = line;
+    status->votes = std::move(votes);
+    return status;
 }
 
 std::vector<std::string> Linkmoot::dialEntries(const std::string& dialer) {

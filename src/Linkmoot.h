@@ -1,15 +1,16 @@
 #pragma once
-// The application object: owns the configuration (through TriExtApp), one
-// Client and one Server for its whole life, runs start-up, the configuration
-// flow, the one-second tick and the command table. Plain C++: every front end
-// (tray application, daemon, tests) drives it through the same calls.
+// The application object: one Client and one Server for its whole life; runs
+// start-up, the configuration flow, the one-second tick and the command table,
+// and after each change hands the front end an immutable status snapshot.
+// Plain C++: every front end (tray application, daemon, tests) drives it
+// through the same calls. The configuration tree belongs to whoever builds it
+// (see src/app/Instance.h) and outlives it.
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "ApplicationContext.h"
+#include "Settings.h"
 #include "StatusModel.h"
-#include "mfctriext/TriExtApp.h"
 
 namespace linkmoot {
 
@@ -49,54 +50,64 @@ struct Services {
     ShutdownService& shutdown;
 };
 
-class Linkmoot : public mfctriext::TriExtApp, public ApplicationContext {
+class Linkmoot {
 public:
-    /// Loads the configuration, creates the client (voting when `AutoVote`) and
-    /// the server (stopped).
-    explicit Linkmoot(Services services);
-    /// Withdraws a held vote, stops the server, then the base saves the configuration.
-    ~Linkmoot() override;
+    /// Creates the client (voting when `AutoVote`) and the server (stopped).
+    /// The settings' tree, the services and the front end outlive the object.
+    Linkmoot(Settings settings, Services services, FrontEnd& frontEnd);
+    /// Withdraws a held vote and stops the server; asks nothing.
+    ~Linkmoot();
+    Linkmoot(const Linkmoot&) = delete;
+    Linkmoot& operator=(const Linkmoot&) = delete;
 
-    /// Must be set before initInstance(); the front end outlives every call.
-    void setFrontEnd(FrontEnd* frontEnd) { this->frontEnd = frontEnd; }
-    FrontEnd* getFrontEnd() const { return frontEnd; }
-
-    /// Start-up after the front end exists (its timer running): starts the
-    /// server when configured in server mode, or runs the welcome dialog and the
+    /// Start-up after the front end runs (its timer too): starts the server
+    /// when configured in server mode, or runs the welcome dialog and the
     /// configuration flow. False when the program must end.
     bool initInstance();
-    /// The configuration flow: mode dialog, then the options of the mode; true
-    /// when it ran to the end.
+    /// The dialogs of the configuration flow alone: the mode, then the options
+    /// of the mode. Stores what the user confirms and touches neither the
+    /// server nor the vote. True when both ended with OK.
+    bool askConfiguration();
+    /// The configuration flow: askConfiguration(), then the server restarts
+    /// (server mode) or the vote is withdrawn (client mode).
     bool configure();
     /// The once-a-second work: server poll; client re-vote every tenth tick.
     void tick();
     /// The command table. Unknown ids are ignored.
     void onCommand(int commandId);
 
-    bool isServerMode() override;
-    bool isClientMode();
-    void refreshViews() override;
-    void askToConfigure(int stringId) override;
-    toolbox::ConfigSection* getConfigRoot() override { return TriExtApp::getConfigRoot(); }
-
-    /// Rows, tray text and icon of the current state.
-    StatusSnapshot status();
+    bool isServerMode() const { return settings.isServerMode(); }
+    bool isClientMode() const { return settings.isClientMode(); }
+    /// Takes a new snapshot and hands it to the front end.
+    void refreshViews();
+    /// The snapshot last handed to the front end (the state at construction
+    /// before the first); never null.
+    std::shared_ptr<const StatusSnapshot> latestStatus() const { return latest; }
     /// The names the server options offer for a dial-up service value.
     std::vector<std::string> dialEntries(const std::string& dialer);
     /// Where the help documents lie (beside the program, else the installed data folder).
     std::string documentPath(const char* relative) const;
 
+    const Settings& getSettings() const { return settings; }
     Client& getClient() { return *client; }
     Server& getServer() { return *server; }
     int getTickCounter() const { return tickCounter; }
 
 private:
+    std::shared_ptr<const StatusSnapshot> snapshot() const;
+    /// The question a failed start or send left, asked now that its step is
+    /// done; Yes runs the configuration flow.
+    void askToConfigure(int stringId);
+    void startServer();
+    void askClientQuestion();
+
+    Settings settings;
     Services services;
-    FrontEnd* frontEnd = nullptr;
+    FrontEnd& frontEnd;
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
+    std::shared_ptr<const StatusSnapshot> latest;
     int tickCounter = 0;
-    bool shuttingDown = false;
 };
 
 }  // namespace linkmoot

@@ -4,13 +4,10 @@
 #include <mutex>
 #include <vector>
 
-#include "ApplicationContext.h"
 #include "Clock.h"
-#include "ConfigKeys.h"
 #include "LogText.h"
 #include "ShutdownService.h"
 #include "Strings.h"
-#include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "ToolBox/Memory.h"
 #include "UdpSocket.h"
@@ -21,21 +18,27 @@ Vote::Vote(const char* host, uint32_t time) : host(toolbox::duplicate(host)), ti
 
 Vote::~Vote() { toolbox::release(host); }
 
-/// Failure reports of the dial service, handed from its thread to ours. The
-/// service's callback keeps the inbox alive; a closed inbox drops reports that
-/// arrive after the server is gone.
+/// Failure reports of the dial services, handed from their threads to ours.
+/// A report names its service as well as its handle: handles are only unique
+/// within one service, and a service replaced after `Dialer` changed may still
+/// report. The services' callbacks keep the inbox alive; a closed inbox drops
+/// reports that arrive after the server is gone.
 struct Server::FailureInbox {
+    struct Report {
+        const DialService* service;
+        DialHandle handle;
+    };
     std::mutex mutex;
-    std::vector<DialHandle> failed;
+    std::vector<Report> failed;
     bool closed = false;
 
-    void post(DialHandle handle) {
+    void post(const DialService* service, DialHandle handle) {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!closed) failed.push_back(handle);
+        if (!closed) failed.push_back({service, handle});
     }
-    std::vector<DialHandle> take() {
+    std::vector<Report> take() {
         std::lock_guard<std::mutex> lock(mutex);
-        std::vector<DialHandle> taken;
+        std::vector<Report> taken;
         taken.swap(failed);
         return taken;
     }
@@ -46,9 +49,9 @@ struct Server::FailureInbox {
     }
 };
 
-Server::Server(ApplicationContext& application, Network& network, Clock& clock,
-               DialServiceProvider& dialers, ShutdownService& shutdown)
-    : application(application),
+Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
+               ShutdownService& shutdown)
+    : settings(settings),
       network(network),
       clock(clock),
       dialers(dialers),
@@ -68,17 +71,12 @@ Server::~Server() {
 
 uint16_t Server::boundPort() const { return socket ? socket->localPort() : 0; }
 
-void Server::start() {
+bool Server::start() {
     LM_LOG(Info, "Starting server");
-    if (socket) return;
-    // There are no visual styles to switch off here; the step is kept so the
-    // order of operations stays as on other platforms.
-    visualStylesDone = true;
+    if (socket) return true;
 
     std::unique_ptr<UdpSocket> created = network.createSocket();
-    int32_t port = keys::section(application.getConfigRoot(), keys::Port)
-                       ->getParameter(keys::Port.name)
-                       ->asLong();
+    const int32_t port = settings.get(keys::Port);
     bool opened = false;
     if (port < 0 || port > 65535) {
         LM_LOG(Error, "The port %d is not a UDP port number (0 to 65535)", static_cast<int>(port));
@@ -89,11 +87,11 @@ void Server::start() {
     if (!opened) {
         LM_LOG(Error, "Cannot create server socket");
         created.reset();
-        application.askToConfigure(StringId::QuestionServerCannotStart);
-        return;
+        return false;
     }
     socket = std::move(created);
     LM_LOG(Debug, "Server started");
+    return true;
 }
 
 void Server::stop() {
@@ -102,6 +100,7 @@ void Server::stop() {
         hangUpConnection();
         dialling = false;
     }
+    lastDialFailed = false;
     if (socket) {
         LM_LOG(Debug, "Closing server socket");
         socket->close();
@@ -112,8 +111,8 @@ void Server::stop() {
     LM_LOG(Info, "Server stopped");
 }
 
-void Server::poll() {
-    if (!socket) return;
+bool Server::poll() {
+    if (!socket) return false;
     LM_LOG(Debug, "Checking server socket for votes");
     bool changed = false;
     const uint32_t now = clock.tickCount();
@@ -142,8 +141,8 @@ void Server::poll() {
     }
 
     controlConnection();
-    if (changed) application.refreshViews();
     checkIdleShutdown();
+    return changed;
 }
 
 void Server::receiveDatagram(char* payload, uint32_t now) {
@@ -178,9 +177,15 @@ bool Server::isConnected() {
     return connectionService->state(connection) == LineState::Other;
 }
 
+LineStatus Server::line() const {
+    if (connection == 0) return lastDialFailed ? LineStatus::Failed : LineStatus::Down;
+    return dialling ? LineStatus::Dialling : LineStatus::Up;
+}
+
 void Server::applyFailureReports() {
-    for (DialHandle handle : inbox->take()) {
-        if (handle != 0 && handle == connection) {
+    for (const FailureInbox::Report& report : inbox->take()) {
+        if (report.handle != 0 && report.handle == connection &&
+            report.service == connectionService) {
             dialFailed();
         } else {
             LM_LOG(Debug, "Ignoring the failure report of a connection that was already hung up");
@@ -190,11 +195,7 @@ void Server::applyFailureReports() {
 
 void Server::controlConnection() {
     applyFailureReports();
-    toolbox::ConfigSection* section =
-        application.getConfigRoot()->getSection(keys::kServerSection);
-    auto alwaysConnected = [&] {
-        return section->getBool(keys::AlwaysConnected.name, keys::kAlwaysConnectedDefault);
-    };
+    auto alwaysConnected = [&] { return settings.get(keys::AlwaysConnected); };
 
     if (connection != 0) {
         bool decided = false;
@@ -213,11 +214,10 @@ void Server::controlConnection() {
             if (votes.getCount() == 0 && !alwaysConnected()) {
                 LM_LOG(Debug, "No more votes, hanging up");
                 hangUpWithGuard();
-            } else if (section->hasParameter(keys::AutoReconnectMinutes.name) && dialTime != 0) {
+            } else if (const std::optional<int32_t> limit = settings.get(keys::AutoReconnectMinutes);
+                       limit && dialTime != 0) {
                 const uint32_t minutes = ((clock.processMillis() - dialTime) / 1000) / 60;
-                const int32_t limit = section->getLong(keys::AutoReconnectMinutes.name,
-                                                       keys::kAutoReconnectMinutesDefault);
-                if (static_cast<int32_t>(minutes) >= limit) {
+                if (static_cast<int32_t>(minutes) >= *limit) {
                     LM_LOG(Debug, "Auto dis- and reconnect time out, hanging up");
                     hangUpWithGuard();
                 }
@@ -231,21 +231,17 @@ void Server::controlConnection() {
 }
 
 DialService& Server::currentService() {
-    const char* dialer = application.getConfigRoot()
-                             ->getSection(keys::kServerSection)
-                             ->getString(keys::Dialer.name, keys::kDialerDefault);
-    return dialers.service(dialer);
+    return dialers.service(settings.get(keys::Dialer));
 }
 
 bool Server::dial() {
-    toolbox::ConfigSection* section =
-        application.getConfigRoot()->getSection(keys::kServerSection);
     DialRequest request;
-    request.entry = section->getParameter(keys::Connection.name)->asString();
-    request.userName = section->getParameter(keys::UserName.name)->asString();
-    request.password = section->getParameter(keys::Password.name)->asString();
+    request.entry = settings.get(keys::Connection);
+    request.userName = settings.get(keys::UserName);
+    request.password = settings.get(keys::Password);
 
     dialling = true;
+    lastDialFailed = false;
     // Longer values would not fit the dial parameters; refusing is better than
     // dialling a silently shortened name or password.
     const char* tooLong = request.entry.size() > kMaxDialParameterLength      ? "connection name"
@@ -268,8 +264,9 @@ bool Server::dial() {
 
     DialService& service = currentService();
     std::weak_ptr<FailureInbox> weakInbox = inbox;
-    service.setFailureCallback([weakInbox](DialHandle handle, const std::string&) {
-        if (std::shared_ptr<FailureInbox> alive = weakInbox.lock()) alive->post(handle);
+    const DialService* reporter = &service;
+    service.setFailureCallback([weakInbox, reporter](DialHandle handle, const std::string&) {
+        if (std::shared_ptr<FailureInbox> alive = weakInbox.lock()) alive->post(reporter, handle);
     });
     DialHandle handle = 0;
     std::string error;
@@ -296,9 +293,7 @@ void Server::hangUpWithGuard() {
     hangUpConnection();
     dialling = false;
     LM_LOG(Debug, "Waiting hangup guard time");
-    int32_t guardTime = application.getConfigRoot()
-                            ->getSection(keys::kServerSection)
-                            ->getLong(keys::GuardTime.name, keys::kGuardTimeDefault);
+    const int32_t guardTime = settings.get(keys::GuardTime);
     // A negative time would be an endless wait on some systems; it means none.
     if (guardTime > 0) {
         if (service == nullptr) service = &currentService();
@@ -313,14 +308,12 @@ void Server::dialFailed() {
     if (connection != 0) hangUpConnection();
     connectionService = nullptr;
     dialling = false;
+    lastDialFailed = true;
 }
 
 void Server::checkIdleShutdown() {
     const uint32_t now = clock.tickCount();
-    const int32_t limit = application.getConfigRoot()
-                              ->getSection(keys::kServerSection)
-                              ->getLong(keys::ShutDownMinutes.name,
-                                        keys::kShutDownMinutesServerDefault);
+    const int32_t limit = settings.get(keys::ShutDownMinutes);
     if (limit <= 0) return;
     if (lastVoteTime == kIdleClockDisarmed) return;
     // An unsigned difference keeps the idle time right across the 32-bit wrap.

@@ -7,16 +7,19 @@
 // Everything runs on the user-interface thread, except the dial service's
 // failure reports, which may arrive on any thread and are handed over through
 // a mutex-guarded inbox applied at the start of the next controller step.
+// The server calls nothing above it: what it has to say (the table changed, the
+// socket cannot be had) are the results of its calls.
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "DialService.h"
+#include "Settings.h"
+#include "StatusModel.h"
 #include "ToolBox/ArrayList.h"
 
 namespace linkmoot {
 
-class ApplicationContext;
 class Clock;
 class Network;
 class ShutdownService;
@@ -52,19 +55,27 @@ public:
     /// The idle clock's disarmed mark.
     static constexpr uint32_t kIdleClockDisarmed = 0xFFFFFFFFu;
 
-    Server(ApplicationContext& application, Network& network, Clock& clock,
-           DialServiceProvider& dialers, ShutdownService& shutdown);
+    Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
+           ShutdownService& shutdown);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    void start();
+    /// Binds the configured port (nothing when started). False when the socket
+    /// cannot be had: the caller offers the configuration.
+    bool start();
     void stop();
-    void poll();
+    /// One step: the vote table, the controller, the idle shut-down. True when
+    /// the table changed (a datagram was read or a vote timed out).
+    bool poll();
 
     bool isStarted() const { return socket != nullptr; }
-    /// The connection test: a connection exists and its line is not down.
+    /// The connection test: a connection exists and its line is not down (asks
+    /// the dial-up service).
     bool isConnected();
+    /// The line as the controller last read it; asks nobody. A line the
+    /// controller keeps has passed its last connection test.
+    LineStatus line() const;
     const toolbox::ArrayList<Vote>& getVotes() const { return votes; }
 
     // The controller step and its parts; public for the tests of each state.
@@ -89,7 +100,7 @@ private:
     DialService& currentService();
     void hangUpConnection();
 
-    ApplicationContext& application;
+    Settings settings;
     Network& network;
     Clock& clock;
     DialServiceProvider& dialers;
@@ -98,10 +109,10 @@ private:
     bool dialling = false;
     DialHandle connection = 0;
     DialService* connectionService = nullptr;  // the service that owns `connection`
+    bool lastDialFailed = false;
     uint32_t dialTime = 0;
     uint32_t lastVoteTime;
     std::unique_ptr<UdpSocket> socket;
-    bool visualStylesDone = false;
     toolbox::ArrayList<Vote> votes{16, 60, 30};
     std::shared_ptr<FailureInbox> inbox;
 };

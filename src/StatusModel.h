@@ -1,14 +1,17 @@
 #pragma once
-// The status rows and the tray text and icon, computed from the state of the
-// server and the client, so that every front end and `linkmootctl status` show
-// the same.
+// The status of one moment as every front end shows it: computed once by the
+// application after each change, then handed to the front ends as an immutable
+// snapshot, so the tray, the status window, the daemon's log and
+// `linkmootctl status` show the same and never ask the server themselves.
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace linkmoot {
 
-class Server;
-class Client;
+/// The line as the controller last read it. More states (the guard time) fit
+/// here as the controller learns them.
+enum class LineStatus { Down, Dialling, Up, Failed };
 
 /// The four pictures: their resource ids.
 enum class StatusIcon { Idle = 128, Connected = 136, Disabled = 137, Voting = 138 };
@@ -16,6 +19,15 @@ enum class StatusIcon { Idle = 128, Connected = 136, Disabled = 137, Voting = 13
 struct StatusRow {
     StatusIcon icon;
     std::string text;
+    bool operator==(const StatusRow&) const = default;
+};
+
+/// One held vote: the host as the datagram named it and the tick count of the
+/// poll that read it.
+struct VoteEntry {
+    std::string host;
+    uint32_t time = 0;
+    bool operator==(const VoteEntry&) const = default;
 };
 
 struct StatusSnapshot {
@@ -24,6 +36,11 @@ struct StatusSnapshot {
     std::string tooltip;          ///< at most the first 63 characters of trayText
     StatusIcon trayIcon = StatusIcon::Idle;
     bool serverMenu = false;  ///< tray menu 140 (server) or 139 (client)
+    bool serverStarted = false;
+    LineStatus line = LineStatus::Down;
+    std::vector<VoteEntry> votes;  ///< the vote table in its order
+
+    bool operator==(const StatusSnapshot&) const = default;
 };
 
 struct StatusInput {
@@ -34,6 +51,7 @@ struct StatusInput {
     std::vector<std::string> votes;  ///< hosts in table order
 };
 
+/// Rows, tray text and icon; the caller adds the line and the vote table.
 StatusSnapshot computeStatus(const StatusInput& input);
 
 }  // namespace linkmoot

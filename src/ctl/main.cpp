@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ControlCommands.h"
-#include "ControlServer.h"
+#include "platform/ControlServer.h"
 
 using linkmoot::controlsocket::Reply;
 

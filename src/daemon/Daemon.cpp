@@ -6,21 +6,16 @@
 #include <cstring>
 #include <string>
 
-#include "ConfigKeys.h"
 #include "ControlCommands.h"
-#include "ControlServer.h"
 #include "DaemonFrontEnd.h"
 #include "EventLoop.h"
 #include "LineInput.h"
 #include "Linkmoot.h"
-#include "LogindShutdown.h"
-#include "PosixClock.h"
-#include "PosixNetwork.h"
-#include "SignalPipe.h"
-#include "SystemDialServices.h"
 #include "TerminalPrompts.h"
-#include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
+#include "app/Instance.h"
+#include "platform/ControlServer.h"
+#include "platform/SignalPipe.h"
 
 namespace linkmoot::daemon {
 
@@ -139,21 +134,12 @@ int runDaemon(int argc, char** argv) {
     DaemonFrontEnd frontEnd(loop, input.isTerminal() ? &prompts : nullptr,
                             [&input] { return input.isForegroundTerminal(); });
 
-    PosixNetwork network;
-    PosixClock clock;
-    LogindShutdown shutdown;
-    Linkmoot* application = nullptr;
-    SystemDialServices dialers(
-        [&application] { return application->getConfigRoot()->getSection(keys::kServerSection); });
-
     int status = 0;
     {
-        Linkmoot app(Services{network, clock, dialers, shutdown});
-        application = &app;
+        Instance instance(frontEnd);
+        Linkmoot& app = instance.application();
         toolbox::Logger::construct(argc, argv);
         toolbox::Logger::setMirrorToStandardError(true);
-        frontEnd.attach(&app);
-        app.setFrontEnd(&frontEnd);
 
         loop.watch(signals.fd(), [&] {
             int signalNumber = signals.drain();
@@ -170,16 +156,17 @@ int runDaemon(int argc, char** argv) {
         }
         loop.startTicks([&app] { app.tick(); });
 
-        toolbox::ConfigSection* root = app.getConfigRoot();
+        const Settings& settings = instance.settings();
         if (options.configure) {
-            if (app.configure()) {
-                root->getParameter(keys::Configured.name)->setBool(true);
+            // Only the dialogs: the server is not started, its port not bound.
+            if (app.askConfiguration()) {
+                settings.set(keys::Configured, true);
                 printf("Configuration saved.\n");
             } else {
                 complain("configuration cancelled; the fields confirmed so far are kept");
                 status = 1;
             }
-        } else if (!root->getBool(keys::Configured.name, keys::kConfiguredDefault) && !terminal) {
+        } else if (!settings.get(keys::Configured) && !terminal) {
             complain(
                 "not configured yet: run 'linkmootd --configure' in a terminal, as the user "
                 "this program runs as");
@@ -196,9 +183,8 @@ int runDaemon(int argc, char** argv) {
         }
         loop.unwatch(signals.fd());
         loop.unwatch(control.fd());
-        frontEnd.attach(nullptr);
-    }  // the vote withdrawn, the server stopped, the configuration saved
-    application = nullptr;
+        loop.stopTicks();
+    }  // the vote withdrawn, the server stopped, the services ended, the configuration saved
     return status;
 }
 

@@ -1,6 +1,5 @@
 #include "DaemonFrontEnd.h"
 
-#include "Linkmoot.h"
 #include "Strings.h"
 #include "ToolBox/Logger.h"
 
@@ -37,27 +36,23 @@ bool DaemonFrontEnd::showWelcomeDialog() {
     return prompts->welcome();
 }
 
-bool DaemonFrontEnd::showModeDialog() {
-    if (!terminalUsable() || application == nullptr)
+bool DaemonFrontEnd::showModeDialog(const Settings& settings) {
+    if (!terminalUsable())
         return noTerminal("mode dialog");
-    return prompts->mode(application->getConfigRoot());
+    return prompts->mode(settings);
 }
 
-bool DaemonFrontEnd::showClientOptionsDialog() {
-    if (!terminalUsable() || application == nullptr) {
+bool DaemonFrontEnd::showClientOptionsDialog(const Settings& settings) {
+    if (!terminalUsable())
         return noTerminal("client options");
-    }
-    return prompts->clientOptions(application->getConfigRoot());
+    return prompts->clientOptions(settings);
 }
 
-bool DaemonFrontEnd::showServerOptionsDialog() {
-    if (!terminalUsable() || application == nullptr) {
+bool DaemonFrontEnd::showServerOptionsDialog(const Settings& settings,
+                                             const EntryLister& entries) {
+    if (!terminalUsable())
         return noTerminal("server options");
-    }
-    Linkmoot* app = application;
-    return prompts->serverOptions(app->getConfigRoot(), [app](const std::string& dialer) {
-        return app->dialEntries(dialer);
-    });
+    return prompts->serverOptions(settings, entries);
 }
 
 bool DaemonFrontEnd::askYesNo(int stringId) {
@@ -70,22 +65,20 @@ bool DaemonFrontEnd::askYesNo(int stringId) {
     return prompts->question(stringId);
 }
 
-void DaemonFrontEnd::refreshViews() {
-    if (application == nullptr)
+void DaemonFrontEnd::refreshViews(const std::shared_ptr<const StatusSnapshot>& status) {
+    latest = status;
+    if (status->trayText == lastTrayText)
         return;
-    StatusSnapshot status = application->status();
-    if (status.trayText == lastTrayText)
-        return;
-    lastTrayText = status.trayText;
-    LM_LOG(Info, "Status: %s", status.trayText.c_str());
+    lastTrayText = status->trayText;
+    LM_LOG(Info, "Status: %s", status->trayText.c_str());
 }
 
 void DaemonFrontEnd::showStatusWindow() {
-    if (application == nullptr)
+    // The status as last handed over; nothing to show before the first.
+    if (!latest)
         return;
-    StatusSnapshot status = application->status();
-    LM_LOG(Info, "Status: %s", status.trayText.c_str());
-    for (const StatusRow& row : status.rows)
+    LM_LOG(Info, "Status: %s", latest->trayText.c_str());
+    for (const StatusRow& row : latest->rows)
         LM_LOG(Info, "Status row: %s", row.text.c_str());
 }
 

@@ -4,15 +4,12 @@
 // No (logged at Warn), so the daemon never waits for input that cannot come.
 // The status "view" is the log: a changed tray text is logged at Info.
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "EventLoop.h"
 #include "FrontEnd.h"
 #include "TerminalPrompts.h"
-
-namespace linkmoot {
-class Linkmoot;
-}
 
 namespace linkmoot::daemon {
 
@@ -22,16 +19,12 @@ public:
     /// whether the terminal may be used now (we are its foreground job).
     DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts, std::function<bool()> canAsk);
 
-    /// The application must be attached before its start-up and detached
-    /// before it is destroyed (its teardown then refreshes nothing).
-    void attach(Linkmoot* application) { this->application = application; }
-
     bool showWelcomeDialog() override;
-    bool showModeDialog() override;
-    bool showClientOptionsDialog() override;
-    bool showServerOptionsDialog() override;
+    bool showModeDialog(const Settings& settings) override;
+    bool showClientOptionsDialog(const Settings& settings) override;
+    bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) override;
     bool askYesNo(int stringId) override;
-    void refreshViews() override;
+    void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) override;
     void showStatusWindow() override;
     void hideStatusWindow() override {}
     void openDocument(const std::string& pathOrAddress) override;
@@ -46,7 +39,7 @@ private:
     EventLoop& loop;
     TerminalPrompts* prompts;
     std::function<bool()> canAsk;
-    Linkmoot* application = nullptr;
+    std::shared_ptr<const StatusSnapshot> latest;
     std::string lastTrayText;
     bool quitting = false;
 };

@@ -22,6 +22,11 @@ int64_t nextTickDue(int64_t due, int64_t ranAt, int64_t period) {
 
 EventLoop::EventLoop(Clock clock, int64_t periodMs) : clock(std::move(clock)), period(periodMs) {}
 
+void EventLoop::stopTicks() {
+    ticking = false;
+    tickHandler = nullptr;
+}
+
 void EventLoop::startTicks(Handler onTick) {
     tickHandler = std::move(onTick);
     ticking = true;

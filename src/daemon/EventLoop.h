@@ -29,6 +29,8 @@ public:
 
     /// Starts the ticks: the first is due one period from now.
     void startTicks(Handler onTick);
+    /// Stops the ticks and drops their handler (before what it calls is gone).
+    void stopTicks();
     /// Calls the handler whenever the descriptor is readable (or hung up).
     /// Watching a watched descriptor again replaces its handler.
     void watch(int fd, Handler onReadable);

@@ -187,9 +187,9 @@ bool TerminalPrompts::welcome() {
     return configure;
 }
 
-bool TerminalPrompts::mode(toolbox::ConfigSection* root) {
+bool TerminalPrompts::mode(const Settings& settings) {
     ModeForm form;
-    form.load(root);
+    form.load(settings);
     say("\nLinkmoot configuration: Mode\n");
     say(kHint);
     say("Please select the appropriate mode for this computer.\n");
@@ -223,16 +223,16 @@ bool TerminalPrompts::mode(toolbox::ConfigSection* root) {
             say("Please type 1 (client) or 2 (server).\n");
             continue;
         }
-        StoreResult result = form.store(root);
+        StoreResult result = form.store(settings);
         if (result.ok)
             return true;
         sayRefused(result.messageId);
     }
 }
 
-bool TerminalPrompts::clientOptions(toolbox::ConfigSection* root) {
+bool TerminalPrompts::clientOptions(const Settings& settings) {
     ClientOptionsForm form;
-    form.load(root);
+    form.load(settings);
     say("\nLinkmoot configuration: Client options\n");
     say(kHint);
 
@@ -247,7 +247,7 @@ bool TerminalPrompts::clientOptions(toolbox::ConfigSection* root) {
 
     if (!askServer() || !askPort() || !askWakeOnLan() || !askAutoVote())
         return false;
-    return storeAskingAgain([&] { return form.store(root); },
+    return storeAskingAgain([&] { return form.store(settings); },
                             [&](int field) {
                                 switch (field) {
                                     case ClientOptionsForm::ServerField:
@@ -263,9 +263,9 @@ bool TerminalPrompts::clientOptions(toolbox::ConfigSection* root) {
                             });
 }
 
-bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesFor& entriesFor) {
+bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& entriesFor) {
     ServerOptionsForm form;
-    form.load(root, {});
+    form.load(settings, {});
     say("\nLinkmoot configuration: Server options\n");
     say(kHint);
 
@@ -286,7 +286,7 @@ bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesF
         return false;
     if (dialerIndex >= 0)
         form.dialer = dialers[static_cast<std::size_t>(dialerIndex)].value;
-    form.setEntries(root, entriesFor(form.dialer));
+    form.setEntries(settings, entriesFor(form.dialer));
 
     auto askPort = [&] { return askText("Port of the server (default: 9005)", form.port); };
     auto askGuardTime = [&] { return askText("Guard time after hangup (msecs)", form.guardTime); };
@@ -313,7 +313,7 @@ bool TerminalPrompts::serverOptions(toolbox::ConfigSection* root, const EntriesF
         !askConnection() || !askUserName() || !askPassword()) {
         return false;
     }
-    return storeAskingAgain([&] { return form.store(root); },
+    return storeAskingAgain([&] { return form.store(settings); },
                             [&](int field) {
                                 switch (field) {
                                     case ServerOptionsForm::PortField:

@@ -14,10 +14,6 @@
 #include "DialogForms.h"
 #include "LineInput.h"
 
-namespace toolbox {
-class ConfigSection;
-}
-
 namespace linkmoot::daemon {
 
 class TerminalPrompts {
@@ -29,10 +25,10 @@ public:
 
     /// The welcome text; true for "Configure", false for "Exit".
     bool welcome();
-    bool mode(toolbox::ConfigSection* root);
-    bool clientOptions(toolbox::ConfigSection* root);
+    bool mode(const Settings& settings);
+    bool clientOptions(const Settings& settings);
     /// Asks for the dial-up service first; its connections fill the list.
-    bool serverOptions(toolbox::ConfigSection* root, const EntriesFor& entriesFor);
+    bool serverOptions(const Settings& settings, const EntriesFor& entriesFor);
     /// The Yes/No question of a string id; No when the input ends.
     bool question(int stringId);
 

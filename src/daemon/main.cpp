@@ -1,5 +1,5 @@
 #include "Daemon.h"
-#include "ProcessHardening.h"
+#include "platform/ProcessHardening.h"
 
 int main(int argc, char** argv) {
     linkmoot::disableCoreDumps();  // before anything reads the password

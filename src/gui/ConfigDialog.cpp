@@ -8,8 +8,8 @@
 
 namespace linkmoot {
 
-ConfigDialog::ConfigDialog(toolbox::ConfigSection* root, QWidget* parent)
-    : QDialog(parent), root(root) {
+ConfigDialog::ConfigDialog(Settings settings, QWidget* parent)
+    : QDialog(parent), settings(settings) {
     setModal(true);
 }
 

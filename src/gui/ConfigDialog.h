@@ -8,10 +8,6 @@
 
 class QDialogButtonBox;
 
-namespace toolbox {
-class ConfigSection;
-}
-
 namespace linkmoot {
 
 class ConfigDialog : public QDialog {
@@ -24,13 +20,13 @@ public:
     void accept() override;
 
 protected:
-    ConfigDialog(toolbox::ConfigSection* root, QWidget* parent);
+    ConfigDialog(Settings settings, QWidget* parent);
     /// OK and Cancel, wired to accept() and reject().
     QDialogButtonBox* makeButtons();
     /// Copies the controls into the form and stores it.
     virtual StoreResult store() = 0;
 
-    toolbox::ConfigSection* root;
+    Settings settings;
 
 private:
     void refuse(const StoreResult& result);

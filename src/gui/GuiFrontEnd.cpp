@@ -14,10 +14,12 @@
 
 namespace linkmoot {
 
-GuiFrontEnd::GuiFrontEnd(Linkmoot& app) : app(app) {
-    app.setFrontEnd(this);
-    mainFrame = std::make_unique<MainFrame>(static_cast<FrameHost&>(*this));
-    mainFrame->refresh();
+GuiFrontEnd::GuiFrontEnd() : mainFrame(std::make_unique<MainFrame>()) {}
+
+void driveApplication(MainFrame& frame, Linkmoot& app) {
+    QObject::connect(&frame, &MainFrame::tickDue, &frame, [&app] { app.tick(); });
+    QObject::connect(&frame, &MainFrame::commandChosen, &frame,
+                     [&app](int commandId) { app.onCommand(commandId); });
 }
 
 GuiFrontEnd::~GuiFrontEnd() = default;
@@ -27,20 +29,18 @@ bool GuiFrontEnd::showWelcomeDialog() {
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool GuiFrontEnd::showModeDialog() {
-    OptionsModeDialog dialog(app.getConfigRoot(), mainFrame.get());
+bool GuiFrontEnd::showModeDialog(const Settings& settings) {
+    OptionsModeDialog dialog(settings, mainFrame.get());
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool GuiFrontEnd::showClientOptionsDialog() {
-    OptionsClientDialog dialog(app.getConfigRoot(), mainFrame.get());
+bool GuiFrontEnd::showClientOptionsDialog(const Settings& settings) {
+    OptionsClientDialog dialog(settings, mainFrame.get());
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool GuiFrontEnd::showServerOptionsDialog() {
-    OptionsServerDialog dialog(
-        app.getConfigRoot(), [this](const std::string& dialer) { return app.dialEntries(dialer); },
-        mainFrame.get());
+bool GuiFrontEnd::showServerOptionsDialog(const Settings& settings, const EntryLister& entries) {
+    OptionsServerDialog dialog(settings, entries, mainFrame.get());
     return dialog.exec() == QDialog::Accepted;
 }
 
@@ -51,8 +51,8 @@ bool GuiFrontEnd::askYesNo(int stringId) {
     return box.exec() == QMessageBox::Yes;
 }
 
-void GuiFrontEnd::refreshViews() {
-    mainFrame->refresh();
+void GuiFrontEnd::refreshViews(const std::shared_ptr<const StatusSnapshot>& status) {
+    mainFrame->refresh(*status);
 }
 
 void GuiFrontEnd::showStatusWindow() {
@@ -74,18 +74,6 @@ void GuiFrontEnd::quit() {
     mainFrame->closeForGood();
     // Leaves every running loop, nested dialogs included.
     QCoreApplication::quit();
-}
-
-void GuiFrontEnd::tick() {
-    app.tick();
-}
-
-void GuiFrontEnd::onCommand(int commandId) {
-    app.onCommand(commandId);
-}
-
-StatusSnapshot GuiFrontEnd::status() {
-    return app.status();
 }
 
 }  // namespace linkmoot

@@ -1,6 +1,6 @@
 #pragma once
 // The Qt front end of the application object: its dialogs, questions, views
-// and documents, and the main window that drives its tick and commands.
+// and documents, and the main window whose timer and menus drive it.
 #include <memory>
 
 #include "FrontEnd.h"
@@ -10,20 +10,19 @@ namespace linkmoot {
 
 class Linkmoot;
 
-class GuiFrontEnd : public FrontEnd, private FrameHost {
+class GuiFrontEnd : public FrontEnd {
 public:
-    /// Creates the (hidden) main window with its running timer and refreshes
-    /// it once, which puts the icon in the tray. Registers itself with `app`,
-    /// which must be destroyed (or given another front end) first.
-    explicit GuiFrontEnd(Linkmoot& app);
+    /// Creates the (hidden) main window with its running timer; the first
+    /// snapshot handed to it puts the icon in the tray.
+    GuiFrontEnd();
     ~GuiFrontEnd() override;
 
     bool showWelcomeDialog() override;
-    bool showModeDialog() override;
-    bool showClientOptionsDialog() override;
-    bool showServerOptionsDialog() override;
+    bool showModeDialog(const Settings& settings) override;
+    bool showClientOptionsDialog(const Settings& settings) override;
+    bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) override;
     bool askYesNo(int stringId) override;
-    void refreshViews() override;
+    void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) override;
     void showStatusWindow() override;
     void hideStatusWindow() override;
     void openDocument(const std::string& pathOrAddress) override;
@@ -34,13 +33,12 @@ public:
     MainFrame& frame() { return *mainFrame; }
 
 private:
-    void tick() override;
-    void onCommand(int commandId) override;
-    StatusSnapshot status() override;
-
-    Linkmoot& app;
     std::unique_ptr<MainFrame> mainFrame;
     bool quitting = false;
 };
+
+/// The program's wiring: the window's ticks and commands go to `app`, which
+/// must outlive the connections (they end with the window or closeForGood()).
+void driveApplication(MainFrame& frame, Linkmoot& app);
 
 }  // namespace linkmoot

@@ -14,9 +14,8 @@
 
 namespace linkmoot {
 
-MainFrame::MainFrame(FrameHost& host, QWidget* parent)
+MainFrame::MainFrame(QWidget* parent)
     : QMainWindow(parent),
-      host(host),
       statusView(new MainView(icons, this)),
       trayProbe([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setWindowTitle(QStringLiteral("Unnamed - Linkmoot"));
@@ -26,23 +25,24 @@ MainFrame::MainFrame(FrameHost& host, QWidget* parent)
 
     tray = std::make_unique<TrayIcon>(icons, commandHandler());
 
-    // Refresh has no menu item; the view handles it itself.
+    // Refresh has no menu item, only its key.
     auto* refreshAction = new QAction(this);
     refreshAction->setShortcut(QKeySequence(Qt::Key_F5));
     refreshAction->setData(static_cast<int>(Command::Refresh));
-    connect(refreshAction, &QAction::triggered, this, &MainFrame::refresh);
+    connect(refreshAction, &QAction::triggered, this,
+            [this] { Q_EMIT commandChosen(Command::Refresh); });
     addAction(refreshAction);
 
     // Qt's nested event loops (dialogs, message boxes, menus) keep delivering it.
     timer.setInterval(kTickMilliseconds);
-    connect(&timer, &QTimer::timeout, this, [this] { this->host.tick(); });
+    connect(&timer, &QTimer::timeout, this, &MainFrame::tickDue);
     timer.start();
 }
 
 MainFrame::~MainFrame() = default;
 
 CommandHandler MainFrame::commandHandler() {
-    return [this](int commandId) { this->host.onCommand(commandId); };
+    return [this](int commandId) { Q_EMIT commandChosen(commandId); };
 }
 
 void MainFrame::ensureMenuBar() {
@@ -59,10 +59,9 @@ void MainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
 }
 
-void MainFrame::refresh() {
+void MainFrame::refresh(const StatusSnapshot& snapshot) {
     if (closedForGood)
         return;
-    const StatusSnapshot snapshot = host.status();
     statusView->rebuild(snapshot);
     tray->update(snapshot);
     if (!refreshed) {
@@ -118,7 +117,7 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     // No tray: nothing could reach a hidden window, so closing it is Exit.
-    host.onCommand(Command::Exit);
+    Q_EMIT commandChosen(Command::Exit);
 }
 
 void MainFrame::changeEvent(QEvent* event) {

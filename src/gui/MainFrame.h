@@ -2,7 +2,8 @@
 // The main window: hidden for most of its life, it carries the one-second
 // timer that drives the application, the menu bar with its shortcuts, the
 // status view and the tray icon. Closing or minimising it only hides it while
-// a tray holds the icon; Exit closes it for good.
+// a tray holds the icon; Exit closes it for good. It knows no application: it
+// draws the snapshots it is handed and signals ticks and commands.
 #include <QMainWindow>
 #include <QTimer>
 #include <functional>
@@ -17,29 +18,18 @@ namespace linkmoot {
 class MainView;
 class TrayIcon;
 
-/// What the main window needs of the application: the application object in
-/// the program, a fake in tests.
-class FrameHost {
-public:
-    virtual ~FrameHost() = default;
-    virtual void tick() = 0;
-    /// A command of the menus or shortcuts (ids of Linkmoot.h).
-    virtual void onCommand(int commandId) = 0;
-    virtual StatusSnapshot status() = 0;
-};
-
 class MainFrame : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr int kTickMilliseconds = 1000;
 
-    explicit MainFrame(FrameHost& host, QWidget* parent = nullptr);
+    explicit MainFrame(QWidget* parent = nullptr);
     ~MainFrame() override;
 
-    /// Rebuilds the status rows and the tray icon from the host's status. The
-    /// first call puts the icon in the tray, or, when the desktop has no tray,
-    /// says so once and shows this window instead.
-    void refresh();
+    /// Rebuilds the status rows and the tray icon from the snapshot. The first
+    /// call puts the icon in the tray, or, when the desktop has no tray, says
+    /// so once and shows this window instead.
+    void refresh(const StatusSnapshot& snapshot);
     /// Shows the window in its normal state and activates it.
     void showStatus();
     /// Hides the window, unless no tray could bring it back.
@@ -56,6 +46,12 @@ public:
     QTimer& tickTimer() { return timer; }
     const StatusIcons& statusIcons() const { return icons; }
 
+Q_SIGNALS:
+    /// Once a second while the timer runs (nested loops included).
+    void tickDue();
+    /// A command of the menus or shortcuts (ids of Linkmoot.h).
+    void commandChosen(int commandId);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -67,7 +63,6 @@ private:
     /// The menu bar with its commands, built on the first show.
     void ensureMenuBar();
 
-    FrameHost& host;
     StatusIcons icons;
     MainView* statusView;
     std::unique_ptr<TrayIcon> tray;

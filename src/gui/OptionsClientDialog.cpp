@@ -10,8 +10,8 @@
 
 namespace linkmoot {
 
-OptionsClientDialog::OptionsClientDialog(toolbox::ConfigSection* root, QWidget* parent)
-    : ConfigDialog(root, parent) {
+OptionsClientDialog::OptionsClientDialog(Settings settings, QWidget* parent)
+    : ConfigDialog(settings, parent) {
     setWindowTitle(QStringLiteral("Linkmoot configuration: Client options"));
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(QStringLiteral("Server"), this);
@@ -47,7 +47,7 @@ OptionsClientDialog::OptionsClientDialog(toolbox::ConfigSection* root, QWidget* 
             mac->setFocus(Qt::OtherFocusReason);
     });
 
-    form.load(root);
+    form.load(settings);
     server->setText(QString::fromStdString(form.server));
     port->setText(QString::fromStdString(form.port));
     wakeOnLan->setChecked(form.wakeOnLan);
@@ -79,7 +79,7 @@ StoreResult OptionsClientDialog::store() {
     form.wakeOnLan = wakeOnLan->isChecked();
     form.mac = mac->text().toStdString();
     form.autoVote = autoVote->isChecked();
-    return form.store(root);
+    return form.store(settings);
 }
 
 }  // namespace linkmoot

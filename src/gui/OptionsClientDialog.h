@@ -10,7 +10,7 @@ namespace linkmoot {
 class OptionsClientDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    OptionsClientDialog(toolbox::ConfigSection* root, QWidget* parent = nullptr);
+    OptionsClientDialog(Settings settings, QWidget* parent = nullptr);
 
     QWidget* control(int controlId) const override;
     QLineEdit* serverField() const { return server; }

@@ -18,8 +18,8 @@ QLabel* explanation(const char* text, QWidget* parent) {
 
 }  // namespace
 
-OptionsModeDialog::OptionsModeDialog(toolbox::ConfigSection* root, QWidget* parent)
-    : ConfigDialog(root, parent) {
+OptionsModeDialog::OptionsModeDialog(Settings settings, QWidget* parent)
+    : ConfigDialog(settings, parent) {
     setWindowTitle(QStringLiteral("Linkmoot configuration: Mode"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(
@@ -43,7 +43,7 @@ OptionsModeDialog::OptionsModeDialog(toolbox::ConfigSection* root, QWidget* pare
 
     layout->addWidget(makeButtons());
 
-    form.load(root);
+    form.load(settings);
     clientRadio->setChecked(form.choice == ModeForm::Choice::Client);
     serverRadio->setChecked(form.choice == ModeForm::Choice::Server);
 }
@@ -63,7 +63,7 @@ StoreResult OptionsModeDialog::store() {
     form.choice = clientRadio->isChecked()   ? ModeForm::Choice::Client
                   : serverRadio->isChecked() ? ModeForm::Choice::Server
                                              : ModeForm::Choice::None;
-    return form.store(root);
+    return form.store(settings);
 }
 
 }  // namespace linkmoot

@@ -10,7 +10,7 @@ class OptionsModeDialog : public ConfigDialog {
     Q_OBJECT
 public:
     /// Loads the form from the tree; neither button is on for an unknown mode.
-    OptionsModeDialog(toolbox::ConfigSection* root, QWidget* parent = nullptr);
+    OptionsModeDialog(Settings settings, QWidget* parent = nullptr);
 
     QWidget* control(int controlId) const override;
     QRadioButton* clientButton() const { return clientRadio; }

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "ConfigKeys.h"
 #include "ToolBox/Config.h"
 
 namespace linkmoot {
@@ -53,9 +52,9 @@ QComboBox* addList(QGridLayout* grid, int row, const char* label, QWidget* paren
 
 }  // namespace
 
-OptionsServerDialog::OptionsServerDialog(toolbox::ConfigSection* root, EntryLister entries,
+OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
                                          QWidget* parent)
-    : ConfigDialog(root, parent), entries(std::move(entries)) {
+    : ConfigDialog(settings, parent), entries(std::move(entries)) {
     setWindowTitle(QStringLiteral("Linkmoot configuration: Server options"));
     auto* layout = new QVBoxLayout(this);
     auto* grid = new QGridLayout;
@@ -88,8 +87,8 @@ OptionsServerDialog::OptionsServerDialog(toolbox::ConfigSection* root, EntryList
 
     // The service decides which connections exist, so read it before the list.
     const std::string service =
-        root->getSection(keys::Dialer.section)->getString(keys::Dialer.name, keys::kDialerDefault);
-    form.load(root, this->entries(service));
+        settings.get(keys::Dialer);
+    form.load(settings, this->entries(service));
 
     port->setText(QString::fromStdString(form.port));
     guardTime->setText(QString::fromStdString(form.guardTime));
@@ -127,7 +126,7 @@ void OptionsServerDialog::showConnections() {
 
 void OptionsServerDialog::onDialerChosen() {
     form.dialer = dialer->currentData().toString().toStdString();
-    form.setEntries(root, entries(form.dialer));
+    form.setEntries(settings, entries(form.dialer));
     showConnections();
 }
 
@@ -172,7 +171,7 @@ StoreResult OptionsServerDialog::store() {
     form.selected = connection->currentIndex();
     form.userName = userName->text().toStdString();
     form.password = password->text().toStdString();
-    return form.store(root);
+    return form.store(settings);
 }
 
 }  // namespace linkmoot

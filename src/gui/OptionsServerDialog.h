@@ -19,7 +19,7 @@ public:
     /// The connection names a dial-up service value (`Server`/`Dialer`) offers.
     using EntryLister = std::function<std::vector<std::string>(const std::string& dialer)>;
 
-    OptionsServerDialog(toolbox::ConfigSection* root, EntryLister entries,
+    OptionsServerDialog(Settings settings, EntryLister entries,
                         QWidget* parent = nullptr);
 
     QWidget* control(int controlId) const override;

@@ -4,20 +4,15 @@
 #include <cstdio>
 #include <memory>
 
-#include "ConfigKeys.h"
 #include "ControlCommands.h"
 #include "ControlSocketWatcher.h"
 #include "GuiFrontEnd.h"
 #include "Linkmoot.h"
-#include "SignalPipe.h"
-#include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
+#include "app/Instance.h"
 #include "platform/ControlServer.h"
-#include "platform/LogindShutdown.h"
-#include "platform/PosixClock.h"
-#include "platform/PosixNetwork.h"
 #include "platform/ProcessHardening.h"
-#include "platform/SystemDialServices.h"
+#include "platform/SignalPipe.h"
 
 using namespace linkmoot;
 
@@ -56,41 +51,41 @@ int main(int argc, char** argv) {
     }
 
     SignalPipe signalPipe;
-    PosixNetwork network;
-    PosixClock clock;
-    Linkmoot* application_ = nullptr;
-    SystemDialServices dialers([&application_] {
-        return application_->getConfigRoot()->getSection(keys::kServerSection);
-    });
-    LogindShutdown shutdown;
-
     int status = 0;
     {
-        auto app = std::make_unique<Linkmoot>(Services{network, clock, dialers, shutdown});
-        application_ = app.get();
-        GuiFrontEnd frontEnd(*app);
+        // The front end first: the instance's application object draws on it
+        // until its last moment.
+        GuiFrontEnd frontEnd;
+        Instance instance(frontEnd);
+        Linkmoot& app = instance.application();
+        driveApplication(frontEnd.frame(), app);
+        // The first snapshot puts the icon in the tray before any dialog.
+        frontEnd.refreshViews(app.latestStatus());
         std::unique_ptr<ControlSocketWatcher> watcher;
         if (control.fd() >= 0) {
             watcher = std::make_unique<ControlSocketWatcher>(
                 control,
-                [&app](std::string_view request) { return control::handle(*app, request); });
+                [&app](std::string_view request) { return control::handle(app, request); });
         }
         // SIGTERM (the session ending, kill) and SIGINT run Exit, so the vote is
         // withdrawn, the line hung up and the configuration saved.
         QSocketNotifier signalNotifier(signalPipe.fd(), QSocketNotifier::Read);
         QObject::connect(&signalNotifier, &QSocketNotifier::activated, &signalNotifier, [&] {
             if (signalPipe.drain() != 0)
-                app->onCommand(Command::Exit);
+                app.onCommand(Command::Exit);
         });
-        if (app->initInstance() && !frontEnd.quitRequested())
+        if (app.initInstance() && !frontEnd.quitRequested())
             status = QApplication::exec();
         // Ends what the loop served before the application object goes: no
-        // tick, no request, no tray icon while it withdraws its vote and saves.
+        // tick, no request, no command, no tray icon while it withdraws its
+        // vote and saves.
         watcher.reset();
+        signalNotifier.setEnabled(false);
         frontEnd.frame().closeForGood();
-        app.reset();
-        application_ = nullptr;
-    }
+        QObject::disconnect(&frontEnd.frame(), &MainFrame::tickDue, nullptr, nullptr);
+        QObject::disconnect(&frontEnd.frame(), &MainFrame::commandChosen, nullptr, nullptr);
+    }  // the application, then the dial-up services and their threads, then the configuration
+    // Only now: every thread that logs has ended.
     toolbox::Logger::shutdown();
     return status;
 }

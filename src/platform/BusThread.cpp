@@ -1,4 +1,4 @@
-#include "BusThread.h"
+#include "platform/BusThread.h"
 
 #include <poll.h>
 #include <string.h>

@@ -1,12 +1,11 @@
-#include "CommandDialService.h"
+#include "platform/CommandDialService.h"
 
 #include <sys/wait.h>
 
 #include <chrono>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "ConfigKeys.h"
+#include "platform/ChildProcess.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 
@@ -35,8 +34,7 @@ ChildProcess::Options shellCommand(const std::string& command, const std::string
 
 }  // namespace
 
-CommandDialService::CommandDialService(std::function<toolbox::ConfigSection*()> serverSection)
-    : serverSection(std::move(serverSection)) {}
+CommandDialService::CommandDialService(Settings settings) : settings(settings) {}
 
 CommandDialService::~CommandDialService() {
     setFailureCallback(nullptr);
@@ -50,13 +48,13 @@ CommandDialService::~CommandDialService() {
         hangUp(handle);
 }
 
-std::string CommandDialService::command(const char* key) {
-    return serverSection()->getString(key, keys::kCommandDefault);
+std::string CommandDialService::command(const TextKey& key) {
+    return settings.get(key);
 }
 
 bool CommandDialService::dial(const DialRequest& request, DialHandle& handle, std::string& error) {
     handle = 0;
-    const std::string dialCommand = command(keys::DialCommand.name);
+    const std::string dialCommand = command(keys::DialCommand);
     if (dialCommand.empty()) {
         error = "no dial command is set";
         LM_LOG(Error,
@@ -123,7 +121,7 @@ void CommandDialService::hangUp(DialHandle handle) {
         call = std::move(found->second);
         calls.erase(found);
     }
-    const std::string hangUpCommand = command(keys::HangUpCommand.name);
+    const std::string hangUpCommand = command(keys::HangUpCommand);
     if (!hangUpCommand.empty()) {
         int waitStatus = 0;
         std::string error;
@@ -152,7 +150,7 @@ LineState CommandDialService::state(DialHandle handle) {
         entry = found->second.entry;
         userName = found->second.userName;
     }
-    const std::string statusCommand = command(keys::StatusCommand.name);
+    const std::string statusCommand = command(keys::StatusCommand);
     LineState result = LineState::QueryFailed;
     if (statusCommand.empty()) {
         std::lock_guard<std::mutex> lock(mutex);

@@ -19,11 +19,8 @@
 #include <mutex>
 
 #include "DialService.h"
-#include "FailureReporter.h"
-
-namespace toolbox {
-class ConfigSection;
-}
+#include "platform/FailureReporter.h"
+#include "Settings.h"
 
 namespace linkmoot {
 
@@ -33,7 +30,7 @@ class CommandDialService : public DialService {
 public:
     static constexpr const char* kEntry = "Custom";
 
-    explicit CommandDialService(std::function<toolbox::ConfigSection*()> serverSection);
+    explicit CommandDialService(Settings settings);
     ~CommandDialService() override;
 
     const char* name() const override { return "command"; }
@@ -54,9 +51,9 @@ private:
         bool seenUp = false;
     };
     void dialCommandEnded(DialHandle handle, int waitStatus);
-    std::string command(const char* key);
+    std::string command(const TextKey& key);
 
-    std::function<toolbox::ConfigSection*()> serverSection;
+    Settings settings;
     std::mutex mutex;  // guards calls and nextHandle
     std::map<DialHandle, Call> calls;
     DialHandle nextHandle = 1;

@@ -1,4 +1,4 @@
-#include "ControlServer.h"
+#include "platform/ControlServer.h"
 
 #include <errno.h>
 #include <fcntl.h>

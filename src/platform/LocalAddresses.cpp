@@ -1,4 +1,4 @@
-#include "LocalAddresses.h"
+#include "platform/LocalAddresses.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -1,4 +1,4 @@
-#include "LogindShutdown.h"
+#include "platform/LogindShutdown.h"
 
 #include <string.h>
 #include <systemd/sd-bus.h>

@@ -1,4 +1,4 @@
-#include "NetworkManagerDialService.h"
+#include "platform/NetworkManagerDialService.h"
 
 #include <string.h>
 #include <systemd/sd-bus.h>
@@ -9,8 +9,8 @@
 #include <set>
 #include <thread>
 
-#include "BusThread.h"
-#include "FailureReporter.h"
+#include "platform/BusThread.h"
+#include "platform/FailureReporter.h"
 #include "ToolBox/Logger.h"
 
 namespace linkmoot {

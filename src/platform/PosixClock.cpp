@@ -1,4 +1,4 @@
-#include "PosixClock.h"
+#include "platform/PosixClock.h"
 
 #include <time.h>
 

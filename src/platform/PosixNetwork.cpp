@@ -1,4 +1,4 @@
-#include "PosixNetwork.h"
+#include "platform/PosixNetwork.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

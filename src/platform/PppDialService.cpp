@@ -1,4 +1,4 @@
-#include "PppDialService.h"
+#include "platform/PppDialService.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,8 +12,7 @@
 #include <chrono>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "ConfigKeys.h"
+#include "platform/ChildProcess.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 
@@ -80,8 +79,7 @@ const char* exitCodeHint(int code) {
 
 }  // namespace
 
-PppDialService::PppDialService(std::function<toolbox::ConfigSection*()> serverSection)
-    : serverSection(std::move(serverSection)) {}
+PppDialService::PppDialService(Settings settings) : settings(settings) {}
 
 PppDialService::~PppDialService() {
     setFailureCallback(nullptr);
@@ -143,12 +141,12 @@ const char* PppDialService::exitCodeMeaning(int code) {
 }
 
 std::string PppDialService::peersFolder() {
-    return serverSection()->getString(keys::PppPeersFolder.name, keys::kPppPeersFolderDefault);
+    return settings.get(keys::PppPeersFolder);
 }
 
 std::string PppDialService::findPppProgram() {
     const std::string program =
-        serverSection()->getString(keys::PppProgram.name, keys::kPppProgramDefault);
+        settings.get(keys::PppProgram);
     // pppd lives in sbin, which an ordinary user's PATH often lacks.
     return ChildProcess::findProgram(program, {"/usr/sbin", "/sbin"});
 }
@@ -200,7 +198,7 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
     const std::string program = findPppProgram();
     if (program.empty()) {
         const std::string wanted =
-            serverSection()->getString(keys::PppProgram.name, keys::kPppProgramDefault);
+            settings.get(keys::PppProgram);
         error = "pppd is not installed (looked for \"" + wanted + "\" on PATH and in /usr/sbin)";
         LM_LOG(Error, "Cannot dial with pppd: %s; install the ppp package or set Server/PppProgram",
                error.c_str());

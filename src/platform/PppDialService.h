@@ -15,11 +15,8 @@
 #include <mutex>
 
 #include "DialService.h"
-#include "FailureReporter.h"
-
-namespace toolbox {
-class ConfigSection;
-}
+#include "platform/FailureReporter.h"
+#include "Settings.h"
 
 namespace linkmoot {
 
@@ -27,7 +24,7 @@ class ChildProcess;
 
 class PppDialService : public DialService {
 public:
-    explicit PppDialService(std::function<toolbox::ConfigSection*()> serverSection);
+    explicit PppDialService(Settings settings);
     ~PppDialService() override;
 
     const char* name() const override { return "ppp"; }
@@ -54,7 +51,7 @@ private:
     void childEnded(DialHandle handle, int waitStatus);
     std::string peersFolder();
 
-    std::function<toolbox::ConfigSection*()> serverSection;
+    Settings settings;
     std::mutex mutex;  // guards calls and nextHandle
     std::map<DialHandle, Call> calls;
     DialHandle nextHandle = 1;

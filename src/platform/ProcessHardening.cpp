@@ -1,4 +1,4 @@
-#include "ProcessHardening.h"
+#include "platform/ProcessHardening.h"
 
 #include <errno.h>
 #include <stdio.h>

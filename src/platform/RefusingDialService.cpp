@@ -1,4 +1,4 @@
-#include "RefusingDialService.h"
+#include "platform/RefusingDialService.h"
 
 #include <chrono>
 #include <thread>

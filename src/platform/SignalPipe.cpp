@@ -1,4 +1,4 @@
-#include "SignalPipe.h"
+#include "platform/SignalPipe.h"
 
 #include <errno.h>
 #include <fcntl.h>

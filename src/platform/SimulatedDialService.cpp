@@ -1,4 +1,4 @@
-#include "SimulatedDialService.h"
+#include "platform/SimulatedDialService.h"
 
 #include <algorithm>
 #include <chrono>

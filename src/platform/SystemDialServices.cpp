@@ -1,18 +1,15 @@
-#include "SystemDialServices.h"
+#include "platform/SystemDialServices.h"
 
-#include "CommandDialService.h"
-#include "ConfigKeys.h"
-#include "NetworkManagerDialService.h"
-#include "PppDialService.h"
-#include "RefusingDialService.h"
-#include "SimulatedDialService.h"
-#include "ToolBox/Config.h"
+#include "platform/CommandDialService.h"
+#include "platform/NetworkManagerDialService.h"
+#include "platform/PppDialService.h"
+#include "platform/RefusingDialService.h"
+#include "platform/SimulatedDialService.h"
 #include "ToolBox/Logger.h"
 
 namespace linkmoot {
 
-SystemDialServices::SystemDialServices(std::function<toolbox::ConfigSection*()> serverSection)
-    : serverSection(std::move(serverSection)) {}
+SystemDialServices::SystemDialServices(Settings settings) : settings(settings) {}
 
 SystemDialServices::~SystemDialServices() = default;
 
@@ -25,7 +22,7 @@ DialService& SystemDialServices::service(const std::string& dialerName) {
         return pppService();
     if (dialerName == "command") {
         if (!command)
-            command = std::make_unique<CommandDialService>(serverSection);
+            command = std::make_unique<CommandDialService>(settings);
         return *command;
     }
     if (dialerName == "simulated") {
@@ -46,7 +43,7 @@ DialService& SystemDialServices::networkManagerService() {
 
 PppDialService& SystemDialServices::pppService() {
     if (!ppp)
-        ppp = std::make_unique<PppDialService>(serverSection);
+        ppp = std::make_unique<PppDialService>(settings);
     return *ppp;
 }
 
@@ -75,8 +72,7 @@ DialService& SystemDialServices::automatic() {
         return *chosen;
     }
     lastAutomaticChoice.clear();
-    const std::string program =
-        serverSection()->getString(keys::PppProgram.name, keys::kPppProgramDefault);
+    const std::string program = settings.get(keys::PppProgram);
     return refusing("auto", "auto",
                     "No dial-up service found for Server/Dialer \"auto\": looked for "
                     "NetworkManager on the system bus (" +

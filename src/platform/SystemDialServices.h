@@ -1,14 +1,10 @@
 #pragma once
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "DialService.h"
-
-namespace toolbox {
-class ConfigSection;
-}
+#include "Settings.h"
 
 namespace linkmoot {
 
@@ -28,8 +24,8 @@ class SystemDialServices : public DialServiceProvider {
 public:
     static constexpr const char* kValidNames = "auto, networkmanager, ppp, command, simulated";
 
-    /// `serverSection` gives the configuration section `Server` (read afresh).
-    explicit SystemDialServices(std::function<toolbox::ConfigSection*()> serverSection);
+    /// The services read their keys through `settings` (afresh at each use).
+    explicit SystemDialServices(Settings settings);
     ~SystemDialServices() override;
 
     DialService& service(const std::string& dialerName) override;
@@ -41,7 +37,7 @@ private:
     DialService& refusing(const std::string& key, const std::string& name,
                           const std::string& reason);
 
-    std::function<toolbox::ConfigSection*()> serverSection;
+    Settings settings;
     std::unique_ptr<SimulatedDialService> simulated;
     std::unique_ptr<NetworkManagerDialService> networkManager;
     std::unique_ptr<PppDialService> ppp;

@@ -1,4 +1,4 @@
-#include "WebServer.h"
+#include "platform/WebServer.h"
 
 #include <arpa/inet.h>
 #include <microhttpd.h>

@@ -99,13 +99,13 @@ TEST_F(ClientTest, TheQuestionIsAskedOnceBetweenTwoConnects) {
     client->startVoting();
     client->revote();
     client->revote();
-    EXPECT_EQ(app.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
+    EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
     EXPECT_TRUE(client->isVoting());  // a failed send keeps the voting state
 
     client->stopVoting();
     EXPECT_FALSE(client->isVoting());
     client->startVoting();
-    EXPECT_EQ(app.questions.size(), 2u);
+    EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
     EXPECT_EQ(network.socketsOpen, 0);
 }
 
@@ -114,19 +114,19 @@ TEST_F(ClientTest, WakeOnLanSilencesSocketQuestionsButNotTheNameQuestion) {
     network.openFails = true;
     auto client = makeClient();
     client->startVoting();
-    EXPECT_TRUE(app.questions.empty());
+    EXPECT_EQ(client->takeQuestion(), 0);
 
     network.openFails = false;
     network.connectFails = true;
     client->stopVoting();
     client->startVoting();
-    EXPECT_TRUE(app.questions.empty());
+    EXPECT_EQ(client->takeQuestion(), 0);
 
     network.connectFails = false;
     client->stopVoting();
     network.nameFails = true;
     client->startVoting();
-    EXPECT_EQ(app.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
+    EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
     EXPECT_EQ(network.socketsOpen, 0);
 }
 
@@ -135,7 +135,7 @@ TEST_F(ClientTest, AnOutOfRangePortIsAConnectFailure) {
     auto client = makeClient();
     client->startVoting();
     EXPECT_TRUE(network.sent.empty());
-    EXPECT_EQ(app.questions.size(), 1u);
+    EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
 }
 
 TEST_F(ClientTest, DestructionWithdrawsTheVote) {
@@ -198,7 +198,7 @@ TEST_F(ClientTest, AFailedWakeOnLanStillLetsTheVoteFollow) {
     auto client = makeClient();
     client->startVoting();
     EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
-    EXPECT_TRUE(app.questions.empty());
+    EXPECT_EQ(client->takeQuestion(), 0);
     EXPECT_EQ(network.socketsOpen, 0);
 }
 

@@ -14,6 +14,7 @@
 #include "ToolBox/Directory.h"
 #include "ToolBox/Memory.h"
 #include "fakes/Fakes.h"
+#include "mfctriext/TriExtApp.h"
 
 namespace linkmoot {
 namespace {
@@ -27,7 +28,7 @@ protected:
         dialers.dialer.clock = &clock;
     }
     void TearDown() override {
-        app.reset();
+        stop();
         unsetenv("XDG_CONFIG_HOME");
     }
 
@@ -45,12 +46,24 @@ protected:
         ASSERT_TRUE(config.parse(buffer.data()));
         ASSERT_TRUE(config.saveFile(configFile().c_str()));
     }
+    /// The configuration loaded, then the application built on it, as the programs do.
     Linkmoot& start() {
-        app = std::make_unique<Linkmoot>(Services{network, clock, dialers, shutdown});
-        app->setFrontEnd(&frontEnd);
+        store = std::make_unique<mfctriext::TriExtApp>(getApplicationName());
+        app = std::make_unique<Linkmoot>(Settings(store->getConfigRoot()),
+                                         Services{network, clock, dialers, shutdown}, frontEnd);
         return *app;
     }
-    toolbox::ConfigSection* root() { return app->getConfigRoot(); }
+    /// The end of a run: the application goes, then the configuration is saved.
+    void stop() {
+        app.reset();
+        store.reset();
+    }
+    toolbox::ConfigSection* root() { return store->getConfigRoot(); }
+    /// A fresh snapshot, as the views get it.
+    StatusSnapshot status() {
+        app->refreshViews();
+        return *app->latestStatus();
+    }
     void ticks(int count) {
         for (int i = 0; i < count; i++) app->tick();
     }
@@ -66,6 +79,7 @@ protected:
     FakeDialServices dialers;
     FakeShutdown shutdown;
     FakeFrontEnd frontEnd;
+    std::unique_ptr<mfctriext::TriExtApp> store;
     std::unique_ptr<Linkmoot> app;
 };
 
@@ -81,11 +95,11 @@ TEST_F(LinkmootTest, FirstStartRunsWelcomeAndTheFlowThenStoresConfigured) {
     frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("client"); };
     ASSERT_TRUE(linkmoot.initInstance());
     EXPECT_TRUE(root()->getBool("Configured", false));
-    EXPECT_EQ(frontEnd.calls, (std::vector<std::string>{"hide", "welcome", "mode", "client",
-                                                        "hide", "refresh", "refresh"}));
+    EXPECT_EQ(frontEnd.calls, (std::vector<std::string>{"hide", "welcome", "mode", "refresh",
+                                                        "client", "hide", "refresh", "refresh"}));
     EXPECT_FALSE(linkmoot.getServer().isStarted());
 
-    app.reset();  // the end of the run saves into the data folder, created on the way
+    stop();  // the end of the run saves into the data folder, created on the way
     toolbox::Config saved;
     ASSERT_TRUE(saved.loadFile(configFile().c_str()));
     EXPECT_TRUE(saved.getRoot()->getBool("Configured", false));
@@ -102,7 +116,7 @@ TEST_F(LinkmootTest, StartUpEndsWhenAnyFirstDialogIsLeft) {
         frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("client"); };
         EXPECT_FALSE(linkmoot.initInstance()) << leave;
         EXPECT_FALSE(root()->getBool("Configured", true)) << leave;
-        app.reset();
+        stop();
     }
     // The mode chosen before the options were cancelled was saved all the same.
     toolbox::Config saved;
@@ -116,7 +130,7 @@ TEST_F(LinkmootTest, AConfiguredServerStartsAndAClientStartsNothing) {
     EXPECT_TRUE(app->getServer().isStarted());
     EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{9010});
     EXPECT_EQ(frontEnd.count("welcome"), 0);
-    app.reset();
+    stop();
 
     writeConfig(kClientConfig);
     network = FakeNetwork();
@@ -131,7 +145,7 @@ TEST_F(LinkmootTest, ModeTestsAreExactAndCaseSensitive) {
         root()->getParameter("Mode")->setString(mode);
         EXPECT_FALSE(linkmoot.isServerMode()) << mode;
         EXPECT_FALSE(linkmoot.isClientMode()) << mode;
-        EXPECT_FALSE(linkmoot.status().serverMenu) << mode;
+        EXPECT_FALSE(status().serverMenu) << mode;
     }
     root()->getParameter("Mode")->setString("server");
     EXPECT_TRUE(linkmoot.isServerMode());
@@ -175,7 +189,8 @@ TEST_F(LinkmootTest, ConfigurationInClientModeWithdrawsTheVoteAndHidesTheWindow)
     app->onCommand(Command::Configuration);
     EXPECT_EQ(payloads(), (std::vector<std::string>{"vote:WS01", "unvote:WS01"}));
     EXPECT_FALSE(app->getClient().isVoting());
-    EXPECT_EQ(frontEnd.calls, (std::vector<std::string>{"mode", "client", "hide", "refresh"}));
+    EXPECT_EQ(frontEnd.calls,
+              (std::vector<std::string>{"mode", "refresh", "client", "hide", "refresh"}));
 }
 
 TEST_F(LinkmootTest, ConfigurationInServerModeRestartsTheServerOnTheNewPort) {
@@ -201,7 +216,34 @@ TEST_F(LinkmootTest, ANewModeStaysWhenItsOptionsAreCancelled) {
     EXPECT_FALSE(app->configure());
     EXPECT_FALSE(app->isServerMode());
     EXPECT_TRUE(app->getServer().isStarted());  // started until disabled or reconfigured
-    EXPECT_FALSE(app->status().serverMenu);
+    ASSERT_TRUE(frontEnd.latest);
+    EXPECT_FALSE(frontEnd.latest->serverMenu);  // the tray menu followed at once
+}
+
+TEST_F(LinkmootTest, AskingTheConfigurationStoresItWithoutStartingTheServer) {
+    Linkmoot& linkmoot = start();
+    frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("server"); };
+    EXPECT_TRUE(linkmoot.askConfiguration());
+    EXPECT_TRUE(linkmoot.isServerMode());
+    EXPECT_FALSE(linkmoot.getServer().isStarted());
+    EXPECT_TRUE(network.boundPorts.empty());
+}
+
+TEST_F(LinkmootTest, TheSnapshotCarriesTheLineAndTheVoteTableAsTheControllerLastReadThem) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    network.inbound.push_back("vote:A");
+    app->tick();  // reads the vote and dials
+    ASSERT_TRUE(frontEnd.latest);
+    EXPECT_EQ(frontEnd.latest->line, LineStatus::Dialling);
+    ASSERT_EQ(frontEnd.latest->votes.size(), 1u);
+    EXPECT_EQ(frontEnd.latest->votes[0].host, "A");
+    app->tick();  // the connection test passes: pushed although the table stayed
+    EXPECT_EQ(frontEnd.latest->line, LineStatus::Up);
+    const int queries = dialers.dialer.stateQueries;
+    app->onCommand(Command::Refresh);
+    EXPECT_EQ(dialers.dialer.stateQueries, queries);  // drawing asks the service nothing
+    EXPECT_EQ(frontEnd.latest->trayText, "Connected (1 vote(s)) - You are not voting");
 }
 
 TEST_F(LinkmootTest, CommandsReachTheClientServerAndFrontEnd) {
@@ -253,7 +295,7 @@ TEST_F(LinkmootTest, ExitWithdrawsTheVoteBeforeTheConfigurationIsSaved) {
         }
     };
     network.connectFails = false;
-    app.reset();
+    stop();
     EXPECT_EQ(network.sent.back().payload, "unvote:WS01");
     EXPECT_FALSE(savedBeforeUnvote);
     EXPECT_TRUE(std::filesystem::exists(configFile()));
@@ -266,7 +308,7 @@ TEST_F(LinkmootTest, NoQuestionIsAskedWhileShuttingDown) {
     network.connectFails = true;
     frontEnd.answerYes = true;
     frontEnd.questions.clear();
-    app.reset();
+    stop();
     EXPECT_TRUE(frontEnd.questions.empty());
 }
 

@@ -1,4 +1,4 @@
-#include "ControlServer.h"
+#include "platform/ControlServer.h"
 
 #include <grp.h>
 #include <gtest/gtest.h>

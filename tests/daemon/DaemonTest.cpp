@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "ControlServer.h"
+#include "platform/ControlServer.h"
 #include "DaemonProcess.h"
 #include "PtyDriver.h"
 #include "support/LoopbackVoter.h"

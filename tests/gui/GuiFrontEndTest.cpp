@@ -24,6 +24,7 @@
 #include "TrayIcon.h"
 #include "WelcomeDialog.h"
 #include "fakes/Fakes.h"
+#include "mfctriext/TriExtApp.h"
 
 using namespace linkmoot;
 using linkmoot::testing::ModalDriver;
@@ -45,23 +46,32 @@ struct Fixture {
     fakes::FakeClock clock;
     fakes::FakeDialServices dialers;
     fakes::FakeShutdown shutdown;
-    std::unique_ptr<Linkmoot> app;
+    std::unique_ptr<mfctriext::TriExtApp> store;
     std::unique_ptr<GuiFrontEnd> frontEnd;
+    std::unique_ptr<Linkmoot> app;
 
+    /// Built as the program builds it: the configuration, the front end, the
+    /// application drawing on it, the window's wiring, the first snapshot.
     explicit Fixture(const char* mode = "client") {
         qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-        app = std::make_unique<Linkmoot>(Services{network, clock, dialers, shutdown});
-        toolbox::ConfigSection* root = app->getConfigRoot();
+        store = std::make_unique<mfctriext::TriExtApp>(getApplicationName());
+        toolbox::ConfigSection* root = store->getConfigRoot();
         root->getParameter("Mode")->setString(mode);
         root->getParameter("Port")->setString("9005");
         root->getSection("Client")->getParameter("Server")->setString("127.0.0.1");
-        frontEnd = std::make_unique<GuiFrontEnd>(*app);
+        frontEnd = std::make_unique<GuiFrontEnd>();
+        app = std::make_unique<Linkmoot>(Settings(root), Services{network, clock, dialers, shutdown},
+                                         *frontEnd);
+        driveApplication(frontEnd->frame(), *app);
+        frontEnd->refreshViews(app->latestStatus());
     }
     ~Fixture() {
         // The application goes first, as in the program: it may still refresh the views.
         app.reset();
         frontEnd.reset();
+        store.reset();
     }
+    toolbox::ConfigSection* root() { return store->getConfigRoot(); }
     TrayIcon& tray() { return frontEnd->frame().trayIcon(); }
     QString tooltip() { return tray().icon().toolTip(); }
     void trigger(QMenu* menu, const QString& text) {
@@ -140,7 +150,7 @@ private Q_SLOTS:
                 dialog->reject();
             }
         });
-        QVERIFY(!fixture.frontEnd->showModeDialog());
+        QVERIFY(!fixture.frontEnd->showModeDialog(fixture.root()));
         QVERIFY(ticksSeen >= 2);
     }
 
@@ -171,7 +181,7 @@ private Q_SLOTS:
         QVERIFY(wakeOnLanWasOn);
         QCOMPARE(driver.boxes.size(), size_t(1));
         QCOMPARE(driver.boxes[0].text, QString::fromUtf8(loadString(StringId::EnterWakeOnLanMac)));
-        toolbox::ConfigSection* root = fixture.app->getConfigRoot();
+        toolbox::ConfigSection* root = fixture.root();
         QCOMPARE(QString::fromUtf8(root->getParameter("Mode")->asString()),
                  QStringLiteral("client"));
         QCOMPARE(QString::fromUtf8(root->getParameter("Port")->asString()), QStringLiteral("9007"));
@@ -183,7 +193,7 @@ private Q_SLOTS:
 
     void welcomeExitEndsStartUp() {
         Fixture fixture;
-        fixture.app->getConfigRoot()->getParameter("Configured")->setBool(false);
+        fixture.root()->getParameter("Configured")->setBool(false);
         ModalDriver driver;
         QString title;
         driver.onWindow = [&title](QWidget* window) {

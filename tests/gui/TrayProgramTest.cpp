@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "ControlServer.h"
+#include "platform/ControlServer.h"
 #include "support/LoopbackVoter.h"
 
 #ifndef LINKMOOT_PATH

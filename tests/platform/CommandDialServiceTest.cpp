@@ -6,7 +6,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "ConfigKeys.h"
+#include "Settings.h"
 #include "PlatformTestSupport.h"
 
 namespace linkmoot {
@@ -16,7 +16,7 @@ using platformtest::waitUntil;
 
 class CommandDialServiceTest : public ::testing::Test {
 protected:
-    CommandDialServiceTest() : service(server.getter()) {
+    CommandDialServiceTest() : service(server.settings()) {
         service.setFailureCallback([this](DialHandle handle, const std::string& reason) {
             std::lock_guard<std::mutex> lock(mutex);
             reports.emplace_back(handle, reason);

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "Settings.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "platform/ChildProcess.h"
@@ -70,9 +71,8 @@ private:
 class ServerSection {
 public:
     toolbox::ConfigSection* get() { return config.getRoot()->getSection("Server"); }
-    std::function<toolbox::ConfigSection*()> getter() {
-        return [this] { return get(); };
-    }
+    /// What the dial-up services read their keys through.
+    linkmoot::Settings settings() { return linkmoot::Settings(config.getRoot()); }
     void set(const char* key, const std::string& value) {
         get()->getParameter(key)->setString(value.c_str());
     }

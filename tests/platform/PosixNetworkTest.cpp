@@ -1,4 +1,4 @@
-#include "PosixNetwork.h"
+#include "platform/PosixNetwork.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -92,13 +92,12 @@ TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndStopsAtAnOversizedOne) {
     sendTo(port, "vote:" + std::string(300, 'x'));
     sendTo(port, "vote:B:C");
     sendTo(port, std::string("unvote:A"));
-    server.poll();
+    EXPECT_TRUE(server.poll());
     ASSERT_EQ(server.getVotes().getCount(), 1);
     EXPECT_STREQ(server.getVotes().get(0)->getHost(), "A");
-    server.poll();
+    EXPECT_TRUE(server.poll());
     ASSERT_EQ(server.getVotes().getCount(), 1);
     EXPECT_STREQ(server.getVotes().get(0)->getHost(), "B:C");
-    EXPECT_GE(app.refreshes, 2);
 }
 
 TEST(PosixNetworkTest, ASecondServerOnTheSamePortFailsAndAsks) {
@@ -111,9 +110,8 @@ TEST(PosixNetworkTest, ASecondServerOnTheSamePortFailsAndAsks) {
     fakes::FakeDialServices dialers;
     fakes::FakeShutdown shutdown;
     Server server(app, network, clock, dialers, shutdown);
-    server.start();
+    EXPECT_FALSE(server.start());  // the caller asks
     EXPECT_FALSE(server.isStarted());
-    EXPECT_EQ(app.questions.size(), 1u);
 }
 
 TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
@@ -132,7 +130,7 @@ TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
     EXPECT_EQ(vote.size(), 9u);
     EXPECT_EQ(unvote, "unvote:WS01");
     EXPECT_EQ(unvote.size(), 11u);
-    EXPECT_TRUE(app.questions.empty());
+    EXPECT_EQ(client.takeQuestion(), 0);
 }
 
 TEST(PosixNetworkTest, ErrorsCarryTheSystemText) {

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "ConfigKeys.h"
+#include "Settings.h"
 #include "PlatformTestSupport.h"
 
 namespace linkmoot {
@@ -21,7 +21,7 @@ using platformtest::waitUntil;
 // pppd is replaced by data/fake-pppd, the peers folder by a temporary one.
 class PppDialServiceTest : public ::testing::Test {
 protected:
-    PppDialServiceTest() : service(server.getter()) {
+    PppDialServiceTest() : service(server.settings()) {
         server.set(keys::PppProgram.name, platformtest::dataFolder() + "/fake-pppd");
         server.set(keys::PppPeersFolder.name, peers.getPath());
         setenv("FAKE_PPP_PEERS", peers.getPath().c_str(), 1);

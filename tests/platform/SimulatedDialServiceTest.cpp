@@ -1,4 +1,4 @@
-#include "SimulatedDialService.h"
+#include "platform/SimulatedDialService.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,8 @@
 #include <mutex>
 #include <thread>
 
-#include "SystemDialServices.h"
+#include "ToolBox/Config.h"
+#include "platform/SystemDialServices.h"
 
 namespace linkmoot {
 namespace {
@@ -80,7 +81,8 @@ TEST_F(SimulatedDialServiceTest, TheBusyLineFailsFromAnotherThreadWithItsHandle)
 }
 
 TEST(SystemDialServicesTest, AutomaticAndUnknownServicesRefuseWithAReason) {
-    SystemDialServices services([] { return nullptr; });
+    toolbox::Config config;
+    SystemDialServices services{Settings(config.getRoot())};
     DialHandle handle = 0;
     std::string error;
     EXPECT_FALSE(services.service("nonsense").dial({"x", "", ""}, handle, error));

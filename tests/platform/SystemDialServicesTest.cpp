@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ConfigKeys.h"
+#include "Settings.h"
 #include "PlatformTestSupport.h"
 
 namespace linkmoot {
@@ -10,7 +10,7 @@ namespace {
 
 class SystemDialServicesChoiceTest : public ::testing::Test {
 protected:
-    SystemDialServicesChoiceTest() : services(server.getter()) {
+    SystemDialServicesChoiceTest() : services(server.settings()) {
         server.set(keys::PppProgram.name, platformtest::dataFolder() + "/fake-pppd");
     }
 

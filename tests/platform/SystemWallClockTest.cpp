@@ -1,4 +1,4 @@
-#include "SystemWallClock.h"
+#include "platform/SystemWallClock.h"
 
 #include <gtest/gtest.h>
 

@@ -126,23 +126,19 @@ bool FakeShutdown::powerOff(const std::string& message, unsigned warningSeconds,
     return true;
 }
 
-bool FakeApplication::isServerMode() {
-    return std::strcmp(config.getRoot()->getParameter("Mode")->asString(), "server") == 0;
-}
-
-bool FakeFrontEnd::showModeDialog() {
+bool FakeFrontEnd::showModeDialog(const Settings&) {
     calls.push_back("mode");
     if (modeOk && onMode) onMode();
     return modeOk;
 }
 
-bool FakeFrontEnd::showClientOptionsDialog() {
+bool FakeFrontEnd::showClientOptionsDialog(const Settings&) {
     calls.push_back("client");
     if (clientOk && onClient) onClient();
     return clientOk;
 }
 
-bool FakeFrontEnd::showServerOptionsDialog() {
+bool FakeFrontEnd::showServerOptionsDialog(const Settings&, const EntryLister&) {
     calls.push_back("server");
     if (serverOk && onServer) onServer();
     return serverOk;

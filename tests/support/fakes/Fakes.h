@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "ApplicationContext.h"
 #include "Clock.h"
 #include "DialService.h"
 #include "FrontEnd.h"
@@ -139,35 +138,31 @@ public:
     std::vector<unsigned> warnings;
 };
 
-/// The application as the server and the client see it, with a tree of its own.
-class FakeApplication : public ApplicationContext {
+/// What the server and the client get from the application: settings over a
+/// tree of the test's own.
+class FakeApplication {
 public:
-    toolbox::ConfigSection* getConfigRoot() override { return config.getRoot(); }
-    bool isServerMode() override;
-    void askToConfigure(int stringId) override {
-        questions.push_back(stringId);
-        if (onQuestion) onQuestion(stringId);
-    }
-    void refreshViews() override { refreshes++; }
+    toolbox::ConfigSection* getConfigRoot() { return config.getRoot(); }
+    operator Settings() { return Settings(config.getRoot()); }  // NOLINT
 
     toolbox::Config config;
-    std::vector<int> questions;
-    std::function<void(int)> onQuestion;
-    int refreshes = 0;
 };
 
 /// A front end whose dialogs answer as the test scripts them.
 class FakeFrontEnd : public FrontEnd {
 public:
     bool showWelcomeDialog() override { return record("welcome", welcome); }
-    bool showModeDialog() override;
-    bool showClientOptionsDialog() override;
-    bool showServerOptionsDialog() override;
+    bool showModeDialog(const Settings& settings) override;
+    bool showClientOptionsDialog(const Settings& settings) override;
+    bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) override;
     bool askYesNo(int stringId) override {
         questions.push_back(stringId);
         return record("question", answerYes);
     }
-    void refreshViews() override { calls.push_back("refresh"); }
+    void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) override {
+        calls.push_back("refresh");
+        latest = status;
+    }
     void showStatusWindow() override { calls.push_back("show"); }
     void hideStatusWindow() override { calls.push_back("hide"); }
     void openDocument(const std::string& path) override {
@@ -188,6 +183,7 @@ public:
     std::vector<std::string> calls;
     std::vector<int> questions;
     std::vector<std::string> opened;
+    std::shared_ptr<const StatusSnapshot> latest;
 
 private:
     bool record(const char* name, bool result) {

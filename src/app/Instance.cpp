@@ -1,0 +1,13 @@
+#include "app/Instance.h"
+
+namespace linkmoot {
+
+Instance::Instance(FrontEnd& frontEnd)
+    : configuration(getApplicationName()),
+      settingsView(configuration.getConfigRoot()),
+      dialers(settingsView),
+      app(settingsView, Services{network, clock, dialers, shutdown}, frontEnd) {}
+
+Instance::~Instance() = default;
+
+}  // namespace linkmoot
