@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-#include "Settings.h"
 #include "PlatformTestSupport.h"
+#include "Settings.h"
 
 namespace linkmoot {
 namespace {
