@@ -24,7 +24,8 @@ public:
     bool connect(const char*, uint16_t) override { return true; }
     bool send(const void*, std::size_t) override { return true; }
     Received receive(char* buffer, std::size_t, std::size_t& length) override {
-        if (queue.empty()) return Received::Nothing;
+        if (queue.empty())
+            return Received::Nothing;
         length = queue.front().size();
         std::memcpy(buffer, queue.front().data(), length);
         queue.pop_front();
@@ -90,8 +91,10 @@ void BM_ServerPollTenDatagrams(benchmark::State& state) {
     NoShutdown shutdown;
     Server server(app.config.getRoot(), network, clock, line, shutdown);
     server.start();
-    for (int i = 0; i < hosts; i++) network.queue.push_back("vote:host-" + std::to_string(i));
-    while (!network.queue.empty()) server.poll();
+    for (int i = 0; i < hosts; i++)
+        network.queue.push_back("vote:host-" + std::to_string(i));
+    while (!network.queue.empty())
+        server.poll();
 
     int next = 0;
     for (auto _ : state) {

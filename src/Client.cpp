@@ -15,9 +15,12 @@ namespace linkmoot {
 namespace {
 
 uint8_t hexValue(char character) {
-    if (character >= '0' && character <= '9') return static_cast<uint8_t>(character - '0');
-    if (character >= 'A' && character <= 'F') return static_cast<uint8_t>(character - 'A' + 10);
-    if (character >= 'a' && character <= 'f') return static_cast<uint8_t>(character - 'a' + 10);
+    if (character >= '0' && character <= '9')
+        return static_cast<uint8_t>(character - '0');
+    if (character >= 'A' && character <= 'F')
+        return static_cast<uint8_t>(character - 'A' + 10);
+    if (character >= 'a' && character <= 'f')
+        return static_cast<uint8_t>(character - 'a' + 10);
     return 0;
 }
 
@@ -36,7 +39,8 @@ Client::~Client() {
 
 void Client::startVoting() {
     LM_LOG(Debug, "Starting voting");
-    if (voting) return;
+    if (voting)
+        return;
     voting = true;
     errorShown = false;
     sendWakeOnLan();
@@ -45,19 +49,22 @@ void Client::startVoting() {
 
 void Client::stopVoting() {
     LM_LOG(Debug, "Stopping voting");
-    if (!voting) return;
+    if (!voting)
+        return;
     sendVote(false);
     voting = false;
 }
 
 void Client::revote() {
-    if (!voting) return;
+    if (!voting)
+        return;
     sendWakeOnLan();
     sendVote(true);
 }
 
 void Client::askQuestion() {
-    if (errorShown) return;
+    if (errorShown)
+        return;
     errorShown = true;
     pendingQuestion = StringId::QuestionClientCannotConnect;
 }
@@ -77,7 +84,8 @@ void Client::sendVote(bool vote) {
     if (!socket->open(0)) {
         LM_LOG(Error, "Cannot create client socket: %s", socket->lastErrorText().c_str());
         socket.reset();
-        if (!wakeOnLan) askQuestion();
+        if (!wakeOnLan)
+            askQuestion();
         return;
     }
 
@@ -93,13 +101,15 @@ void Client::sendVote(bool vote) {
         error = toolbox::systemErrorText(EINVAL).c_str();
     } else {
         connected = socket->connect(host.c_str(), static_cast<uint16_t>(port));
-        if (!connected) error = socket->lastErrorText();
+        if (!connected)
+            error = socket->lastErrorText();
     }
     if (!connected) {
         LM_LOG(Error, "Cannot connect to server: %s", error.c_str());
         socket->close();
         socket.reset();
-        if (!wakeOnLan) askQuestion();
+        if (!wakeOnLan)
+            askQuestion();
         return;
     }
 
@@ -124,14 +134,17 @@ std::array<uint8_t, Client::kMagicPacketLength> Client::magicPacket(const char* 
         mac[i] = static_cast<uint8_t>(hexValue(macText[3 * i]) * 16 + hexValue(macText[3 * i + 1]));
     }
     std::array<uint8_t, kMagicPacketLength> packet{};
-    for (int i = 0; i < 6; i++) packet[i] = 0xFF;
-    for (std::size_t n = 6; n < kMagicPacketLength; n++) packet[n] = mac[n % 6];
+    for (int i = 0; i < 6; i++)
+        packet[i] = 0xFF;
+    for (std::size_t n = 6; n < kMagicPacketLength; n++)
+        packet[n] = mac[n % 6];
     return packet;
 }
 
 void Client::sendWakeOnLan() {
     const std::string mac = settings.get(keys::WakeOnLanMac);
-    if (mac.size() < kMacTextLength) return;
+    if (mac.size() < kMacTextLength)
+        return;
     const std::string macText = mac.substr(0, kMacTextLength);
     LM_LOG(Info, "Sending Wake-on-LAN packet");
 

@@ -11,7 +11,8 @@ namespace linkmoot {
 namespace {
 
 bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-    if (prefix.size() > text.size()) return false;
+    if (prefix.size() > text.size())
+        return false;
     for (std::size_t i = 0; i < prefix.size(); i++) {
         if (std::tolower(static_cast<unsigned char>(text[i])) !=
             std::tolower(static_cast<unsigned char>(prefix[i]))) {
@@ -41,7 +42,8 @@ bool lessIgnoringCase(const std::string& left, const std::string& right) {
 
 int32_t parseLong(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) i++;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        i++;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -52,7 +54,8 @@ int32_t parseLong(const std::string& text) {
         // Saturate instead of overflowing: a huge number stays huge.
         value = std::min<long long>(value * 10 + (text[i] - '0'), 1LL + INT32_MAX);
     }
-    if (negative) value = -value;
+    if (negative)
+        value = -value;
     return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
 
@@ -73,7 +76,8 @@ void ModeForm::load(const Settings& settings) {
 }
 
 StoreResult ModeForm::store(const Settings& settings) const {
-    if (choice == Choice::None) return StoreResult::refused(ClientRadio, StringId::SelectMode);
+    if (choice == Choice::None)
+        return StoreResult::refused(ClientRadio, StringId::SelectMode);
     settings.set(keys::Mode, choice == Choice::Client ? "client" : "server");
     return {};
 }
@@ -88,12 +92,16 @@ void ClientOptionsForm::load(const Settings& settings) {
 }
 
 StoreResult ClientOptionsForm::store(const Settings& settings) const {
-    if (server.empty()) return StoreResult::refused(ServerField, StringId::EnterServerAddress);
+    if (server.empty())
+        return StoreResult::refused(ServerField, StringId::EnterServerAddress);
     settings.set(keys::ClientServer, server);
-    if (port.empty()) return StoreResult::refused(PortField, StringId::EnterClientPort);
+    if (port.empty())
+        return StoreResult::refused(PortField, StringId::EnterClientPort);
     settings.set(keys::PortText, port);
-    if (wakeOnLan && mac.empty()) return StoreResult::refused(MacField, StringId::EnterWakeOnLanMac);
-    settings.set(keys::WakeOnLanMacOption, wakeOnLan ? std::optional<std::string>(mac) : std::nullopt);
+    if (wakeOnLan && mac.empty())
+        return StoreResult::refused(MacField, StringId::EnterWakeOnLanMac);
+    settings.set(keys::WakeOnLanMacOption,
+                 wakeOnLan ? std::optional<std::string>(mac) : std::nullopt);
     settings.set(keys::AutoVote, autoVote);
     return {};
 }
@@ -122,7 +130,8 @@ void ServerOptionsForm::setEntries(const Settings& settings, std::vector<std::st
     selected = -1;
     const std::string stored = settings.get(keys::Connection);
     // An empty stored name selects nothing, so the user picks a line on purpose.
-    if (stored.empty()) return;
+    if (stored.empty())
+        return;
     for (std::size_t i = 0; i < connections.size(); i++) {
         if (startsWithIgnoringCase(connections[i], stored)) {
             selected = static_cast<int>(i);
@@ -133,14 +142,16 @@ void ServerOptionsForm::setEntries(const Settings& settings, std::vector<std::st
 
 StoreResult ServerOptionsForm::store(const Settings& settings) const {
     settings.set(keys::Dialer, dialer);
-    if (port.empty()) return StoreResult::refused(PortField, StringId::EnterServerPort);
+    if (port.empty())
+        return StoreResult::refused(PortField, StringId::EnterServerPort);
     settings.set(keys::PortText, port);
     settings.set(keys::GuardTime, parseLong(guardTime));
     if (autoReconnect && reconnectMinutes.empty()) {
         return StoreResult::refused(ReconnectField, StringId::EnterReconnectMinutes);
     }
-    settings.set(keys::AutoReconnectMinutes,
-                 autoReconnect ? std::optional<int32_t>(parseLong(reconnectMinutes)) : std::nullopt);
+    settings.set(
+        keys::AutoReconnectMinutes,
+        autoReconnect ? std::optional<int32_t>(parseLong(reconnectMinutes)) : std::nullopt);
     if (shutdown && shutdownMinutes.empty()) {
         return StoreResult::refused(ShutdownField, StringId::EnterShutdownMinutes);
     }

@@ -17,15 +17,17 @@
 
 namespace linkmoot {
 
-const char* getApplicationName() { return "Linkmoot"; }
+const char* getApplicationName() {
+    return "Linkmoot";
+}
 
 Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
     : settings(settings),
       services(services),
       frontEnd(frontEnd),
       client(std::make_unique<Client>(settings, services.network)),
-      server(std::make_unique<Server>(settings, services.network, services.clock,
-                                      services.dialers, services.shutdown)),
+      server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
+                                      services.shutdown)),
       latest(snapshot()) {}
 
 Linkmoot::~Linkmoot() {
@@ -40,10 +42,13 @@ Linkmoot::~Linkmoot() {
 bool Linkmoot::initInstance() {
     frontEnd.hideStatusWindow();
     if (settings.get(keys::Configured)) {
-        if (isServerMode()) startServer();
+        if (isServerMode())
+            startServer();
     } else {
-        if (!frontEnd.showWelcomeDialog()) return false;
-        if (!configure()) return false;
+        if (!frontEnd.showWelcomeDialog())
+            return false;
+        if (!configure())
+            return false;
         settings.set(keys::Configured, true);
     }
     refreshViews();
@@ -51,7 +56,8 @@ bool Linkmoot::initInstance() {
 }
 
 bool Linkmoot::askConfiguration() {
-    if (!frontEnd.showModeDialog(settings)) return false;
+    if (!frontEnd.showModeDialog(settings))
+        return false;
     // The tray menu follows the stored mode at once, also when the options
     // dialog is cancelled next.
     refreshViews();
@@ -63,7 +69,8 @@ bool Linkmoot::askConfiguration() {
 }
 
 bool Linkmoot::configure() {
-    if (!askConfiguration()) return false;
+    if (!askConfiguration())
+        return false;
     if (isServerMode()) {
         client->stopVoting();
         server->stop();
@@ -146,15 +153,18 @@ void Linkmoot::refreshViews() {
 }
 
 void Linkmoot::startServer() {
-    if (!server->start()) askToConfigure(StringId::QuestionServerCannotStart);
+    if (!server->start())
+        askToConfigure(StringId::QuestionServerCannotStart);
 }
 
 void Linkmoot::askClientQuestion() {
-    if (const int question = client->takeQuestion(); question != 0) askToConfigure(question);
+    if (const int question = client->takeQuestion(); question != 0)
+        askToConfigure(question);
 }
 
 void Linkmoot::askToConfigure(int stringId) {
-    if (frontEnd.askYesNo(stringId)) configure();
+    if (frontEnd.askYesNo(stringId))
+        configure();
 }
 
 std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
@@ -194,7 +204,8 @@ std::string Linkmoot::documentPath(const char* relative) const {
                                       std::string(LINKMOOT_DATADIR) + "/" + relative};
     for (const std::string& candidate : candidates) {
         std::unique_ptr<toolbox::Directory> path(toolbox::Directory::fromNative(candidate.c_str()));
-        if (path->exists()) return candidate;
+        if (path->exists())
+            return candidate;
     }
     return candidates[2];
 }

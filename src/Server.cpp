@@ -16,7 +16,9 @@ namespace linkmoot {
 
 Vote::Vote(const char* host, uint32_t time) : host(toolbox::duplicate(host)), time(time) {}
 
-Vote::~Vote() { toolbox::release(host); }
+Vote::~Vote() {
+    toolbox::release(host);
+}
 
 /// Failure reports of the dial services, handed from their threads to ours.
 /// A report names its service as well as its handle: handles are only unique
@@ -34,7 +36,8 @@ struct Server::FailureInbox {
 
     void post(const DialService* service, DialHandle handle) {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!closed) failed.push_back({service, handle});
+        if (!closed)
+            failed.push_back({service, handle});
     }
     std::vector<Report> take() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -58,7 +61,8 @@ Server::Server(Settings settings, Network& network, Clock& clock, DialServicePro
       shutdownService(shutdown),
       lastVoteTime(clock.tickCount()),
       inbox(std::make_shared<FailureInbox>()) {
-    if (lastVoteTime == kIdleClockDisarmed) lastVoteTime--;
+    if (lastVoteTime == kIdleClockDisarmed)
+        lastVoteTime--;
     LM_LOG(Debug, "Created server");
 }
 
@@ -69,11 +73,14 @@ Server::~Server() {
     LM_LOG(Debug, "Destroyed server");
 }
 
-uint16_t Server::boundPort() const { return socket ? socket->localPort() : 0; }
+uint16_t Server::boundPort() const {
+    return socket ? socket->localPort() : 0;
+}
 
 bool Server::start() {
     LM_LOG(Info, "Starting server");
-    if (socket) return true;
+    if (socket)
+        return true;
 
     std::unique_ptr<UdpSocket> created = network.createSocket();
     const int32_t port = settings.get(keys::Port);
@@ -82,7 +89,8 @@ bool Server::start() {
         LM_LOG(Error, "The port %d is not a UDP port number (0 to 65535)", static_cast<int>(port));
     } else {
         opened = created->open(static_cast<uint16_t>(port));
-        if (!opened) LM_LOG(Error, "Server socket error: %s", created->lastErrorText().c_str());
+        if (!opened)
+            LM_LOG(Error, "Server socket error: %s", created->lastErrorText().c_str());
     }
     if (!opened) {
         LM_LOG(Error, "Cannot create server socket");
@@ -112,7 +120,8 @@ void Server::stop() {
 }
 
 bool Server::poll() {
-    if (!socket) return false;
+    if (!socket)
+        return false;
     LM_LOG(Debug, "Checking server socket for votes");
     bool changed = false;
     const uint32_t now = clock.tickCount();
@@ -135,7 +144,8 @@ bool Server::poll() {
         std::memset(buffer, 0, sizeof buffer);
         std::size_t length = 0;
         UdpSocket::Received received = socket->receive(buffer, kMaxDatagramLength, length);
-        if (received != UdpSocket::Received::Datagram) break;
+        if (received != UdpSocket::Received::Datagram)
+            break;
         changed = true;
         receiveDatagram(buffer, now);
     }
@@ -147,10 +157,12 @@ bool Server::poll() {
 
 void Server::receiveDatagram(char* payload, uint32_t now) {
     char* colon = std::strchr(payload, ':');
-    if (colon == nullptr) return;
+    if (colon == nullptr)
+        return;
     *colon = '\0';
     const bool isVote = std::strcmp(payload, "vote") == 0;
-    if (!isVote && std::strcmp(payload, "unvote") != 0) return;
+    if (!isVote && std::strcmp(payload, "unvote") != 0)
+        return;
     const char* host = colon + 1;
 
     for (int index = 0; index < votes.getCount();) {
@@ -165,7 +177,8 @@ void Server::receiveDatagram(char* payload, uint32_t now) {
         votes.add(toolbox::create<Vote>(host, now));
         lastVoteTime = clock.tickCount();
         // The disarmed mark must not be reached by a real reading.
-        if (lastVoteTime == kIdleClockDisarmed) lastVoteTime--;
+        if (lastVoteTime == kIdleClockDisarmed)
+            lastVoteTime--;
         LM_LOG(Debug, "Received a vote from host '%s'", printable(host).c_str());
     } else {
         LM_LOG(Debug, "Received an unvote from host '%s'", printable(host).c_str());
@@ -173,12 +186,14 @@ void Server::receiveDatagram(char* payload, uint32_t now) {
 }
 
 bool Server::isConnected() {
-    if (connection == 0 || connectionService == nullptr) return false;
+    if (connection == 0 || connectionService == nullptr)
+        return false;
     return connectionService->state(connection) == LineState::Other;
 }
 
 LineStatus Server::line() const {
-    if (connection == 0) return lastDialFailed ? LineStatus::Failed : LineStatus::Down;
+    if (connection == 0)
+        return lastDialFailed ? LineStatus::Failed : LineStatus::Down;
     return dialling ? LineStatus::Dialling : LineStatus::Up;
 }
 
@@ -214,7 +229,8 @@ void Server::controlConnection() {
             if (votes.getCount() == 0 && !alwaysConnected()) {
                 LM_LOG(Debug, "No more votes, hanging up");
                 hangUpWithGuard();
-            } else if (const std::optional<int32_t> limit = settings.get(keys::AutoReconnectMinutes);
+            } else if (const std::optional<int32_t> limit =
+                           settings.get(keys::AutoReconnectMinutes);
                        limit && dialTime != 0) {
                 const uint32_t minutes = ((clock.processMillis() - dialTime) / 1000) / 60;
                 if (static_cast<int32_t>(minutes) >= *limit) {
@@ -225,8 +241,10 @@ void Server::controlConnection() {
         }
     }
 
-    if (connection != 0 || dialling) return;
-    if (votes.getCount() == 0 && !alwaysConnected()) return;
+    if (connection != 0 || dialling)
+        return;
+    if (votes.getCount() == 0 && !alwaysConnected())
+        return;
     dial();
 }
 
@@ -266,7 +284,8 @@ bool Server::dial() {
     std::weak_ptr<FailureInbox> weakInbox = inbox;
     const DialService* reporter = &service;
     service.setFailureCallback([weakInbox, reporter](DialHandle handle, const std::string&) {
-        if (std::shared_ptr<FailureInbox> alive = weakInbox.lock()) alive->post(reporter, handle);
+        if (std::shared_ptr<FailureInbox> alive = weakInbox.lock())
+            alive->post(reporter, handle);
     });
     DialHandle handle = 0;
     std::string error;
@@ -283,7 +302,8 @@ bool Server::dial() {
 
 void Server::hangUpConnection() {
     LM_LOG(Info, "Hanging up RAS connection");
-    if (connectionService != nullptr) connectionService->hangUp(connection);
+    if (connectionService != nullptr)
+        connectionService->hangUp(connection);
     connection = 0;
     LM_LOG(Debug, "Hung up RAS connection");
 }
@@ -296,7 +316,8 @@ void Server::hangUpWithGuard() {
     const int32_t guardTime = settings.get(keys::GuardTime);
     // A negative time would be an endless wait on some systems; it means none.
     if (guardTime > 0) {
-        if (service == nullptr) service = &currentService();
+        if (service == nullptr)
+            service = &currentService();
         service->waitGuardTime(static_cast<uint32_t>(guardTime));
     }
     connectionService = nullptr;
@@ -305,7 +326,8 @@ void Server::hangUpWithGuard() {
 
 void Server::dialFailed() {
     LM_LOG(Warn, "Dialling failed");
-    if (connection != 0) hangUpConnection();
+    if (connection != 0)
+        hangUpConnection();
     connectionService = nullptr;
     dialling = false;
     lastDialFailed = true;
@@ -314,11 +336,14 @@ void Server::dialFailed() {
 void Server::checkIdleShutdown() {
     const uint32_t now = clock.tickCount();
     const int32_t limit = settings.get(keys::ShutDownMinutes);
-    if (limit <= 0) return;
-    if (lastVoteTime == kIdleClockDisarmed) return;
+    if (limit <= 0)
+        return;
+    if (lastVoteTime == kIdleClockDisarmed)
+        return;
     // An unsigned difference keeps the idle time right across the 32-bit wrap.
     const uint32_t idleMinutes = ((now - lastVoteTime) / 1000) / 60;
-    if (idleMinutes < static_cast<uint32_t>(limit)) return;
+    if (idleMinutes < static_cast<uint32_t>(limit))
+        return;
 
     lastVoteTime = kIdleClockDisarmed;
     LM_LOG(Info, "Exiting windows due to no votes for a while");

@@ -10,31 +10,36 @@ toolbox::ConfigSection* Settings::section(const char* name) const {
 
 std::string Settings::get(const TextKey& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (key.rule == MissingKey::StoresDefault) return holder->getString(key.name, key.fallback);
+    if (key.rule == MissingKey::StoresDefault)
+        return holder->getString(key.name, key.fallback);
     return holder->getParameter(key.name)->asString();
 }
 
 int32_t Settings::get(const NumberKey& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (key.rule == MissingKey::StoresDefault) return holder->getLong(key.name, key.fallback);
+    if (key.rule == MissingKey::StoresDefault)
+        return holder->getLong(key.name, key.fallback);
     return holder->getParameter(key.name)->asLong();
 }
 
 bool Settings::get(const FlagKey& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (key.rule == MissingKey::StoresDefault) return holder->getBool(key.name, key.fallback);
+    if (key.rule == MissingKey::StoresDefault)
+        return holder->getBool(key.name, key.fallback);
     return holder->getParameter(key.name)->asBool();
 }
 
 std::optional<std::string> Settings::get(const OptionalKey<const char*>& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (!holder->hasParameter(key.name)) return std::nullopt;
+    if (!holder->hasParameter(key.name))
+        return std::nullopt;
     return std::string(holder->getString(key.name, key.fallback));
 }
 
 std::optional<int32_t> Settings::get(const OptionalKey<int32_t>& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (!holder->hasParameter(key.name)) return std::nullopt;
+    if (!holder->hasParameter(key.name))
+        return std::nullopt;
     return holder->getLong(key.name, key.fallback);
 }
 

@@ -87,8 +87,7 @@ inline constexpr OptionalKey<int32_t> AutoReconnectMinutes{kServerSection, "Auto
 inline constexpr NumberKey ShutDownMinutes{kServerSection, "ShutDownMinutes", 0,
                                            MissingKey::StoresDefault};
 /// The same key as the server options show it: present means the box is checked.
-inline constexpr OptionalKey<int32_t> ShutDownMinutesOption{kServerSection, "ShutDownMinutes",
-                                                            600};
+inline constexpr OptionalKey<int32_t> ShutDownMinutesOption{kServerSection, "ShutDownMinutes", 600};
 /// Dial even without votes.
 inline constexpr FlagKey AlwaysConnected{kServerSection, "AlwaysConnected", false,
                                          MissingKey::StoresDefault};

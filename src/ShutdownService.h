@@ -13,7 +13,8 @@ public:
     virtual bool acquireRight(std::string& error) = 0;
     /// Requests a power-off after `warningSeconds`, showing the message to
     /// logged-in users. False with the service's error text when refused.
-    virtual bool powerOff(const std::string& message, unsigned warningSeconds, std::string& error) = 0;
+    virtual bool powerOff(const std::string& message, unsigned warningSeconds,
+                          std::string& error) = 0;
 };
 
 }  // namespace linkmoot

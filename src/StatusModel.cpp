@@ -37,9 +37,9 @@ StatusSnapshot computeStatus(const StatusInput& input) {
             snapshot.trayText = "Disabled";
             snapshot.trayIcon = StatusIcon::Disabled;
         } else {
-            snapshot.trayText = input.connected ? "Connected (" + std::to_string(input.votes.size()) +
-                                                      " vote(s))"
-                                                : "Disconnected";
+            snapshot.trayText =
+                input.connected ? "Connected (" + std::to_string(input.votes.size()) + " vote(s))"
+                                : "Disconnected";
             snapshot.trayText += input.voting ? " - You are voting" : " - You are not voting";
             snapshot.trayIcon = input.voting      ? StatusIcon::Voting
                                 : input.connected ? StatusIcon::Connected

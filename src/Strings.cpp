@@ -42,7 +42,8 @@ constexpr Entry kStrings[] = {
 
 const char* loadString(int id) {
     for (const Entry& entry : kStrings) {
-        if (entry.id == id) return entry.text;
+        if (entry.id == id)
+            return entry.text;
     }
     return "";
 }

@@ -48,8 +48,7 @@ bool DaemonFrontEnd::showClientOptionsDialog(const Settings& settings) {
     return prompts->clientOptions(settings);
 }
 
-bool DaemonFrontEnd::showServerOptionsDialog(const Settings& settings,
-                                             const EntryLister& entries) {
+bool DaemonFrontEnd::showServerOptionsDialog(const Settings& settings, const EntryLister& entries) {
     if (!terminalUsable())
         return noTerminal("server options");
     return prompts->serverOptions(settings, entries);

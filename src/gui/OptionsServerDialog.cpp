@@ -52,8 +52,7 @@ QComboBox* addList(QGridLayout* grid, int row, const char* label, QWidget* paren
 
 }  // namespace
 
-OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
-                                         QWidget* parent)
+OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries, QWidget* parent)
     : ConfigDialog(settings, parent), entries(std::move(entries)) {
     setWindowTitle(QStringLiteral("Linkmoot configuration: Server options"));
     auto* layout = new QVBoxLayout(this);
@@ -86,8 +85,7 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     bindCheckToField(shutdown, shutdownMinutes);
 
     // The service decides which connections exist, so read it before the list.
-    const std::string service =
-        settings.get(keys::Dialer);
+    const std::string service = settings.get(keys::Dialer);
     form.load(settings, this->entries(service));
 
     port->setText(QString::fromStdString(form.port));

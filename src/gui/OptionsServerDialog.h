@@ -19,8 +19,7 @@ public:
     /// The connection names a dial-up service value (`Server`/`Dialer`) offers.
     using EntryLister = std::function<std::vector<std::string>(const std::string& dialer)>;
 
-    OptionsServerDialog(Settings settings, EntryLister entries,
-                        QWidget* parent = nullptr);
+    OptionsServerDialog(Settings settings, EntryLister entries, QWidget* parent = nullptr);
 
     QWidget* control(int controlId) const override;
     QLineEdit* portField() const { return port; }

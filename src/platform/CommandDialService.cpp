@@ -5,9 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/ChildProcess.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
+#include "platform/ChildProcess.h"
 
 namespace linkmoot {
 

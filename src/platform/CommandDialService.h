@@ -19,8 +19,8 @@
 #include <mutex>
 
 #include "DialService.h"
-#include "platform/FailureReporter.h"
 #include "Settings.h"
+#include "platform/FailureReporter.h"
 
 namespace linkmoot {
 

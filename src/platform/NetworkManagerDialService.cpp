@@ -9,9 +9,9 @@
 #include <set>
 #include <thread>
 
+#include "ToolBox/Logger.h"
 #include "platform/BusThread.h"
 #include "platform/FailureReporter.h"
-#include "ToolBox/Logger.h"
 
 namespace linkmoot {
 

@@ -14,7 +14,9 @@
 
 namespace linkmoot {
 
-PosixUdpSocket::~PosixUdpSocket() { close(); }
+PosixUdpSocket::~PosixUdpSocket() {
+    close();
+}
 
 bool PosixUdpSocket::fail() {
     errorText = toolbox::systemErrorText(static_cast<uint32_t>(errno)).c_str();
@@ -24,7 +26,8 @@ bool PosixUdpSocket::fail() {
 bool PosixUdpSocket::open(uint16_t port) {
     close();
     descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (descriptor < 0) return fail();
+    if (descriptor < 0)
+        return fail();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -39,7 +42,8 @@ bool PosixUdpSocket::open(uint16_t port) {
 
 bool PosixUdpSocket::setBroadcast() {
     int on = 1;
-    if (::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) return fail();
+    if (::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
+        return fail();
     return true;
 }
 
@@ -54,7 +58,8 @@ bool PosixUdpSocket::connect(const char* host, uint16_t port) {
         addrinfo* found = nullptr;
         const int result = ::getaddrinfo(host, nullptr, &hints, &found);
         if (result != 0) {
-            if (result == EAI_SYSTEM) return fail();
+            if (result == EAI_SYSTEM)
+                return fail();
             toolbox::String text;
             text.format("Error %d in facility 0: %s", -result, ::gai_strerror(result));
             errorText = text.c_str();
@@ -70,7 +75,8 @@ bool PosixUdpSocket::connect(const char* host, uint16_t port) {
 }
 
 bool PosixUdpSocket::send(const void* data, std::size_t length) {
-    if (::send(descriptor, data, length, 0) < 0) return fail();
+    if (::send(descriptor, data, length, 0) < 0)
+        return fail();
     return true;
 }
 
@@ -81,10 +87,12 @@ UdpSocket::Received PosixUdpSocket::receive(char* buffer, std::size_t capacity,
     // is recognised (and consumed) instead of being read cut short.
     const ssize_t received = ::recv(descriptor, buffer, capacity, MSG_TRUNC);
     if (received <= 0) {
-        if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK) fail();
+        if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            fail();
         return Received::Nothing;
     }
-    if (static_cast<std::size_t>(received) > capacity) return Received::Oversized;
+    if (static_cast<std::size_t>(received) > capacity)
+        return Received::Oversized;
     length = static_cast<std::size_t>(received);
     return Received::Datagram;
 }
@@ -112,10 +120,12 @@ std::unique_ptr<UdpSocket> PosixNetwork::createSocket() {
 
 bool PosixNetwork::computerName(std::string& name) {
     char buffer[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
+    if (::gethostname(buffer, sizeof buffer - 1) != 0)
+        return false;
     name = buffer;
     const std::size_t dot = name.find('.');
-    if (dot != std::string::npos) name.erase(dot);
+    if (dot != std::string::npos)
+        name.erase(dot);
     return true;
 }
 

@@ -12,9 +12,9 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/ChildProcess.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
+#include "platform/ChildProcess.h"
 
 namespace linkmoot {
 
@@ -145,8 +145,7 @@ std::string PppDialService::peersFolder() {
 }
 
 std::string PppDialService::findPppProgram() {
-    const std::string program =
-        settings.get(keys::PppProgram);
+    const std::string program = settings.get(keys::PppProgram);
     // pppd lives in sbin, which an ordinary user's PATH often lacks.
     return ChildProcess::findProgram(program, {"/usr/sbin", "/sbin"});
 }
@@ -197,8 +196,7 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
     }
     const std::string program = findPppProgram();
     if (program.empty()) {
-        const std::string wanted =
-            settings.get(keys::PppProgram);
+        const std::string wanted = settings.get(keys::PppProgram);
         error = "pppd is not installed (looked for \"" + wanted + "\" on PATH and in /usr/sbin)";
         LM_LOG(Error, "Cannot dial with pppd: %s; install the ppp package or set Server/PppProgram",
                error.c_str());

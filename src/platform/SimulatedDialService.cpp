@@ -27,7 +27,8 @@ SimulatedDialService::~SimulatedDialService() {
         stopping = true;
     }
     wakeUp.notify_all();
-    if (reporter.joinable()) reporter.join();
+    if (reporter.joinable())
+        reporter.join();
 }
 
 std::vector<std::string> SimulatedDialService::listEntries() {
@@ -55,7 +56,8 @@ bool SimulatedDialService::dial(const DialRequest& request, DialHandle& handle,
     LM_LOG(Info, "Simulated dial-up: dialling '%s'", request.entry.c_str());
     if (line == Line::Busy) {
         // Started lazily: a program that never dials a busy line runs no thread.
-        if (!reporter.joinable()) reporter = std::thread(&SimulatedDialService::failureThread, this);
+        if (!reporter.joinable())
+            reporter = std::thread(&SimulatedDialService::failureThread, this);
         wakeUp.notify_all();
     }
     return true;
@@ -68,7 +70,8 @@ void SimulatedDialService::failureThread() {
         uint64_t nextDue = UINT64_MAX;
         const uint64_t current = now();
         for (auto& [handle, call] : calls) {
-            if (call.line != Line::Busy || call.failed) continue;
+            if (call.line != Line::Busy || call.failed)
+                continue;
             const uint64_t failAt = call.dialledAt + timing.busyFailureMs;
             if (failAt <= current) {
                 due = handle;
@@ -81,7 +84,8 @@ void SimulatedDialService::failureThread() {
             FailureCallback report = callback;
             lock.unlock();
             LM_LOG(Warn, "Simulated dial-up: the line is busy");
-            if (report) report(due, "the line is busy");
+            if (report)
+                report(due, "the line is busy");
             lock.lock();
             continue;
         }
@@ -95,13 +99,15 @@ void SimulatedDialService::failureThread() {
 
 void SimulatedDialService::hangUp(DialHandle handle) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (calls.erase(handle) > 0) LM_LOG(Info, "Simulated dial-up: hung up");
+    if (calls.erase(handle) > 0)
+        LM_LOG(Info, "Simulated dial-up: hung up");
 }
 
 LineState SimulatedDialService::state(DialHandle handle) {
     std::lock_guard<std::mutex> lock(mutex);
     auto found = calls.find(handle);
-    if (found == calls.end()) return LineState::Disconnected;
+    if (found == calls.end())
+        return LineState::Disconnected;
     Call& call = found->second;
     const uint64_t elapsed = now() - call.dialledAt;
     switch (call.line) {

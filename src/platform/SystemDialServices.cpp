@@ -1,11 +1,11 @@
 #include "platform/SystemDialServices.h"
 
+#include "ToolBox/Logger.h"
 #include "platform/CommandDialService.h"
 #include "platform/NetworkManagerDialService.h"
 #include "platform/PppDialService.h"
 #include "platform/RefusingDialService.h"
 #include "platform/SimulatedDialService.h"
-#include "ToolBox/Logger.h"
 
 namespace linkmoot {
 

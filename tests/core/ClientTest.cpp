@@ -23,7 +23,8 @@ protected:
     std::unique_ptr<Client> makeClient() { return std::make_unique<Client>(app, network); }
     std::vector<std::string> payloads() const {
         std::vector<std::string> result;
-        for (const auto& datagram : network.sent) result.push_back(datagram.payload);
+        for (const auto& datagram : network.sent)
+            result.push_back(datagram.payload);
         return result;
     }
 
@@ -152,18 +153,22 @@ TEST_F(ClientTest, MagicPacketReadsSixPairsWhateverTheSeparators) {
     const auto dash = Client::magicPacket("00-1a-2b-3c-4d-5e");
     EXPECT_EQ(colon, dash);
     const uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-    for (int i = 0; i < 6; i++) EXPECT_EQ(colon[i], 0xFF);
-    for (std::size_t n = 6; n < colon.size(); n++) EXPECT_EQ(colon[n], mac[n % 6]) << n;
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(colon[i], 0xFF);
+    for (std::size_t n = 6; n < colon.size(); n++)
+        EXPECT_EQ(colon[n], mac[n % 6]) << n;
 }
 
 TEST_F(ClientTest, MagicPacketReadsWrongCharactersAsZeroAndIgnoresSeparatorPositions) {
     const auto packet = Client::magicPacket("G0:1x:zz:FF:ff:09");
     const uint8_t expected[6] = {0x00, 0x10, 0x00, 0xFF, 0xFF, 0x09};
-    for (int i = 0; i < 6; i++) EXPECT_EQ(packet[6 + i], expected[i]) << i;
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(packet[6 + i], expected[i]) << i;
     // Without separators the fixed positions pick other digits: 0,1 3,4 6,7 ...
     const auto packed = Client::magicPacket("001A2B3C4D5E12345");
     const uint8_t packedBytes[6] = {0x00, 0xA2, 0x3C, 0xD5, 0x12, 0x45};
-    for (int i = 0; i < 6; i++) EXPECT_EQ(packed[6 + i], packedBytes[i]) << i;
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(packed[6 + i], packedBytes[i]) << i;
 }
 
 TEST_F(ClientTest, WakeOnLanGoesBeforeEachVoteAndNeverBeforeAnUnvote) {
@@ -177,8 +182,10 @@ TEST_F(ClientTest, WakeOnLanGoesBeforeEachVoteAndNeverBeforeAnUnvote) {
     EXPECT_EQ(network.sent[0].port, 9);
     EXPECT_TRUE(network.sent[0].broadcast);
     EXPECT_EQ(network.sent[0].payload.size(), 102u);
-    EXPECT_EQ(network.sent[0].payload,
-              std::string(reinterpret_cast<const char*>(Client::magicPacket("00:1A:2B:3C:4D:5E").data()), 102));
+    EXPECT_EQ(
+        network.sent[0].payload,
+        std::string(reinterpret_cast<const char*>(Client::magicPacket("00:1A:2B:3C:4D:5E").data()),
+                    102));
     EXPECT_EQ(network.sent[1].payload, "vote:WS01");
     EXPECT_EQ(network.sent[2].payload.size(), 102u);
     EXPECT_EQ(network.sent[3].payload, "vote:WS01");

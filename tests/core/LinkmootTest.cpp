@@ -65,11 +65,13 @@ protected:
         return *app->latestStatus();
     }
     void ticks(int count) {
-        for (int i = 0; i < count; i++) app->tick();
+        for (int i = 0; i < count; i++)
+            app->tick();
     }
     std::vector<std::string> payloads() const {
         std::vector<std::string> result;
-        for (const auto& datagram : network.sent) result.push_back(datagram.payload);
+        for (const auto& datagram : network.sent)
+            result.push_back(datagram.payload);
         return result;
     }
 

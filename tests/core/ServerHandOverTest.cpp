@@ -29,7 +29,8 @@ TEST(ServerHandOverTest, FailureReportsFromAnotherThreadDoNotRaceWithPolls) {
     std::atomic<bool> done{false};
     DialService::FailureCallback report = dialers.dialer.failure;
     std::thread reporter([&] {
-        for (DialHandle handle = 100; handle < 400 && !done; handle++) report(handle, "busy");
+        for (DialHandle handle = 100; handle < 400 && !done; handle++)
+            report(handle, "busy");
     });
     for (int i = 0; i < 300; i++) {
         server.poll();

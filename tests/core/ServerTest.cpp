@@ -130,7 +130,8 @@ TEST_F(ServerTest, HostNamesAreCaseSensitiveAndKeptByteForByte) {
 
 TEST_F(ServerTest, AtMostTenDatagramsPerPoll) {
     server->start();
-    for (int i = 0; i < 11; i++) receive("vote:H" + std::to_string(i));
+    for (int i = 0; i < 11; i++)
+        receive("vote:H" + std::to_string(i));
     server->poll();
     EXPECT_EQ(server->getVotes().getCount(), 10);
     server->poll();
@@ -201,7 +202,8 @@ TEST_F(ServerTest, AlwaysConnectedDialsWithoutVotesAndStaysUp) {
     server->poll();
     EXPECT_FALSE(server->isDialling());
     EXPECT_TRUE(server->isConnected());
-    for (int i = 0; i < 5; i++) pollAfter(1000);
+    for (int i = 0; i < 5; i++)
+        pollAfter(1000);
     EXPECT_EQ(dialer().dials.size(), 1u);
     EXPECT_TRUE(dialer().hangUps.empty());
 }
@@ -438,7 +440,8 @@ TEST_F(ServerTest, AClientThatKeepsVotingKeepsTheComputerUp) {
     serverSection()->getParameter("ShutDownMinutes")->setLong(2);
     server->start();
     for (int second = 0; second < 10 * 60; second++) {
-        if (second % 10 == 0) receive("vote:A");
+        if (second % 10 == 0)
+            receive("vote:A");
         pollAfter(1000);
     }
     EXPECT_EQ(shutdown.acquired, 0);

@@ -12,9 +12,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/ControlServer.h"
 #include "DaemonProcess.h"
 #include "PtyDriver.h"
+#include "platform/ControlServer.h"
 #include "support/LoopbackVoter.h"
 #include "support/TempFolder.h"
 

@@ -60,8 +60,8 @@ struct Fixture {
         root->getParameter("Port")->setString("9005");
         root->getSection("Client")->getParameter("Server")->setString("127.0.0.1");
         frontEnd = std::make_unique<GuiFrontEnd>();
-        app = std::make_unique<Linkmoot>(Settings(root), Services{network, clock, dialers, shutdown},
-                                         *frontEnd);
+        app = std::make_unique<Linkmoot>(Settings(root),
+                                         Services{network, clock, dialers, shutdown}, *frontEnd);
         driveApplication(frontEnd->frame(), *app);
         frontEnd->refreshViews(app->latestStatus());
     }

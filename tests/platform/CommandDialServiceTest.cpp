@@ -6,8 +6,8 @@
 #include <iterator>
 #include <mutex>
 
-#include "Settings.h"
 #include "PlatformTestSupport.h"
+#include "Settings.h"
 
 namespace linkmoot {
 namespace {

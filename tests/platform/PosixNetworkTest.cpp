@@ -59,7 +59,8 @@ public:
     std::string next() {
         char buffer[2048];
         ssize_t length = recv(descriptor, buffer, sizeof buffer, 0);
-        return length < 0 ? std::string("<nothing>") : std::string(buffer, static_cast<size_t>(length));
+        return length < 0 ? std::string("<nothing>")
+                          : std::string(buffer, static_cast<size_t>(length));
     }
     bool bound = false;
 
@@ -152,8 +153,11 @@ TEST(PosixNetworkTest, WakeOnLanPacketReachesTheAllHostsGroupInsideANamespace) {
         ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
         const std::string command =
             "unshare -n sh -c 'ip link set lo up && ip route add 224.0.0.0/4 dev lo && "
-            "LINKMOOT_INSIDE_NETNS=1 exec \"" + std::string(self) +
-            "\" --gtest_filter=PosixNetworkTest.WakeOnLanPacketReachesTheAllHostsGroupInsideANamespace'"
+            "LINKMOOT_INSIDE_NETNS=1 exec \"" +
+            std::string(self) +
+            "\" "
+            "--gtest_filter=PosixNetworkTest."
+            "WakeOnLanPacketReachesTheAllHostsGroupInsideANamespace'"
             " > /dev/null 2>&1";
         if (system("unshare -n true > /dev/null 2>&1") != 0) {
             GTEST_SKIP() << "network namespaces are not available to this user";
@@ -166,9 +170,12 @@ TEST(PosixNetworkTest, WakeOnLanPacketReachesTheAllHostsGroupInsideANamespace) {
     Receiver voteReceiver;
     fakes::FakeApplication app;
     app.getConfigRoot()->getParameter("Mode")->setString("server");
-    app.getConfigRoot()->getParameter("Port")->setString(std::to_string(voteReceiver.port()).c_str());
-    app.getConfigRoot()->getSection("Client")->getParameter("WakeOnLanMac")->setString(
-        "00:1A:2B:3C:4D:5E");
+    app.getConfigRoot()->getParameter("Port")->setString(
+        std::to_string(voteReceiver.port()).c_str());
+    app.getConfigRoot()
+        ->getSection("Client")
+        ->getParameter("WakeOnLanMac")
+        ->setString("00:1A:2B:3C:4D:5E");
     NamedNetwork network;
     Client client(app, network);
     client.startVoting();

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <sstream>
 
-#include "Settings.h"
 #include "PlatformTestSupport.h"
+#include "Settings.h"
 
 namespace linkmoot {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Settings.h"
 #include "PlatformTestSupport.h"
+#include "Settings.h"
 
 namespace linkmoot {
 namespace {

@@ -5,7 +5,9 @@
 
 namespace linkmoot::fakes {
 
-FakeSocket::~FakeSocket() { close(); }
+FakeSocket::~FakeSocket() {
+    close();
+}
 
 bool FakeSocket::open(uint16_t requested) {
     if (network.openFails) {
@@ -45,17 +47,21 @@ bool FakeSocket::send(const void* data, std::size_t length) {
     }
     network.sent.push_back(
         {host, destinationPort, broadcast, std::string(static_cast<const char*>(data), length)});
-    if (network.onSend) network.onSend(network.sent.back());
+    if (network.onSend)
+        network.onSend(network.sent.back());
     return true;
 }
 
 UdpSocket::Received FakeSocket::receive(char* buffer, std::size_t capacity, std::size_t& length) {
     length = 0;
-    if (network.inbound.empty()) return Received::Nothing;
+    if (network.inbound.empty())
+        return Received::Nothing;
     std::string datagram = network.inbound.front();
     network.inbound.pop_front();
-    if (datagram.empty()) return Received::Nothing;
-    if (datagram.size() > capacity) return Received::Oversized;
+    if (datagram.empty())
+        return Received::Nothing;
+    if (datagram.size() > capacity)
+        return Received::Oversized;
     std::memcpy(buffer, datagram.data(), datagram.size());
     length = datagram.size();
     return Received::Datagram;
@@ -74,7 +80,8 @@ std::unique_ptr<UdpSocket> FakeNetwork::createSocket() {
 }
 
 bool FakeNetwork::computerName(std::string& name) {
-    if (nameFails) return false;
+    if (nameFails)
+        return false;
     name = hostName;
     return true;
 }
@@ -103,7 +110,8 @@ LineState FakeDialService::state(DialHandle handle) {
 
 void FakeDialService::waitGuardTime(uint32_t milliseconds) {
     guardWaits.push_back(milliseconds);
-    if (clock != nullptr) clock->advance(milliseconds);
+    if (clock != nullptr)
+        clock->advance(milliseconds);
 }
 
 bool FakeShutdown::acquireRight(std::string& error) {
@@ -128,19 +136,22 @@ bool FakeShutdown::powerOff(const std::string& message, unsigned warningSeconds,
 
 bool FakeFrontEnd::showModeDialog(const Settings&) {
     calls.push_back("mode");
-    if (modeOk && onMode) onMode();
+    if (modeOk && onMode)
+        onMode();
     return modeOk;
 }
 
 bool FakeFrontEnd::showClientOptionsDialog(const Settings&) {
     calls.push_back("client");
-    if (clientOk && onClient) onClient();
+    if (clientOk && onClient)
+        onClient();
     return clientOk;
 }
 
 bool FakeFrontEnd::showServerOptionsDialog(const Settings&, const EntryLister&) {
     calls.push_back("server");
-    if (serverOk && onServer) onServer();
+    if (serverOk && onServer)
+        onServer();
     return serverOk;
 }
 

@@ -88,7 +88,8 @@ public:
 
 class FakeDialService : public DialService {
 public:
-    explicit FakeDialService(std::string serviceName = "fake") : serviceName(std::move(serviceName)) {}
+    explicit FakeDialService(std::string serviceName = "fake")
+        : serviceName(std::move(serviceName)) {}
     const char* name() const override { return serviceName.c_str(); }
     std::vector<std::string> listEntries() override { return entries; }
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
@@ -99,7 +100,8 @@ public:
 
     /// Reports a failure of a handle as the service's thread would.
     void reportFailure(DialHandle handle) {
-        if (failure) failure(handle, "test failure");
+        if (failure)
+            failure(handle, "test failure");
     }
 
     std::string serviceName;
