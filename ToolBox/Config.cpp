@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ToolBox/ArrayList.h"
 #include "ToolBox/Directory.h"
 #include "ToolBox/Memory.h"
 #include "ToolBox/posix/FileStore.h"
+#include "ToolBox/posix/Os.h"
 
 namespace toolbox {
 
@@ -497,6 +499,22 @@ bool ConfigParameter::writeValue(Config::Writer& writer) const {
 ConfigSection::ConfigSection(const char* name) : name(duplicate(name)) {}
 
 ConfigSection::~ConfigSection() {
+    // Deleting a subsection that holds subsections would recurse once per level
+    // of nesting. Instead the subtree is unlinked onto a list threaded through
+    // its sections, and each is deleted once it holds no subsection; this
+    // allocates nothing.
+    ConfigSection* pending = nullptr;
+    auto unlink = [&pending](ConfigSection* section) {
+        section->nextToDestroy = pending;
+        pending = section;
+    };
+    sections.takeAll(unlink);
+    while (pending != nullptr) {
+        ConfigSection* section = pending;
+        pending = section->nextToDestroy;
+        section->sections.takeAll(unlink);
+        delete section;
+    }
     release(name);
 }
 
@@ -566,10 +584,8 @@ const char* ConfigSection::getString(const char* parameterName, const char* defa
     return parameter->asString();
 }
 
-bool ConfigSection::write(Config::Writer& writer, int depth) {
+bool ConfigSection::writeParameters(Config::Writer& writer, int depth) {
     SortedNames<ConfigParameter> parameterNames(parameters);
-    SortedNames<ConfigSection> sectionNames(sections);
-
     for (int index = 0; index < parameterNames.getCount(); ++index) {
         const char* parameterName = parameterNames[index];
         if (!writeIndent(writer, depth) || !writer.writeChar('<') ||
@@ -579,20 +595,59 @@ bool ConfigSection::write(Config::Writer& writer, int depth) {
             return false;
         }
     }
-    if (parameterNames.getCount() > 0 && sectionNames.getCount() > 0) {
+    if (parameterNames.getCount() > 0 && sections.getCount() > 0) {
         if (!writer.writeText(kLineEnd))
             return false;
     }
-    for (int index = 0; index < sectionNames.getCount(); ++index) {
-        const char* sectionName = sectionNames[index];
-        if (index > 0 && !writer.writeText(kLineEnd))
-            return false;
-        if (!writeIndent(writer, depth) || !writer.writeChar('<') ||
-            !writeEscaped(writer, sectionName) || !writer.writeChar('>') ||
-            !writer.writeText(kLineEnd) || !sections.get(sectionName)->write(writer, depth + 1) ||
-            !writeIndent(writer, depth) || !writer.writeText("</") ||
-            !writeEscaped(writer, sectionName) || !writer.writeChar('>') ||
-            !writer.writeText(kLineEnd)) {
+    return true;
+}
+
+namespace {
+
+/// One open section while writing: its subsection names and the next one due.
+struct WriteFrame {
+    WriteFrame(ConfigSection* section, int depth, const char* name)
+        : section(section), names(section->getSections()), depth(depth), name(name) {}
+
+    ConfigSection* section;
+    SortedNames<ConfigSection> names;
+    int next = 0;
+    int depth;         ///< the depth of the section's content
+    const char* name;  ///< the section's name as its parent keeps it; null for the top
+};
+
+}  // namespace
+
+bool ConfigSection::write(Config::Writer& writer, int depth) {
+    if (!writeParameters(writer, depth))
+        return false;
+    // The open sections are kept in a list rather than on the call stack, so
+    // that no depth of nesting can exhaust the stack.
+    ArrayList<WriteFrame> open;
+    open.add(create<WriteFrame>(this, depth, nullptr));
+    while (open.getCount() > 0) {
+        WriteFrame* top = open.get(open.getCount() - 1);
+        if (top->next < top->names.getCount()) {
+            const char* sectionName = top->names[top->next];
+            int contentDepth = top->depth + 1;
+            ConfigSection* section = top->section->sections.get(sectionName);
+            if ((top->next > 0 && !writer.writeText(kLineEnd)) ||
+                !writeIndent(writer, top->depth) || !writer.writeChar('<') ||
+                !writeEscaped(writer, sectionName) || !writer.writeChar('>') ||
+                !writer.writeText(kLineEnd) || !section->writeParameters(writer, contentDepth)) {
+                return false;
+            }
+            ++top->next;
+            open.add(create<WriteFrame>(section, contentDepth, sectionName));
+            continue;
+        }
+        const char* sectionName = top->name;
+        int closingDepth = top->depth - 1;
+        open.removeAt(open.getCount() - 1);
+        if (sectionName != nullptr &&
+            (!writeIndent(writer, closingDepth) || !writer.writeText("</") ||
+             !writeEscaped(writer, sectionName) || !writer.writeChar('>') ||
+             !writer.writeText(kLineEnd))) {
             return false;
         }
     }
@@ -606,6 +661,7 @@ Config::Config() : root(create<ConfigSection>("Root")) {}
 Config::~Config() {
     delete root;
     release(lastLoadedFile);
+    release(lastLoadProblem);
 }
 
 bool Config::parse(char* buffer) {
@@ -674,38 +730,98 @@ void Config::setLastLoadedFile(const char* fileName) {
     lastLoadedFile = copy;
 }
 
+void Config::setLastLoadProblem(const char* problem) {
+    char* copy = problem != nullptr ? duplicate(problem) : nullptr;
+    release(lastLoadProblem);
+    lastLoadProblem = copy;
+}
+
+namespace {
+
+/// True when the section holds sections nested more than `levels` deep. The
+/// recursion stops after levels + 1 calls.
+bool nestedDeeperThan(ConfigSection* section, int levels) {
+    StringKeyHashMap<ConfigSection>& sections = section->getSections();
+    if (sections.getCount() == 0)
+        return false;
+    if (levels == 0)
+        return true;
+    PointeredList* names = sections.keys();
+    bool deeper = false;
+    for (PointeredListItem* item = names->getFirst(); item != nullptr && !deeper;
+         item = item->getNext()) {
+        deeper = nestedDeeperThan(sections.get(item->getObject()), levels - 1);
+    }
+    delete names;
+    return deeper;
+}
+
+/// "what: the system's text for error", or what alone when there is none.
+void describeError(char* out, std::size_t size, const char* what, int error) {
+    char reason[160];
+    if (error != 0 && os::systemErrorMessage(static_cast<uint32_t>(error), reason, sizeof reason)) {
+        std::snprintf(out, size, "%s: %s", what, reason);
+    } else {
+        std::snprintf(out, size, "%s", what);
+    }
+}
+
+}  // namespace
+
 bool Config::loadFile(const char* fileName) {
     char* text = nullptr;
     std::size_t length = 0;
+    int error = 0;
     const char* opened = fileName;
-    os::ReadOutcome outcome = os::readWholeFile(fileName, text, length);
+    os::ReadOutcome outcome = os::readWholeFile(fileName, kMaxFileBytes, text, length, error);
     char* temporaryName = nullptr;
-    if (outcome == os::ReadOutcome::NotOpened) {
+    if (outcome == os::ReadOutcome::Missing) {
         // An interrupted save may have left only the temporary file.
         std::size_t nameLength = std::strlen(fileName);
         temporaryName = static_cast<char*>(allocate(nameLength + sizeof kTemporarySuffix));
         std::memcpy(temporaryName, fileName, nameLength);
         std::memcpy(temporaryName + nameLength, kTemporarySuffix, sizeof kTemporarySuffix);
         opened = temporaryName;
-        outcome = os::readWholeFile(temporaryName, text, length);
+        outcome = os::readWholeFile(temporaryName, kMaxFileBytes, text, length, error);
     }
-    bool loaded = false;
+    char problem[240] = "";
     switch (outcome) {
-        case os::ReadOutcome::NotOpened:
-            setLastLoadedFile(nullptr);
-            lastLoadResult = LoadResult::Missing;
+        case os::ReadOutcome::Missing:
+            break;
+        case os::ReadOutcome::Refused:
+            describeError(problem, sizeof problem,
+                          error != 0 ? "it cannot be opened" : "it is not a regular file", error);
+            break;
+        case os::ReadOutcome::TooLarge:
+            std::snprintf(problem, sizeof problem, "it is larger than %zu MiB",
+                          kMaxFileBytes >> 20);
             break;
         case os::ReadOutcome::Failed:
-            setLastLoadedFile(opened);
-            root->clear();
-            lastLoadResult = LoadResult::Unreadable;
+            describeError(problem, sizeof problem, "reading it failed", error);
             break;
         case os::ReadOutcome::Read:
-            setLastLoadedFile(opened);
-            loaded = parse(text);
-            lastLoadResult = loaded ? LoadResult::Loaded : LoadResult::Unreadable;
+            if (!parse(text)) {
+                std::snprintf(problem, sizeof problem, "it is not in the configuration format");
+            } else if (nestedDeeperThan(root, kMaxDepth)) {
+                root->clear();
+                std::snprintf(problem, sizeof problem, "its sections are nested deeper than %d",
+                              kMaxDepth);
+            }
             release(text);
             break;
+    }
+    bool loaded = false;
+    if (outcome == os::ReadOutcome::Missing) {
+        setLastLoadedFile(nullptr);
+        setLastLoadProblem(nullptr);
+        lastLoadResult = LoadResult::Missing;
+    } else {
+        loaded = problem[0] == '\0';
+        if (!loaded)
+            root->clear();
+        setLastLoadedFile(opened);
+        setLastLoadProblem(loaded ? nullptr : problem);
+        lastLoadResult = loaded ? LoadResult::Loaded : LoadResult::Unreadable;
     }
     release(temporaryName);
     return loaded;

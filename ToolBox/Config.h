@@ -68,10 +68,14 @@ public:
 
     /// What the last loadFile found.
     enum class LoadResult {
-        Missing,     ///< neither the file nor its ".tmp" could be opened; tree unchanged
+        Missing,     ///< neither the file nor its ".tmp" exists; tree unchanged
         Loaded,      ///< the tree holds the file's content
-        Unreadable,  ///< a file was opened but could not be read or parsed; tree empty
+        Unreadable,  ///< a file is there but could not be used (getLastLoadProblem); tree empty
     };
+
+    /// Loading refuses larger files and deeper nesting (parse itself takes any).
+    static constexpr std::size_t kMaxFileBytes = std::size_t{1} << 20;
+    static constexpr int kMaxDepth = 32;
 
     /// An empty root section named "Root".
     Config();
@@ -84,7 +88,10 @@ public:
     /// Replaces the tree by the text's content; the buffer is modified while
     /// parsing and restored token by token. False (and an empty tree) when malformed.
     bool parse(char* buffer);
-    /// Reads the file, or the name + ".tmp" when the file cannot be opened.
+    /// Reads the file, or the name + ".tmp" when there is no file of that name.
+    /// A file that cannot be opened, is not a regular file, is larger than
+    /// kMaxFileBytes, does not parse or nests sections deeper than kMaxDepth is
+    /// Unreadable. Never blocks on a FIFO or a device.
     bool loadFile(const char* fileName);
     /// Writes name + ".tmp" completely (mode 0600, flushed and synced), then
     /// renames it over the name. False leaves the old file untouched. A lone
@@ -100,13 +107,18 @@ public:
     /// The native name of the file the last loadFile opened (the name or the
     /// name + ".tmp"); null when it opened none.
     const char* getLastLoadedFile() const { return lastLoadedFile; }
+    /// Why the last loadFile found its file Unreadable, as a clause such as
+    /// "it is larger than 1 MiB"; null after any other result.
+    const char* getLastLoadProblem() const { return lastLoadProblem; }
 
 private:
     void setLastLoadedFile(const char* fileName);
+    void setLastLoadProblem(const char* problem);
 
     ConfigSection* root;
     LoadResult lastLoadResult = LoadResult::Missing;
     char* lastLoadedFile = nullptr;
+    char* lastLoadProblem = nullptr;
 };
 
 class ConfigParameter {
@@ -172,16 +184,22 @@ public:
     const char* getString(const char* name, const char* defaultValue);
 
     /// The section's content in file form, sorted case-insensitively, indented
-    /// by depth TABs.
+    /// by depth TABs. Any depth of nesting: the subtree is walked without recursion.
     bool write(Config::Writer& writer, int depth);
 
     StringKeyHashMap<ConfigParameter>& getParameters() { return parameters; }
     StringKeyHashMap<ConfigSection>& getSections() { return sections; }
 
 private:
+    /// Writes the parameters at depth, and the empty line that parts them
+    /// from the subsections when there are both.
+    bool writeParameters(Config::Writer& writer, int depth);
+
     char* name;
     StringKeyHashMap<ConfigParameter> parameters;
     StringKeyHashMap<ConfigSection> sections;
+    /// Links the sections of a subtree being destroyed (see the destructor).
+    ConfigSection* nextToDestroy = nullptr;
 };
 
 /// A name or value in file form: "\0" for the empty text, TAB LF FF CR as

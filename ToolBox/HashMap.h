@@ -137,6 +137,30 @@ public:
         return value;
     }
 
+    /// Releases every key and hands every value to take(T*), which then owns
+    /// it; the map is left empty with its bucket count. Allocates nothing, so
+    /// it may run in a destructor.
+    template <class Taker>
+    void takeAll(Taker&& take) {
+        for (int b = 0; b < bucketCount; ++b) {
+            PointeredList* keys = keyLists[b];
+            if (keys == nullptr)
+                continue;
+            PointeredList* values = valueLists[b];
+            keyLists[b] = nullptr;
+            valueLists[b] = nullptr;
+            PointeredListItem* v = values->getFirst();
+            for (PointeredListItem* k = keys->getFirst(); k != nullptr;
+                 k = k->getNext(), v = v->getNext()) {
+                releaseKey(k->getObject());
+                --entryCount;
+                take(static_cast<T*>(v->getObject()));
+            }
+            delete keys;
+            delete values;
+        }
+    }
+
     /// Releases every key, deletes every value, and returns to minBuckets buckets.
     void clear() {
         clearEntries();

@@ -81,9 +81,10 @@ TriExtApp::~TriExtApp() {
         delete config;
         config = nullptr;
     }
-    for (char*& file : unreadableFiles) {
-        toolbox::release(file);
-        file = nullptr;
+    for (UnreadableFile& unreadable : unreadableFiles) {
+        toolbox::release(unreadable.file);
+        toolbox::release(unreadable.problem);
+        unreadable = {};
     }
     toolbox::release(const_cast<char*>(applicationName));
 }
@@ -113,9 +114,11 @@ toolbox::Directory* TriExtApp::findDataDirectory(const char* applicationName) {
 void TriExtApp::rememberUnreadableFile() {
     if (config->getLastLoadResult() != toolbox::Config::LoadResult::Unreadable)
         return;
-    for (char*& file : unreadableFiles) {
-        if (file == nullptr) {
-            file = toolbox::duplicate(config->getLastLoadedFile());
+    for (UnreadableFile& unreadable : unreadableFiles) {
+        if (unreadable.file == nullptr) {
+            const char* problem = config->getLastLoadProblem();
+            unreadable.file = toolbox::duplicate(config->getLastLoadedFile());
+            unreadable.problem = toolbox::duplicate(problem != nullptr ? problem : "unknown");
             return;
         }
     }
@@ -124,7 +127,8 @@ void TriExtApp::rememberUnreadableFile() {
 bool TriExtApp::keepUnreadableFiles(const toolbox::Directory& folder) {
     char* target = configurationFileIn(folder);
     bool kept = true;
-    for (char*& file : unreadableFiles) {
+    for (UnreadableFile& unreadable : unreadableFiles) {
+        const char* file = unreadable.file;
         if (file == nullptr)
             continue;
         // The save replaces the file itself and rewrites its ".tmp".
@@ -135,18 +139,19 @@ bool TriExtApp::keepUnreadableFiles(const toolbox::Directory& folder) {
         std::memcpy(broken, file, length);
         std::memcpy(broken + length, ".broken", sizeof ".broken");
         if (toolbox::os::renameFile(file, broken)) {
-            LM_LOG(Warn, "The configuration file %s could not be read; it was kept as %s", file,
-                   broken);
+            LM_LOG(Warn, "The configuration file %s could not be read (%s); it was kept as %s",
+                   file, unreadable.problem, broken);
         } else if (toolbox::os::fileExists(file)) {
             LM_LOG(Error,
-                   "The configuration file %s could not be read nor kept aside; it is "
+                   "The configuration file %s could not be read (%s) nor kept aside; it is "
                    "left as it is and the settings are not saved",
-                   file);
+                   file, unreadable.problem);
             kept = false;
         }
         toolbox::release(broken);
-        toolbox::release(file);
-        file = nullptr;
+        toolbox::release(unreadable.file);
+        toolbox::release(unreadable.problem);
+        unreadable = {};
     }
     toolbox::release(target);
     return kept;

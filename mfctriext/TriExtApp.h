@@ -36,11 +36,16 @@ private:
     /// its name + ".broken"; false when one of them could not be kept.
     bool keepUnreadableFiles(const toolbox::Directory& folder);
 
+    /// A configuration file found but not usable at construction, and why.
+    struct UnreadableFile {
+        char* file = nullptr;
+        char* problem = nullptr;
+    };
+
     const char* applicationName;
     toolbox::Config* config;
-    /// Configuration files found but not usable at construction (at most the
-    /// data folder's and the one beside the program).
-    char* unreadableFiles[2] = {nullptr, nullptr};
+    /// At most the data folder's and the one beside the program.
+    UnreadableFile unreadableFiles[2];
 };
 
 }  // namespace mfctriext

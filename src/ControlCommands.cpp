@@ -1,6 +1,7 @@
 #include "ControlCommands.h"
 
 #include "Linkmoot.h"
+#include "LogText.h"
 
 namespace linkmoot::control {
 
@@ -29,13 +30,10 @@ std::string errorAnswer(std::string_view reason) {
     return answer;
 }
 
-// Host names in the rows come from the network: a control character must not
-// be able to forge answer lines.
+// Host names in the rows come from the network: they must neither forge answer
+// lines nor pass for another name.
 void appendLine(std::string& out, const std::string& text) {
-    for (char c : text) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        out += (byte < 0x20 || byte == 0x7f) ? '?' : c;
-    }
+    out += printable(text.c_str());
     out += '\n';
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "ToolBox/Memory.h"
@@ -23,15 +24,29 @@ int openRetrying(const char* path, int flags, mode_t mode = 0) {
 
 }  // namespace
 
-ReadOutcome readWholeFile(const char* path, char*& text, std::size_t& length) {
-    int descriptor = openRetrying(path, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return ReadOutcome::NotOpened;
+ReadOutcome readWholeFile(const char* path, std::size_t maxBytes, char*& text, std::size_t& length,
+                          int& error) {
+    error = 0;
+    // Without O_NONBLOCK opening a FIFO waits for a writer; O_NOCTTY keeps a
+    // terminal from becoming ours. Neither flag matters for a regular file.
+    int descriptor = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0) {
+        error = errno;
+        return error == ENOENT || error == ENOTDIR ? ReadOutcome::Missing : ReadOutcome::Refused;
+    }
     struct stat status;
-    // A folder or a device has no size to read; it counts as no file at all.
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (fstat(descriptor, &status) != 0) {
+        error = errno;
         ::close(descriptor);
-        return ReadOutcome::NotOpened;
+        return ReadOutcome::Refused;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return ReadOutcome::Refused;
+    }
+    if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > maxBytes) {
+        ::close(descriptor);
+        return ReadOutcome::TooLarge;
     }
     std::size_t size = static_cast<std::size_t>(status.st_size);
     char* buffer = static_cast<char*>(allocate(size + 1));
@@ -41,12 +56,13 @@ ReadOutcome readWholeFile(const char* path, char*& text, std::size_t& length) {
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
+            error = errno;
             release(buffer);
             ::close(descriptor);
             return ReadOutcome::Failed;
         }
         if (count == 0)
-            break;  // the file shrank while being read
+            break;  // the end, also of a file that shrank while being read
         done += static_cast<std::size_t>(count);
     }
     ::close(descriptor);

@@ -7,15 +7,20 @@
 namespace toolbox::os {
 
 enum class ReadOutcome {
-    NotOpened,  ///< missing, not a regular file, or not openable
-    Failed,     ///< opened, but reading failed
+    Missing,   ///< nothing of that name (or a folder on the way is missing)
+    Refused,   ///< something of that name that cannot be opened or is not a regular file
+    TooLarge,  ///< a regular file of more than maxBytes
+    Failed,    ///< opened, but reading failed
     Read,
 };
 
-/// Reads a regular file whole into a new allocate()d buffer with a NUL after
-/// the bytes read (the caller frees it with toolbox::release). text is set
-/// only when the outcome is Read.
-ReadOutcome readWholeFile(const char* path, char*& text, std::size_t& length);
+/// Reads a regular file of at most maxBytes whole into a new allocate()d buffer
+/// with a NUL after the bytes read (the caller frees it with toolbox::release).
+/// Never blocks on a FIFO or a device: they are refused unread. text is set
+/// only when the outcome is Read; error is the system's error code for Refused
+/// and Failed (0 when the file is simply not a regular one).
+ReadOutcome readWholeFile(const char* path, std::size_t maxBytes, char*& text, std::size_t& length,
+                          int& error);
 
 /// Creates the file anew for writing, readable and writable by the owner only
 /// (mode 0600): an existing file of that name is removed first, so neither its

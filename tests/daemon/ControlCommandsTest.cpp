@@ -54,7 +54,7 @@ TEST(ControlCommands, AHostNameCannotForgeAnswerLines) {
                           {StatusIcon::Voting, "Vote from evil\nOK\r\x01"}};
     EXPECT_EQ(handle(target, "status"),
               "OK\nDisconnected - You are not voting\nRAS dial-up is not connected.\n"
-              "Vote from evil?OK??\n");
+              "Vote from evil\\x0AOK\\x0D\\x01\n");
 }
 
 TEST(ControlCommands, ATrailingCarriageReturnIsTolerated) {

@@ -1,10 +1,17 @@
 #include "ToolBox/Config.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -420,10 +427,106 @@ TEST_F(ConfigFileTest, MissingFileLeavesTheTreeAlone) {
     EXPECT_EQ(Config::LoadResult::Missing, config.getLastLoadResult());
     EXPECT_EQ(nullptr, config.getLastLoadedFile());
     EXPECT_STREQ("1", config.getRoot()->getString("Kept", ""));
-    // A folder of that name is no file either.
-    std::filesystem::create_directory(name);
-    EXPECT_FALSE(config.loadFile(name.c_str()));
-    EXPECT_EQ(Config::LoadResult::Missing, config.getLastLoadResult());
+}
+
+std::string nested(int levels, const std::string& inner) {
+    std::string text;
+    for (int level = 0; level < levels; ++level)
+        text += "<S>";
+    text += inner;
+    for (int level = 0; level < levels; ++level)
+        text += "</S>";
+    return text;
+}
+
+TEST_F(ConfigFileTest, LoadingRefusesWhatIsNotASmallRegularFile) {
+    const std::string padding(Config::kMaxFileBytes - std::strlen("<A></>"), 'x');
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        const char* problem;  ///< null: loads
+    };
+    const Case cases[] = {
+        {"exactly 1 MiB", [&](auto& path) { folder.writeFile(path, "<A>" + padding + "</>"); },
+         nullptr},
+        {"1 MiB and a byte", [&](auto& path) { folder.writeFile(path, "<A>" + padding + "x</>"); },
+         "it is larger than 1 MiB"},
+        {"sections 32 deep", [&](auto& path) { folder.writeFile(path, nested(32, "<p>1</>")); },
+         nullptr},
+        {"sections 33 deep", [&](auto& path) { folder.writeFile(path, nested(33, "")); },
+         "its sections are nested deeper than 32"},
+        {"a folder", [&](auto& path) { std::filesystem::create_directory(folder.file(path)); },
+         "it is not a regular file"},
+        // Opened without O_NONBLOCK, a FIFO nobody writes to would block for good.
+        {"a FIFO", [&](auto& path) { ASSERT_EQ(0, mkfifo(folder.file(path).c_str(), 0600)); },
+         "it is not a regular file"},
+        {"a device",
+         [&](auto& path) { std::filesystem::create_symlink("/dev/zero", folder.file(path)); },
+         "it is not a regular file"},
+        {"a link to itself",
+         [&](auto& path) { std::filesystem::create_symlink(path, folder.file(path)); },
+         "it cannot be opened: Too many levels of symbolic links"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = std::string("case-") + std::to_string(&c - cases) + ".cfg";
+        c.make(path);
+        // A stray temporary file must not be read instead of a file that is there.
+        folder.writeFile(path + ".tmp", "<FromTmp>1</>");
+        Config config;
+        config.getRoot()->getParameter("Before")->setString("1");
+        bool loaded = config.loadFile(folder.file(path).c_str());
+        EXPECT_EQ(c.problem == nullptr, loaded) << c.what;
+        EXPECT_FALSE(config.getRoot()->hasParameter("FromTmp")) << c.what;
+        EXPECT_FALSE(config.getRoot()->hasParameter("Before")) << c.what;
+        EXPECT_EQ(folder.file(path), config.getLastLoadedFile()) << c.what;
+        if (c.problem == nullptr) {
+            EXPECT_EQ(Config::LoadResult::Loaded, config.getLastLoadResult()) << c.what;
+            EXPECT_EQ(nullptr, config.getLastLoadProblem()) << c.what;
+        } else {
+            EXPECT_EQ(Config::LoadResult::Unreadable, config.getLastLoadResult()) << c.what;
+            EXPECT_STREQ(c.problem, config.getLastLoadProblem()) << c.what;
+            EXPECT_TRUE(isEmpty(config.getRoot())) << c.what;
+        }
+    }
+}
+
+/// Runs body on a thread with a stack of only 64 KiB, where recursing once per
+/// level of a deep tree would overflow.
+void onSmallStack(void (*body)()) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 64 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(0, pthread_create(
+                     &thread, &attributes,
+                     [](void* argument) -> void* {
+                         reinterpret_cast<void (*)()>(argument)();
+                         return nullptr;
+                     },
+                     reinterpret_cast<void*>(body)));
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+TEST(ConfigTest, AnyDepthIsWrittenAndFreedWithoutRecursion) {
+    onSmallStack([] {
+        constexpr int kDepth = 3000;
+        Config* config = new Config;
+        ConfigSection* section = config->getRoot();
+        for (int level = 0; level < kDepth; ++level)
+            section = section->getSection("S");
+        section->getParameter("p")->setString("deep");
+        std::string expected;
+        for (int level = 0; level < kDepth; ++level)
+            expected += std::string(level, '\t') + "<S>\r\n";
+        expected += std::string(kDepth, '\t') + "<p>deep</>\r\n";
+        for (int level = kDepth - 1; level >= 0; --level)
+            expected += std::string(level, '\t') + "</S>\r\n";
+        Config::BufferWriter writer;
+        EXPECT_TRUE(config->getRoot()->write(writer, 0));
+        EXPECT_TRUE(std::string(writer.getText(), writer.getLength()) == expected);
+        delete config;
+    });
 }
 
 TEST_F(ConfigFileTest, UnparseableFileEmptiesTheTreeAndSaysSo) {
@@ -463,6 +566,66 @@ TEST_F(ConfigFileTest, FailedSaveLeavesTheOldFileUntouched) {
     config.getRoot()->getParameter("New")->setLong(2);
     EXPECT_FALSE(config.saveFile(name.c_str()));
     EXPECT_EQ("<Old>1</>\r\n", folder.readFile("linkmoot.cfg"));
+}
+
+/// A tree of some 40 KiB, so that a save takes many writes: the parameters of
+/// one generation all end in its mark.
+void fillGeneration(ConfigSection* root, char mark) {
+    for (int section = 0; section < 8; ++section) {
+        ConfigSection* part = root->getSection(("Part" + std::to_string(section)).c_str());
+        for (int parameter = 0; parameter < 50; ++parameter) {
+            part->getParameter(("Key" + std::to_string(parameter)).c_str())
+                ->setString((std::string(90, 'v') + mark).c_str());
+        }
+    }
+}
+
+TEST_F(ConfigFileTest, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewSettings) {
+    Config oldSettings, newSettings;
+    fillGeneration(oldSettings.getRoot(), 'o');
+    fillGeneration(newSettings.getRoot(), 'n');
+    const std::string oldText = writeTree(oldSettings.getRoot());
+    const std::string newText = writeTree(newSettings.getRoot());
+    ASSERT_TRUE(oldSettings.saveFile(name.c_str()));
+
+    // A fixed seed and fixed bounds: the same 200 kill times in every run.
+    std::mt19937 random(20240613);
+    std::uniform_int_distribution<int> delayMicroseconds(0, 4000);
+    int oldSeen = 0, newSeen = 0;
+    for (int round = 0; round < 200; ++round) {
+        int ready[2];
+        ASSERT_EQ(0, pipe(ready));
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Saves the two generations by turns until it is killed, so that
+            // the kill always lands inside some save.
+            close(ready[0]);
+            if (write(ready[1], "r", 1) != 1)
+                _exit(2);
+            for (bool useNew = true;; useNew = !useNew) {
+                (useNew ? newSettings : oldSettings).saveFile(name.c_str());
+            }
+        }
+        close(ready[1]);
+        pollfd waiting{ready[0], POLLIN, 0};
+        ASSERT_EQ(1, poll(&waiting, 1, 10000)) << "the saving child did not start";
+        close(ready[0]);
+        usleep(static_cast<useconds_t>(delayMicroseconds(random)));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFSIGNALED(status)) << "round " << round;
+
+        Config next;
+        ASSERT_TRUE(next.loadFile(name.c_str())) << "round " << round;
+        const std::string loaded = writeTree(next.getRoot());
+        ASSERT_TRUE(loaded == oldText || loaded == newText)
+            << "round " << round << ": a tree of " << loaded.size() << " bytes";
+        (loaded == oldText ? oldSeen : newSeen)++;
+    }
+    RecordProperty("old", oldSeen);
+    RecordProperty("new", newSeen);
 }
 
 }  // namespace

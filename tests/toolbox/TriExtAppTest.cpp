@@ -1,16 +1,21 @@
 #include "mfctriext/TriExtApp.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "ToolBox/Config.h"
 #include "ToolBox/Directory.h"
+#include "ToolBox/Logger.h"
 #include "ToolBox/Memory.h"
 #include "support/TempFolder.h"
 
@@ -200,6 +205,110 @@ TEST_F(TriExtAppTest, ProgramFolderServesWhenNoDataFolderCanBeMade) {
         temp.writeFile("config/Fennel Brookworks/Linkmoot", "");
         EXPECT_EQ(programFolder, nativeText(TriExtApp::findDataDirectory("Linkmoot")));
     }
+}
+
+/// Runs the application's life with the logger writing Warn lines and above to
+/// logFile; during() runs while the application object exists.
+void runLogged(const std::string& logFile, const std::function<void(TriExtApp&)>& during) {
+    char program[] = "toolbox_tests";
+    char option[] = "/log:warn";
+    char* argv[] = {program, option, nullptr};
+    toolbox::Logger::constructForTests(logFile.c_str(), 2, argv);
+    {
+        TriExtApp app("Linkmoot");
+        during(app);
+    }
+    toolbox::Logger::resetForTests();
+}
+
+std::string nested(int levels) {
+    std::string text;
+    for (int level = 0; level < levels; ++level)
+        text += "<S>";
+    for (int level = 0; level < levels; ++level)
+        text += "</>";
+    return text;
+}
+
+TEST_F(TriExtAppTest, FilesRefusedByTheLimitsAreKeptAsBrokenWithAWarnLineThatSaysWhy) {
+    struct Case {
+        const char* what;
+        std::string content;  ///< empty: a FIFO
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"over 1 MiB", "<Port>" + std::string(1 << 20, '9') + "</>", "it is larger than 1 MiB"},
+        {"nested 33 deep", nested(33), "its sections are nested deeper than 32"},
+        {"a FIFO", "", "it is not a regular file"},
+    };
+    for (const Case& c : cases) {
+        if (c.content.empty()) {
+            std::filesystem::create_directories(dataFolder);
+            ASSERT_EQ(0, mkfifo(temp.file(dataFile()).c_str(), 0600));
+        } else {
+            writeDataFile("", c.content);
+        }
+        const std::string log = temp.file("warn.log");
+        runLogged(log, [&](TriExtApp& app) {
+            EXPECT_FALSE(app.getConfigRoot()->hasParameter("Port")) << c.what;
+            EXPECT_FALSE(app.getConfigRoot()->hasSection("S")) << c.what;
+            app.getConfigRoot()->getParameter("Mode")->setString("server");
+        });
+        const std::string warning = "could not be read (" + std::string(c.reason) +
+                                    "); it was kept as " + temp.file(dataFile(".broken"));
+        EXPECT_TRUE(contains(temp.readFile("warn.log"), warning)) << temp.readFile("warn.log");
+        if (!c.content.empty()) {
+            EXPECT_TRUE(temp.readFile(dataFile(".broken")) == c.content) << c.what;
+        }
+        EXPECT_EQ("<Mode>server</>\r\n", temp.readFile(dataFile())) << c.what;
+        std::filesystem::remove(temp.file(dataFile(".broken")));
+        std::filesystem::remove(temp.file(dataFile()));
+        std::filesystem::remove(log);
+    }
+}
+
+TEST_F(TriExtAppTest, AFileThatCannotBeOpenedIsKeptAsideNotReplaced) {
+    const std::string original = "<Mode>client</>\r\n<Port>9100</>\r\n";
+    writeDataFile("", original);
+    const std::string file = temp.file(dataFile());
+    ASSERT_EQ(0, chmod(file.c_str(), 0));
+    // Root opens any file: the application then runs as nobody, who owns the
+    // folders but not the file.
+    const bool asRoot = geteuid() == 0;
+    constexpr uid_t kNobody = 65534;
+    if (asRoot) {
+        ASSERT_EQ(0, chmod(temp.getPath().c_str(), 0711));
+        for (const char* level :
+             {"config", "config/Fennel Brookworks", "config/Fennel Brookworks/Linkmoot"}) {
+            ASSERT_EQ(0, chown(temp.file(level).c_str(), kNobody, kNobody)) << level;
+        }
+    }
+    const std::string log = temp.file("config/warn.log");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (asRoot && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            _exit(3);
+        bool loadedAnything = false;
+        runLogged(log, [&](TriExtApp& app) {
+            loadedAnything = app.getConfigRoot()->hasParameter("Port");
+            app.getConfigRoot()->getParameter("Mode")->setString("server");
+        });
+        _exit(loadedAnything ? 4 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    const std::string broken = temp.file(dataFile(".broken"));
+    ASSERT_EQ(0, chmod(broken.c_str(), 0600));
+    EXPECT_EQ(original, temp.readFile(dataFile(".broken")));
+    EXPECT_EQ("<Mode>server</>\r\n", temp.readFile(dataFile()));
+    EXPECT_TRUE(contains(temp.readFile("config/warn.log"),
+                         "could not be read (it cannot be opened: Permission denied); it was "
+                         "kept as " +
+                             broken))
+        << temp.readFile("config/warn.log");
 }
 
 }  // namespace

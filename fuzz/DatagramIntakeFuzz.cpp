@@ -1,0 +1,188 @@
+// Feeds arbitrary datagrams to the server's intake (Server::poll over an
+// in-memory socket, a fake clock and a fake dial-up service) and checks the
+// vote table against a model of the intake after every poll, the dial-up
+// connection against the table, and the printable form of every host name.
+//
+// Input: records, each an operation byte, a two-byte big-endian length (taken
+// modulo 320, so that datagrams above the 256-byte limit occur) and that many
+// payload bytes (fewer at the end of the input). The operation's low two bits:
+//   0  queue the datagram
+//   1  queue it, then poll
+//   2  advance the clock by (op >> 2) seconds, queue it, then poll
+//   3  the line drops (bit 2 set) or the service reports the dial failed,
+//      then queue it and poll
+// At the end every queued datagram is read, then every vote times out.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "LogText.h"
+#include "PrintableCheck.h"
+#include "Server.h"
+#include "ToolBox/Config.h"
+#include "fakes/Fakes.h"
+
+using linkmoot::Server;
+using namespace linkmoot::fakes;
+
+namespace {
+
+struct ModelVote {
+    std::string host;
+    uint32_t time;
+};
+
+/// The intake's rules for one datagram that fits the buffer.
+void applyDatagram(std::vector<ModelVote>& table, std::string_view datagram, uint32_t now) {
+    // The vote ends at the first NUL; what follows it is not looked at.
+    std::string_view text = datagram.substr(0, datagram.find('\0'));
+    std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return;
+    std::string_view verb = text.substr(0, colon);
+    if (verb != "vote" && verb != "unvote")
+        return;
+    std::string host(text.substr(colon + 1));
+    table.erase(std::remove_if(table.begin(), table.end(),
+                               [&](const ModelVote& vote) { return vote.host == host; }),
+                table.end());
+    if (verb == "vote")
+        table.push_back({host, now});
+}
+
+/// One poll as the model sees it: time-outs, then at most ten datagrams; an
+/// empty or oversized one is consumed and ends the reading.
+void modelPoll(std::vector<ModelVote>& table, std::vector<std::string>& queue, uint32_t now) {
+    table.erase(std::remove_if(table.begin(), table.end(),
+                               [&](const ModelVote& vote) {
+                                   return static_cast<uint32_t>(now - vote.time) >
+                                          Server::kVoteTimeoutMs;
+                               }),
+                table.end());
+    for (int read = 0; read < Server::kMaxDatagramsPerPoll && !queue.empty(); read++) {
+        std::string datagram = queue.front();
+        queue.erase(queue.begin());
+        if (datagram.empty() ||
+            datagram.size() > static_cast<std::size_t>(Server::kMaxDatagramLength))
+            break;
+        applyDatagram(table, datagram, now);
+    }
+}
+
+class Harness {
+public:
+    Harness() : server(application, network, clock, dialers, shutdown) {
+        toolbox::ConfigSection* root = application.config.getRoot();
+        root->getParameter("Mode")->setString("server");
+        root->getParameter("Port")->setString("9005");
+        root->getSection("Server")->getParameter("ShutDownMinutes")->setLong(1);
+        server.start();
+        if (!server.isStarted())
+            fuzzcheck::fail("the server did not start", "");
+    }
+
+    void queue(std::string datagram) {
+        network.inbound.push_back(datagram);
+        modelQueue.push_back(std::move(datagram));
+    }
+
+    void poll() {
+        modelPoll(model, modelQueue, clock.tick);
+        server.poll();
+        check();
+    }
+
+    void lineDrops() {
+        if (server.getConnection() != 0)
+            dialers.dialer.states[server.getConnection()] = linkmoot::LineState::Disconnected;
+    }
+    void dialFails() { dialers.dialer.reportFailure(server.getConnection()); }
+    void advance(uint32_t milliseconds) { clock.advance(milliseconds); }
+    bool drained() const { return network.inbound.empty(); }
+    bool connected() const { return server.getConnection() != 0; }
+    bool empty() const { return server.getVotes().getCount() == 0; }
+
+private:
+    void check() {
+        const toolbox::ArrayList<linkmoot::Vote>& votes = server.getVotes();
+        if (static_cast<std::size_t>(votes.getCount()) != model.size())
+            fuzzcheck::fail("the table's size differs from the model's", "");
+        for (int index = 0; index < votes.getCount(); index++) {
+            const linkmoot::Vote* vote = votes.get(index);
+            if (model[index].host != vote->getHost() || model[index].time != vote->getTime())
+                fuzzcheck::fail("the table differs from the model at", vote->getHost());
+            fuzzcheck::checkPrintable(vote->getHost(), linkmoot::printable(vote->getHost()));
+        }
+        // Votes are served at once: a dial is under way or the line is there.
+        if (!model.empty() && server.getConnection() == 0)
+            fuzzcheck::fail("votes are held but there is no connection", "");
+        // Each dialled handle is hung up once at most, and only one is open.
+        const FakeDialService& dialer = dialers.dialer;
+        std::vector<linkmoot::DialHandle> hungUp = dialer.hangUps;
+        std::sort(hungUp.begin(), hungUp.end());
+        if (std::adjacent_find(hungUp.begin(), hungUp.end()) != hungUp.end())
+            fuzzcheck::fail("a handle was hung up twice", "");
+        std::size_t open = dialer.dials.size() - hungUp.size();
+        if (open != (server.getConnection() != 0 ? 1u : 0u))
+            fuzzcheck::fail("dials and hang-ups do not match the connection", "");
+    }
+
+    FakeApplication application;
+    FakeNetwork network;
+    FakeClock clock;
+    FakeDialServices dialers;
+    FakeShutdown shutdown;
+    Server server;
+    std::vector<ModelVote> model;
+    std::vector<std::string> modelQueue;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    Harness harness;
+    std::size_t at = 0;
+    while (at + 3 <= size) {
+        const uint8_t op = data[at];
+        std::size_t length = ((std::size_t{data[at + 1]} << 8) | data[at + 2]) % 320;
+        at += 3;
+        length = std::min(length, size - at);
+        std::string datagram(reinterpret_cast<const char*>(data + at), length);
+        at += length;
+        switch (op & 3) {
+            case 0:
+                harness.queue(std::move(datagram));
+                break;
+            case 1:
+                harness.queue(std::move(datagram));
+                harness.poll();
+                break;
+            case 2:
+                harness.advance(static_cast<uint32_t>(op >> 2) * 1000u);
+                harness.queue(std::move(datagram));
+                harness.poll();
+                break;
+            default:
+                if (op & 4) {
+                    harness.lineDrops();
+                } else {
+                    harness.dialFails();
+                }
+                harness.queue(std::move(datagram));
+                harness.poll();
+                break;
+        }
+    }
+    while (!harness.drained())
+        harness.poll();
+    harness.advance(Server::kVoteTimeoutMs + 1);
+    harness.poll();
+    harness.poll();  // the poll that saw the line come up hangs up only at the next one
+    if (!harness.empty() || harness.connected())
+        fuzzcheck::fail("votes or a connection outlived every time-out", "");
+    return 0;
+}
