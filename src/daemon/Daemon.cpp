@@ -73,7 +73,9 @@ Options parseOptions(int argc, char** argv) {
 }
 
 void complain(const std::string& message) {
-    fprintf(stderr, "linkmootd: %s\n", message.c_str());
+    // In the journal a complaint is an error, so `journalctl -p err` shows it.
+    fprintf(stderr, "%slinkmootd: %s\n", toolbox::Logger::standardErrorIsJournal() ? "<3>" : "",
+            message.c_str());
 }
 
 }  // namespace
@@ -150,8 +152,9 @@ int runDaemon(int argc, char** argv) {
     {
         Linkmoot app(Services{network, clock, dialers, shutdown});
         application = &app;
-        toolbox::Logger::construct(argc, argv);
+        // Mirrored from the first line on, "Logger initialized" included.
         toolbox::Logger::setMirrorToStandardError(true);
+        toolbox::Logger::construct(argc, argv);
         frontEnd.attach(&app);
         app.setFrontEnd(&frontEnd);
 
