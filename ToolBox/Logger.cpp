@@ -297,10 +297,6 @@ void shutdownAtExit() {
     Logger::shutdown();
 }
 
-}  // namespace
-
-namespace {
-
 struct DirectoryDeleter {
     void operator()(Directory* directory) const { delete directory; }
 };
@@ -344,8 +340,8 @@ char* logFilePath(const Directory& program) {
             folder->append(".local");
             folder->append("state");
         } else {
-            // Nowhere else to go: the open fails and only a mirror shows the lines.
-            return program.toNative();
+            // Nowhere to go: no file, only a mirror shows the lines.
+            return duplicate("");
         }
         folder->append("linkmoot");
         folder->create();

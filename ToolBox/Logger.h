@@ -1,6 +1,6 @@
 #pragma once
-// The one process-wide diagnostic log. One line per call, appended to the
-// program's name with the extension "log":
+// The one process-wide diagnostic log. One line per call, appended to a file
+// named after the program with the extension "log":
 //   [YYYY-MM-DD hh:mm:ss (T+s.mmm)] Level (Source.cpp:123) message CR LF
 // The file lies beside the program when that folder is the user's own and
 // writable, in $LOGS_DIRECTORY for a system service, else in
