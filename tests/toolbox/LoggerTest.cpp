@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -338,6 +339,36 @@ TEST_F(LoggerTest, PastOneMebibyteTheFileBecomesOldAndANewOneStartsWithTheSepara
     lines = linesOf(text.substr(kSeparator.size()));
     ASSERT_EQ(lines.size(), 1u) << text;
     EXPECT_NE(lines[0].find("] Info (Logger.cpp:90) Logger initialized\r\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, ThreadsLoggingAcrossTheLimitLoseNoLineAndSplitNone) {
+    const std::string full((1u << 20) - 5000, 'x');
+    folder.writeFile("test.log", full);
+    start({});
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([t] {
+            for (int i = 0; i < 200; ++i)
+                Logger::log("Worker.cpp", t, LogLevel::Warn, "thread %d line %03d", t, i);
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    std::string old = folder.readFile("test.log.old");
+    ASSERT_EQ(old.rfind(full, 0), 0u);
+    std::string text = log();
+    ASSERT_EQ(text.rfind(kSeparator, 0), 0u);
+    std::vector<std::string> lines = linesOf(old.substr(full.size()));
+    std::vector<std::string> newer = linesOf(text.substr(kSeparator.size()));
+    lines.insert(lines.end(), newer.begin(), newer.end());
+    ASSERT_EQ(lines.size(), 800u);
+    std::regex whole(R"(\[[^\]]+\] Warn \(Worker\.cpp:(\d)\) thread \1 line \d{3}\r\n)");
+    std::set<std::string> distinct;
+    for (const std::string& line : lines) {
+        ASSERT_TRUE(std::regex_match(line, whole)) << line;
+        distinct.insert(line.substr(line.find("thread")));
+    }
+    EXPECT_EQ(distinct.size(), 800u);
 }
 
 TEST_F(LoggerTest, AMessageTooLongToFormatLogsItsExceptionFromInsideTheCall) {
