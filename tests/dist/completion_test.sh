@@ -3,6 +3,7 @@
 # line, and that its commands are exactly those `linkmootctl --help` lists.
 # Usage: completion_test.sh COMPLETION_FILE LINKMOOTCTL
 set -uo pipefail
+# shellcheck source=/dev/null
 source "$1"
 linkmootctl=$2
 failed=0
