@@ -1,7 +1,11 @@
 #pragma once
-// The one process-wide diagnostic log. One line per call, appended to the file
-// beside the program (its name with the extension "log"):
+// The one process-wide diagnostic log. One line per call, appended to a file
+// named after the program with the extension "log":
 //   [YYYY-MM-DD hh:mm:ss (T+s.mmm)] Level (Source.cpp:123) message CR LF
+// The file lies beside the program when that folder is the user's own and
+// writable, in $LOGS_DIRECTORY for a system service, else in
+// $XDG_STATE_HOME/linkmoot (~/.local/state/linkmoot). Past 1 MiB it becomes
+// "<name>.old" and a new file starts with the run separator.
 // Calls below the threshold cost one comparison. Calls before the logger is
 // constructed, or after it shut down, are accepted and write nothing; a log
 // call made from inside a log call works.
@@ -42,13 +46,19 @@ public:
     static void shutdown();
 
     /// Daemons mirror every written line to standard error for the journal
-    /// (there with a plain LF end).
+    /// (there with a plain LF end), also when the file cannot be written. When
+    /// standard error is the journal's stream, a line goes without its time
+    /// stamp and with the journal's priority prefix ("<4>Warn (...) ...").
+    /// Set before construct, it mirrors the first line too.
     static void setMirrorToStandardError(bool mirror);
+    /// True when standard error is the journal's stream (JOURNAL_STREAM names
+    /// it): a program's own messages there may carry a priority prefix too.
+    static bool standardErrorIsJournal();
 
     // --- For tests only; production code never calls these.
 
     /// Starts the logger as construct does, but writing to logFileName instead
-    /// of the file beside the program and without the exit handler.
+    /// of the file construct chooses and without the exit handler.
     static void constructForTests(const char* logFileName, int argc, char** argv);
     /// Back to the never-constructed state: closes the file, forgets the name,
     /// the threshold, the mirror and the clock.

@@ -1,24 +1,64 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "ToolBox/posix/Os.h"
 
 namespace toolbox::os {
 
-int openLogFile(const char* nativePath) {
-    int descriptor = open(nativePath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+bool isOwnWritableFolder(const char* nativePath) {
+    static const char* const systemFolders[] = {"/usr/", "/bin/", "/sbin/"};
+    for (const char* system : systemFolders) {
+        if (std::strncmp(nativePath, system, std::strlen(system)) == 0)
+            return false;
+    }
+    struct stat status {};
+    return stat(nativePath, &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == geteuid() && faccessat(AT_FDCWD, nativePath, W_OK, AT_EACCESS) == 0;
+}
+
+int openLogFile(const char* nativePath, uint64_t& size) {
+    // Without blocking: a FIFO put in the file's place must not hang the logger.
+    int descriptor =
+        open(nativePath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (descriptor < 0)
         return -1;
+    struct stat status {};
     // Exclusive sharing: while one process holds the log, others write nothing.
-    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+        flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
         close(descriptor);
         return -1;
     }
+    fcntl(descriptor, F_SETFL, O_APPEND);
+    size = static_cast<uint64_t>(status.st_size);
     return descriptor;
+}
+
+void replaceLogFile(int descriptor, int fresh) {
+    // dup2 swaps the file behind the number in one step; closing first would
+    // let another open take the number while a thread still writes to it.
+    while (dup2(fresh, descriptor) < 0 && errno == EINTR) {
+    }
+    close(fresh);
+}
+
+bool standardErrorIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    char end = 0;
+    if (stream == nullptr || std::sscanf(stream, "%llu:%llu%c", &device, &inode, &end) != 2)
+        return false;
+    struct stat status {};
+    return fstat(STDERR_FILENO, &status) == 0 && status.st_dev == device && status.st_ino == inode;
 }
 
 namespace {

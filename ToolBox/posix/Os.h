@@ -46,9 +46,21 @@ char* resolveProgramArgument(const char* argument, const char* currentFolder,
 
 // --- the log file and clocks (LogFile.cpp)
 
-/// Opens for appending (creating it) and takes an exclusive lock without
-/// waiting; -1 when the file cannot be opened or another process holds it.
-int openLogFile(const char* nativePath);
+/// True when the folder belongs to the effective user, who may write in it, and
+/// is none of the system's program folders (below /usr, /bin, /sbin), which
+/// root owns without them being its own.
+bool isOwnWritableFolder(const char* nativePath);
+/// Opens a regular file for appending (creating it with mode 0600), never
+/// through a symbolic link, and takes an exclusive lock without waiting; -1
+/// when the file cannot be opened, is no regular file or another process holds
+/// it. size gets the file's length.
+int openLogFile(const char* nativePath, uint64_t& size);
+/// Makes descriptor refer to fresh's file and closes fresh; a write from
+/// another thread goes to the one file or the other, never elsewhere.
+void replaceLogFile(int descriptor, int fresh);
+/// True when standard error is the journal's stream (JOURNAL_STREAM names its
+/// device and inode).
+bool standardErrorIsJournal();
 /// Hands the bytes to the file in one write; the result is not checked.
 void writeLogFile(int descriptor, const char* bytes, std::size_t length);
 void closeLogFile(int descriptor);

@@ -68,7 +68,9 @@ Options parseOptions(int argc, char** argv) {
 }
 
 void complain(const std::string& message) {
-    fprintf(stderr, "linkmootd: %s\n", message.c_str());
+    // In the journal a complaint is an error, so `journalctl -p err` shows it.
+    fprintf(stderr, "%slinkmootd: %s\n", toolbox::Logger::standardErrorIsJournal() ? "<3>" : "",
+            message.c_str());
 }
 
 }  // namespace
@@ -138,8 +140,9 @@ int runDaemon(int argc, char** argv) {
     {
         Instance instance(frontEnd);
         Linkmoot& app = instance.application();
-        toolbox::Logger::construct(argc, argv);
+        // Mirrored from the first line on, "Logger initialized" included.
         toolbox::Logger::setMirrorToStandardError(true);
+        toolbox::Logger::construct(argc, argv);
 
         loop.watch(signals.fd(), [&] {
             int signalNumber = signals.drain();

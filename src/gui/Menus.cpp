@@ -21,12 +21,24 @@ QAction* addCommand(QMenu* menu, const char* text, int commandId, const CommandH
     return action;
 }
 
+// A tray item's shortcut goes in the action, not after a TAB in its text: a
+// StatusNotifierItem host shows the text of the exported menu as it is and
+// draws the dbusmenu shortcut itself, and Qt's own menu draws the shortcut
+// after the text. It is bound only inside the open menu: the tray menu
+// belongs to no window.
+void addTrayShortcut(QAction* action, const QKeySequence& shortcut) {
+    action->setShortcut(shortcut);
+    action->setShortcutContext(Qt::WidgetShortcut);
+    action->setShortcutVisibleInContextMenu(true);
+}
+
 void addOptionsItems(QMenu* menu, const CommandHandler& handler) {
-    addCommand(menu, "&Configuration...\tF10", Command::Configuration, handler);
+    addTrayShortcut(addCommand(menu, "&Configuration...", Command::Configuration, handler),
+                    QKeySequence(Qt::Key_F10));
 }
 
 void addHelpItems(QMenu* menu, const CommandHandler& handler) {
-    addCommand(menu, "&Help...\tF1", Command::Help, handler);
+    addTrayShortcut(addCommand(menu, "&Help...", Command::Help, handler), QKeySequence(Qt::Key_F1));
     addCommand(menu, "&Terms and Conditions", Command::TermsAndConditions, handler);
     addCommand(menu, "&Web Site of Linkmoot", Command::WebSite, handler);
 }

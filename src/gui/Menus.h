@@ -18,8 +18,9 @@ using CommandHandler = std::function<void(int commandId)>;
 /// (Alt+X, F10, F1), active while the window has the focus.
 void buildMainMenu(QMenuBar* bar, const CommandHandler& handler);
 
-/// The tray menu of a mode. Shortcut texts are shown but not bound: the tray
-/// menu belongs to no window.
+/// The tray menu of a mode. Configuration and Help carry their shortcuts (F10,
+/// F1) as the action's shortcut, not in the text, bound only while the menu
+/// itself is open: the tray menu belongs to no window.
 std::unique_ptr<QMenu> buildTrayMenu(bool serverMode, const CommandHandler& handler);
 
 /// The command id of an item, 0 for separators and submenus.

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -267,6 +270,107 @@ TEST_F(LoggerTest, MirroredLinesReachStandardErrorWithPlainLineFeeds) {
     EXPECT_TRUE(contains("mirrored\r\n"));
 }
 
+TEST_F(LoggerTest, OnTheJournalsStreamLinesCarryThePriorityAndNoTimeStamp) {
+    struct Case {
+        bool journal;  // JOURNAL_STREAM names standard error, or another file
+        std::string expected;
+    };
+    const std::string journal =
+        "<7>Debug (U.cpp:1) d\n<6>Info (U.cpp:2) i\n<4>Warn (U.cpp:3) w\n"
+        "<3>Error (U.cpp:4) e\n<3>Exception (U.cpp:5) first\n<3>second\n"
+        "<3>Fatal (U.cpp:6) f\n";
+    for (const Case& row : {Case{true, journal}, Case{false, ""}}) {
+        Logger::resetForTests();
+        start({"/log:debug"});
+        testing::internal::CaptureStderr();
+        struct stat status {};
+        ASSERT_EQ(fstat(STDERR_FILENO, &status), 0);
+        std::string stream = std::to_string(status.st_dev) + ":" +
+                             std::to_string(status.st_ino + (row.journal ? 0 : 1));
+        setenv("JOURNAL_STREAM", stream.c_str(), 1);
+        Logger::setMirrorToStandardError(true);
+        unsetenv("JOURNAL_STREAM");
+        Logger::log("U.cpp", 1, LogLevel::Debug, "d");
+        Logger::log("U.cpp", 2, LogLevel::Info, "i");
+        Logger::log("U.cpp", 3, LogLevel::Warn, "w");
+        Logger::log("U.cpp", 4, LogLevel::Error, "e");
+        Logger::log("U.cpp", 5, LogLevel::Exception, "first\nsecond");
+        Logger::log("U.cpp", 6, LogLevel::Fatal, "f");
+        std::string errors = testing::internal::GetCapturedStderr();
+        if (row.journal) {
+            EXPECT_EQ(errors, journal);
+        } else {
+            EXPECT_TRUE(
+                std::regex_search(errors, std::regex(R"(^\[[^\]]+\] Debug \(U\.cpp:1\) d\n)")))
+                << errors;
+            EXPECT_EQ(errors.find('<'), std::string::npos) << errors;
+        }
+        // The file keeps its stamped CR LF lines either way.
+        EXPECT_TRUE(contains("] Warn (U.cpp:3) w\r\n")) << log();
+    }
+}
+
+TEST_F(LoggerTest, PastOneMebibyteTheFileBecomesOldAndANewOneStartsWithTheSeparator) {
+    const std::size_t limit = 1u << 20;
+    folder.writeFile("test.log.old", "an older generation\r\n");
+    const std::string full(limit - 10, 'x');
+    folder.writeFile("test.log", full);
+    start({});
+    Logger::log("U.cpp", 1, LogLevel::Warn, "crossing");
+    Logger::log("U.cpp", 2, LogLevel::Warn, "after");
+    std::string old = folder.readFile("test.log.old");
+    ASSERT_EQ(old.rfind(full, 0), 0u);
+    std::vector<std::string> oldLines = linesOf(old.substr(full.size()));
+    ASSERT_EQ(oldLines.size(), 1u) << old.substr(full.size());
+    EXPECT_NE(oldLines[0].find("] Warn (U.cpp:1) crossing\r\n"), std::string::npos);
+    std::string text = log();
+    ASSERT_EQ(text.rfind(kSeparator, 0), 0u) << text;
+    std::vector<std::string> lines = linesOf(text.substr(kSeparator.size()));
+    ASSERT_EQ(lines.size(), 1u) << text;
+    EXPECT_NE(lines[0].find("] Warn (U.cpp:2) after\r\n"), std::string::npos);
+
+    // A file already past the limit at start goes at once; the run has one separator.
+    Logger::resetForTests();
+    folder.writeFile("test.log", std::string(limit + 1, 'y'));
+    start({"/log:info"});
+    EXPECT_EQ(folder.readFile("test.log.old"), std::string(limit + 1, 'y'));
+    text = log();
+    ASSERT_EQ(text.rfind(kSeparator, 0), 0u) << text;
+    lines = linesOf(text.substr(kSeparator.size()));
+    ASSERT_EQ(lines.size(), 1u) << text;
+    EXPECT_NE(lines[0].find("] Info (Logger.cpp:90) Logger initialized\r\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, ThreadsLoggingAcrossTheLimitLoseNoLineAndSplitNone) {
+    const std::string full((1u << 20) - 5000, 'x');
+    folder.writeFile("test.log", full);
+    start({});
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([t] {
+            for (int i = 0; i < 200; ++i)
+                Logger::log("Worker.cpp", t, LogLevel::Warn, "thread %d line %03d", t, i);
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    std::string old = folder.readFile("test.log.old");
+    ASSERT_EQ(old.rfind(full, 0), 0u);
+    std::string text = log();
+    ASSERT_EQ(text.rfind(kSeparator, 0), 0u);
+    std::vector<std::string> lines = linesOf(old.substr(full.size()));
+    std::vector<std::string> newer = linesOf(text.substr(kSeparator.size()));
+    lines.insert(lines.end(), newer.begin(), newer.end());
+    ASSERT_EQ(lines.size(), 800u);
+    std::regex whole(R"(\[[^\]]+\] Warn \(Worker\.cpp:(\d)\) thread \1 line \d{3}\r\n)");
+    std::set<std::string> distinct;
+    for (const std::string& line : lines) {
+        ASSERT_TRUE(std::regex_match(line, whole)) << line;
+        distinct.insert(line.substr(line.find("thread")));
+    }
+    EXPECT_EQ(distinct.size(), 800u);
+}
+
 TEST_F(LoggerTest, AMessageTooLongToFormatLogsItsExceptionFromInsideTheCall) {
     start({});
     std::string huge(536870895, 'h');
@@ -317,6 +421,75 @@ TEST_F(LoggerProgramTest, TheLogLiesBesideTheProgramNamedAfterIt) {
     probe::install(folder, "tool.exe");
     ASSERT_EQ(run("tool.exe", {"+error"}).exitCode, 0);
     EXPECT_NE(folder.readFile("tool.log").find("] Error (LoggerProbe.cpp:"), std::string::npos);
+}
+
+// Another owner's folder (root owns every folder it may write), or one this
+// user may not write; and back.
+void makeForeign(const std::string& path) {
+    if (geteuid() == 0)
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    else
+        ASSERT_EQ(chmod(path.c_str(), 0500), 0);
+}
+void makeOwn(const std::string& path) {
+    ASSERT_EQ(chown(path.c_str(), geteuid(), getegid()), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0700), 0);
+}
+
+// An installed program's folder is not the user's: the log goes to the state
+// folder, or to the logs folder that systemd names for a service.
+TEST_F(LoggerProgramTest, TheLogGoesWhereTheUserOrTheServiceKeepsLogs) {
+    struct Case {
+        bool ownFolder;
+        std::vector<std::string> environment;
+        std::string expected;  // below the temporary folder
+    };
+    const std::string base = folder.getPath();
+    const Case cases[] = {
+        {true, {"LOGS_DIRECTORY=" + base + "/logs:" + base + "/other"}, "logs/p.log"},
+        {false, {"XDG_STATE_HOME=" + base + "/state"}, "state/linkmoot/p.log"},
+        {false, {"XDG_STATE_HOME", "HOME=" + base + "/home"}, "home/.local/state/linkmoot/p.log"},
+        {false,
+         {"XDG_STATE_HOME=relative", "HOME=" + base + "/home"},
+         "home/.local/state/linkmoot/p.log"},
+    };
+    const std::string bin = folder.file("bin");
+    std::filesystem::create_directory(folder.file("logs"));
+    std::filesystem::create_directory(bin);
+    const std::string program = probe::install(folder, "bin/p");
+    for (const Case& row : cases) {
+        std::filesystem::remove_all(folder.file("state"));
+        std::filesystem::remove_all(folder.file("home"));
+        if (!row.ownFolder)
+            makeForeign(bin);
+        probe::Result result =
+            probe::run(program, program, {"+warn"}, base, nullptr, row.environment);
+        makeOwn(bin);
+        ASSERT_EQ(result.exitCode, 0) << result.errors;
+        EXPECT_FALSE(folder.contains("bin/p.log")) << row.expected;
+        ASSERT_NE(folder.readFile(row.expected).find("] Warn (LoggerProbe.cpp:"), std::string::npos)
+            << row.expected;
+        struct stat status {};
+        ASSERT_EQ(stat(folder.file(row.expected).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0600u) << row.expected;
+        if (!row.ownFolder) {
+            std::string logFolder = std::filesystem::path(folder.file(row.expected)).parent_path();
+            ASSERT_EQ(stat(logFolder.c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 07777, 0700u) << row.expected;
+        }
+        std::filesystem::remove(folder.file(row.expected));
+    }
+
+    // A symbolic link in the log's place is not followed.
+    std::filesystem::create_directories(folder.file("state/linkmoot"));
+    folder.writeFile("target", "untouched");
+    std::filesystem::create_symlink(folder.file("target"), folder.file("state/linkmoot/p.log"));
+    makeForeign(bin);
+    probe::Result result = probe::run(program, program, {"+warn"}, base, nullptr,
+                                      {"XDG_STATE_HOME=" + base + "/state"});
+    makeOwn(bin);
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(folder.readFile("target"), "untouched");
 }
 
 TEST_F(LoggerProgramTest, WithoutAnOptionFilteredCallsCreateNoFile) {

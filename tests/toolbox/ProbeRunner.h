@@ -43,18 +43,31 @@ inline std::string readAll(int descriptor) {
 }
 
 /// Runs program (a path, or a bare name searched along pathVariable when it
-/// is given) with argv[0] = argument0 in workingFolder; waits for it.
+/// is given) with argv[0] = argument0 in workingFolder; waits for it. Each of
+/// changes, "NAME=value" or a bare "NAME", sets or removes a variable.
 inline Result run(const std::string& program, const std::string& argument0,
                   const std::vector<std::string>& arguments, const std::string& workingFolder,
-                  const std::string* pathVariable = nullptr) {
+                  const std::string* pathVariable = nullptr,
+                  std::vector<std::string> changes = {}) {
+    if (pathVariable != nullptr)
+        changes.push_back("PATH=" + *pathVariable);
+    auto changed = [&changes](const char* entry) {
+        for (const std::string& change : changes) {
+            std::string name = change.substr(0, change.find('='));
+            if (std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=')
+                return true;
+        }
+        return false;
+    };
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (pathVariable != nullptr && std::strncmp(*entry, "PATH=", 5) == 0)
-            continue;
-        environment.emplace_back(*entry);
+        if (!changed(*entry))
+            environment.emplace_back(*entry);
     }
-    if (pathVariable != nullptr)
-        environment.push_back("PATH=" + *pathVariable);
+    for (const std::string& change : changes) {
+        if (change.find('=') != std::string::npos)
+            environment.push_back(change);
+    }
     std::vector<char*> envp;
     for (std::string& entry : environment)
         envp.push_back(entry.data());
