@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -145,11 +146,17 @@ int runDaemon(int argc, char** argv) {
         toolbox::Logger::construct(argc, argv);
 
         loop.watch(signals.fd(), [&] {
-            int signalNumber = signals.drain();
-            if (signalNumber == 0)
-                return;
-            LM_LOG(Info, "Signal %d (%s): exiting", signalNumber, strsignal(signalNumber));
-            app.onCommand(Command::Exit);
+            const SignalPipe::Received received = signals.drain();
+            if (received.terminating != 0) {
+                LM_LOG(Info, "Signal %d (%s): exiting", received.terminating,
+                       strsignal(received.terminating));
+                app.onCommand(Command::Exit);
+            } else if (received.reload) {
+                LM_LOG(Info, "Signal %d (%s): reloading the configuration", SIGHUP,
+                       strsignal(SIGHUP));
+                std::string problem;
+                app.reload(problem);  // a refusal is logged
+            }
         });
         if (control.fd() >= 0) {
             loop.watch(control.fd(), [&] {
