@@ -12,10 +12,12 @@
 #include "EventLoop.h"
 #include "LineInput.h"
 #include "Linkmoot.h"
+#include "Server.h"
 #include "TerminalPrompts.h"
 #include "ToolBox/Logger.h"
 #include "app/Instance.h"
 #include "platform/ControlServer.h"
+#include "platform/ServiceNotifier.h"
 #include "platform/SignalPipe.h"
 
 namespace linkmoot::daemon {
@@ -134,8 +136,10 @@ int runDaemon(int argc, char** argv) {
         return 2;
     }
     TerminalPrompts prompts(input, STDOUT_FILENO);
-    DaemonFrontEnd frontEnd(loop, input.isTerminal() ? &prompts : nullptr,
-                            [&input] { return input.isForegroundTerminal(); });
+    ServiceNotifier notifier;
+    DaemonFrontEnd frontEnd(
+        loop, input.isTerminal() ? &prompts : nullptr,
+        [&input] { return input.isForegroundTerminal(); }, &notifier);
 
     int status = 0;
     {
@@ -164,7 +168,10 @@ int runDaemon(int argc, char** argv) {
                     [&app](std::string_view request) { return control::handle(app, request); });
             });
         }
-        loop.startTicks([&app] { app.tick(); });
+        loop.startTicks([&app, &notifier] {
+            app.tick();
+            notifier.watchdog();
+        });
 
         const Settings& settings = instance.settings();
         if (options.configure) {
@@ -189,6 +196,14 @@ int runDaemon(int argc, char** argv) {
         } else {
             LM_LOG(Info, "Running as %s; control socket %s",
                    app.isServerMode() ? "server" : "client", control.path().c_str());
+            // Ready whatever the server's start did: a restart would not bind
+            // the port either, so the status says it and the service runs on.
+            std::string status = app.latestStatus()->trayText;
+            if (app.isServerMode() && !app.getServer().isStarted()) {
+                status += " - the server could not start on UDP port " +
+                          std::to_string(settings.get(keys::Port)) + " (see the log)";
+            }
+            notifier.ready(status);
             loop.run();
         }
         loop.unwatch(signals.fd());
