@@ -147,21 +147,28 @@ bool Linkmoot::reload(std::string& problem) {
                                  valueOf(next, keys::kClientSection, "Server") ||
                              valueOf(now, nullptr, "Port") != valueOf(next, nullptr, "Port");
     const bool wasVoting = client->isVoting();
+    const bool wasStarted = server->isStarted();
     // What goes is stopped while the settings it was made with still hold: the
     // unvote reaches the old server, the hang-up uses the old dial-up service.
     if (modeChanged || clientMoved)
         client->stopVoting();
-    if (restart)
+    if (restart && wasStarted)
         server->stop();
     services.configuration->adopt(*staged);
     staged.reset();
+    // Started also when it was not running: the usual cure for a port that
+    // could not be bound is an edit and a reload.
     if (restart && isServerMode())
         startServer();
     // A new mode ends the vote, as the configuration flow does.
     if (clientMoved && !modeChanged && wasVoting)
         client->startVoting();
-    LM_LOG(Info, "Configuration reloaded: %s",
-           restart ? (isServerMode() ? "server restarted" : "server stopped") : "applied in place");
+    const char* outcome = "applied in place";
+    if (restart && isServerMode())
+        outcome = server->isStarted() ? "server restarted" : "the server could not start";
+    else if (restart && wasStarted)
+        outcome = "server stopped";
+    LM_LOG(Info, "Configuration reloaded: %s", outcome);
     askClientQuestion();
     refreshViews();
     return true;
