@@ -17,7 +17,7 @@ public:
     void ready(const std::string& status);
     /// A new status line; the same text again is not sent.
     void status(const std::string& text);
-    /// The loop is alive: sent at most every half of the watchdog's interval.
+    /// The loop is alive (from each tick), while a watchdog is armed.
     void watchdog();
     void stopping();
 
@@ -30,7 +30,6 @@ private:
 
     bool active;
     uint64_t watchdogInterval = 0;
-    int64_t lastWatchdogMs = 0;
     bool readySent = false;
     bool stoppingSent = false;
     bool failureLogged = false;
