@@ -36,9 +36,14 @@ public:
         statusCalls++;
         return linkmoot::computeStatus({true, true, true, false, hosts});
     }
+    bool reloadConfiguration(std::string&) override {
+        reloads++;
+        return true;
+    }
     std::vector<std::string> hosts;
     std::vector<int> commands;
     int statusCalls = 0;
+    int reloads = 0;
 };
 
 /// The socket lives for the whole run, in a folder of its own.
@@ -170,6 +175,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::string_view request = input.substr(0, newline);
     if (!request.empty() && request.back() == '\r')
         request.remove_suffix(1);
+    if (request == "reload") {
+        if (answer != "OK\n" || target.reloads != 1 || !target.commands.empty() ||
+            target.statusCalls != 0) {
+            fail("reload ran otherwise than once", answer);
+        }
+        return 0;
+    }
     const int command = commandOf(request);
     if (command < 0) {
         if (answerLines.size() != 1 || answer.rfind("ERROR ", 0) != 0)
@@ -178,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
                 fail("an error answer holds a byte outside printable ASCII", answer);
         }
-        if (!target.commands.empty() || target.statusCalls != 0)
+        if (!target.commands.empty() || target.statusCalls != 0 || target.reloads != 0)
             fail("a bad request acted", answer);
         return 0;
     }

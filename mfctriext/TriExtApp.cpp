@@ -63,30 +63,64 @@ TriExtApp::TriExtApp(const char* applicationName)
     bool loaded = config->load(*folder);
     delete folder;
     if (!loaded) {
-        rememberUnreadableFile();
+        rememberUnreadableFile(*config);
         // Nothing to say when this fails too: the application starts unconfigured.
         if (!config->loadBesideProgram())
-            rememberUnreadableFile();
+            rememberUnreadableFile(*config);
     }
 }
 
 TriExtApp::~TriExtApp() {
     if (config != nullptr) {
-        toolbox::Directory* folder = getDataDirectory();
-        // A file that could not be read would be replaced by an almost empty
-        // tree; it is renamed aside first, and kept untouched if that fails.
-        if (keepUnreadableFiles(*folder))
-            config->save(*folder);
-        delete folder;
+        saveNow();
         delete config;
         config = nullptr;
     }
-    for (UnreadableFile& unreadable : unreadableFiles) {
-        toolbox::release(unreadable.file);
-        toolbox::release(unreadable.problem);
-        unreadable = {};
-    }
+    forgetUnreadableFiles();
     toolbox::release(const_cast<char*>(applicationName));
+}
+
+bool TriExtApp::saveNow() {
+    toolbox::Directory* folder = getDataDirectory();
+    // A file that could not be read would be replaced by an almost empty
+    // tree; it is renamed aside first, and kept untouched if that fails.
+    bool saved = keepUnreadableFiles(*folder) && config->save(*folder);
+    delete folder;
+    return saved;
+}
+
+std::unique_ptr<toolbox::Config> TriExtApp::readAgain(std::string& problem) {
+    auto staged = std::make_unique<toolbox::Config>();
+    toolbox::Directory* folder = getDataDirectory();
+    bool loaded = staged->load(*folder);
+    char* expected = configurationFileIn(*folder);
+    delete folder;
+    if (!loaded && staged->getLastLoadResult() == toolbox::Config::LoadResult::Missing)
+        loaded = staged->loadBesideProgram();
+    if (loaded) {
+        toolbox::release(expected);
+        return staged;
+    }
+    if (staged->getLastLoadResult() == toolbox::Config::LoadResult::Unreadable) {
+        const char* why = staged->getLastLoadProblem();
+        problem =
+            std::string(staged->getLastLoadedFile()) + ": " + (why != nullptr ? why : "unknown");
+        rememberUnreadableFile(*staged);
+    } else {
+        problem = std::string("there is no configuration file (") + expected + ")";
+    }
+    toolbox::release(expected);
+    return nullptr;
+}
+
+void TriExtApp::adopt(toolbox::Config& staged) {
+    // Through the file form: the tree has no copy of its own, and the text is
+    // what a load of the file would have given.
+    toolbox::Config::BufferWriter text;
+    staged.getRoot()->write(text, 0);
+    std::string buffer(text.getText(), text.getLength());
+    config->parse(buffer.data());
+    forgetUnreadableFiles();
 }
 
 toolbox::ConfigSection* TriExtApp::getConfigRoot() {
@@ -111,16 +145,28 @@ toolbox::Directory* TriExtApp::findDataDirectory(const char* applicationName) {
     return toolbox::Directory::programDirectory();
 }
 
-void TriExtApp::rememberUnreadableFile() {
-    if (config->getLastLoadResult() != toolbox::Config::LoadResult::Unreadable)
+void TriExtApp::rememberUnreadableFile(const toolbox::Config& source) {
+    if (source.getLastLoadResult() != toolbox::Config::LoadResult::Unreadable)
         return;
+    const char* file = source.getLastLoadedFile();
+    const char* problem = source.getLastLoadProblem();
     for (UnreadableFile& unreadable : unreadableFiles) {
-        if (unreadable.file == nullptr) {
-            const char* problem = config->getLastLoadProblem();
-            unreadable.file = toolbox::duplicate(config->getLastLoadedFile());
+        // A file refused again is noted once, with its latest problem.
+        if (unreadable.file == nullptr || std::strcmp(unreadable.file, file) == 0) {
+            toolbox::release(unreadable.file);
+            toolbox::release(unreadable.problem);
+            unreadable.file = toolbox::duplicate(file);
             unreadable.problem = toolbox::duplicate(problem != nullptr ? problem : "unknown");
             return;
         }
+    }
+}
+
+void TriExtApp::forgetUnreadableFiles() {
+    for (UnreadableFile& unreadable : unreadableFiles) {
+        toolbox::release(unreadable.file);
+        toolbox::release(unreadable.problem);
+        unreadable = {};
     }
 }
 

@@ -20,6 +20,7 @@ constexpr Request kRequests[] = {
     {"refresh", Command::Refresh},
     {"exit", Command::Exit},
     {"status", 0},
+    {"reload", 0},
 };
 
 std::string errorAnswer(std::string_view reason) {
@@ -45,6 +46,10 @@ void ApplicationTarget::runCommand(int commandId) {
 
 StatusSnapshot ApplicationTarget::currentStatus() {
     return *application.latestStatus();
+}
+
+bool ApplicationTarget::reloadConfiguration(std::string& problem) {
+    return application.reload(problem);
 }
 
 int commandIdOf(std::string_view word) {
@@ -85,6 +90,12 @@ std::string handle(CommandTarget& target, std::string_view request) {
                 return errorAnswer("malformed request");
         }
         return errorAnswer("unknown command: " + std::string(request));
+    }
+    if (request == "reload") {
+        std::string problem;
+        if (!target.reloadConfiguration(problem))
+            return errorAnswer("configuration not reloaded: " + printable(problem.c_str()));
+        return std::string(kOk) + '\n';
     }
     std::string answer(kOk);
     answer += '\n';

@@ -6,6 +6,7 @@
 // Requests (exact, lower case; a trailing CR is tolerated):
 //   connect, disconnect, enable, disable, refresh, exit   run the command table
 //   status   the tray text, then the status rows, one per line
+//   reload   read the configuration file again and apply it
 // Answers: "OK\n" followed by the body lines, or "ERROR <reason>\n". A request
 // that is not one of the above gets an error answer and changes nothing.
 #include <cstddef>
@@ -32,6 +33,11 @@ public:
     virtual void runCommand(int commandId) = 0;
     /// The snapshot the views were last handed; asks nobody.
     virtual StatusSnapshot currentStatus() = 0;
+    /// Reads the configuration again; false with why when it was refused.
+    virtual bool reloadConfiguration(std::string& problem) {
+        problem = "reload is not supported here";
+        return false;
+    }
 };
 
 /// Adapts the application object.
@@ -40,6 +46,7 @@ public:
     explicit ApplicationTarget(Linkmoot& application) : application(application) {}
     void runCommand(int commandId) override;
     StatusSnapshot currentStatus() override;
+    bool reloadConfiguration(std::string& problem) override;
 
 private:
     Linkmoot& application;

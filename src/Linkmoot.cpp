@@ -3,10 +3,12 @@
 #include <cstdlib>
 
 #include "Client.h"
+#include "ConfigurationStore.h"
 #include "DialService.h"
 #include "FrontEnd.h"
 #include "Server.h"
 #include "Strings.h"
+#include "ToolBox/Config.h"
 #include "ToolBox/Directory.h"
 #include "ToolBox/Logger.h"
 #include "ToolBox/Memory.h"
@@ -16,6 +18,41 @@
 #endif
 
 namespace linkmoot {
+
+namespace {
+
+// The keys the server binds or dials with; a change of one restarts it on
+// reload. By name, in any of these sections, so keys added later count too.
+constexpr const char* kRestartKeys[] = {"Port",   "Dialer", "Connection", "AllowedNetworks",
+                                        "Secret", "WebPort"};
+constexpr const char* kKeySections[] = {nullptr, keys::kClientSection, keys::kServerSection};
+
+/// A key's value in file form; a missing key reads as empty, as most reads treat it.
+std::string valueOf(toolbox::ConfigSection* root, const char* section, const char* name) {
+    toolbox::ConfigSection* holder = root;
+    if (section != nullptr) {
+        if (!root->hasSection(section))
+            return {};
+        holder = root->getSection(section);
+    }
+    if (!holder->hasParameter(name))
+        return {};
+    toolbox::Config::BufferWriter text;
+    holder->getParameter(name)->writeValue(text);
+    return std::string(text.getText(), text.getLength());
+}
+
+bool restartKeysDiffer(toolbox::ConfigSection* before, toolbox::ConfigSection* after) {
+    for (const char* section : kKeySections) {
+        for (const char* name : kRestartKeys) {
+            if (valueOf(before, section, name) != valueOf(after, section, name))
+                return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 const char* getApplicationName() {
     return "Linkmoot";
@@ -50,6 +87,7 @@ bool Linkmoot::initInstance() {
         if (!configure())
             return false;
         settings.set(keys::Configured, true);
+        saveConfiguration();
     }
     refreshViews();
     return true;
@@ -71,6 +109,9 @@ bool Linkmoot::askConfiguration() {
 bool Linkmoot::configure() {
     if (!askConfiguration())
         return false;
+    // Saved at once: a later edit of the file and a reload must not be
+    // overwritten by the exit's save of what was confirmed here.
+    saveConfiguration();
     if (isServerMode()) {
         client->stopVoting();
         server->stop();
@@ -80,6 +121,54 @@ bool Linkmoot::configure() {
         client->stopVoting();
         server->stop();
     }
+    askClientQuestion();
+    refreshViews();
+    return true;
+}
+
+bool Linkmoot::reload(std::string& problem) {
+    if (services.configuration == nullptr) {
+        problem = "this instance has no configuration file to read";
+        return false;
+    }
+    std::unique_ptr<toolbox::Config> staged = services.configuration->readAgain(problem);
+    if (!staged) {
+        LM_LOG(Error, "The configuration was not reloaded: %s; the running configuration stays",
+               problem.c_str());
+        return false;
+    }
+    toolbox::ConfigSection* next = staged->getRoot();
+    toolbox::ConfigSection* now = settings.configRoot();
+    // Read as the running tree was, so a default it stored is no change.
+    Settings(next).get(keys::Dialer);
+    const bool modeChanged = Settings(next).get(keys::Mode) != settings.get(keys::Mode);
+    const bool restart = modeChanged || restartKeysDiffer(now, next);
+    const bool clientMoved = valueOf(now, keys::kClientSection, "Server") !=
+                                 valueOf(next, keys::kClientSection, "Server") ||
+                             valueOf(now, nullptr, "Port") != valueOf(next, nullptr, "Port");
+    const bool wasVoting = client->isVoting();
+    const bool wasStarted = server->isStarted();
+    // What goes is stopped while the settings it was made with still hold: the
+    // unvote reaches the old server, the hang-up uses the old dial-up service.
+    if (modeChanged || clientMoved)
+        client->stopVoting();
+    if (restart && wasStarted)
+        server->stop();
+    services.configuration->adopt(*staged);
+    staged.reset();
+    // Started also when it was not running: the usual cure for a port that
+    // could not be bound is an edit and a reload.
+    if (restart && isServerMode())
+        startServer();
+    // A new mode ends the vote, as the configuration flow does.
+    if (clientMoved && !modeChanged && wasVoting)
+        client->startVoting();
+    const char* outcome = "applied in place";
+    if (restart && isServerMode())
+        outcome = server->isStarted() ? "server restarted" : "the server could not start";
+    else if (restart && wasStarted)
+        outcome = "server stopped";
+    LM_LOG(Info, "Configuration reloaded: %s", outcome);
     askClientQuestion();
     refreshViews();
     return true;
@@ -155,6 +244,11 @@ void Linkmoot::refreshViews() {
 void Linkmoot::startServer() {
     if (!server->start())
         askToConfigure(StringId::QuestionServerCannotStart);
+}
+
+void Linkmoot::saveConfiguration() {
+    if (services.configuration != nullptr && !services.configuration->saveNow())
+        LM_LOG(Warn, "The configuration could not be saved now; the exit tries again");
 }
 
 void Linkmoot::askClientQuestion() {

@@ -21,6 +21,7 @@ class Network;
 class Clock;
 class DialServiceProvider;
 class ShutdownService;
+class ConfigurationStore;
 
 /// Command ids of the menus, accelerators and the control socket.
 namespace Command {
@@ -48,6 +49,9 @@ struct Services {
     Clock& clock;
     DialServiceProvider& dialers;
     ShutdownService& shutdown;
+    /// Saves a confirmed configuration at once and reads the file again on
+    /// reload; null: neither (the exit's save alone).
+    ConfigurationStore* configuration = nullptr;
 };
 
 class Linkmoot {
@@ -71,6 +75,13 @@ public:
     /// The configuration flow: askConfiguration(), then the server restarts
     /// (server mode) or the vote is withdrawn (client mode).
     bool configure();
+    /// Reads the configuration file again and applies it as a confirmed
+    /// configuration flow would, but restarts the server only when a key it
+    /// binds or dials with (or the mode) changed, and moves a held vote only
+    /// when the client's server changed; everything else applies in place,
+    /// without hanging up. False, with why in problem (also logged), when the
+    /// file cannot be used: the running configuration stays.
+    bool reload(std::string& problem);
     /// The once-a-second work: server poll; client re-vote every tenth tick.
     void tick();
     /// The command table. Unknown ids are ignored.
@@ -100,6 +111,7 @@ private:
     void askToConfigure(int stringId);
     void startServer();
     void askClientQuestion();
+    void saveConfiguration();
 
     Settings settings;
     Services services;

@@ -4,9 +4,10 @@ namespace linkmoot {
 
 Instance::Instance(FrontEnd& frontEnd)
     : configuration(getApplicationName()),
+      store(configuration),
       settingsView(configuration.getConfigRoot()),
       dialers(settingsView),
-      app(settingsView, Services{network, clock, dialers, shutdown}, frontEnd) {}
+      app(settingsView, Services{network, clock, dialers, shutdown, &store}, frontEnd) {}
 
 Instance::~Instance() = default;
 

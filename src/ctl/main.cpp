@@ -39,6 +39,7 @@ constexpr const char* kUsage =
     "  enable      enable the server\n"
     "  disable     disable the server\n"
     "  refresh     refresh the status\n"
+    "  reload      read the configuration file again and apply it\n"
     "  exit        end the instance\n"
     "\n"
     "  --timeout=SECONDS  how long to wait for the answer (default 10; a server\n"
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
     if (!linkmoot::control::isKnownRequest(command)) {
         complain("unknown command '" + command +
                  "'; the commands are status, connect, disconnect, enable, disable, refresh, "
-                 "exit");
+                 "reload, exit");
         return kUsageError;
     }
 

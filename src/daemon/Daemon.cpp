@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,10 +12,12 @@
 #include "EventLoop.h"
 #include "LineInput.h"
 #include "Linkmoot.h"
+#include "Server.h"
 #include "TerminalPrompts.h"
 #include "ToolBox/Logger.h"
 #include "app/Instance.h"
 #include "platform/ControlServer.h"
+#include "platform/ServiceNotifier.h"
 #include "platform/SignalPipe.h"
 
 namespace linkmoot::daemon {
@@ -133,8 +136,10 @@ int runDaemon(int argc, char** argv) {
         return 2;
     }
     TerminalPrompts prompts(input, STDOUT_FILENO);
-    DaemonFrontEnd frontEnd(loop, input.isTerminal() ? &prompts : nullptr,
-                            [&input] { return input.isForegroundTerminal(); });
+    ServiceNotifier notifier;
+    DaemonFrontEnd frontEnd(
+        loop, input.isTerminal() ? &prompts : nullptr,
+        [&input] { return input.isForegroundTerminal(); }, &notifier);
 
     int status = 0;
     {
@@ -145,11 +150,17 @@ int runDaemon(int argc, char** argv) {
         toolbox::Logger::construct(argc, argv);
 
         loop.watch(signals.fd(), [&] {
-            int signalNumber = signals.drain();
-            if (signalNumber == 0)
-                return;
-            LM_LOG(Info, "Signal %d (%s): exiting", signalNumber, strsignal(signalNumber));
-            app.onCommand(Command::Exit);
+            const SignalPipe::Received received = signals.drain();
+            if (received.terminating != 0) {
+                LM_LOG(Info, "Signal %d (%s): exiting", received.terminating,
+                       strsignal(received.terminating));
+                app.onCommand(Command::Exit);
+            } else if (received.reload) {
+                LM_LOG(Info, "Signal %d (%s): reloading the configuration", SIGHUP,
+                       strsignal(SIGHUP));
+                std::string problem;
+                app.reload(problem);  // a refusal is logged
+            }
         });
         if (control.fd() >= 0) {
             loop.watch(control.fd(), [&] {
@@ -157,7 +168,10 @@ int runDaemon(int argc, char** argv) {
                     [&app](std::string_view request) { return control::handle(app, request); });
             });
         }
-        loop.startTicks([&app] { app.tick(); });
+        loop.startTicks([&app, &notifier] {
+            app.tick();
+            notifier.watchdog();
+        });
 
         const Settings& settings = instance.settings();
         if (options.configure) {
@@ -182,6 +196,14 @@ int runDaemon(int argc, char** argv) {
         } else {
             LM_LOG(Info, "Running as %s; control socket %s",
                    app.isServerMode() ? "server" : "client", control.path().c_str());
+            // Ready whatever the server's start did: a restart would not bind
+            // the port either, so the status says it and the service runs on.
+            std::string status = app.latestStatus()->trayText;
+            if (app.isServerMode() && !app.getServer().isStarted()) {
+                status += " - the server could not start on UDP port " +
+                          std::to_string(settings.get(keys::Port)) + " (see the log)";
+            }
+            notifier.ready(status);
             loop.run();
         }
         loop.unwatch(signals.fd());

@@ -18,8 +18,8 @@ std::string oneLine(const char* text) {
 }  // namespace
 
 DaemonFrontEnd::DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts,
-                               std::function<bool()> canAsk)
-    : loop(loop), prompts(prompts), canAsk(std::move(canAsk)) {}
+                               std::function<bool()> canAsk, ServiceNotifier* notifier)
+    : loop(loop), prompts(prompts), canAsk(std::move(canAsk)), notifier(notifier) {}
 
 bool DaemonFrontEnd::terminalUsable() const {
     return prompts != nullptr && !quitting && (!canAsk || canAsk());
@@ -70,6 +70,8 @@ void DaemonFrontEnd::refreshViews(const std::shared_ptr<const StatusSnapshot>& s
         return;
     lastTrayText = status->trayText;
     LM_LOG(Info, "Status: %s", status->trayText.c_str());
+    if (notifier != nullptr)
+        notifier->status(status->trayText);
 }
 
 void DaemonFrontEnd::showStatusWindow() {
@@ -87,6 +89,8 @@ void DaemonFrontEnd::openDocument(const std::string& pathOrAddress) {
 }
 
 void DaemonFrontEnd::quit() {
+    if (notifier != nullptr)
+        notifier->stopping();
     quitting = true;
     loop.stop();
 }

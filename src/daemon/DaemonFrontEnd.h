@@ -2,7 +2,8 @@
 // The front end of linkmootd: the dialogs become terminal prompts when there is
 // a terminal; without one, dialogs end with Cancel and questions are answered
 // No (logged at Warn), so the daemon never waits for input that cannot come.
-// The status "view" is the log: a changed tray text is logged at Info.
+// The status "view" is the log: a changed tray text is logged at Info, and
+// handed to the service manager as the service's status.
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,14 +11,17 @@
 #include "EventLoop.h"
 #include "FrontEnd.h"
 #include "TerminalPrompts.h"
+#include "platform/ServiceNotifier.h"
 
 namespace linkmoot::daemon {
 
 class DaemonFrontEnd : public FrontEnd {
 public:
     /// prompts: null when standard input is not a terminal; canAsk tells
-    /// whether the terminal may be used now (we are its foreground job).
-    DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts, std::function<bool()> canAsk);
+    /// whether the terminal may be used now (we are its foreground job);
+    /// notifier: null, or what tells the service manager the status and Exit.
+    DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts, std::function<bool()> canAsk,
+                   ServiceNotifier* notifier = nullptr);
 
     bool showWelcomeDialog() override;
     bool showModeDialog(const Settings& settings) override;
@@ -39,6 +43,7 @@ private:
     EventLoop& loop;
     TerminalPrompts* prompts;
     std::function<bool()> canAsk;
+    ServiceNotifier* notifier;
     std::shared_ptr<const StatusSnapshot> latest;
     std::string lastTrayText;
     bool quitting = false;

@@ -68,11 +68,17 @@ int main(int argc, char** argv) {
                 [&app](std::string_view request) { return control::handle(app, request); });
         }
         // SIGTERM (the session ending, kill) and SIGINT run Exit, so the vote is
-        // withdrawn, the line hung up and the configuration saved.
+        // withdrawn, the line hung up and the configuration saved; SIGHUP
+        // reads the configuration file again.
         QSocketNotifier signalNotifier(signalPipe.fd(), QSocketNotifier::Read);
         QObject::connect(&signalNotifier, &QSocketNotifier::activated, &signalNotifier, [&] {
-            if (signalPipe.drain() != 0)
+            const SignalPipe::Received received = signalPipe.drain();
+            if (received.terminating != 0) {
                 app.onCommand(Command::Exit);
+            } else if (received.reload) {
+                std::string problem;
+                app.reload(problem);  // a refusal is logged
+            }
         });
         if (app.initInstance() && !frontEnd.quitRequested())
             status = QApplication::exec();

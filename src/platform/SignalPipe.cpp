@@ -11,7 +11,7 @@ namespace {
 
 int pipeFds[2] = {-1, -1};
 
-void onTerminate(int signalNumber) {
+void onSignal(int signalNumber) {
     int saved = errno;
     unsigned char byte = static_cast<unsigned char>(signalNumber);
     ssize_t ignored = write(pipeFds[1], &byte, 1);  // a full pipe already says enough
@@ -35,9 +35,9 @@ SignalPipe::SignalPipe() {
     if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         pipeFds[0] = pipeFds[1] = -1;
     }
-    install(SIGTERM, onTerminate);
-    install(SIGINT, onTerminate);
-    install(SIGHUP, onIgnored);
+    install(SIGTERM, onSignal);
+    install(SIGINT, onSignal);
+    install(SIGHUP, onSignal);
     install(SIGPIPE, onIgnored);
 }
 
@@ -57,18 +57,24 @@ int SignalPipe::fd() const {
     return pipeFds[0];
 }
 
-int SignalPipe::drain() {
-    int last = 0;
+SignalPipe::Received SignalPipe::drain() {
+    Received received;
     unsigned char bytes[32];
     for (;;) {
         ssize_t got = read(pipeFds[0], bytes, sizeof(bytes));
         if (got > 0) {
-            last = bytes[got - 1];
+            // A reload never hides an exit that came with it.
+            for (ssize_t i = 0; i < got; i++) {
+                if (bytes[i] == SIGHUP)
+                    received.reload = true;
+                else
+                    received.terminating = bytes[i];
+            }
             continue;
         }
         if (got < 0 && errno == EINTR)
             continue;
-        return last;
+        return received;
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// Turns SIGTERM and SIGINT into a readable descriptor (self-pipe), so the loop
-// runs the Exit command in its own time instead of inside a signal handler.
-// SIGHUP and SIGPIPE get handlers that do nothing: the program ignores them, yet
+// Turns SIGTERM, SIGINT (exit) and SIGHUP (reload) into a readable descriptor
+// (self-pipe), so the loop acts in its own time instead of inside a signal
+// handler. SIGPIPE gets a handler that does nothing: the program ignores it, yet
 // children (pppd, the user's commands) start with the default dispositions and
 // no blocked signals, which neither SIG_IGN nor a signalfd would give them.
 namespace linkmoot {
@@ -15,10 +15,18 @@ public:
     SignalPipe(const SignalPipe&) = delete;
     SignalPipe& operator=(const SignalPipe&) = delete;
 
-    /// Readable when a terminating signal arrived.
+    /// What the signals read since the last drain ask for.
+    struct Received {
+        /// The last terminating signal's number; 0 when none.
+        int terminating = 0;
+        /// A SIGHUP came: read the configuration again.
+        bool reload = false;
+    };
+
+    /// Readable when a signal arrived.
     int fd() const;
-    /// Empties the pipe; returns the last signal number read, 0 when none.
-    int drain();
+    /// Empties the pipe.
+    Received drain();
 };
 
 }  // namespace linkmoot

@@ -4,9 +4,11 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "Client.h"
+#include "ConfigurationStore.h"
 #include "Server.h"
 #include "Strings.h"
 #include "TempFolder.h"
@@ -20,6 +22,20 @@ namespace linkmoot {
 namespace {
 
 using namespace fakes;
+
+/// The application base's file as the programs hand it over (src/app is not linked here).
+class BaseStore : public ConfigurationStore {
+public:
+    explicit BaseStore(mfctriext::TriExtApp& base) : base(base) {}
+    bool saveNow() override { return base.saveNow(); }
+    std::unique_ptr<toolbox::Config> readAgain(std::string& problem) override {
+        return base.readAgain(problem);
+    }
+    void adopt(toolbox::Config& staged) override { base.adopt(staged); }
+
+private:
+    mfctriext::TriExtApp& base;
+};
 
 class LinkmootTest : public ::testing::Test {
 protected:
@@ -49,13 +65,16 @@ protected:
     /// The configuration loaded, then the application built on it, as the programs do.
     Linkmoot& start() {
         store = std::make_unique<mfctriext::TriExtApp>(getApplicationName());
-        app = std::make_unique<Linkmoot>(Settings(store->getConfigRoot()),
-                                         Services{network, clock, dialers, shutdown}, frontEnd);
+        baseStore = std::make_unique<BaseStore>(*store);
+        app = std::make_unique<Linkmoot>(
+            Settings(store->getConfigRoot()),
+            Services{network, clock, dialers, shutdown, baseStore.get()}, frontEnd);
         return *app;
     }
     /// The end of a run: the application goes, then the configuration is saved.
     void stop() {
         app.reset();
+        baseStore.reset();
         store.reset();
     }
     toolbox::ConfigSection* root() { return store->getConfigRoot(); }
@@ -82,6 +101,7 @@ protected:
     FakeShutdown shutdown;
     FakeFrontEnd frontEnd;
     std::unique_ptr<mfctriext::TriExtApp> store;
+    std::unique_ptr<BaseStore> baseStore;
     std::unique_ptr<Linkmoot> app;
 };
 
@@ -287,9 +307,9 @@ TEST_F(LinkmootTest, AYesToTheClientQuestionRunsTheConfigurationFlow) {
 
 TEST_F(LinkmootTest, ExitWithdrawsTheVoteBeforeTheConfigurationIsSaved) {
     writeConfig(kClientConfig);
-    std::filesystem::remove(configFile());
     ASSERT_TRUE(start().initInstance());
     app->onCommand(Command::Connect);
+    std::filesystem::remove(configFile());
     bool savedBeforeUnvote = true;
     network.onSend = [&](const SentDatagram& datagram) {
         if (datagram.payload.starts_with("unvote")) {
@@ -301,6 +321,92 @@ TEST_F(LinkmootTest, ExitWithdrawsTheVoteBeforeTheConfigurationIsSaved) {
     EXPECT_EQ(network.sent.back().payload, "unvote:WS01");
     EXPECT_FALSE(savedBeforeUnvote);
     EXPECT_TRUE(std::filesystem::exists(configFile()));
+}
+
+TEST_F(LinkmootTest, ReloadRestartsTheServerOnlyForAKeyItBindsOrDialsWith) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    network.inbound.push_back("vote:A");
+    app->tick();
+    ASSERT_EQ(dialers.dialer.dials.size(), 1u);
+    std::string problem;
+
+    // A guard time applies in place: the line and the vote table stay.
+    writeConfig(
+        "<Configured>1</><Mode>server</><Port>9010</><Server><Connection>Modem</>"
+        "<GuardTime>500</></Server>");
+    ASSERT_TRUE(app->reload(problem)) << problem;
+    EXPECT_EQ(app->getSettings().get(keys::GuardTime), 500);
+    EXPECT_TRUE(dialers.dialer.hangUps.empty());
+    EXPECT_EQ(app->getServer().getVotes().getCount(), 1);
+    EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{9010});
+
+    // A port hangs up and binds the new one.
+    writeConfig(
+        "<Configured>1</><Mode>server</><Port>9011</><Server><Connection>Modem</>"
+        "<GuardTime>500</></Server>");
+    ASSERT_TRUE(app->reload(problem)) << problem;
+    EXPECT_EQ(dialers.dialer.hangUps.size(), 1u);
+    EXPECT_TRUE(app->getServer().isStarted());
+    EXPECT_EQ(app->getServer().getVotes().getCount(), 0);
+    EXPECT_EQ(network.boundPorts, (std::vector<uint16_t>{9010, 9011}));
+}
+
+TEST_F(LinkmootTest, ReloadMovesAHeldVoteOnlyWhenTheClientsServerChanged) {
+    writeConfig(kClientConfig);
+    ASSERT_TRUE(start().initInstance());
+    app->onCommand(Command::Connect);
+    network.sent.clear();
+    std::string problem;
+    writeConfig(
+        "<Configured>1</><Mode>client</><Port>9005</><Client><Server>gw</>"
+        "<AutoVote>1</></Client>");
+    ASSERT_TRUE(app->reload(problem)) << problem;
+    EXPECT_TRUE(network.sent.empty());
+
+    writeConfig("<Configured>1</><Mode>client</><Port>9007</><Client><Server>gw2</></Client>");
+    ASSERT_TRUE(app->reload(problem)) << problem;
+    ASSERT_EQ(network.sent.size(), 2u);
+    EXPECT_EQ(network.sent[0].payload, "unvote:WS01");
+    EXPECT_EQ(network.sent[0].host, "gw");
+    EXPECT_EQ(network.sent[0].port, 9005);
+    EXPECT_EQ(network.sent[1].payload, "vote:WS01");
+    EXPECT_EQ(network.sent[1].host, "gw2");
+    EXPECT_EQ(network.sent[1].port, 9007);
+    EXPECT_TRUE(app->getClient().isVoting());
+}
+
+TEST_F(LinkmootTest, AnUnparsableFileIsRefusedAndKeptAsBrokenByTheExitsSave) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    const std::string broken = "<Configured>1</><Mode>server</><Port>9011</><Server>";
+    {
+        std::ofstream file(configFile(), std::ios::trunc);
+        file << broken;
+    }
+    std::string problem;
+    EXPECT_FALSE(app->reload(problem));
+    EXPECT_NE(problem.find("not in the configuration format"), std::string::npos) << problem;
+    EXPECT_EQ(app->getSettings().get(keys::Port), 9010);
+    EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{9010});
+    stop();
+
+    std::ifstream kept(configFile() + ".broken");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), broken);
+    toolbox::Config saved;
+    ASSERT_TRUE(saved.loadFile(configFile().c_str()));
+    EXPECT_EQ(Settings(saved.getRoot()).get(keys::Port), 9010);
+}
+
+TEST_F(LinkmootTest, AConfirmedConfigurationIsSavedAtOnce) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("server"); };
+    frontEnd.onServer = [&] { root()->getParameter("Port")->setString("9012"); };
+    app->onCommand(Command::Configuration);
+    toolbox::Config saved;
+    ASSERT_TRUE(saved.loadFile(configFile().c_str()));
+    EXPECT_EQ(Settings(saved.getRoot()).get(keys::Port), 9012);
 }
 
 TEST_F(LinkmootTest, NoQuestionIsAskedWhileShuttingDown) {

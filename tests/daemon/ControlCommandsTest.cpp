@@ -17,9 +17,16 @@ public:
         statusCalls++;
         return status;
     }
+    bool reloadConfiguration(std::string& problem) override {
+        reloads++;
+        problem = reloadProblem;
+        return reloadProblem.empty();
+    }
     std::vector<int> commands;
     int statusCalls = 0;
     StatusSnapshot status;
+    int reloads = 0;
+    std::string reloadProblem;
 };
 
 TEST(ControlCommands, EachCommandWordRunsItsCommandAndAnswersOk) {
@@ -90,9 +97,21 @@ TEST(ControlCommands, AnythingElseGetsAnErrorAndChangesNothing) {
     }
 }
 
+TEST(ControlCommands, ReloadAnswersOkOrOneErrorLineThatAFileNameCannotForge) {
+    RecordingTarget target;
+    EXPECT_EQ(handle(target, "reload"), "OK\n");
+    // The reason names the file, and a file name may hold any byte.
+    target.reloadProblem = "/home/u/x\nOK\n.cfg: it is not in the configuration format";
+    const std::string answer = handle(target, "reload");
+    EXPECT_EQ(answer.rfind("ERROR configuration not reloaded: ", 0), 0u) << answer;
+    EXPECT_EQ(answer.find('\n'), answer.size() - 1) << answer;
+    EXPECT_EQ(target.reloads, 2);
+    EXPECT_TRUE(target.commands.empty());
+}
+
 TEST(ControlCommands, KnownWordsAreExactlyTheProtocolsAndOnlyCommandsHaveIds) {
     for (const char* word :
-         {"status", "connect", "disconnect", "enable", "disable", "refresh", "exit"}) {
+         {"status", "connect", "disconnect", "enable", "disable", "refresh", "reload", "exit"}) {
         EXPECT_TRUE(isKnownRequest(word)) << word;
     }
     EXPECT_FALSE(isKnownRequest("STATUS"));

@@ -156,9 +156,14 @@ public:
     std::string stderrFile() const { return root + "/stderr.txt"; }
 
     std::vector<std::string> environment() const {
-        return {"XDG_CONFIG_HOME=" + root + "/config", "XDG_RUNTIME_DIR=" + runtimeFolder(),
-                std::string("DBUS_SYSTEM_BUS_ADDRESS=") + kNoBus};
+        std::vector<std::string> env{"XDG_CONFIG_HOME=" + root + "/config",
+                                     "XDG_RUNTIME_DIR=" + runtimeFolder(),
+                                     std::string("DBUS_SYSTEM_BUS_ADDRESS=") + kNoBus};
+        env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
+        return env;
     }
+    /// More NAME=VALUE entries for the daemon (and linkmootctl).
+    std::vector<std::string> extraEnvironment;
 
     void writeConfig(const std::vector<std::string>& lines) const {
         std::filesystem::create_directories(configFolder());

@@ -139,8 +139,9 @@ TEST_F(DaemonTest, ASecondInstanceAndConfigureAreRefusedWhileOneRuns) {
     EXPECT_TRUE(std::filesystem::exists(instance.socketPath()));
 }
 
-TEST_F(DaemonTest, SigtermWithdrawsTheVoteSavesAndExitsWithZeroWhileSighupIsIgnored) {
+TEST_F(DaemonTest, SighupAndReloadReadTheFileAgainAndSigtermWithdrawsTheVoteAndSaves) {
     VoteListener server;
+    VoteListener moved;
     Instance instance(folder.getPath(), "signals");
     instance.writeConfig(clientConfig(server.port));
     instance.start();
@@ -152,20 +153,35 @@ TEST_F(DaemonTest, SigtermWithdrawsTheVoteSavesAndExitsWithZeroWhileSighupIsIgno
     EXPECT_EQ(instance.ctl({"status"}).out,
               "Voting for connection\nLinkmoot server is disabled.\n");
 
+    // An edit and SIGHUP: the vote leaves the old server for the new one.
+    instance.writeConfig(clientConfig(moved.port));
     instance.signal(SIGHUP);
-    EXPECT_EQ(instance.ctl({"status"}).exitStatus, 0);
+    EXPECT_EQ(moved.next(5000), "vote:" + testsupport::shortHostName());
+    std::string last;
+    for (std::string datagram; !(datagram = server.next(500)).empty();)
+        last = datagram;
+    EXPECT_EQ(last, "unvote:" + testsupport::shortHostName());
     ASSERT_TRUE(instance.running());
+
+    // A file that does not parse is refused; the running configuration stays.
+    const std::string broken = "<Configured>1</>\n<Mode>client";
+    std::ofstream(instance.configFile(), std::ios::binary | std::ios::trunc) << broken;
+    CommandResult refused = instance.ctl({"reload"});
+    EXPECT_EQ(refused.exitStatus, 4);
+    EXPECT_NE(refused.err.find("configuration not reloaded"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("not in the configuration format"), std::string::npos)
+        << refused.err;
 
     instance.signal(SIGTERM);
     EXPECT_EQ(instance.waitForExit(), 0) << instance.errors();
-    // Re-votes may have left meanwhile; the unvote is the last datagram.
-    std::string last;
-    for (std::string datagram; !(datagram = server.next(1000)).empty();)
+    for (std::string datagram; !(datagram = moved.next(1000)).empty();)
         last = datagram;
     EXPECT_EQ(last, "unvote:" + testsupport::shortHostName());
-    // Saved at the end: the client's reading stored its default.
-    EXPECT_NE(daemontest::readWhole(instance.configFile()).find("<AutoVote>0</>"),
-              std::string::npos);
+    // The edited file is kept aside; the running configuration is saved.
+    EXPECT_EQ(daemontest::readWhole(instance.configFile() + ".broken"), broken);
+    const std::string saved = daemontest::readWhole(instance.configFile());
+    EXPECT_NE(saved.find("<Port>" + std::to_string(moved.port) + "</>"), std::string::npos)
+        << saved;
     EXPECT_FALSE(std::filesystem::exists(instance.socketPath()));
 }
 

@@ -1,11 +1,14 @@
 // The real tray program as a process on the offscreen platform: it serves the
 // control socket (Connect sends the vote at once), refuses a second instance
-// of the same user, and a SIGTERM (the session ending) runs Exit: the vote is
-// withdrawn, the configuration saved and the exit status is 0.
+// of the same user, a SIGHUP reads the configuration file again, and a SIGTERM
+// (the session ending) runs Exit: the vote is withdrawn, the configuration
+// saved and the exit status is 0.
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <signal.h>
 
 #include "platform/ControlServer.h"
 #include "support/LoopbackVoter.h"
@@ -21,6 +24,7 @@ class TrayProgramTest : public QObject {
 
     QTemporaryDir folder;
     VoteListener server;
+    VoteListener moved;
 
     QString path(const QString& name) const { return folder.filePath(name); }
     QString configFile() const {
@@ -60,16 +64,20 @@ private Q_SLOTS:
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // A copy of its own, so its log lies in the temporary folder.
         QVERIFY(QFile::copy(QStringLiteral(LINKMOOT_PATH), path(QStringLiteral("bin/linkmoot"))));
+        writeConfig(server.port);
+    }
+
+    void writeConfig(int port) {
         QFile config(configFile());
-        QVERIFY(config.open(QIODevice::WriteOnly));
+        QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
         config.write(QStringLiteral("<Configured>1</>\r\n<Mode>client</>\r\n<Port>%1</>\r\n\r\n"
                                     "<Client>\r\n\t<Server>127.0.0.1</>\r\n"
                                     "</Client>\r\n")
-                         .arg(server.port)
+                         .arg(port)
                          .toUtf8());
     }
 
-    void votesServesTheSocketRefusesASecondAndExitsCleanlyOnSigterm() {
+    void votesServesTheSocketRefusesASecondReloadsOnSighupAndExitsCleanlyOnSigterm() {
         QProcess first;
         prepare(first);
         first.start();
@@ -82,6 +90,15 @@ private Q_SLOTS:
             linkmoot::controlsocket::sendRequest(socketPath(), "status", 2000);
         QVERIFY2(status.answer.find("OK\nVoting for connection") == 0, status.answer.c_str());
 
+        // An edit and SIGHUP: the vote leaves the old server for the new one.
+        writeConfig(moved.port);
+        ::kill(static_cast<pid_t>(first.processId()), SIGHUP);
+        QCOMPARE(moved.next(10000), "vote:" + testsupport::shortHostName());
+        std::string last;
+        for (std::string datagram; !(datagram = server.next(500)).empty();)
+            last = datagram;
+        QCOMPARE(last, "unvote:" + testsupport::shortHostName());
+
         QProcess second;
         prepare(second);
         second.start();
@@ -93,7 +110,9 @@ private Q_SLOTS:
         QVERIFY(first.waitForFinished(15000));
         QCOMPARE(first.exitStatus(), QProcess::NormalExit);
         QCOMPARE(first.exitCode(), 0);
-        QCOMPARE(server.next(5000), "unvote:" + testsupport::shortHostName());
+        for (std::string datagram; !(datagram = moved.next(1000)).empty();)
+            last = datagram;
+        QCOMPARE(last, "unvote:" + testsupport::shortHostName());
         QFile config(configFile());
         QVERIFY(config.open(QIODevice::ReadOnly));
         QVERIFY(config.readAll().contains("<Configured>1</>\r\n"));
