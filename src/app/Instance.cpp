@@ -6,7 +6,8 @@ Instance::Instance(FrontEnd& frontEnd)
     : configuration(getApplicationName()),
       settingsView(configuration.getConfigRoot()),
       dialers(settingsView),
-      app(settingsView, Services{network, clock, dialers, shutdown}, frontEnd) {}
+      app(settingsView, Services{network, clock, dialers, shutdown}, frontEnd),
+      webPage(app, settingsView, clock) {}
 
 Instance::~Instance() = default;
 

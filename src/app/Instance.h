@@ -12,6 +12,7 @@
 // the program sets up after this object exists (timer, menus, control socket).
 #include "Linkmoot.h"
 #include "Settings.h"
+#include "app/WebPage.h"
 #include "mfctriext/TriExtApp.h"
 #include "platform/LogindShutdown.h"
 #include "platform/PosixClock.h"
@@ -33,6 +34,8 @@ public:
 
     Linkmoot& application() { return app; }
     const Settings& settings() const { return settingsView; }
+    /// The web page for phones; its owner's loop watches it (see WebPage.h).
+    WebPage& web() { return webPage; }
 
 private:
     mfctriext::TriExtApp configuration;
@@ -42,6 +45,7 @@ private:
     LogindShutdown shutdown;
     SystemDialServices dialers;
     Linkmoot app;
+    WebPage webPage;  // goes before the application object it reads
 };
 
 }  // namespace linkmoot

@@ -141,6 +141,17 @@ int runDaemon(int argc, char** argv) {
         toolbox::Logger::construct(argc, argv);
         toolbox::Logger::setMirrorToStandardError(true);
 
+        WebPage& web = instance.web();
+        int webFd = -1;
+        const WebPage::Watch watchWeb = [&](int fd) {
+            if (webFd >= 0)
+                loop.unwatch(webFd);
+            webFd = fd;
+            if (fd >= 0)
+                loop.watch(fd, [&web] { web.run(); });
+        };
+        loop.setTimeoutSource([&web] { return web.timeoutMs(); }, [&web] { web.run(); });
+
         loop.watch(signals.fd(), [&] {
             int signalNumber = signals.drain();
             if (signalNumber == 0)
@@ -152,9 +163,13 @@ int runDaemon(int argc, char** argv) {
             loop.watch(control.fd(), [&] {
                 control.servePending(
                     [&app](std::string_view request) { return control::handle(app, request); });
+                web.sync(watchWeb);
             });
         }
-        loop.startTicks([&app] { app.tick(); });
+        loop.startTicks([&] {
+            app.tick();
+            web.sync(watchWeb);
+        });
 
         const Settings& settings = instance.settings();
         if (options.configure) {
@@ -179,8 +194,11 @@ int runDaemon(int argc, char** argv) {
         } else {
             LM_LOG(Info, "Running as %s; control socket %s",
                    app.isServerMode() ? "server" : "client", control.path().c_str());
+            web.sync(watchWeb);
             loop.run();
         }
+        web.stop(watchWeb);
+        loop.setTimeoutSource(nullptr, nullptr);
         loop.unwatch(signals.fd());
         loop.unwatch(control.fd());
         loop.stopTicks();
