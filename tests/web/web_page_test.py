@@ -60,8 +60,9 @@ class Daemon:
         # A copy of its own: the log is written beside the program.
         self.program = os.path.join(self.root, "bin", "linkmootd")
         shutil.copy(program, self.program)
-        lines = ["<Configured>1</>", "<Mode>server</>",
-                 "<Port>%d</>" % free_port(socket.SOCK_DGRAM), "", "<Server>",
+        self.vote_port = free_port(socket.SOCK_DGRAM)
+        lines = ["<Configured>1</>", "<Mode>server</>", "<Port>%d</>" % self.vote_port, "",
+                 "<Server>",
                  "\t<Connection>Simulated modem</>", "\t<Dialer>simulated</>",
                  "\t<GuardTime>%d</>" % GUARD_MS, "\t<WebPort>%d</>" % self.web_port,
                  "</Server>"]
