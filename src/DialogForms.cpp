@@ -120,6 +120,9 @@ void ServerOptionsForm::load(const Settings& settings, std::vector<std::string> 
     setEntries(settings, std::move(entries));
     userName = settings.get(keys::UserName);
     password = settings.get(keys::Password);
+    const std::optional<int32_t> storedWebPort = settings.get(keys::WebPort);
+    webPage = storedWebPort.has_value() && *storedWebPort != 0;
+    webPort = webPage ? std::to_string(*storedWebPort) : "";
 }
 
 void ServerOptionsForm::setEntries(const Settings& settings, std::vector<std::string> entries) {
@@ -165,6 +168,17 @@ StoreResult ServerOptionsForm::store(const Settings& settings) const {
     settings.set(keys::Connection, connections[static_cast<std::size_t>(selected)]);
     settings.set(keys::UserName, userName);
     settings.set(keys::Password, password);
+    if (webPage) {
+        // A port the page could never listen on is refused here, not at the next start.
+        const bool digitsOnly = !webPort.empty() && webPort.size() <= 5 &&
+                                webPort.find_first_not_of("0123456789") == std::string::npos;
+        const int32_t number = digitsOnly ? parseLong(webPort) : 0;
+        if (number < 1 || number > 65535)
+            return StoreResult::refused(WebPortField, StringId::EnterWebPort);
+        settings.set(keys::WebPort, number);
+    } else {
+        settings.set(keys::WebPort, std::nullopt);
+    }
     return {};
 }
 

@@ -59,7 +59,9 @@ struct ServerOptionsForm {
         ShutdownCheck = 1028,
         ShutdownField = 1029,
         UserNameField = 1030,
-        DialerChoice = 1031
+        DialerChoice = 1031,
+        WebPageCheck = 1040,
+        WebPortField = 1041
     };
     std::string dialer;  ///< `Server`/`Dialer`, stored first
     std::string port;
@@ -73,6 +75,8 @@ struct ServerOptionsForm {
     int selected = -1;                     ///< index into connections; -1: none
     std::string userName;
     std::string password;
+    bool webPage = false;  ///< `Server`/`WebPort` present and not 0
+    std::string webPort;
 
     /// Loads every field; `entries` are the dial service's names (sorted here).
     void load(const Settings& settings, std::vector<std::string> entries);

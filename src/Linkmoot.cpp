@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "Client.h"
+#include "Clock.h"
 #include "ConfigurationStore.h"
 #include "DialService.h"
 #include "FrontEnd.h"
@@ -271,15 +272,32 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     input.voting = client->isVoting();
     std::vector<VoteEntry> votes;
     const toolbox::ArrayList<Vote>& table = server->getVotes();
+    const uint32_t now = services.clock.tickCount();
     for (int i = 0; i < table.getCount(); i++) {
-        votes.push_back({table.get(i)->getHost(), table.get(i)->getTime()});
-        input.votes.push_back(votes.back().host);
+        const Vote* vote = table.get(i);
+        votes.push_back({vote->getHost(), vote->getTime()});
+        std::string shown = vote->getHost();
+        if (vote->isTimed()) {
+            // Whole minutes, rounded up: "0 min left" would read as already gone.
+            const uint32_t minutes = (vote->millisLeft(now) + 59999) / 60000;
+            shown += " (" + std::to_string(minutes) + " min left)";
+        }
+        input.votes.push_back(shown);
     }
     auto status = std::make_shared<StatusSnapshot>(computeStatus(input));
+    if (input.started && !webPageProblem.empty())
+        status->rows.push_back({StatusIcon::Disabled, webPageProblem});
     status->serverStarted = input.started;
     status->line = line;
     status->votes = std::move(votes);
     return status;
+}
+
+void Linkmoot::setWebPageProblem(const std::string& problem) {
+    if (problem == webPageProblem)
+        return;
+    webPageProblem = problem;
+    refreshViews();
 }
 
 std::vector<std::string> Linkmoot::dialEntries(const std::string& dialer) {

@@ -94,6 +94,9 @@ public:
     /// The snapshot last handed to the front end (the state at construction
     /// before the first); never null.
     std::shared_ptr<const StatusSnapshot> latestStatus() const { return latest; }
+    /// What keeps the web page from being served ("" when nothing does); shown
+    /// as a status row while the server is started.
+    void setWebPageProblem(const std::string& problem);
     /// The names the server options offer for a dial-up service value.
     std::vector<std::string> dialEntries(const std::string& dialer);
     /// Where the help documents lie (beside the program, else the installed data folder).
@@ -119,6 +122,7 @@ private:
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
     std::shared_ptr<const StatusSnapshot> latest;
+    std::string webPageProblem;
     int tickCounter = 0;
 };
 

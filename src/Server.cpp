@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -14,7 +15,14 @@
 
 namespace linkmoot {
 
-Vote::Vote(const char* host, uint32_t time) : host(toolbox::duplicate(host)), time(time) {}
+Vote::Vote(const char* host, uint32_t time, std::optional<uint32_t> lifetimeMs)
+    : host(toolbox::duplicate(host)), time(time), lifetime(lifetimeMs) {}
+
+uint32_t Vote::millisLeft(uint32_t now) const {
+    const uint32_t age = now - time;
+    const uint32_t span = lifetime.value_or(Server::kVoteTimeoutMs);
+    return age < span ? span - age : 0;
+}
 
 Vote::~Vote() {
     toolbox::release(host);
@@ -98,6 +106,7 @@ bool Server::start() {
         return false;
     }
     socket = std::move(created);
+    starts++;
     LM_LOG(Debug, "Server started");
     return true;
 }
@@ -127,17 +136,25 @@ bool Server::poll() {
     const uint32_t now = clock.tickCount();
 
     // Ages are unsigned differences, so a tick count that passes 2^31 or wraps
-    // does not make every vote look ancient or brand new.
+    // does not make every vote look ancient or brand new. A timed vote ends at
+    // its own lifetime; the 22-second rule is for the votes datagrams renew.
+    bool timedVoteHeld = false;
     for (int index = 0; index < votes.getCount();) {
         Vote* vote = votes.get(index);
-        if (static_cast<uint32_t>(now - vote->getTime()) > kVoteTimeoutMs) {
+        const uint32_t age = now - vote->getTime();
+        const bool expired = vote->isTimed() ? age >= *vote->getLifetime() : age > kVoteTimeoutMs;
+        if (expired) {
             LM_LOG(Debug, "The vote from host '%s' timed out", printable(vote->getHost()).c_str());
             votes.removeAt(index);
             changed = true;
         } else {
+            timedVoteHeld = timedVoteHeld || vote->isTimed();
             index++;
         }
     }
+    // A timed vote is not re-sent, yet it is a vote held: the computer stays up.
+    if (timedVoteHeld)
+        rearmIdleClock();
 
     for (int read = 0; read < kMaxDatagramsPerPoll; read++) {
         char buffer[kMaxDatagramLength + 1];
@@ -164,7 +181,24 @@ void Server::receiveDatagram(char* payload, uint32_t now) {
     if (!isVote && std::strcmp(payload, "unvote") != 0)
         return;
     const char* host = colon + 1;
+    // The web page's names belong to its timed votes; a datagram must not end one.
+    if (std::strncmp(host, WebApi::kNamePrefix, std::strlen(WebApi::kNamePrefix)) == 0) {
+        LM_LOG(Debug, "Ignoring a datagram for the web vote '%s'", printable(host).c_str());
+        return;
+    }
 
+    removeVotes(host);
+
+    if (isVote) {
+        votes.add(toolbox::create<Vote>(host, now));
+        rearmIdleClock();
+        LM_LOG(Debug, "Received a vote from host '%s'", printable(host).c_str());
+    } else {
+        LM_LOG(Debug, "Received an unvote from host '%s'", printable(host).c_str());
+    }
+}
+
+void Server::removeVotes(const char* host) {
     for (int index = 0; index < votes.getCount();) {
         if (std::strcmp(votes.get(index)->getHost(), host) == 0) {
             votes.removeAt(index);
@@ -172,17 +206,64 @@ void Server::receiveDatagram(char* payload, uint32_t now) {
             index++;
         }
     }
+}
 
-    if (isVote) {
-        votes.add(toolbox::create<Vote>(host, now));
-        lastVoteTime = clock.tickCount();
-        // The disarmed mark must not be reached by a real reading.
-        if (lastVoteTime == kIdleClockDisarmed)
-            lastVoteTime--;
-        LM_LOG(Debug, "Received a vote from host '%s'", printable(host).c_str());
-    } else {
-        LM_LOG(Debug, "Received an unvote from host '%s'", printable(host).c_str());
+void Server::rearmIdleClock() {
+    lastVoteTime = clock.tickCount();
+    // The disarmed mark must not be reached by a real reading.
+    if (lastVoteTime == kIdleClockDisarmed)
+        lastVoteTime--;
+}
+
+bool Server::vote(const std::string& name, uint32_t minutes, uint32_t /*peer*/) {
+    if (!socket)
+        return false;
+    const uint32_t now = clock.tickCount();
+    removeVotes(name.c_str());
+    const uint32_t lifetime = std::min(minutes, kMaxWebVoteMinutes) * 60000u;
+    votes.add(toolbox::create<Vote>(name.c_str(), now, lifetime));
+    rearmIdleClock();
+    LM_LOG(Debug, "Received a vote from host '%s'", printable(name.c_str()).c_str());
+    return true;
+}
+
+bool Server::unvote(const std::string& name, uint32_t /*peer*/) {
+    bool held = false;
+    for (int index = 0; index < votes.getCount(); index++)
+        held = held || (votes.get(index)->isTimed() && name == votes.get(index)->getHost());
+    if (!held)
+        return false;
+    removeVotes(name.c_str());
+    LM_LOG(Debug, "Received an unvote from host '%s'", printable(name.c_str()).c_str());
+    return true;
+}
+
+WebState Server::webState() {
+    WebState state;
+    switch (line()) {
+        case LineStatus::Down:
+            state.line = WebLine::Down;
+            break;
+        case LineStatus::Dialling:
+            state.line = WebLine::Dialling;
+            break;
+        case LineStatus::Up:
+            state.line = WebLine::Up;
+            // Counted from the dial: the controller keeps no separate mark for "up".
+            state.secondsUp = (clock.processMillis() - dialTime) / 1000;
+            break;
+        case LineStatus::Failed:
+            state.line = WebLine::Failed;
+            break;
     }
+    const uint32_t now = clock.tickCount();
+    for (int index = 0; index < votes.getCount(); index++) {
+        const Vote* held = votes.get(index);
+        state.votes.push_back({held->getHost(),
+                               held->isTimed() ? WebVote::Kind::Web : WebVote::Kind::Datagram,
+                               held->millisLeft(now) / 1000});
+    }
+    return state;
 }
 
 bool Server::isConnected() {

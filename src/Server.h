@@ -11,12 +11,14 @@
 // socket cannot be had) are the results of its calls.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "DialService.h"
 #include "Settings.h"
 #include "StatusModel.h"
 #include "ToolBox/ArrayList.h"
+#include "WebApi.h"
 
 namespace linkmoot {
 
@@ -26,23 +28,30 @@ class ShutdownService;
 class UdpSocket;
 
 /// One accepted vote: the voter's host name exactly as it stood in the datagram
-/// and the tick count of the poll that read it.
+/// and the tick count of the poll that read it. A web vote is not renewed every
+/// ten seconds (a phone's browser sleeps): it carries its own lifetime instead.
 class Vote {
 public:
-    Vote(const char* host, uint32_t time);
+    Vote(const char* host, uint32_t time, std::optional<uint32_t> lifetimeMs = std::nullopt);
     ~Vote();
     Vote(const Vote&) = delete;
     Vote& operator=(const Vote&) = delete;
 
     const char* getHost() const { return host; }
     uint32_t getTime() const { return time; }
+    /// Milliseconds from getTime() to the end of a timed vote; none for a datagram vote.
+    std::optional<uint32_t> getLifetime() const { return lifetime; }
+    bool isTimed() const { return lifetime.has_value(); }
+    /// Milliseconds left at `now` (0 once ended); the 22-second rule for a datagram vote.
+    uint32_t millisLeft(uint32_t now) const;
 
 private:
     char* host;
     uint32_t time;
+    std::optional<uint32_t> lifetime;
 };
 
-class Server {
+class Server : public WebStateSource, public WebVoteSink {
 public:
     /// Votes older than this many milliseconds are dropped by the next poll.
     static constexpr uint32_t kVoteTimeoutMs = 22000;
@@ -52,12 +61,14 @@ public:
     static constexpr int kMaxDatagramLength = 256;
     /// Dial parameters longer than this are refused.
     static constexpr std::size_t kMaxDialParameterLength = 256;
+    /// The longest timed vote, whatever the settings say.
+    static constexpr uint32_t kMaxWebVoteMinutes = 24 * 60;
     /// The idle clock's disarmed mark.
     static constexpr uint32_t kIdleClockDisarmed = 0xFFFFFFFFu;
 
     Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
            ShutdownService& shutdown);
-    ~Server();
+    ~Server() override;
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
@@ -70,6 +81,9 @@ public:
     bool poll();
 
     bool isStarted() const { return socket != nullptr; }
+    /// Counts the starts, so what lives only while the server runs (the web
+    /// page's cookie key) can tell a restart it did not see.
+    uint32_t startCount() const { return starts; }
     /// The connection test: a connection exists and its line is not down (asks
     /// the dial-up service).
     bool isConnected();
@@ -91,10 +105,17 @@ public:
     /// The port the socket is bound to; 0 when stopped.
     uint16_t boundPort() const;
 
+    // The web page's side: its state, and timed votes entered at the table.
+    WebState webState() override;
+    bool vote(const std::string& name, uint32_t minutes, uint32_t peer) override;
+    bool unvote(const std::string& name, uint32_t peer) override;
+
 private:
     struct FailureInbox;
 
     void receiveDatagram(char* payload, uint32_t now);
+    void removeVotes(const char* host);
+    void rearmIdleClock();
     void applyFailureReports();
     bool dial();
     DialService& currentService();
@@ -112,6 +133,7 @@ private:
     bool lastDialFailed = false;
     uint32_t dialTime = 0;
     uint32_t lastVoteTime;
+    uint32_t starts = 0;
     std::unique_ptr<UdpSocket> socket;
     toolbox::ArrayList<Vote> votes{16, 60, 30};
     std::shared_ptr<FailureInbox> inbox;

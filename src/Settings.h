@@ -105,6 +105,16 @@ inline constexpr TextKey HangUpCommand{kServerSection, "HangUpCommand", "",
                                        MissingKey::StoresDefault};
 inline constexpr TextKey StatusCommand{kServerSection, "StatusCommand", "",
                                        MissingKey::StoresDefault};
+/// The TCP port of the web page for phones; missing or 0: no page. Present
+/// means the options' check box is checked.
+inline constexpr OptionalKey<int32_t> WebPort{kServerSection, "WebPort", 8080};
+/// The web page's own password (not the datagrams' secret); missing or empty: none.
+inline constexpr OptionalKey<const char*> WebPassword{kServerSection, "WebPassword", ""};
+/// The longest vote the web page takes, in minutes; missing: 120.
+inline constexpr OptionalKey<int32_t> WebVoteMaxMinutes{kServerSection, "WebVoteMaxMinutes", 120};
+/// The source networks the server believes (protocol 2); empty: the private ones.
+inline constexpr TextKey AllowedNetworks{kServerSection, "AllowedNetworks", "",
+                                         MissingKey::CreatedEmpty};
 
 }  // namespace keys
 

@@ -25,6 +25,9 @@ constexpr Entry kStrings[] = {
     {StringId::EnterWakeOnLanMac, "Please enter the Wake-on-LAN MAC address of the server."},
     {StringId::ChooseConnection, "Please choose a RAS (dial-up) connection to be used."},
     {StringId::EnterReconnectMinutes, "Please enter a dis- and reconnect timeout (minutes)."},
+    {StringId::EnterWebPort,
+     "Please enter the port of the web page for phones and tablets (1 to 65535, for example "
+     "8080)."},
     {StringId::EnterServerPort, "Please enter a Linkmoot server port number (usually 9005)."},
     {StringId::EnterShutdownMinutes,
      "Please enter the number of minutes of no votes prior to shutting down."},

@@ -24,6 +24,7 @@ enum : int {
     ShutdownMessage = 20034,
     SocketsUnsupported = 20035,
     SelectMode = 20036,
+    EnterWebPort = 20040,
 };
 }
 

@@ -7,7 +7,8 @@ Instance::Instance(FrontEnd& frontEnd)
       store(configuration),
       settingsView(configuration.getConfigRoot()),
       dialers(settingsView),
-      app(settingsView, Services{network, clock, dialers, shutdown, &store}, frontEnd) {}
+      app(settingsView, Services{network, clock, dialers, shutdown, &store}, frontEnd),
+      webPage(app, settingsView, clock) {}
 
 Instance::~Instance() = default;
 

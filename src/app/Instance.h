@@ -14,6 +14,7 @@
 #include "Linkmoot.h"
 #include "Settings.h"
 #include "ToolBox/Config.h"
+#include "app/WebPage.h"
 #include "mfctriext/TriExtApp.h"
 #include "platform/LogindShutdown.h"
 #include "platform/PosixClock.h"
@@ -50,6 +51,8 @@ public:
 
     Linkmoot& application() { return app; }
     const Settings& settings() const { return settingsView; }
+    /// The web page for phones; its owner's loop watches it (see WebPage.h).
+    WebPage& web() { return webPage; }
 
 private:
     mfctriext::TriExtApp configuration;
@@ -60,6 +63,7 @@ private:
     LogindShutdown shutdown;
     SystemDialServices dialers;
     Linkmoot app;
+    WebPage webPage;  // goes before the application object it reads
 };
 
 }  // namespace linkmoot

@@ -149,6 +149,17 @@ int runDaemon(int argc, char** argv) {
         toolbox::Logger::setMirrorToStandardError(true);
         toolbox::Logger::construct(argc, argv);
 
+        WebPage& web = instance.web();
+        int webFd = -1;
+        const WebPage::Watch watchWeb = [&](int fd) {
+            if (webFd >= 0)
+                loop.unwatch(webFd);
+            webFd = fd;
+            if (fd >= 0)
+                loop.watch(fd, [&web] { web.run(); });
+        };
+        loop.setTimeoutSource([&web] { return web.timeoutMs(); }, [&web] { web.run(); });
+
         loop.watch(signals.fd(), [&] {
             const SignalPipe::Received received = signals.drain();
             if (received.terminating != 0) {
@@ -166,10 +177,12 @@ int runDaemon(int argc, char** argv) {
             loop.watch(control.fd(), [&] {
                 control.servePending(
                     [&app](std::string_view request) { return control::handle(app, request); });
+                web.sync(watchWeb);
             });
         }
-        loop.startTicks([&app, &notifier] {
+        loop.startTicks([&] {
             app.tick();
+            web.sync(watchWeb);
             notifier.watchdog();
         });
 
@@ -204,8 +217,11 @@ int runDaemon(int argc, char** argv) {
                           std::to_string(settings.get(keys::Port)) + " (see the log)";
             }
             notifier.ready(status);
+            web.sync(watchWeb);
             loop.run();
         }
+        web.stop(watchWeb);
+        loop.setTimeoutSource(nullptr, nullptr);
         loop.unwatch(signals.fd());
         loop.unwatch(control.fd());
         loop.stopTicks();

@@ -50,6 +50,11 @@ void EventLoop::unwatch(int fd) {
                   watches.end());
 }
 
+void EventLoop::setTimeoutSource(std::function<int()> wait, Handler onDue) {
+    timeoutWait = std::move(wait);
+    timeoutDue = std::move(onDue);
+}
+
 void EventLoop::deliverTickIfDue() {
     if (!ticking)
         return;
@@ -72,6 +77,10 @@ void EventLoop::runOnce() {
             wait = 0;
         timeout = static_cast<int>(std::min<int64_t>(wait, std::numeric_limits<int>::max()));
     }
+    const int sourceWait = timeoutWait ? timeoutWait() : -1;
+    const bool sourceLimits = sourceWait >= 0 && (timeout < 0 || sourceWait <= timeout);
+    if (sourceLimits)
+        timeout = sourceWait;
     std::vector<pollfd> entries;
     std::vector<std::pair<int, uint64_t>> polled;
     entries.reserve(watches.size());
@@ -92,6 +101,10 @@ void EventLoop::runOnce() {
         if (found == watches.end())
             continue;
         Handler handler = found->handler;  // a copy: the handler may unwatch itself
+        handler();
+    }
+    if (ready == 0 && sourceLimits && !stopped && timeoutDue) {
+        Handler handler = timeoutDue;
         handler();
     }
     if (!stopped)

@@ -35,6 +35,10 @@ public:
     /// Watching a watched descriptor again replaces its handler.
     void watch(int fd, Handler onReadable);
     void unwatch(int fd);
+    /// A deadline besides the ticks: `wait` says how many milliseconds may
+    /// pass (-1: no deadline), and `onDue` runs when a wait ends on it. One
+    /// source; setting another replaces it, an empty `wait` removes it.
+    void setTimeoutSource(std::function<int()> wait, Handler onDue);
 
     /// Waits for the next tick or a readable descriptor and dispatches what is
     /// due. Returns at once when stopped.
@@ -62,6 +66,8 @@ private:
     int64_t tickDue = 0;
     uint64_t tickCount = 0;
     std::vector<Watch> watches;
+    std::function<int()> timeoutWait;
+    Handler timeoutDue;
     uint64_t nextGeneration = 1;
     bool stopped = false;
 };

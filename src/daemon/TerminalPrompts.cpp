@@ -308,9 +308,14 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
     auto askConnection = [&] { return askChoice("Connection:", form.connections, form.selected); };
     auto askUserName = [&] { return askText("User name", form.userName); };
     auto askPassword = [&] { return askSecret("Password", form.password); };
+    auto askWebPage = [&] {
+        if (!askYesNo("Web page for phones and tablets?", form.webPage))
+            return false;
+        return !form.webPage || askText("Web page for phones and tablets on port", form.webPort);
+    };
 
     if (!askPort() || !askGuardTime() || !askReconnect() || !askShutdown() || !askAlways() ||
-        !askConnection() || !askUserName() || !askPassword()) {
+        !askConnection() || !askUserName() || !askPassword() || !askWebPage()) {
         return false;
     }
     return storeAskingAgain([&] { return form.store(settings); },
@@ -324,10 +329,12 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
                                         return askShutdown();
                                     case ServerOptionsForm::ConnectionList:
                                         return askConnection();
+                                    case ServerOptionsForm::WebPortField:
+                                        return askWebPage();
                                     default:
                                         return askPort() && askGuardTime() && askReconnect() &&
                                                askShutdown() && askAlways() && askConnection() &&
-                                               askUserName() && askPassword();
+                                               askUserName() && askPassword() && askWebPage();
                                 }
                             });
 }

@@ -68,6 +68,8 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     alwaysConnected = new QCheckBox(
         QStringLiteral("Alwa&ys connected (no client votes required, use with care!)"), this);
     grid->addWidget(alwaysConnected, 4, 0, 1, 2);
+    webPage = new QCheckBox(QStringLiteral("&Web page for phones and tablets on port:"), this);
+    webPort = addCheckedField(grid, 5, webPage, this);
     grid->setColumnMinimumWidth(1, 120);
 
     auto* group = new QGroupBox(QStringLiteral("Connection properties"), this);
@@ -83,6 +85,7 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
 
     bindCheckToField(reconnect, reconnectMinutes);
     bindCheckToField(shutdown, shutdownMinutes);
+    bindCheckToField(webPage, webPort);
 
     // The service decides which connections exist, so read it before the list.
     const std::string service = settings.get(keys::Dialer);
@@ -97,6 +100,9 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     shutdownMinutes->setText(QString::fromStdString(form.shutdownMinutes));
     shutdownMinutes->setEnabled(form.shutdown);
     alwaysConnected->setChecked(form.alwaysConnected);
+    webPage->setChecked(form.webPage);
+    webPort->setText(QString::fromStdString(form.webPort));
+    webPort->setEnabled(form.webPage);
     for (const DialerChoice& choice : dialerChoices()) {
         dialer->addItem(QString::fromUtf8(choice.label), QString::fromUtf8(choice.value));
     }
@@ -152,6 +158,10 @@ QWidget* OptionsServerDialog::control(int controlId) const {
             return userName;
         case ServerOptionsForm::PasswordField:
             return password;
+        case ServerOptionsForm::WebPageCheck:
+            return webPage;
+        case ServerOptionsForm::WebPortField:
+            return webPort;
         default:
             return nullptr;
     }
@@ -169,6 +179,8 @@ StoreResult OptionsServerDialog::store() {
     form.selected = connection->currentIndex();
     form.userName = userName->text().toStdString();
     form.password = password->text().toStdString();
+    form.webPage = webPage->isChecked();
+    form.webPort = webPort->text().toStdString();
     return form.store(settings);
 }
 

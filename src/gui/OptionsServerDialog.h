@@ -33,6 +33,8 @@ public:
     QComboBox* connectionList() const { return connection; }
     QLineEdit* userNameField() const { return userName; }
     QLineEdit* passwordField() const { return password; }
+    QCheckBox* webPageBox() const { return webPage; }
+    QLineEdit* webPortField() const { return webPort; }
 
 protected:
     StoreResult store() override;
@@ -54,6 +56,8 @@ private:
     QComboBox* connection;
     QLineEdit* userName;
     QLineEdit* password;
+    QCheckBox* webPage;
+    QLineEdit* webPort;
 };
 
 }  // namespace linkmoot

@@ -9,6 +9,7 @@
 #include "GuiFrontEnd.h"
 #include "Linkmoot.h"
 #include "ToolBox/Logger.h"
+#include "WebPageWatcher.h"
 #include "app/Instance.h"
 #include "platform/ControlServer.h"
 #include "platform/ProcessHardening.h"
@@ -61,11 +62,21 @@ int main(int argc, char** argv) {
         driveApplication(frontEnd.frame(), app);
         // The first snapshot puts the icon in the tray before any dialog.
         frontEnd.refreshViews(app.latestStatus());
+        // The web page follows the server after each tick and command (connected
+        // after the application's own handlers, so it sees their outcome).
+        auto web = std::make_unique<WebPageWatcher>(instance.web());
+        QObject::connect(&frontEnd.frame(), &MainFrame::tickDue, web.get(),
+                         [&web] { web->sync(); });
+        QObject::connect(&frontEnd.frame(), &MainFrame::commandChosen, web.get(),
+                         [&web](int) { web->sync(); });
         std::unique_ptr<ControlSocketWatcher> watcher;
         if (control.fd() >= 0) {
             watcher = std::make_unique<ControlSocketWatcher>(
-                control,
-                [&app](std::string_view request) { return control::handle(app, request); });
+                control, [&app, &web](std::string_view request) {
+                    std::string answer = control::handle(app, request);
+                    web->sync();
+                    return answer;
+                });
         }
         // SIGTERM (the session ending, kill) and SIGINT run Exit, so the vote is
         // withdrawn, the line hung up and the configuration saved; SIGHUP
@@ -80,12 +91,15 @@ int main(int argc, char** argv) {
                 app.reload(problem);  // a refusal is logged
             }
         });
-        if (app.initInstance() && !frontEnd.quitRequested())
+        if (app.initInstance() && !frontEnd.quitRequested()) {
+            web->sync();
             status = QApplication::exec();
+        }
         // Ends what the loop served before the application object goes: no
         // tick, no request, no command, no tray icon while it withdraws its
         // vote and saves.
         watcher.reset();
+        web.reset();
         signalNotifier.setEnabled(false);
         frontEnd.frame().closeForGood();
         QObject::disconnect(&frontEnd.frame(), &MainFrame::tickDue, nullptr, nullptr);

@@ -135,6 +135,31 @@ TEST_F(DialogFormsTest, ServerFormRefusesEmptyMinuteFieldsAndEmptyList) {
     EXPECT_EQ(form.store(root()).field, ServerOptionsForm::PortField);
 }
 
+TEST_F(DialogFormsTest, ServerFormWebPortIsAPortOrRefusedAndUncheckedRemovesIt) {
+    ServerOptionsForm form;
+    form.load(root(), {"Modem"});
+    form.selected = 0;
+    EXPECT_FALSE(form.webPage);
+    form.webPage = true;
+    for (const char* refused : {"", "0", "65536", "99999999999", "80x", "-1", " 80"}) {
+        form.webPort = refused;
+        StoreResult result = form.store(root());
+        EXPECT_EQ(result.field, ServerOptionsForm::WebPortField) << refused;
+        EXPECT_EQ(result.messageId, StringId::EnterWebPort) << refused;
+        EXPECT_FALSE(server()->hasParameter("WebPort")) << refused;
+    }
+    form.webPort = "8080";
+    ASSERT_TRUE(form.store(root()).ok);
+    EXPECT_EQ(server()->getLong("WebPort", 0), 8080);
+    ServerOptionsForm reloaded;
+    reloaded.load(root(), {});
+    EXPECT_TRUE(reloaded.webPage);
+    EXPECT_EQ(reloaded.webPort, "8080");
+    form.webPage = false;
+    ASSERT_TRUE(form.store(root()).ok);
+    EXPECT_FALSE(server()->hasParameter("WebPort"));
+}
+
 TEST(ParseLongTest, FollowsAtolAndSaturates) {
     EXPECT_EQ(parseLong(""), 0);
     EXPECT_EQ(parseLong("  42x"), 42);

@@ -268,6 +268,24 @@ TEST_F(LinkmootTest, TheSnapshotCarriesTheLineAndTheVoteTableAsTheControllerLast
     EXPECT_EQ(frontEnd.latest->trayText, "Connected (1 vote(s)) - You are not voting");
 }
 
+TEST_F(LinkmootTest, WebVotesShowTheirMinutesLeftAndAWebPageProblemIsARowWhileStarted) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    ASSERT_TRUE(app->getServer().vote("web:anna-phone", 27, 0));
+    app->tick();
+    ASSERT_EQ(frontEnd.latest->rows.size(), 2u);
+    EXPECT_EQ(frontEnd.latest->rows[1].text, "Vote from web:anna-phone (27 min left)");
+    clock.advance(26 * 60 * 1000 + 1);  // a part of a minute counts as one
+    app->tick();
+    EXPECT_EQ(frontEnd.latest->rows[1].text, "Vote from web:anna-phone (1 min left)");
+
+    app->setWebPageProblem("Cannot serve the web page on port 80: Permission denied");
+    EXPECT_EQ(frontEnd.latest->rows.back().text,
+              "Cannot serve the web page on port 80: Permission denied");
+    app->onCommand(Command::DisableServer);
+    EXPECT_EQ(frontEnd.latest->rows.size(), 1u);  // a stopped server serves no page anyway
+}
+
 TEST_F(LinkmootTest, CommandsReachTheClientServerAndFrontEnd) {
     writeConfig(kServerConfig);
     ASSERT_TRUE(start().initInstance());

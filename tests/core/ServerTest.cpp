@@ -174,6 +174,58 @@ TEST_F(ServerTest, VoteAgesSurviveTheTickCountPassing2To31AndWrapping) {
     }
 }
 
+// Timed votes of the web page.
+
+TEST_F(ServerTest, AWebVoteLastsItsMinutesNotTheDatagramTimeOutAcrossTheWrap) {
+    EXPECT_FALSE(server->vote("web:anna", 2, 0));  // a stopped server takes none
+    clock.tick = 0xFFFFF000u;
+    server->start();
+    ASSERT_TRUE(server->vote("web:anna", 2, 0));
+    pollAfter(30000);  // past 22 s, and past the wrap
+    EXPECT_EQ(hosts(), std::vector<std::string>{"web:anna"});
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    WebState state = server->webState();
+    ASSERT_EQ(state.votes.size(), 1u);
+    EXPECT_EQ(state.votes[0].kind, WebVote::Kind::Web);
+    EXPECT_EQ(state.votes[0].secondsLeft, 90u);
+    pollAfter(89999);
+    EXPECT_EQ(hosts().size(), 1u);
+    pollAfter(1);
+    EXPECT_TRUE(hosts().empty());
+    EXPECT_EQ(dialer().hangUps.size(), 1u);
+}
+
+TEST_F(ServerTest, DatagramsCannotEnterOrEndWebVotesAndTheWebEndsOnlyItsOwn) {
+    server->start();
+    receive("vote:pc");
+    server->poll();
+    ASSERT_TRUE(server->vote("web:anna", 15, 0));
+    receive("unvote:web:anna");
+    receive("vote:web:mallory");
+    server->poll();
+    EXPECT_EQ(hosts(), (std::vector<std::string>{"pc", "web:anna"}));
+    EXPECT_FALSE(server->unvote("pc", 0));
+    EXPECT_TRUE(server->unvote("web:anna", 0));
+    EXPECT_FALSE(server->unvote("web:anna", 0));
+    EXPECT_EQ(hosts(), std::vector<std::string>{"pc"});
+    // Voting again renews in place of a second entry.
+    ASSERT_TRUE(server->vote("web:anna", 1, 0));
+    ASSERT_TRUE(server->vote("web:anna", 5, 0));
+    EXPECT_EQ(hosts(), (std::vector<std::string>{"pc", "web:anna"}));
+    EXPECT_EQ(server->webState().votes[1].secondsLeft, 300u);
+}
+
+TEST_F(ServerTest, AHeldWebVoteKeepsTheComputerUpUntilItEnds) {
+    serverSection()->getParameter("ShutDownMinutes")->setLong(2);
+    server->start();
+    ASSERT_TRUE(server->vote("web:anna", 10, 0));
+    for (int second = 0; second < 11 * 60; second++)
+        pollAfter(1000);
+    EXPECT_EQ(shutdown.acquired, 0);  // the vote ended a minute ago: not idle long enough
+    pollAfter(60 * 1000);
+    EXPECT_EQ(shutdown.acquired, 1);
+}
+
 // The connection controller.
 
 TEST_F(ServerTest, TheFirstVoteDialsInTheSamePollWithTheConfiguredParameters) {

@@ -246,6 +246,7 @@ TEST_F(DaemonTest, ConfigureAtATerminalSetsUpAServerAndExits) {
         {"Number []: ", "Simulated modem\n"},
         {"User name []: ", "\n"},
         {"Password []: ", "\n"},
+        {"Web page for phones and tablets? [y/N]: ", "\n"},
         {"Configuration saved.\n", ""},
     });
     pid_t pid = startAtTerminal(instance, pty, {"--configure"});

@@ -118,6 +118,23 @@ TEST_F(EventLoopTest, AHandlerMayUnwatchAnotherDescriptorThatIsReadyInTheSameRou
     close(other[1]);
 }
 
+TEST_F(EventLoopTest, ATimeoutSourceBoundsTheWaitAndRunsOnlyWhenTheWaitEndsOnIt) {
+    int due = 0;
+    int wait = 0;  // due now; no ticks, so without the source poll() would block for ever
+    loop.setTimeoutSource([&] { return wait; }, [&] { due++; });
+    loop.runOnce();
+    EXPECT_EQ(due, 1);
+    runRound();  // a descriptor was ready: its handler serves, not the deadline
+    EXPECT_EQ(due, 1);
+    EXPECT_EQ(wakeUps, 1);
+    wait = -1;  // no deadline: only the readable pipe ends the wait
+    runRound();
+    EXPECT_EQ(due, 1);
+    loop.setTimeoutSource(nullptr, nullptr);
+    runRound();
+    EXPECT_EQ(due, 1);
+}
+
 TEST_F(EventLoopTest, StopEndsRunAndLaterRoundsDoNothing) {
     loop.startTicks([this] {
         ticks.push_back(now);

@@ -148,8 +148,13 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
             {"Number []: ", "2\n"},
             {"User name []: ", "bob\n"},
             {"Password []: ", "s3cret\n"},
+            {"Web page for phones and tablets? [y/N]: ", "y\n"},
+            {"Web page for phones and tablets on port []: ", "99999\n"},
             {std::string(loadString(20026)) + "\nShutdown if no votes? [Y/n]: ", "\n"},
             {"Shutdown if no votes (minutes) []: ", "15\n"},
+            // Refused in its turn: no TCP port.
+            {std::string(loadString(20040)) + "\nWeb page for phones and tablets? [Y/n]: ", "\n"},
+            {"Web page for phones and tablets on port [99999]: ", "8080\n"},
         },
         [&] { return prompts.serverOptions(root(), entriesFor); }));
     EXPECT_TRUE(pty.allStepsPlayed()) << pty.missedText();
@@ -161,6 +166,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
     EXPECT_EQ(text(server(), "Connection"), "Simulated modem");
     EXPECT_EQ(text(server(), "UserName"), "bob");
     EXPECT_EQ(text(server(), "Password"), "s3cret");
+    EXPECT_EQ(server()->getLong("WebPort", -1), 8080);
     EXPECT_EQ(pty.output().find("s3cret"), std::string::npos) << "the password was echoed";
 }
 
@@ -177,6 +183,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsCannotBeConfirmedWithoutAConnection) {
             {"Connection:\n  (none available)\nNumber []: ", "\n"},
             {"User name []: ", "\n"},
             {"Password []: ", "\n"},
+            {"Web page for phones and tablets? [y/N]: ", "\n"},
             {std::string(loadString(20022)) + "\nConnection:\n  (none available)\nNumber []: ",
              kEndOfInput},
         },

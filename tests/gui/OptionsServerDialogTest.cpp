@@ -11,6 +11,7 @@
 
 #include "ModalDriver.h"
 #include "OptionsServerDialog.h"
+#include "Strings.h"
 #include "ToolBox/Config.h"
 
 using namespace linkmoot;
@@ -274,11 +275,35 @@ private Q_SLOTS:
         QCOMPARE(dialog.dialerList()->count(), int(dialerChoices().size()) + 1);
     }
 
+    void theWebPortIsRefusedAndFocusedUntilItIsAPort() {
+        Fixture fixture;
+        fixture.server->getParameter("Connection")->setString("Modem");
+        OptionsServerDialog dialog(fixture.root, fixture.services.lister());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(!dialog.webPortField()->isEnabled());
+        QTest::mouseClick(dialog.webPageBox(), Qt::LeftButton);
+        QCOMPARE(dialog.focusWidget(), dialog.webPortField());
+        dialog.webPortField()->setText(QStringLiteral("70000"));
+
+        ModalDriver driver;
+        dialog.accept();
+        QCOMPARE(dialog.focusWidget(), dialog.webPortField());
+        QVERIFY(!fixture.server->hasParameter("WebPort"));
+        dialog.webPortField()->setText(QStringLiteral("8080"));
+        dialog.accept();
+        QCOMPARE(driver.boxes.size(), std::size_t(1));
+        QCOMPARE(driver.boxes[0].text, QString::fromUtf8(loadString(StringId::EnterWebPort)));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(fixture.server->getLong("WebPort", -1), 8080);
+    }
+
     void tabOrderFollowsTheForm() {
         Fixture fixture;
         OptionsServerDialog dialog(fixture.root, fixture.services.lister());
         dialog.reconnectField()->setEnabled(true);
         dialog.shutdownField()->setEnabled(true);
+        dialog.webPortField()->setEnabled(true);
         QList<QWidget*> order;
         QWidget* widget = dialog.portField();
         do {
@@ -289,8 +314,9 @@ private Q_SLOTS:
         const QList<QWidget*> expected = {
             dialog.portField(),          dialog.guardTimeField(), dialog.reconnectBox(),
             dialog.reconnectField(),     dialog.shutdownBox(),    dialog.shutdownField(),
-            dialog.alwaysConnectedBox(), dialog.dialerList(),     dialog.connectionList(),
-            dialog.userNameField(),      dialog.passwordField()};
+            dialog.alwaysConnectedBox(), dialog.webPageBox(),     dialog.webPortField(),
+            dialog.dialerList(),         dialog.connectionList(), dialog.userNameField(),
+            dialog.passwordField()};
         QCOMPARE(order.mid(0, expected.size()), expected);
         QCOMPARE(order.size(), expected.size() + 2);
     }

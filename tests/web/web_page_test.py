@@ -1,0 +1,209 @@
+#!/usr/bin/python3
+"""The web page in a real browser against a real linkmootd (simulated modem,
+loopback): a phone connects for 15 minutes and disconnects; a form posted from
+another origin does not vote.
+
+Usage: web_page_test.py PATH-TO-linkmootd
+Exits 77 (skipped) only when chromium cannot start.
+"""
+import http.server
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.request
+
+from selenium import webdriver
+from selenium.common.exceptions import WebDriverException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+DAEMON = None
+GUARD_MS = 3000
+
+
+def free_port(kind):
+    with socket.socket(socket.AF_INET, kind) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def start_browser():
+    options = webdriver.ChromeOptions()
+    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                     "--window-size=412,915"):
+        options.add_argument(argument)
+    options.binary_location = "/usr/bin/chromium"
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+class Daemon:
+    """linkmootd as a configured server with the page on, in its own folders."""
+
+    def __init__(self, program):
+        self.root = tempfile.mkdtemp(prefix="linkmoot-web-")
+        self.web_port = free_port(socket.SOCK_STREAM)
+        folder = os.path.join(self.root, "config", "Fennel Brookworks", "Linkmoot")
+        os.makedirs(folder)
+        os.makedirs(os.path.join(self.root, "bin"))
+        runtime = os.path.join(self.root, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        # A copy of its own: the log is written beside the program.
+        self.program = os.path.join(self.root, "bin", "linkmootd")
+        shutil.copy(program, self.program)
+        self.vote_port = free_port(socket.SOCK_DGRAM)
+        lines = ["<Configured>1</>", "<Mode>server</>", "<Port>%d</>" % self.vote_port, "",
+                 "<Server>",
+                 "\t<Connection>Simulated modem</>", "\t<Dialer>simulated</>",
+                 "\t<GuardTime>%d</>" % GUARD_MS, "\t<WebPort>%d</>" % self.web_port,
+                 "</Server>"]
+        with open(os.path.join(folder, "linkmootd.cfg"), "wb") as config:
+            config.write(("\r\n".join(lines) + "\r\n").encode())
+        environment = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.root, "config"),
+                           XDG_RUNTIME_DIR=runtime,
+                           DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/linkmoot-test-bus")
+        self.errors = open(os.path.join(self.root, "stderr.txt"), "w+")
+        self.process = subprocess.Popen([self.program, "/log:debug"], env=environment,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=self.errors)
+        self.base = "http://127.0.0.1:%d" % self.web_port
+        deadline = time.monotonic() + 20
+        while True:
+            try:
+                self.state()
+                return
+            except OSError:
+                if time.monotonic() > deadline or self.process.poll() is not None:
+                    self.stop()
+                    raise RuntimeError("linkmootd did not serve the page:\n" + self.log())
+                time.sleep(0.1)
+
+    def state(self):
+        with urllib.request.urlopen(self.base + "/api/state", timeout=5) as answer:
+            return json.load(answer)
+
+    def log(self):
+        self.errors.flush()
+        self.errors.seek(0)
+        return self.errors.read()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.errors.close()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class WebPageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.browser = BROWSER
+        cls.daemon = Daemon(DAEMON)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.daemon.stop()
+
+    def line_text(self):
+        return self.browser.find_element(By.ID, "line").text
+
+    def wait_for(self, condition, seconds, what):
+        try:
+            return WebDriverWait(self.browser, seconds, poll_frequency=0.1).until(
+                lambda _: condition())
+        except Exception:
+            self.fail("%s; the page shows %r\n%s" % (what, self.line_text(), self.daemon.log()))
+
+    def test_a_phone_connects_for_15_minutes_and_disconnects(self):
+        self.browser.get(self.daemon.base + "/")
+        self.wait_for(lambda: self.line_text() == "Line down", 10, "the line is not shown down")
+        self.browser.find_element(By.ID, "name").send_keys("anna-phone")
+        self.browser.find_element(By.CSS_SELECTOR, '#durations button[data-minutes="15"]').click()
+        self.browser.find_element(By.ID, "connect").click()
+
+        self.wait_for(lambda: self.line_text() == "Dialling…", 10, "no dial was shown")
+        self.wait_for(lambda: self.line_text().startswith("Line up for"), 15, "the line never came up")
+        mine = self.browser.find_element(By.CSS_SELECTOR, "#votes li.mine")
+        self.assertEqual(mine.find_element(By.CLASS_NAME, "name").text, "web:anna-phone")
+        self.assertRegex(mine.find_element(By.CLASS_NAME, "left").text, r"^1[45] min left$")
+        self.assertIn("web:anna-phone", [vote["name"] for vote in self.daemon.state()["votes"]])
+
+        self.browser.find_element(By.ID, "disconnect").click()
+        self.wait_for(lambda: self.browser.find_element(By.ID, "message").text == "Vote withdrawn.",
+                      5, "the page did not confirm the withdrawal")
+        withdrawn = time.monotonic()
+        self.wait_for(lambda: self.line_text() == "Line down", 10 + GUARD_MS / 1000,
+                      "the line did not go down")
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "#votes li"), [])
+        # The line stays down: no vote is left to dial for.
+        time.sleep(max(0.0, withdrawn + GUARD_MS / 1000 + 1 - time.monotonic()))
+        self.assertEqual(self.daemon.state()["line"], "down")
+        log = self.daemon.log()
+        self.assertIn("Received a vote from host 'web:anna-phone'", log)
+        self.assertIn("Received an unvote from host 'web:anna-phone'", log)
+        self.assertEqual(log.count("connecting to RAS"), 1, log)
+
+    def test_a_form_posted_from_another_origin_does_not_vote(self):
+        target = self.daemon.base + "/api/vote"
+        # The classic cross-site trick: a text/plain form whose body reads as JSON.
+        page = ("<!DOCTYPE html><form id='f' method='POST' enctype='text/plain' action='%s'>"
+                "<input name='{\"name\":\"mallory\",\"minutes\":15,\"x\":\"' value='\"}'></form>"
+                "<script>document.getElementById('f').submit()</script>" % target).encode()
+
+        class Attacker(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(page)))
+                self.end_headers()
+                self.wfile.write(page)
+
+            def log_message(self, *arguments):
+                pass
+
+        # Threads: the browser's idle pre-connections must not hold up the others.
+        attacker = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Attacker)
+        attacker.daemon_threads = True
+        thread = threading.Thread(target=attacker.serve_forever, daemon=True)
+        thread.start()
+        try:
+            self.browser.get("http://localhost:%d/" % attacker.server_address[1])
+            self.wait_for(lambda: self.browser.current_url.startswith(target), 10,
+                          "the form was not posted")
+            answer = self.browser.find_element(By.TAG_NAME, "body").text
+        finally:
+            attacker.shutdown()
+            attacker.server_close()
+        self.assertIn("error", answer)
+        self.assertNotIn("mallory", json.dumps(self.daemon.state()["votes"]))
+        self.assertNotIn("web:mallory", self.daemon.log())
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    DAEMON = os.path.abspath(sys.argv.pop(1))
+    try:
+        BROWSER = start_browser()
+    except WebDriverException as failure:
+        print("SKIPPED: chromium cannot start here: %s" % failure.msg, file=sys.stderr)
+        sys.exit(77)
+    try:
+        result = unittest.main(exit=False, verbosity=2).result
+    finally:
+        BROWSER.quit()
+    sys.exit(0 if result.wasSuccessful() else 1)
