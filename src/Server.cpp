@@ -185,16 +185,37 @@ void Server::receiveDatagram(char* payload, uint32_t now) {
     }
 }
 
-bool Server::isConnected() {
+LineState Server::readLine() {
     if (connection == 0 || connectionService == nullptr)
-        return false;
-    return connectionService->state(connection) == LineState::Other;
+        return LineState::Disconnected;
+    const LineState answer = connectionService->state(connection);
+    if (answer != LineState::Pending)
+        lastReported = answer;
+    if (answer == LineState::Connected && !upSeen) {
+        upSeen = true;
+        upSince = clock.tickCount();
+    }
+    return answer;
+}
+
+bool Server::isConnected() {
+    const LineState answer = readLine();
+    return answer == LineState::Dialling || answer == LineState::Connected;
 }
 
 LineStatus Server::line() const {
-    if (connection == 0)
+    if (connection == 0) {
+        if (guard.held)
+            return LineStatus::Guard;
         return lastDialFailed ? LineStatus::Failed : LineStatus::Down;
-    return dialling ? LineStatus::Dialling : LineStatus::Up;
+    }
+    return lastReported == LineState::Connected ? LineStatus::Up : LineStatus::Dialling;
+}
+
+uint32_t Server::secondsUp() const {
+    if (connection == 0 || !upSeen || lastReported != LineState::Connected)
+        return 0;
+    return (clock.tickCount() - upSince) / 1000;
 }
 
 void Server::applyFailureReports() {
@@ -214,13 +235,15 @@ void Server::controlConnection() {
 
     if (connection != 0) {
         bool decided = false;
+        const LineState answer = readLine();
         if (dialling) {
-            if (isConnected()) {
+            if (answer == LineState::Dialling || answer == LineState::Connected) {
                 LM_LOG(Debug, "Connection established");
                 dialling = false;
                 decided = true;
             }
-        } else if (!isConnected()) {
+        } else if (answer == LineState::Disconnected || answer == LineState::QueryFailed) {
+            // Pending is no answer yet, not a broken line.
             LM_LOG(Debug, "Connection is broken, hanging up");
             hangUpWithGuard();
             decided = true;
@@ -243,9 +266,30 @@ void Server::controlConnection() {
 
     if (connection != 0 || dialling)
         return;
+    if (guardHolds())
+        return;
     if (votes.getCount() == 0 && !alwaysConnected())
         return;
     dial();
+}
+
+bool Server::guardHolds() {
+    if (!guard.held)
+        return false;
+    const uint32_t now = clock.tickCount();
+    if (!guard.deadlineSet) {
+        // It counts from the end of the hang-up, which may outlast it.
+        if (guard.service != nullptr && guard.service->hangingUp())
+            return true;
+        guard.deadlineSet = true;
+        guard.deadline = now + guard.milliseconds;
+    }
+    if (static_cast<int32_t>(now - guard.deadline) < 0)
+        return true;
+    guard.held = false;
+    guard.service = nullptr;
+    LM_LOG(Debug, "Hangup guard time complete");
+    return false;
 }
 
 DialService& Server::currentService() {
@@ -260,6 +304,8 @@ bool Server::dial() {
 
     dialling = true;
     lastDialFailed = false;
+    lastReported = LineState::Pending;
+    upSeen = false;
     // Longer values would not fit the dial parameters; refusing is better than
     // dialling a silently shortened name or password.
     const char* tooLong = request.entry.size() > kMaxDialParameterLength      ? "connection name"
@@ -305,6 +351,8 @@ void Server::hangUpConnection() {
     if (connectionService != nullptr)
         connectionService->hangUp(connection);
     connection = 0;
+    lastReported = LineState::Pending;
+    upSeen = false;
     LM_LOG(Debug, "Hung up RAS connection");
 }
 
@@ -312,16 +360,15 @@ void Server::hangUpWithGuard() {
     DialService* service = connectionService;
     hangUpConnection();
     dialling = false;
+    connectionService = nullptr;
     LM_LOG(Debug, "Waiting hangup guard time");
     const int32_t guardTime = settings.get(keys::GuardTime);
-    // A negative time would be an endless wait on some systems; it means none.
-    if (guardTime > 0) {
-        if (service == nullptr)
-            service = &currentService();
-        service->waitGuardTime(static_cast<uint32_t>(guardTime));
-    }
-    connectionService = nullptr;
-    LM_LOG(Debug, "Hangup guard time complete");
+    // A negative time means none. The wait is a deadline that the controller
+    // steps check; the first one after it may dial again.
+    guard.held = true;
+    guard.deadlineSet = false;
+    guard.milliseconds = guardTime > 0 ? static_cast<uint32_t>(guardTime) : 0;
+    guard.service = service;
 }
 
 void Server::dialFailed() {

@@ -7,6 +7,8 @@
 // Everything runs on the user-interface thread, except the dial service's
 // failure reports, which may arrive on any thread and are handed over through
 // a mutex-guarded inbox applied at the start of the next controller step.
+// Nothing here waits: the dial service answers at once (DialService.h), and
+// the hang-up guard time is a deadline that holds the next dial off.
 // The server calls nothing above it: what it has to say (the table changed, the
 // socket cannot be had) are the results of its calls.
 #include <cstdint>
@@ -73,9 +75,15 @@ public:
     /// The connection test: a connection exists and its line is not down (asks
     /// the dial-up service).
     bool isConnected();
-    /// The line as the controller last read it; asks nobody. A line the
-    /// controller keeps has passed its last connection test.
+    /// The line as the controller last read it; asks nobody. Dialling until
+    /// the service reported the line connected, Up after; Guard while the
+    /// guard time holds the next dial off.
     LineStatus line() const;
+    /// Whole seconds since the first poll that saw the line connected; 0 when
+    /// not up.
+    uint32_t secondsUp() const;
+    /// True while the guard time after a hang-up holds the next dial off.
+    bool isGuardHeld() const { return guard.held; }
     const toolbox::ArrayList<Vote>& getVotes() const { return votes; }
 
     // The controller step and its parts; public for the tests of each state.
@@ -97,6 +105,10 @@ private:
     void receiveDatagram(char* payload, uint32_t now);
     void applyFailureReports();
     bool dial();
+    /// Reads the line once (never waits); Pending leaves the last answer.
+    LineState readLine();
+    /// Whether the guard time still holds the dial off; ends it when it passed.
+    bool guardHolds();
     DialService& currentService();
     void hangUpConnection();
 
@@ -111,6 +123,18 @@ private:
     DialService* connectionService = nullptr;  // the service that owns `connection`
     bool lastDialFailed = false;
     uint32_t dialTime = 0;
+    LineState lastReported = LineState::Pending;
+    bool upSeen = false;
+    uint32_t upSince = 0;  // tick count of the first poll that saw it connected
+    // The guard time, counted from the end of the hang-up. It outlives stop
+    // and start, so a Disable and Enable cannot shorten it.
+    struct Guard {
+        bool held = false;
+        bool deadlineSet = false;  // false while the hang-up is still at work
+        uint32_t milliseconds = 0;
+        uint32_t deadline = 0;  // tick count
+        DialService* service = nullptr;
+    } guard;
     uint32_t lastVoteTime;
     std::unique_ptr<UdpSocket> socket;
     toolbox::ArrayList<Vote> votes{16, 60, 30};

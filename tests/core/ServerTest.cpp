@@ -20,7 +20,6 @@ using fakes::FakeShutdown;
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dialers.dialer.clock = &clock;
         root()->getParameter("Port")->setString("9005");
         serverSection()->getParameter("Connection")->setString("Modem");
         server = std::make_unique<Server>(app, network, clock, dialers, shutdown);
@@ -217,8 +216,10 @@ TEST_F(ServerTest, TheLastVoteTimingOutWhileUpHangsUpWithTheGuardTimeAndDoesNotR
     ASSERT_FALSE(server->isDialling());
     pollAfter(22000);
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
-    EXPECT_EQ(dialer().guardWaits, std::vector<uint32_t>{1500});
+    EXPECT_EQ(server->line(), LineStatus::Guard);
     EXPECT_EQ(server->getConnection(), 0u);
+    pollAfter(1500);
+    EXPECT_EQ(server->line(), LineStatus::Down);
     EXPECT_EQ(dialer().dials.size(), 1u);
 }
 
@@ -230,22 +231,80 @@ TEST_F(ServerTest, TheLastVoteGoingAwayWhileDiallingHangsUpTheDial) {
     receive("unvote:A");
     pollAfter(1000);
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
-    EXPECT_EQ(dialer().guardWaits, std::vector<uint32_t>{3000});
+    EXPECT_TRUE(server->isGuardHeld());
     EXPECT_EQ(serverSection()->getLong("GuardTime", 0), 3000);  // the default was stored
 }
 
-TEST_F(ServerTest, ABrokenLineIsHungUpAndRedialledInTheSamePollWhileVotesAreHeld) {
+TEST_F(ServerTest, TheGuardTimeIsADeadlineThatHoldsTheDialOffWhilePollsGoOn) {
+    serverSection()->getParameter("GuardTime")->setLong(10000);
     server->start();
     receive("vote:A");
     server->poll();
     pollAfter(1000);
     dialer().states[100] = LineState::Disconnected;
     receive("vote:A");
-    pollAfter(1000);
+    pollAfter(1000);  // broken: hung up, the guard starts
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    for (uint32_t waited = 1000; waited < 10000; waited += 1000) {
+        receive("vote:B");  // datagrams are still read
+        pollAfter(1000);
+        EXPECT_EQ(server->line(), LineStatus::Guard) << waited;
+        if (waited == 5000) {
+            server->stop();  // Disable and Enable do not shorten it
+            server->start();
+        }
+    }
+    EXPECT_EQ(hosts(), std::vector<std::string>{"B"});
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    pollAfter(1000);  // the first poll at the deadline dials
     EXPECT_EQ(dialer().dials.size(), 2u);
     EXPECT_EQ(server->getConnection(), 101u);
+    EXPECT_FALSE(server->isGuardHeld());
+}
+
+TEST_F(ServerTest, TheGuardTimeCountsFromTheEndOfAHangUpThatRunsInTheBackground) {
+    serverSection()->getParameter("GuardTime")->setLong(2000);
+    server->start();
+    receive("vote:A");
+    server->poll();
+    pollAfter(1000);
+    dialer().hangUpRunning = true;
+    dialer().states[100] = LineState::Disconnected;
+    receive("vote:A");
+    pollAfter(1000);
+    receive("vote:A");
+    pollAfter(30000);  // the hang-up outlasts the guard time: still held
+    EXPECT_TRUE(server->isGuardHeld());
+    dialer().hangUpRunning = false;
+    receive("vote:A");
+    pollAfter(1000);  // the hang-up ended: 2 s from here
+    receive("vote:A");
+    pollAfter(1999);
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    pollAfter(1);
+    EXPECT_EQ(dialer().dials.size(), 2u);
+}
+
+TEST_F(ServerTest, TheLineIsDiallingUntilTheServiceSaysConnected) {
+    server->start();
+    receive("vote:A");
+    dialer().states[100] = LineState::Pending;  // no answer yet: not broken
+    server->poll();
+    pollAfter(1000);
+    EXPECT_EQ(server->line(), LineStatus::Dialling);
     EXPECT_TRUE(server->isDialling());
+    dialer().states[100] = LineState::Dialling;
+    pollAfter(1000);
+    EXPECT_FALSE(server->isDialling());  // the controller counts it as connected
+    EXPECT_EQ(server->line(), LineStatus::Dialling);
+    EXPECT_EQ(server->secondsUp(), 0u);
+    dialer().states[100] = LineState::Connected;
+    pollAfter(1000);
+    dialer().states[100] = LineState::Pending;  // a pending refresh keeps the answer
+    receive("vote:A");
+    pollAfter(2500);
+    EXPECT_EQ(server->line(), LineStatus::Up);
+    EXPECT_EQ(server->secondsUp(), 2u);
 }
 
 TEST_F(ServerTest, AutoReconnectCountsWholeMinutesFromTheDialRequest) {
@@ -261,13 +320,13 @@ TEST_F(ServerTest, AutoReconnectCountsWholeMinutesFromTheDialRequest) {
     clock.process += 1;
     server->poll();
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
-    EXPECT_TRUE(dialer().guardWaits.empty());  // a guard time of 0 waits nothing
     EXPECT_EQ(dialer().dials.size(), 2u);
     EXPECT_NE(server->getDialTime(), firstDial);
 }
 
 TEST_F(ServerTest, AutoReconnectOfZeroHangsUpAndRedialsOnEveryStep) {
     serverSection()->getParameter("AutoReconnectMinutes")->setLong(0);
+    serverSection()->getParameter("GuardTime")->setLong(0);
     server->start();
     receive("vote:A");
     server->poll();
@@ -300,7 +359,7 @@ TEST_F(ServerTest, ADialThatKeepsBeingRefusedIsRetriedOncePerTick) {
     EXPECT_EQ(dialer().dials.size(), 3u);
     EXPECT_FALSE(server->isDialling());
     EXPECT_EQ(server->getConnection(), 0u);
-    EXPECT_TRUE(dialer().guardWaits.empty());
+    EXPECT_FALSE(server->isGuardHeld());
 }
 
 TEST_F(ServerTest, ARefusedDialThatLeftAHandleHangsItUp) {
@@ -323,11 +382,12 @@ TEST_F(ServerTest, AFailureReportIsAppliedAtTheNextStepAndTheDialIsRetried) {
     receive("vote:A");
     pollAfter(1000);
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
-    EXPECT_TRUE(dialer().guardWaits.empty());  // no guard time after a failed dial
+    EXPECT_FALSE(server->isGuardHeld());  // no guard time after a failed dial
     EXPECT_EQ(server->getConnection(), 101u);
 }
 
 TEST_F(ServerTest, ALateFailureOfAnAlreadyReplacedConnectionLeavesTheNewDialAlone) {
+    serverSection()->getParameter("GuardTime")->setLong(0);
     server->start();
     receive("vote:A");
     server->poll();
@@ -367,7 +427,7 @@ TEST_F(ServerTest, ANegativeGuardTimeWaitsNothing) {
     receive("unvote:A");
     pollAfter(1000);
     EXPECT_EQ(dialer().hangUps.size(), 1u);
-    EXPECT_TRUE(dialer().guardWaits.empty());
+    EXPECT_FALSE(server->isGuardHeld());
 }
 
 TEST_F(ServerTest, StopAndDestructionHangUpWithoutTheGuardTime) {
@@ -376,12 +436,12 @@ TEST_F(ServerTest, StopAndDestructionHangUpWithoutTheGuardTime) {
     server->poll();
     server->stop();
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    EXPECT_FALSE(server->isGuardHeld());
     server->start();
     receive("vote:B");
     server->poll();
     server.reset();
     EXPECT_EQ(dialer().hangUps, (std::vector<DialHandle>{100, 101}));
-    EXPECT_TRUE(dialer().guardWaits.empty());
     dialer().reportFailure(101);  // after the server is gone: ignored, no crash
 }
 
