@@ -2,8 +2,8 @@
 // The daemon's one loop: poll() on the watched descriptors with a timeout up to
 // the next one-second tick. Ticks are scheduled on a monotonic clock: each is
 // due one period after the due time of the one before, so they do not drift;
-// a tick that runs more than a period late (the loop was blocked, for example
-// by a hang-up's guard time) is delivered once, and the next is due one period
+// a tick that runs more than a period late (the machine was suspended, or a
+// handler ran long) is delivered once, and the next is due one period
 // after it, so missed ticks are not replayed in a burst.
 //
 // runOnce() may be called from inside a handler (a prompt waiting for its
