@@ -59,7 +59,8 @@ struct ServerOptionsForm {
         ShutdownCheck = 1028,
         ShutdownField = 1029,
         UserNameField = 1030,
-        DialerChoice = 1031
+        DialerChoice = 1031,
+        RetryBackoffCheck = 1032
     };
     std::string dialer;  ///< `Server`/`Dialer`, stored first
     std::string port;
@@ -69,6 +70,7 @@ struct ServerOptionsForm {
     bool shutdown = false;
     std::string shutdownMinutes;
     bool alwaysConnected = false;
+    bool retryBackoff = false;
     std::vector<std::string> connections;  ///< sorted regardless of case, as the list shows them
     int selected = -1;                     ///< index into connections; -1: none
     std::string userName;

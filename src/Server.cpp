@@ -1,7 +1,9 @@
 #include "Server.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "Clock.h"
@@ -240,6 +242,8 @@ void Server::controlConnection() {
             if (answer == LineState::Dialling || answer == LineState::Connected) {
                 LM_LOG(Debug, "Connection established");
                 dialling = false;
+                retryWaitMs = 0;
+                retryHeld = false;
                 decided = true;
             }
         } else if (answer == LineState::Disconnected || answer == LineState::QueryFailed) {
@@ -268,9 +272,50 @@ void Server::controlConnection() {
         return;
     if (guardHolds())
         return;
-    if (votes.getCount() == 0 && !alwaysConnected())
+    if (votes.getCount() == 0 && !alwaysConnected()) {
+        retryWaitMs = 0;  // nobody waits for the line any more
+        retryHeld = false;
+        return;
+    }
+    if (retryHolds())
         return;
     dial();
+}
+
+bool Server::retryHolds() {
+    if (!retryHeld)
+        return false;
+    if (static_cast<int32_t>(clock.tickCount() - retryAt) < 0)
+        return true;
+    retryHeld = false;
+    return false;
+}
+
+uint32_t Server::retryWaitSeconds() const {
+    if (!retryHeld)
+        return 0;
+    const int32_t left = static_cast<int32_t>(retryAt - clock.tickCount());
+    return left <= 0 ? 0 : (static_cast<uint32_t>(left) + 999) / 1000;
+}
+
+void Server::logRefusal(const std::string& reason) {
+    const uint32_t now = clock.tickCount();
+    if (reason != lastRefusal) {
+        LM_LOG(Warn, "The dial-up service refused the dial: %s", reason.c_str());
+        lastRefusal = reason;
+        refusalsSinceReport = 0;
+        refusalReportAt = now + kRefusalReportMs;
+        return;
+    }
+    LM_LOG(Debug, "The dial-up service refused the dial: %s", reason.c_str());
+    refusalsSinceReport++;
+    if (static_cast<int32_t>(now - refusalReportAt) >= 0) {
+        LM_LOG(Warn, "The dial-up service refused %u dials in the last %u minutes: %s",
+               static_cast<unsigned>(refusalsSinceReport),
+               static_cast<unsigned>(kRefusalReportMs / 60000), reason.c_str());
+        refusalsSinceReport = 0;
+        refusalReportAt = now + kRefusalReportMs;
+    }
 }
 
 bool Server::guardHolds() {
@@ -335,14 +380,23 @@ bool Server::dial() {
     });
     DialHandle handle = 0;
     std::string error;
-    const bool started = service.dial(request, handle, error);
+    bool started = false;
+    {
+        // Refused last time: the service's own complaint was told already
+        // (and again below at Warn should its reason change).
+        std::optional<toolbox::LogQuieting> quiet;
+        if (!lastRefusal.empty())
+            quiet.emplace();
+        started = service.dial(request, handle, error);
+    }
     connection = handle;
     connectionService = handle != 0 ? &service : nullptr;
     if (!started) {
-        LM_LOG(Warn, "The dial-up service refused the dial: %s", error.c_str());
+        logRefusal(error);
         dialFailed();
         return false;
     }
+    lastRefusal.clear();
     return true;
 }
 
@@ -378,6 +432,13 @@ void Server::dialFailed() {
     connectionService = nullptr;
     dialling = false;
     lastDialFailed = true;
+    if (settings.get(keys::RetryBackoff)) {
+        retryWaitMs =
+            retryWaitMs == 0 ? kFirstRetryWaitMs : std::min(retryWaitMs * 2, kLongestRetryWaitMs);
+        retryHeld = true;
+        retryAt = clock.tickCount() + retryWaitMs;
+        LM_LOG(Debug, "Next dial in %u seconds", static_cast<unsigned>(retryWaitMs / 1000));
+    }
 }
 
 void Server::checkIdleShutdown() {

@@ -82,6 +82,13 @@ public:
     /// Whole seconds since the first poll that saw the line connected; 0 when
     /// not up.
     uint32_t secondsUp() const;
+    /// Whole seconds the back-off still holds the next dial off; 0 when none.
+    uint32_t retryWaitSeconds() const;
+    /// The first wait of the back-off and its ceiling.
+    static constexpr uint32_t kFirstRetryWaitMs = 5000;
+    static constexpr uint32_t kLongestRetryWaitMs = 5 * 60 * 1000;
+    /// How often repeated refusals are summed up at Warn.
+    static constexpr uint32_t kRefusalReportMs = 10 * 60 * 1000;
     /// True while the guard time after a hang-up holds the next dial off.
     bool isGuardHeld() const { return guard.held; }
     const toolbox::ArrayList<Vote>& getVotes() const { return votes; }
@@ -109,6 +116,9 @@ private:
     LineState readLine();
     /// Whether the guard time still holds the dial off; ends it when it passed.
     bool guardHolds();
+    /// Whether the back-off still holds the dial off; ends it when it passed.
+    bool retryHolds();
+    void logRefusal(const std::string& reason);
     DialService& currentService();
     void hangUpConnection();
 
@@ -135,6 +145,14 @@ private:
         uint32_t deadline = 0;  // tick count
         DialService* service = nullptr;
     } guard;
+    // The back-off after failed dials.
+    uint32_t retryWaitMs = 0;  // 0: no failure since the line was last up
+    bool retryHeld = false;
+    uint32_t retryAt = 0;  // tick count
+    // Repeated refusals: told at Warn once per reason, then summed up.
+    std::string lastRefusal;
+    uint32_t refusalsSinceReport = 0;
+    uint32_t refusalReportAt = 0;  // tick count
     uint32_t lastVoteTime;
     std::unique_ptr<UdpSocket> socket;
     toolbox::ArrayList<Vote> votes{16, 60, 30};

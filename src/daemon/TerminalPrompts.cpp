@@ -305,12 +305,16 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
         return askYesNo("Always connected (no client votes required, use with care!)?",
                         form.alwaysConnected);
     };
+    auto askBackoff = [&] {
+        return askYesNo("Wait longer after each failed dial (5 s, doubling up to 5 minutes)?",
+                        form.retryBackoff);
+    };
     auto askConnection = [&] { return askChoice("Connection:", form.connections, form.selected); };
     auto askUserName = [&] { return askText("User name", form.userName); };
     auto askPassword = [&] { return askSecret("Password", form.password); };
 
     if (!askPort() || !askGuardTime() || !askReconnect() || !askShutdown() || !askAlways() ||
-        !askConnection() || !askUserName() || !askPassword()) {
+        !askBackoff() || !askConnection() || !askUserName() || !askPassword()) {
         return false;
     }
     return storeAskingAgain([&] { return form.store(settings); },
@@ -326,8 +330,8 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
                                         return askConnection();
                                     default:
                                         return askPort() && askGuardTime() && askReconnect() &&
-                                               askShutdown() && askAlways() && askConnection() &&
-                                               askUserName() && askPassword();
+                                               askShutdown() && askAlways() && askBackoff() &&
+                                               askConnection() && askUserName() && askPassword();
                                 }
                             });
 }

@@ -68,6 +68,10 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     alwaysConnected = new QCheckBox(
         QStringLiteral("Alwa&ys connected (no client votes required, use with care!)"), this);
     grid->addWidget(alwaysConnected, 4, 0, 1, 2);
+    retryBackoff = new QCheckBox(
+        QStringLiteral("Wait &longer after each failed dial (5 s, doubling up to 5 minutes)"),
+        this);
+    grid->addWidget(retryBackoff, 5, 0, 1, 2);
     grid->setColumnMinimumWidth(1, 120);
 
     auto* group = new QGroupBox(QStringLiteral("Connection properties"), this);
@@ -97,6 +101,7 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     shutdownMinutes->setText(QString::fromStdString(form.shutdownMinutes));
     shutdownMinutes->setEnabled(form.shutdown);
     alwaysConnected->setChecked(form.alwaysConnected);
+    retryBackoff->setChecked(form.retryBackoff);
     for (const DialerChoice& choice : dialerChoices()) {
         dialer->addItem(QString::fromUtf8(choice.label), QString::fromUtf8(choice.value));
     }
@@ -144,6 +149,8 @@ QWidget* OptionsServerDialog::control(int controlId) const {
             return shutdownMinutes;
         case ServerOptionsForm::AlwaysConnectedCheck:
             return alwaysConnected;
+        case ServerOptionsForm::RetryBackoffCheck:
+            return retryBackoff;
         case ServerOptionsForm::DialerChoice:
             return dialer;
         case ServerOptionsForm::ConnectionList:
@@ -166,6 +173,7 @@ StoreResult OptionsServerDialog::store() {
     form.shutdown = shutdown->isChecked();
     form.shutdownMinutes = shutdownMinutes->text().toStdString();
     form.alwaysConnected = alwaysConnected->isChecked();
+    form.retryBackoff = retryBackoff->isChecked();
     form.selected = connection->currentIndex();
     form.userName = userName->text().toStdString();
     form.password = password->text().toStdString();

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "Strings.h"
+#include "TempFolder.h"
+#include "ToolBox/Logger.h"
 #include "fakes/Fakes.h"
 
 namespace linkmoot {
@@ -360,6 +362,90 @@ TEST_F(ServerTest, ADialThatKeepsBeingRefusedIsRetriedOncePerTick) {
     EXPECT_FALSE(server->isDialling());
     EXPECT_EQ(server->getConnection(), 0u);
     EXPECT_FALSE(server->isGuardHeld());
+}
+
+// The lines of the log file at one level that contain the text.
+int countLines(const std::string& log, const std::string& level, const std::string& text) {
+    int count = 0;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find('\n', start);
+        if (end == std::string::npos)
+            end = log.size();
+        const std::string line = log.substr(start, end - start);
+        if (line.find(" " + level) != std::string::npos && line.find(text) != std::string::npos)
+            count++;
+        start = end + 1;
+    }
+    return count;
+}
+
+TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinutes) {
+    testsupport::TempFolder folder;
+    char program[] = "core_tests";
+    char level[] = "/log:debug";
+    char* argv[] = {program, level, nullptr};
+    toolbox::Logger::constructForTests(folder.file("test.log").c_str(), 2, argv);
+    dialer().refuse = true;
+    dialer().refusal = "no line";
+    server->start();
+    serverSection()->getParameter("AlwaysConnected")->setBool(true);
+    for (int i = 0; i < 5; i++)
+        pollAfter(1000);
+    dialer().refusal = "still no line";
+    for (int i = 0; i <= 600; i++)  // the change, then ten minutes
+        pollAfter(1000);
+    const std::string log = folder.readFile("test.log");
+    toolbox::Logger::resetForTests();
+
+    EXPECT_EQ(countLines(log, "Warn", "refused the dial: no line"), 1);
+    EXPECT_EQ(countLines(log, "Error", "says: no line"), 1);
+    EXPECT_EQ(countLines(log, "Debug", "says: no line"), 4);
+    EXPECT_EQ(countLines(log, "Warn", "refused the dial: still no line"), 1);
+    EXPECT_EQ(countLines(log, "Warn", "refused 600 dials in the last 10 minutes: still no line"),
+              1);
+    EXPECT_EQ(countLines(log, "Warn", "Dialling failed"), 606);  // every one, as before
+}
+
+TEST_F(ServerTest, TheOptionalBackOffDoublesFromFiveSecondsToFiveMinutesAndResets) {
+    serverSection()->getParameter("RetryBackoff")->setBool(true);
+    dialer().refuse = true;
+    server->start();
+    std::vector<uint32_t> dialledAt;
+    auto pollSeconds = [&](int seconds) {
+        for (int i = 0; i < seconds; i++) {
+            receive("vote:A");
+            const std::size_t before = dialer().dials.size();
+            pollAfter(1000);
+            if (dialer().dials.size() > before)
+                dialledAt.push_back(clock.tick / 1000);
+        }
+    };
+    pollSeconds(1 + 5 + 10 + 20 + 40 + 80 + 160 + 300 + 300);
+    std::vector<uint32_t> gaps;
+    for (std::size_t i = 1; i < dialledAt.size(); i++)
+        gaps.push_back(dialledAt[i] - dialledAt[i - 1]);
+    EXPECT_EQ(gaps, (std::vector<uint32_t>{5, 10, 20, 40, 80, 160, 300, 300}));
+    pollSeconds(1);
+    EXPECT_EQ(server->retryWaitSeconds(), 299u);
+
+    // An empty table resets it: the next vote dials at once.
+    for (int i = 0; i < 23; i++)
+        pollAfter(1000);
+    EXPECT_EQ(server->retryWaitSeconds(), 0u);
+    dialledAt.clear();
+    pollSeconds(6);
+    EXPECT_EQ(dialledAt.size(), 2u);  // at once, then 5 s later
+
+    // So does a line that comes up.
+    dialer().refuse = false;
+    pollSeconds(12);  // the dial 10 s on, then the poll that sees it up
+    ASSERT_NE(server->getConnection(), 0u);
+    dialer().reportFailure(server->getConnection());
+    dialledAt.clear();
+    pollSeconds(6);
+    EXPECT_EQ(dialledAt.size(), 1u);  // 5 s after the failure
+    EXPECT_EQ(server->retryWaitSeconds(), 0u);
 }
 
 TEST_F(ServerTest, ARefusedDialThatLeftAHandleHangsItUp) {

@@ -226,6 +226,7 @@ TEST_F(DaemonTest, ConfigureAtATerminalSetsUpAServerAndExits) {
         {"Auto dis- and reconnect? [y/N]: ", "\n"},
         {"Shutdown if no votes? [y/N]: ", "\n"},
         {"use with care!)? [y/N]: ", "\n"},
+        {"up to 5 minutes)? [y/N]: ", "\n"},
         {"  2) Simulated modem\n", ""},
         {"Number []: ", "Simulated modem\n"},
         {"User name []: ", "\n"},

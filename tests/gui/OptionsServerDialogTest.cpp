@@ -287,10 +287,10 @@ private Q_SLOTS:
             widget = widget->nextInFocusChain();
         } while (widget != dialog.portField());
         const QList<QWidget*> expected = {
-            dialog.portField(),          dialog.guardTimeField(), dialog.reconnectBox(),
-            dialog.reconnectField(),     dialog.shutdownBox(),    dialog.shutdownField(),
-            dialog.alwaysConnectedBox(), dialog.dialerList(),     dialog.connectionList(),
-            dialog.userNameField(),      dialog.passwordField()};
+            dialog.portField(),          dialog.guardTimeField(),  dialog.reconnectBox(),
+            dialog.reconnectField(),     dialog.shutdownBox(),     dialog.shutdownField(),
+            dialog.alwaysConnectedBox(), dialog.retryBackoffBox(), dialog.dialerList(),
+            dialog.connectionList(),     dialog.userNameField(),   dialog.passwordField()};
         QCOMPARE(order.mid(0, expected.size()), expected);
         QCOMPARE(order.size(), expected.size() + 2);
     }

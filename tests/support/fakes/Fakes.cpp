@@ -1,5 +1,7 @@
 #include "fakes/Fakes.h"
 
+#include "ToolBox/Logger.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -90,7 +92,8 @@ bool FakeDialService::dial(const DialRequest& request, DialHandle& handle, std::
     dials.push_back(request);
     if (refuse) {
         handle = refuseWithHandle ? nextHandle++ : 0;
-        error = "refused by the test";
+        error = refusal;
+        LM_LOG(Error, "The fake service says: %s", refusal.c_str());
         return false;
     }
     handle = nextHandle++;

@@ -112,6 +112,7 @@ public:
     /// A hang-up still at work in the background.
     bool hangUpRunning = false;
     bool refuse = false;
+    std::string refusal = "refused by the test";
     bool refuseWithHandle = false;
     DialHandle nextHandle = 100;
     int stateQueries = 0;
