@@ -21,6 +21,8 @@ namespace linkmoot::daemon {
 
 namespace {
 
+constexpr int kLatenessReportTicks = 60;
+
 constexpr const char* kUsage =
     "Usage: linkmootd [--configure] [--shared-socket] [/log:LEVEL]\n"
     "\n"
@@ -154,7 +156,13 @@ int runDaemon(int argc, char** argv) {
                     [&app](std::string_view request) { return control::handle(app, request); });
             });
         }
-        loop.startTicks([&app] { app.tick(); });
+        loop.startTicks([&app, &loop] {
+            app.tick();
+            // Whether anything held the loop up: one cheap line a minute.
+            if (loop.ticksDelivered() % kLatenessReportTicks == 0)
+                LM_LOG(Debug, "Ticks ran at most %lld ms late in the last %d",
+                       static_cast<long long>(loop.takeMaxLateness()), kLatenessReportTicks);
+        });
 
         const Settings& settings = instance.settings();
         if (options.configure) {

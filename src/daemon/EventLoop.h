@@ -46,6 +46,13 @@ public:
 
     int64_t nextTickDue() const { return tickDue; }
     uint64_t ticksDelivered() const { return tickCount; }
+    /// The most a tick ran after its due time since the last call (ms); for
+    /// the figures of bench/loop-latency.sh.
+    int64_t takeMaxLateness() {
+        const int64_t most = maxLateness;
+        maxLateness = 0;
+        return most;
+    }
 
 private:
     struct Watch {
@@ -61,6 +68,7 @@ private:
     bool ticking = false;
     int64_t tickDue = 0;
     uint64_t tickCount = 0;
+    int64_t maxLateness = 0;
     std::vector<Watch> watches;
     uint64_t nextGeneration = 1;
     bool stopped = false;
