@@ -375,7 +375,26 @@ void Logger::constructForTests(const char* logFileName, int argc, char** argv) {
     startLogging(duplicate(logFileName), argc, argv);
 }
 
+namespace {
+thread_local int quietingDepth = 0;
+
+LogLevel quieted(LogLevel level) {
+    if (quietingDepth > 0 && (level == LogLevel::Warn || level == LogLevel::Error))
+        return LogLevel::Debug;
+    return level;
+}
+}  // namespace
+
+LogQuieting::LogQuieting() {
+    quietingDepth++;
+}
+
+LogQuieting::~LogQuieting() {
+    quietingDepth--;
+}
+
 void Logger::log(const char* sourceFile, int line, LogLevel level, const char* format, ...) {
+    level = quieted(level);
     if (static_cast<int>(level) < threshold())
         return;
     va_list arguments;
@@ -391,6 +410,7 @@ void Logger::log(const char* sourceFile, int line, LogLevel level, const char* f
 
 void Logger::logList(const char* sourceFile, int line, LogLevel level, const char* format,
                      va_list arguments) {
+    level = quieted(level);
     if (static_cast<int>(level) < threshold())
         return;
     writeLine(sourceFile, line, static_cast<int>(level), format, arguments);

@@ -67,6 +67,17 @@ public:
     static void setClockForTests(uint32_t (*clock)());
 };
 
+/// While one lives, Warn and Error lines logged on its thread are written at
+/// Debug: for a call whose complaints were already told once (a dial refused
+/// again for the same reason). Nests; other threads are not touched.
+class LogQuieting {
+public:
+    LogQuieting();
+    ~LogQuieting();
+    LogQuieting(const LogQuieting&) = delete;
+    LogQuieting& operator=(const LogQuieting&) = delete;
+};
+
 }  // namespace toolbox
 
 /// Logs with the caller's own file name and line: LM_LOG(Info, "Sending '%s'", text).

@@ -66,8 +66,7 @@ public:
         return true;
     }
     void hangUp(DialHandle) override {}
-    LineState state(DialHandle) override { return LineState::Other; }
-    void waitGuardTime(uint32_t) override {}
+    LineState state(DialHandle) override { return LineState::Connected; }
     void setFailureCallback(FailureCallback) override {}
     DialService& service(const std::string&) override { return *this; }
 };

@@ -11,9 +11,11 @@ namespace linkmoot {
 using DialHandle = uint64_t;
 
 enum class LineState {
+    Pending,       ///< no answer counts yet for this handle
     QueryFailed,   ///< the state could not be read
     Disconnected,  ///< the line is down (or the handle is gone)
-    Other          ///< dialling, connected, or any state in between
+    Dialling,      ///< on its way up
+    Connected      ///< up; also what a service that cannot tell reports
 };
 
 struct DialRequest {
@@ -39,6 +41,17 @@ struct DialRequest {
 ///   handle, from any thread, at most once per handle. A hang-up by the caller
 ///   is never reported as a failure.
 /// - hangUp() and state() are called from the thread that dials.
+/// - No call blocks: the caller is the loop that also serves the tray and the
+///   control socket.
+///   - state() answers at once with the latest answer that counts, or Pending.
+///     Services whose answer takes time (a state command, a bus round trip)
+///     fetch it in the background with a deadline, one query at a time, and a
+///     later call sees it. An answer counts only if its query started after
+///     that handle's latest dial or hang-up, so a stale "disconnected" never
+///     breaks a new connection.
+///   - hangUp() forgets the handle at once; what has to wait (a hang-up
+///     command, a process to end) runs in the background, and hangingUp() is
+///     true until it is done.
 class DialService {
 public:
     using FailureCallback = std::function<void(DialHandle handle, const std::string& reason)>;
@@ -51,8 +64,8 @@ public:
     virtual bool dial(const DialRequest& request, DialHandle& handle, std::string& error) = 0;
     virtual void hangUp(DialHandle handle) = 0;
     virtual LineState state(DialHandle handle) = 0;
-    /// Blocks the calling thread for the hang-up guard time.
-    virtual void waitGuardTime(uint32_t milliseconds) = 0;
+    /// True while the work of an earlier hangUp() still runs.
+    virtual bool hangingUp() { return false; }
     /// Where failures go. The owner sets it before each dial (setting it again
     /// replaces it); implementations guard it, since reports come from other
     /// threads. An empty callback stops reports.

@@ -117,6 +117,7 @@ void ServerOptionsForm::load(const Settings& settings, std::vector<std::string> 
     shutdown = shutdownAfter.has_value();
     shutdownMinutes = shutdownAfter ? std::to_string(*shutdownAfter) : "";
     alwaysConnected = settings.get(keys::AlwaysConnected);
+    retryBackoff = settings.get(keys::RetryBackoff);
     setEntries(settings, std::move(entries));
     userName = settings.get(keys::UserName);
     password = settings.get(keys::Password);
@@ -161,6 +162,7 @@ StoreResult ServerOptionsForm::store(const Settings& settings) const {
     settings.set(keys::ShutDownMinutesOption,
                  shutdown ? std::optional<int32_t>(parseLong(shutdownMinutes)) : std::nullopt);
     settings.set(keys::AlwaysConnected, alwaysConnected);
+    settings.set(keys::RetryBackoff, retryBackoff);
     if (selected < 0 || selected >= static_cast<int>(connections.size()) ||
         connections[static_cast<std::size_t>(selected)].empty()) {
         return StoreResult::refused(ConnectionList, StringId::ChooseConnection);

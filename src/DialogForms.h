@@ -60,6 +60,7 @@ struct ServerOptionsForm {
         ShutdownField = 1029,
         UserNameField = 1030,
         DialerChoice = 1031,
+        RetryBackoffCheck = 1032,
         WebPageCheck = 1040,
         WebPortField = 1041
     };
@@ -71,6 +72,7 @@ struct ServerOptionsForm {
     bool shutdown = false;
     std::string shutdownMinutes;
     bool alwaysConnected = false;
+    bool retryBackoff = false;
     std::vector<std::string> connections;  ///< sorted regardless of case, as the list shows them
     int selected = -1;                     ///< index into connections; -1: none
     std::string userName;

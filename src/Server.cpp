@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "Clock.h"
@@ -255,6 +256,9 @@ WebState Server::webState() {
         case LineStatus::Failed:
             state.line = WebLine::Failed;
             break;
+        case LineStatus::Guard:
+            state.line = WebLine::Guard;
+            break;
     }
     const uint32_t now = clock.tickCount();
     for (int index = 0; index < votes.getCount(); index++) {
@@ -266,16 +270,37 @@ WebState Server::webState() {
     return state;
 }
 
-bool Server::isConnected() {
+LineState Server::readLine() {
     if (connection == 0 || connectionService == nullptr)
-        return false;
-    return connectionService->state(connection) == LineState::Other;
+        return LineState::Disconnected;
+    const LineState answer = connectionService->state(connection);
+    if (answer != LineState::Pending)
+        lastReported = answer;
+    if (answer == LineState::Connected && !upSeen) {
+        upSeen = true;
+        upSince = clock.tickCount();
+    }
+    return answer;
+}
+
+bool Server::isConnected() {
+    const LineState answer = readLine();
+    return answer == LineState::Dialling || answer == LineState::Connected;
 }
 
 LineStatus Server::line() const {
-    if (connection == 0)
+    if (connection == 0) {
+        if (guard.held)
+            return LineStatus::Guard;
         return lastDialFailed ? LineStatus::Failed : LineStatus::Down;
-    return dialling ? LineStatus::Dialling : LineStatus::Up;
+    }
+    return lastReported == LineState::Connected ? LineStatus::Up : LineStatus::Dialling;
+}
+
+uint32_t Server::secondsUp() const {
+    if (connection == 0 || !upSeen || lastReported != LineState::Connected)
+        return 0;
+    return (clock.tickCount() - upSince) / 1000;
 }
 
 void Server::applyFailureReports() {
@@ -295,13 +320,17 @@ void Server::controlConnection() {
 
     if (connection != 0) {
         bool decided = false;
+        const LineState answer = readLine();
         if (dialling) {
-            if (isConnected()) {
+            if (answer == LineState::Dialling || answer == LineState::Connected) {
                 LM_LOG(Debug, "Connection established");
                 dialling = false;
+                retryWaitMs = 0;
+                retryHeld = false;
                 decided = true;
             }
-        } else if (!isConnected()) {
+        } else if (answer == LineState::Disconnected || answer == LineState::QueryFailed) {
+            // Pending is no answer yet, not a broken line.
             LM_LOG(Debug, "Connection is broken, hanging up");
             hangUpWithGuard();
             decided = true;
@@ -324,9 +353,71 @@ void Server::controlConnection() {
 
     if (connection != 0 || dialling)
         return;
-    if (votes.getCount() == 0 && !alwaysConnected())
+    if (guardHolds())
+        return;
+    if (votes.getCount() == 0 && !alwaysConnected()) {
+        retryWaitMs = 0;  // nobody waits for the line any more
+        retryHeld = false;
+        return;
+    }
+    if (retryHolds())
         return;
     dial();
+}
+
+bool Server::retryHolds() {
+    if (!retryHeld)
+        return false;
+    if (static_cast<int32_t>(clock.tickCount() - retryAt) < 0)
+        return true;
+    retryHeld = false;
+    return false;
+}
+
+uint32_t Server::retryWaitSeconds() const {
+    if (!retryHeld)
+        return 0;
+    const int32_t left = static_cast<int32_t>(retryAt - clock.tickCount());
+    return left <= 0 ? 0 : (static_cast<uint32_t>(left) + 999) / 1000;
+}
+
+void Server::logRefusal(const std::string& reason) {
+    const uint32_t now = clock.tickCount();
+    if (reason != lastRefusal) {
+        LM_LOG(Warn, "The dial-up service refused the dial: %s", reason.c_str());
+        lastRefusal = reason;
+        refusalsSinceReport = 0;
+        refusalReportAt = now + kRefusalReportMs;
+        return;
+    }
+    LM_LOG(Debug, "The dial-up service refused the dial: %s", reason.c_str());
+    refusalsSinceReport++;
+    if (static_cast<int32_t>(now - refusalReportAt) >= 0) {
+        LM_LOG(Warn, "The dial-up service refused %u dials in the last %u minutes: %s",
+               static_cast<unsigned>(refusalsSinceReport),
+               static_cast<unsigned>(kRefusalReportMs / 60000), reason.c_str());
+        refusalsSinceReport = 0;
+        refusalReportAt = now + kRefusalReportMs;
+    }
+}
+
+bool Server::guardHolds() {
+    if (!guard.held)
+        return false;
+    const uint32_t now = clock.tickCount();
+    if (!guard.deadlineSet) {
+        // It counts from the end of the hang-up, which may outlast it.
+        if (guard.service != nullptr && guard.service->hangingUp())
+            return true;
+        guard.deadlineSet = true;
+        guard.deadline = now + guard.milliseconds;
+    }
+    if (static_cast<int32_t>(now - guard.deadline) < 0)
+        return true;
+    guard.held = false;
+    guard.service = nullptr;
+    LM_LOG(Debug, "Hangup guard time complete");
+    return false;
 }
 
 DialService& Server::currentService() {
@@ -341,6 +432,8 @@ bool Server::dial() {
 
     dialling = true;
     lastDialFailed = false;
+    lastReported = LineState::Pending;
+    upSeen = false;
     // Longer values would not fit the dial parameters; refusing is better than
     // dialling a silently shortened name or password.
     const char* tooLong = request.entry.size() > kMaxDialParameterLength      ? "connection name"
@@ -370,14 +463,23 @@ bool Server::dial() {
     });
     DialHandle handle = 0;
     std::string error;
-    const bool started = service.dial(request, handle, error);
+    bool started = false;
+    {
+        // Refused last time: the service's own complaint was told already
+        // (and again below at Warn should its reason change).
+        std::optional<toolbox::LogQuieting> quiet;
+        if (!lastRefusal.empty())
+            quiet.emplace();
+        started = service.dial(request, handle, error);
+    }
     connection = handle;
     connectionService = handle != 0 ? &service : nullptr;
     if (!started) {
-        LM_LOG(Warn, "The dial-up service refused the dial: %s", error.c_str());
+        logRefusal(error);
         dialFailed();
         return false;
     }
+    lastRefusal.clear();
     return true;
 }
 
@@ -386,6 +488,8 @@ void Server::hangUpConnection() {
     if (connectionService != nullptr)
         connectionService->hangUp(connection);
     connection = 0;
+    lastReported = LineState::Pending;
+    upSeen = false;
     LM_LOG(Debug, "Hung up RAS connection");
 }
 
@@ -393,16 +497,15 @@ void Server::hangUpWithGuard() {
     DialService* service = connectionService;
     hangUpConnection();
     dialling = false;
+    connectionService = nullptr;
     LM_LOG(Debug, "Waiting hangup guard time");
     const int32_t guardTime = settings.get(keys::GuardTime);
-    // A negative time would be an endless wait on some systems; it means none.
-    if (guardTime > 0) {
-        if (service == nullptr)
-            service = &currentService();
-        service->waitGuardTime(static_cast<uint32_t>(guardTime));
-    }
-    connectionService = nullptr;
-    LM_LOG(Debug, "Hangup guard time complete");
+    // A negative time means none. The wait is a deadline that the controller
+    // steps check; the first one after it may dial again.
+    guard.held = true;
+    guard.deadlineSet = false;
+    guard.milliseconds = guardTime > 0 ? static_cast<uint32_t>(guardTime) : 0;
+    guard.service = service;
 }
 
 void Server::dialFailed() {
@@ -412,6 +515,13 @@ void Server::dialFailed() {
     connectionService = nullptr;
     dialling = false;
     lastDialFailed = true;
+    if (settings.get(keys::RetryBackoff)) {
+        retryWaitMs =
+            retryWaitMs == 0 ? kFirstRetryWaitMs : std::min(retryWaitMs * 2, kLongestRetryWaitMs);
+        retryHeld = true;
+        retryAt = clock.tickCount() + retryWaitMs;
+        LM_LOG(Debug, "Next dial in %u seconds", static_cast<unsigned>(retryWaitMs / 1000));
+    }
 }
 
 void Server::checkIdleShutdown() {

@@ -7,6 +7,8 @@
 // Everything runs on the user-interface thread, except the dial service's
 // failure reports, which may arrive on any thread and are handed over through
 // a mutex-guarded inbox applied at the start of the next controller step.
+// Nothing here waits: the dial service answers at once (DialService.h), and
+// the hang-up guard time is a deadline that holds the next dial off.
 // The server calls nothing above it: what it has to say (the table changed, the
 // socket cannot be had) are the results of its calls.
 #include <cstdint>
@@ -87,9 +89,22 @@ public:
     /// The connection test: a connection exists and its line is not down (asks
     /// the dial-up service).
     bool isConnected();
-    /// The line as the controller last read it; asks nobody. A line the
-    /// controller keeps has passed its last connection test.
+    /// The line as the controller last read it; asks nobody. Dialling until
+    /// the service reported the line connected, Up after; Guard while the
+    /// guard time holds the next dial off.
     LineStatus line() const;
+    /// Whole seconds since the first poll that saw the line connected; 0 when
+    /// not up.
+    uint32_t secondsUp() const;
+    /// Whole seconds the back-off still holds the next dial off; 0 when none.
+    uint32_t retryWaitSeconds() const;
+    /// The first wait of the back-off and its ceiling.
+    static constexpr uint32_t kFirstRetryWaitMs = 5000;
+    static constexpr uint32_t kLongestRetryWaitMs = 5 * 60 * 1000;
+    /// How often repeated refusals are summed up at Warn.
+    static constexpr uint32_t kRefusalReportMs = 10 * 60 * 1000;
+    /// True while the guard time after a hang-up holds the next dial off.
+    bool isGuardHeld() const { return guard.held; }
     const toolbox::ArrayList<Vote>& getVotes() const { return votes; }
 
     // The controller step and its parts; public for the tests of each state.
@@ -118,6 +133,13 @@ private:
     void rearmIdleClock();
     void applyFailureReports();
     bool dial();
+    /// Reads the line once (never waits); Pending leaves the last answer.
+    LineState readLine();
+    /// Whether the guard time still holds the dial off; ends it when it passed.
+    bool guardHolds();
+    /// Whether the back-off still holds the dial off; ends it when it passed.
+    bool retryHolds();
+    void logRefusal(const std::string& reason);
     DialService& currentService();
     void hangUpConnection();
 
@@ -132,6 +154,26 @@ private:
     DialService* connectionService = nullptr;  // the service that owns `connection`
     bool lastDialFailed = false;
     uint32_t dialTime = 0;
+    LineState lastReported = LineState::Pending;
+    bool upSeen = false;
+    uint32_t upSince = 0;  // tick count of the first poll that saw it connected
+    // The guard time, counted from the end of the hang-up. It outlives stop
+    // and start, so a Disable and Enable cannot shorten it.
+    struct Guard {
+        bool held = false;
+        bool deadlineSet = false;  // false while the hang-up is still at work
+        uint32_t milliseconds = 0;
+        uint32_t deadline = 0;  // tick count
+        DialService* service = nullptr;
+    } guard;
+    // The back-off after failed dials.
+    uint32_t retryWaitMs = 0;  // 0: no failure since the line was last up
+    bool retryHeld = false;
+    uint32_t retryAt = 0;  // tick count
+    // Repeated refusals: told at Warn once per reason, then summed up.
+    std::string lastRefusal;
+    uint32_t refusalsSinceReport = 0;
+    uint32_t refusalReportAt = 0;  // tick count
     uint32_t lastVoteTime;
     uint32_t starts = 0;
     std::unique_ptr<UdpSocket> socket;

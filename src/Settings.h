@@ -91,6 +91,10 @@ inline constexpr OptionalKey<int32_t> ShutDownMinutesOption{kServerSection, "Shu
 /// Dial even without votes.
 inline constexpr FlagKey AlwaysConnected{kServerSection, "AlwaysConnected", false,
                                          MissingKey::StoresDefault};
+/// After a failed dial, wait 5 s before the next, doubling up to 5 minutes
+/// (off: the next poll dials again).
+inline constexpr FlagKey RetryBackoff{kServerSection, "RetryBackoff", false,
+                                      MissingKey::StoresDefault};
 inline constexpr TextKey Connection{kServerSection, "Connection", "", MissingKey::CreatedEmpty};
 inline constexpr TextKey UserName{kServerSection, "UserName", "", MissingKey::CreatedEmpty};
 inline constexpr TextKey Password{kServerSection, "Password", "", MissingKey::CreatedEmpty};

@@ -9,9 +9,9 @@
 
 namespace linkmoot {
 
-/// The line as the controller last read it. More states (the guard time) fit
-/// here as the controller learns them.
-enum class LineStatus { Down, Dialling, Up, Failed };
+/// The line as the controller last read it; Guard while the hang-up guard
+/// time holds the next dial off.
+enum class LineStatus { Down, Dialling, Up, Failed, Guard };
 
 /// The four pictures: their resource ids.
 enum class StatusIcon { Idle = 128, Connected = 136, Disabled = 137, Voting = 138 };

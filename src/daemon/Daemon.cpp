@@ -24,6 +24,8 @@ namespace linkmoot::daemon {
 
 namespace {
 
+constexpr int kLatenessReportTicks = 60;
+
 constexpr const char* kUsage =
     "Usage: linkmootd [--configure] [--shared-socket] [/log:LEVEL]\n"
     "\n"
@@ -184,6 +186,10 @@ int runDaemon(int argc, char** argv) {
             app.tick();
             web.sync(watchWeb);
             notifier.watchdog();
+            // Whether anything held the loop up: one cheap line a minute.
+            if (loop.ticksDelivered() % kLatenessReportTicks == 0)
+                LM_LOG(Debug, "Ticks ran at most %lld ms late in the last %d",
+                       static_cast<long long>(loop.takeMaxLateness()), kLatenessReportTicks);
         });
 
         const Settings& settings = instance.settings();

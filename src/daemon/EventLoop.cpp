@@ -61,6 +61,7 @@ void EventLoop::deliverTickIfDue() {
     int64_t now = clock();
     if (now < tickDue)
         return;
+    maxLateness = std::max(maxLateness, now - tickDue);
     // Reschedule before the handler runs: it may run nested loops that tick.
     tickDue = daemon::nextTickDue(tickDue, now, period);
     ++tickCount;

@@ -2,8 +2,8 @@
 // The daemon's one loop: poll() on the watched descriptors with a timeout up to
 // the next one-second tick. Ticks are scheduled on a monotonic clock: each is
 // due one period after the due time of the one before, so they do not drift;
-// a tick that runs more than a period late (the loop was blocked, for example
-// by a hang-up's guard time) is delivered once, and the next is due one period
+// a tick that runs more than a period late (the machine was suspended, or a
+// handler ran long) is delivered once, and the next is due one period
 // after it, so missed ticks are not replayed in a burst.
 //
 // runOnce() may be called from inside a handler (a prompt waiting for its
@@ -50,6 +50,13 @@ public:
 
     int64_t nextTickDue() const { return tickDue; }
     uint64_t ticksDelivered() const { return tickCount; }
+    /// The most a tick ran after its due time since the last call (ms); for
+    /// the figures of bench/loop-latency.sh.
+    int64_t takeMaxLateness() {
+        const int64_t most = maxLateness;
+        maxLateness = 0;
+        return most;
+    }
 
 private:
     struct Watch {
@@ -65,6 +72,7 @@ private:
     bool ticking = false;
     int64_t tickDue = 0;
     uint64_t tickCount = 0;
+    int64_t maxLateness = 0;
     std::vector<Watch> watches;
     std::function<int()> timeoutWait;
     Handler timeoutDue;

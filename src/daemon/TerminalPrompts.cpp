@@ -305,6 +305,10 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
         return askYesNo("Always connected (no client votes required, use with care!)?",
                         form.alwaysConnected);
     };
+    auto askBackoff = [&] {
+        return askYesNo("Wait longer after each failed dial (5 s, doubling up to 5 minutes)?",
+                        form.retryBackoff);
+    };
     auto askConnection = [&] { return askChoice("Connection:", form.connections, form.selected); };
     auto askUserName = [&] { return askText("User name", form.userName); };
     auto askPassword = [&] { return askSecret("Password", form.password); };
@@ -315,7 +319,7 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
     };
 
     if (!askPort() || !askGuardTime() || !askReconnect() || !askShutdown() || !askAlways() ||
-        !askConnection() || !askUserName() || !askPassword() || !askWebPage()) {
+        !askBackoff() || !askConnection() || !askUserName() || !askPassword() || !askWebPage()) {
         return false;
     }
     return storeAskingAgain([&] { return form.store(settings); },
@@ -333,8 +337,9 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
                                         return askWebPage();
                                     default:
                                         return askPort() && askGuardTime() && askReconnect() &&
-                                               askShutdown() && askAlways() && askConnection() &&
-                                               askUserName() && askPassword() && askWebPage();
+                                               askShutdown() && askAlways() && askBackoff() &&
+                                               askConnection() && askUserName() && askPassword() &&
+                                               askWebPage();
                                 }
                             });
 }

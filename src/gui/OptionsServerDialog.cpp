@@ -68,8 +68,12 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     alwaysConnected = new QCheckBox(
         QStringLiteral("Alwa&ys connected (no client votes required, use with care!)"), this);
     grid->addWidget(alwaysConnected, 4, 0, 1, 2);
+    retryBackoff = new QCheckBox(
+        QStringLiteral("Wait &longer after each failed dial (5 s, doubling up to 5 minutes)"),
+        this);
+    grid->addWidget(retryBackoff, 5, 0, 1, 2);
     webPage = new QCheckBox(QStringLiteral("&Web page for phones and tablets on port:"), this);
-    webPort = addCheckedField(grid, 5, webPage, this);
+    webPort = addCheckedField(grid, 6, webPage, this);
     grid->setColumnMinimumWidth(1, 120);
 
     auto* group = new QGroupBox(QStringLiteral("Connection properties"), this);
@@ -100,6 +104,7 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     shutdownMinutes->setText(QString::fromStdString(form.shutdownMinutes));
     shutdownMinutes->setEnabled(form.shutdown);
     alwaysConnected->setChecked(form.alwaysConnected);
+    retryBackoff->setChecked(form.retryBackoff);
     webPage->setChecked(form.webPage);
     webPort->setText(QString::fromStdString(form.webPort));
     webPort->setEnabled(form.webPage);
@@ -150,6 +155,8 @@ QWidget* OptionsServerDialog::control(int controlId) const {
             return shutdownMinutes;
         case ServerOptionsForm::AlwaysConnectedCheck:
             return alwaysConnected;
+        case ServerOptionsForm::RetryBackoffCheck:
+            return retryBackoff;
         case ServerOptionsForm::DialerChoice:
             return dialer;
         case ServerOptionsForm::ConnectionList:
@@ -176,6 +183,7 @@ StoreResult OptionsServerDialog::store() {
     form.shutdown = shutdown->isChecked();
     form.shutdownMinutes = shutdownMinutes->text().toStdString();
     form.alwaysConnected = alwaysConnected->isChecked();
+    form.retryBackoff = retryBackoff->isChecked();
     form.selected = connection->currentIndex();
     form.userName = userName->text().toStdString();
     form.password = password->text().toStdString();

@@ -29,6 +29,7 @@ public:
     QCheckBox* shutdownBox() const { return shutdown; }
     QLineEdit* shutdownField() const { return shutdownMinutes; }
     QCheckBox* alwaysConnectedBox() const { return alwaysConnected; }
+    QCheckBox* retryBackoffBox() const { return retryBackoff; }
     QComboBox* dialerList() const { return dialer; }
     QComboBox* connectionList() const { return connection; }
     QLineEdit* userNameField() const { return userName; }
@@ -52,6 +53,7 @@ private:
     QCheckBox* shutdown;
     QLineEdit* shutdownMinutes;
     QCheckBox* alwaysConnected;
+    QCheckBox* retryBackoff;
     QComboBox* dialer;
     QComboBox* connection;
     QLineEdit* userName;

@@ -59,6 +59,18 @@ void BusThread::run(const std::function<void(sd_bus*, const std::string&)>& job)
     done.wait(lock, [&finished] { return finished; });
 }
 
+void BusThread::post(std::function<void(sd_bus*, const std::string&)> job) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        jobs.push_back([this, job = std::move(job)] {
+            std::string error;
+            sd_bus* current = connection(error);
+            job(current, error);
+        });
+    }
+    wake();
+}
+
 sd_bus* BusThread::connection(std::string& error) {
     if (bus != nullptr)
         return bus;
@@ -69,6 +81,9 @@ sd_bus* BusThread::connection(std::string& error) {
         error = std::string("cannot connect to the system bus: ") + strerror(-result);
         return nullptr;
     }
+    // A bus call waits on this thread only, but not for ever: sd-bus's own
+    // default is 25 s.
+    sd_bus_set_method_call_timeout(opened, kCallTimeoutUs);
     if (onConnect && !onConnect(opened, error)) {
         sd_bus_flush_close_unref(opened);
         return nullptr;

@@ -16,6 +16,9 @@ namespace linkmoot {
 
 class BusThread {
 public:
+    /// The deadline of every method call made on the connection.
+    static constexpr uint64_t kCallTimeoutUs = 5'000'000;
+
     /// Run on the bus thread after each (re)connection, to add matches and
     /// objects; false with the reason refuses the connection.
     using ConnectHook = std::function<bool(sd_bus* bus, std::string& error)>;
@@ -31,6 +34,8 @@ public:
     /// Runs the job on the bus thread and waits for it. The job gets the
     /// connection, opened on demand, or null with the reason it cannot be opened.
     void run(const std::function<void(sd_bus* bus, const std::string& openError)>& job);
+    /// Queues the job for the bus thread and returns at once.
+    void post(std::function<void(sd_bus* bus, const std::string& openError)> job);
 
 private:
     void loop();

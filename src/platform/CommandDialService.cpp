@@ -3,7 +3,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <thread>
+#include <memory>
 
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
@@ -69,6 +69,7 @@ bool CommandDialService::dial(const DialRequest& request, DialHandle& handle, st
     std::lock_guard<std::mutex> lock(mutex);
     const DialHandle newHandle = nextHandle++;
     Call& call = calls[newHandle];
+    call.since = ++epoch;
     call.entry = request.entry;
     call.userName = request.userName;
     call.dialCommand = std::make_unique<ChildProcess>();
@@ -120,8 +121,15 @@ void CommandDialService::hangUp(DialHandle handle) {
         found->second.hungUp = true;
         call = std::move(found->second);
         calls.erase(found);
+        epoch++;
     }
     const std::string hangUpCommand = command(keys::HangUpCommand);
+    auto shared = std::make_shared<Call>(std::move(call));
+    hangUps.post(
+        [this, shared, hangUpCommand] { hangUpInBackground(std::move(*shared), hangUpCommand); });
+}
+
+void CommandDialService::hangUpInBackground(Call call, const std::string& hangUpCommand) {
     if (!hangUpCommand.empty()) {
         int waitStatus = 0;
         std::string error;
@@ -139,69 +147,100 @@ void CommandDialService::hangUp(DialHandle handle) {
         call.dialCommand->terminate(kTerminationGrace);
 }
 
-LineState CommandDialService::state(DialHandle handle) {
-    std::string entry;
-    std::string userName;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto found = calls.find(handle);
-        if (found == calls.end())
-            return LineState::Disconnected;
-        entry = found->second.entry;
-        userName = found->second.userName;
+bool CommandDialService::endedUnseen(Call& call, LineState line) {
+    if (line == LineState::Connected)
+        call.seenUp = true;
+    // The dial command is done and the line never came up: without a report
+    // the caller would wait for this dial for ever.
+    if (line == LineState::Disconnected && !call.seenUp && !call.reported &&
+        !call.dialCommand->isRunning()) {
+        call.reported = true;
+        return true;
     }
-    const std::string statusCommand = command(keys::StatusCommand);
-    LineState result = LineState::QueryFailed;
-    if (statusCommand.empty()) {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto found = calls.find(handle);
-        const bool running = found != calls.end() && found->second.dialCommand->isRunning();
-        result = running ? LineState::Other : LineState::Disconnected;
-    } else {
-        int waitStatus = 0;
-        std::string error;
-        if (!runToEnd(shellCommand(statusCommand, entry, userName), kStatusTimeout, waitStatus,
-                      error)) {
-            LM_LOG(Warn, "The status command failed: %s; check Server/StatusCommand",
-                   error.c_str());
-        } else if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0) {
-            result = LineState::Other;
-        } else if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 1) {
-            result = LineState::Disconnected;
-        } else {
-            LM_LOG(Debug, "The status command answered %s",
-                   ChildProcess::describe(waitStatus).c_str());
-        }
-    }
+    return false;
+}
 
-    bool endedUnseen = false;
+LineState CommandDialService::state(DialHandle handle) {
+    const std::string statusCommand = command(keys::StatusCommand);
+    std::string entry;
+    LineState line = LineState::Pending;
+    bool report = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         auto found = calls.find(handle);
         if (found == calls.end())
             return LineState::Disconnected;
         Call& call = found->second;
-        if (result == LineState::Other)
-            call.seenUp = true;
-        // The dial command is done and the line never came up: without a
-        // report the caller would wait for this dial for ever.
-        if (result == LineState::Disconnected && !call.seenUp && !call.reported &&
-            !call.dialCommand->isRunning()) {
-            call.reported = true;
-            endedUnseen = true;
+        entry = call.entry;
+        if (statusCommand.empty()) {
+            line = call.dialCommand->isRunning() ? LineState::Connected : LineState::Disconnected;
+            report = endedUnseen(call, line);
+        } else {
+            line = call.answer;
+            if (!queryRunning) {
+                queryRunning = true;
+                const uint64_t started = epoch;
+                queries.post([this, handle, started, statusCommand] {
+                    queryState(handle, started, statusCommand);
+                });
+            }
         }
     }
-    if (endedUnseen) {
+    if (report) {
         const std::string reason =
             "the dial command for \"" + entry + "\" ended and the line did not come up";
         LM_LOG(Warn, "%s", reason.c_str());
         failures.report(handle, reason);
     }
-    return result;
+    return line;
 }
 
-void CommandDialService::waitGuardTime(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+void CommandDialService::queryState(DialHandle handle, uint64_t started,
+                                    const std::string& statusCommand) {
+    std::string entry;
+    std::string userName;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto found = calls.find(handle);
+        if (found == calls.end()) {
+            queryRunning = false;
+            return;
+        }
+        entry = found->second.entry;
+        userName = found->second.userName;
+    }
+    LineState result = LineState::QueryFailed;
+    int waitStatus = 0;
+    std::string error;
+    if (!runToEnd(shellCommand(statusCommand, entry, userName), kStatusTimeout, waitStatus,
+                  error)) {
+        LM_LOG(Warn, "The status command failed: %s; check Server/StatusCommand", error.c_str());
+    } else if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0) {
+        result = LineState::Connected;
+    } else if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 1) {
+        result = LineState::Disconnected;
+    } else {
+        LM_LOG(Debug, "The status command answered %s", ChildProcess::describe(waitStatus).c_str());
+    }
+
+    bool report = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        queryRunning = false;
+        auto found = calls.find(handle);
+        // An answer to a query that began before this handle's dial or
+        // hang-up says nothing about the line as it is now.
+        if (found == calls.end() || started < found->second.since)
+            return;
+        found->second.answer = result;
+        report = endedUnseen(found->second, result);
+    }
+    if (report) {
+        const std::string reason =
+            "the dial command for \"" + entry + "\" ended and the line did not come up";
+        LM_LOG(Warn, "%s", reason.c_str());
+        failures.report(handle, reason);
+    }
 }
 
 void CommandDialService::setFailureCallback(FailureCallback newCallback) {

@@ -6,8 +6,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,7 +24,8 @@ namespace linkmoot {
 
 namespace {
 
-constexpr int kMaxServedPerCall = 16;
+// A flood beyond the cap is closed as it comes, but not for ever in one call.
+constexpr int kMaxAcceptsPerCall = 64;
 constexpr std::size_t kMaxAnswerLength = 64 * 1024;
 
 int64_t nowMillis() {
@@ -345,6 +348,26 @@ ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned 
             socketGroup = info.st_gid;
         }
         groupMayUse = (mode & 070) != 0;
+        pollFd = epoll_create1(EPOLL_CLOEXEC);
+        timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        epoll_event listenEvent{};
+        listenEvent.events = EPOLLIN;
+        listenEvent.data.fd = fd;
+        epoll_event timerEvent{};
+        timerEvent.events = EPOLLIN;
+        timerEvent.data.fd = timerFd;
+        if (pollFd < 0 || timerFd < 0 || epoll_ctl(pollFd, EPOLL_CTL_ADD, fd, &listenEvent) != 0 ||
+            epoll_ctl(pollFd, EPOLL_CTL_ADD, timerFd, &timerEvent) != 0) {
+            error = errnoText("cannot watch the control socket", errno);
+            ::close(fd);
+            if (pollFd >= 0)
+                ::close(pollFd);
+            if (timerFd >= 0)
+                ::close(timerFd);
+            pollFd = timerFd = -1;
+            unlink(path.c_str());
+            return BindResult::Failed;
+        }
         listenFd = fd;
         socketPath = path;
         LM_LOG(Debug, "Control socket listening on %s", path.c_str());
@@ -357,8 +380,13 @@ ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned 
 void ControlServer::close() {
     if (listenFd < 0)
         return;
+    while (!connections.empty())
+        closeConnection(connections.begin()->first);
     ::close(listenFd);
-    listenFd = -1;
+    ::close(pollFd);
+    ::close(timerFd);
+    listenFd = pollFd = timerFd = -1;
+    acceptPaused = false;
     // Remove the file only while it is still the socket we made: a successor
     // may already have replaced it.
     struct stat info {};
@@ -372,21 +400,230 @@ void ControlServer::close() {
 }
 
 int ControlServer::servePending(const Handler& handler) {
-    int served = 0;
-    while (listenFd >= 0 && served < kMaxServedPerCall) {
-        int connection = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (listenFd < 0)
+        return 0;
+    uint64_t expirations = 0;
+    if (::read(timerFd, &expirations, sizeof expirations) < 0) {
+        // Not expired: something else woke us.
+    }
+    const int64_t now = nowMillis();
+    if (acceptPaused && now >= acceptResumesAt) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = listenFd;
+        if (epoll_ctl(pollFd, EPOLL_CTL_ADD, listenFd, &event) == 0)
+            acceptPaused = false;
+    }
+    int answered = 0;
+    // Those that ended first, so their places are free for the waiting ones.
+    std::vector<int> open;
+    for (const auto& [connection, state] : connections)
+        open.push_back(connection);
+    if (!advanceAll(open, handler, answered))
+        return answered;  // closed by the handler
+    if (!advanceAll(acceptWaiting(now), handler, answered))
+        return answered;
+    armTimer();
+    return answered;
+}
+
+bool ControlServer::advanceAll(const std::vector<int>& open, const Handler& handler,
+                               int& answered) {
+    for (int connection : open) {
+        // A nested call from the handler may have moved it on meanwhile.
+        auto found = connections.find(connection);
+        if (found == connections.end() || found->second.phase == Connection::Phase::Handling)
+            continue;
+        if (advance(connection, handler, answered))
+            closeConnection(connection);
+        if (listenFd < 0)
+            return false;
+    }
+    return true;
+}
+
+std::vector<int> ControlServer::acceptWaiting(int64_t now) {
+    std::vector<int> accepted;
+    for (int tries = 0; !acceptPaused && tries < kMaxAcceptsPerCall; ++tries) {
+        const int connection = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (connection < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            break;  // EAGAIN: nobody waits; anything else: try again at the next wake-up
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // The connection stays queued and the listener readable: watching
+                // it now would wake the loop at once, again and again.
+                LM_LOG(Warn, "Cannot accept control connections for now: %s", strerror(errno));
+                epoll_ctl(pollFd, EPOLL_CTL_DEL, listenFd, nullptr);
+                acceptPaused = true;
+                acceptResumesAt = now + kAcceptPauseMs;
+            }
+            return accepted;  // EAGAIN: nobody waits
         }
-        ++served;
-        if (isAllowedPeer(connection))
-            serveConnection(connection, handler);
-        else
+        if (connections.size() >= kMaxConnections) {
+            LM_LOG(Debug, "Closed a control connection: %d are open already",
+                   static_cast<int>(kMaxConnections));
             ::close(connection);
+            continue;
+        }
+        if (!isAllowedPeer(connection)) {
+            ::close(connection);
+            continue;
+        }
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = connection;
+        if (epoll_ctl(pollFd, EPOLL_CTL_ADD, connection, &event) != 0) {
+            ::close(connection);
+            continue;
+        }
+        connections[connection].deadline = now + requestTimeoutMs;
+        accepted.push_back(connection);
     }
-    return served;
+    return accepted;
+}
+
+bool ControlServer::advance(int connection, const Handler& handler, int& answered) {
+    Connection* state = &connections.at(connection);
+    const int64_t now = nowMillis();
+    if (state->phase == Connection::Phase::Reading) {
+        if (!read(connection, *state, now))
+            return false;
+        if (state->phase == Connection::Phase::Handling) {
+            const std::string request = state->input;
+            LM_LOG(Debug, "Control request '%s'", request.c_str());
+            std::string answer = handler(request);
+            auto found = connections.find(connection);
+            if (found == connections.end())
+                return false;  // closed by a nested call
+            state = &found->second;
+            state->output = std::move(answer);
+            state->phase = Connection::Phase::Writing;
+            state->deadline = nowMillis() + requestTimeoutMs;
+            ++answered;
+        }
+        if (state->phase == Connection::Phase::Writing && state->output.empty()) {
+            shutdown(connection, SHUT_WR);
+            state->phase = Connection::Phase::Draining;
+        }
+    }
+    if (state->phase == Connection::Phase::Writing) {
+        if (!write(connection, *state, nowMillis()))
+            return false;
+    }
+    if (state->phase != Connection::Phase::Draining)
+        return true;  // failed
+    // Closing with unread input would reset the connection and lose the answer
+    // at the client: read what comes until it closes, and drop it.
+    char buffer[512];
+    for (std::size_t dropped = 0; dropped < kMaxAnswerLength;) {
+        const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            dropped += static_cast<std::size_t>(got);
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return nowMillis() >= state->deadline;
+        return true;
+    }
+    return true;
+}
+
+// False while the request is incomplete and its time has not run out.
+bool ControlServer::read(int connection, Connection& state, int64_t now) {
+    char buffer[control::kMaxRequestLength];
+    for (;;) {
+        const std::size_t room = control::kMaxRequestLength - state.input.size();
+        const ssize_t got = recv(connection, buffer, room, 0);
+        if (got > 0) {
+            state.input.append(buffer, static_cast<std::size_t>(got));
+            const std::size_t newline = state.input.find('\n');
+            if (newline != std::string::npos) {
+                state.input.resize(newline);
+                state.phase = Connection::Phase::Handling;
+                return true;
+            }
+            if (state.input.size() >= control::kMaxRequestLength) {
+                state.output = std::string(control::kError) + " request too long\n";
+                state.phase = Connection::Phase::Writing;
+                return true;
+            }
+        } else if (got == 0) {
+            // A last line without its newline still counts.
+            state.phase =
+                state.input.empty() ? Connection::Phase::Writing : Connection::Phase::Handling;
+            return true;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (now < state.deadline)
+                return false;
+            state.output = std::string(control::kError) + " timeout: no request line\n";
+            state.phase = Connection::Phase::Writing;
+            return true;
+        } else {
+            state.phase = Connection::Phase::Writing;  // nothing to answer
+            state.output.clear();
+            return true;
+        }
+    }
+}
+
+// False while the answer is not all sent and its time has not run out.
+bool ControlServer::write(int connection, Connection& state, int64_t now) {
+    while (!state.output.empty()) {
+        const ssize_t sent =
+            send(connection, state.output.data(), state.output.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            state.output.erase(0, static_cast<std::size_t>(sent));
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (now >= state.deadline) {
+                state.phase = Connection::Phase::Handling;  // give up: close
+                return true;
+            }
+            watchFor(connection, true);
+            return false;
+        } else {
+            state.phase = Connection::Phase::Handling;  // the peer is gone: close
+            return true;
+        }
+    }
+    watchFor(connection, false);
+    shutdown(connection, SHUT_WR);
+    state.phase = Connection::Phase::Draining;
+    return true;
+}
+
+void ControlServer::watchFor(int connection, bool output) {
+    epoll_event event{};
+    event.events = output ? EPOLLOUT : EPOLLIN;
+    event.data.fd = connection;
+    epoll_ctl(pollFd, EPOLL_CTL_MOD, connection, &event);
+}
+
+void ControlServer::closeConnection(int connection) {
+    epoll_ctl(pollFd, EPOLL_CTL_DEL, connection, nullptr);
+    ::close(connection);
+    connections.erase(connection);
+}
+
+void ControlServer::armTimer() {
+    int64_t next = acceptPaused ? acceptResumesAt : 0;
+    for (const auto& [connection, state] : connections)
+        if (state.phase != Connection::Phase::Handling && (next == 0 || state.deadline < next))
+            next = state.deadline;
+    itimerspec when{};
+    if (next > 0) {
+        // Absolute, on the clock nowMillis() reads; never 0, which would disarm.
+        when.it_value.tv_sec = static_cast<time_t>(next / 1000);
+        when.it_value.tv_nsec = static_cast<long>((next % 1000) * 1000000);
+        if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
+            when.it_value.tv_nsec = 1;
+    }
+    timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 bool ControlServer::isAllowedPeer(int connection) {
@@ -418,59 +655,6 @@ bool ControlServer::isAllowedPeer(int connection) {
            static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid),
            static_cast<unsigned>(geteuid()), socketPath.c_str());
     return false;
-}
-
-void ControlServer::serveConnection(int connection, const Handler& handler) {
-    int64_t deadline = nowMillis() + requestTimeoutMs;
-    char buffer[control::kMaxRequestLength];
-    std::size_t length = 0;
-    std::string answer;
-    bool haveRequest = false;
-    for (;;) {
-        ssize_t got = recv(connection, buffer + length, sizeof(buffer) - length, 0);
-        if (got > 0) {
-            length += static_cast<std::size_t>(got);
-            const void* newline = memchr(buffer, '\n', length);
-            if (newline != nullptr) {
-                length = static_cast<std::size_t>(static_cast<const char*>(newline) - buffer);
-                haveRequest = true;
-                break;
-            }
-            if (length == sizeof(buffer)) {
-                answer = std::string(control::kError) + " request too long\n";
-                break;
-            }
-        } else if (got == 0) {
-            haveRequest = length > 0;  // a last line without its newline still counts
-            break;
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitFor(connection, POLLIN, deadline)) {
-                answer = std::string(control::kError) + " timeout: no request line\n";
-                break;
-            }
-        } else {
-            break;
-        }
-    }
-    if (haveRequest) {
-        std::string_view request(buffer, length);
-        LM_LOG(Debug, "Control request '%.*s'", static_cast<int>(request.size()), request.data());
-        answer = handler(request);
-    }
-    if (!answer.empty())
-        sendAll(connection, answer, nowMillis() + requestTimeoutMs);
-    // Closing with unread input would reset the connection and lose the answer
-    // at the client: read what has come (a bounded amount) and drop it.
-    shutdown(connection, SHUT_WR);
-    for (std::size_t dropped = 0; dropped < kMaxAnswerLength;) {
-        ssize_t got = recv(connection, buffer, sizeof(buffer), 0);
-        if (got <= 0)
-            break;
-        dropped += static_cast<std::size_t>(got);
-    }
-    ::close(connection);
 }
 
 }  // namespace linkmoot

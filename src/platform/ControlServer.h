@@ -10,9 +10,16 @@
 // - bind() replaces a stale socket file nobody answers on, and reports an
 //   instance that answers instead of taking its place. It never removes a file
 //   that is not a socket.
-// - servePending() never blocks longer than the request timeout per connection;
-//   a request is read into a bounded buffer. The handler may run a nested event
-//   loop that calls servePending() again.
+// - servePending() never waits: each connection's request is read as it
+//   arrives, into a bounded buffer, and answered when it is whole; a
+//   connection gets 1 s (the request timeout) to deliver it. At most 32
+//   connections are open; more are closed at once. accept() failing for want
+//   of descriptors (EMFILE, ENFILE) pauses accepting for a tick instead of
+//   waking the loop again and again. The handler may run a nested event loop
+//   that calls servePending() again.
+// - fd() is one descriptor for the whole server (an epoll set of the listener,
+//   the open connections and a timer for their deadlines): the loop watches it
+//   for reading and calls servePending() when it is ready.
 // - Every descriptor is close-on-exec, so dial-up children inherit none.
 // - bind() refuses a folder that is not the process's own or that others may
 //   write to (they could replace the socket).
@@ -20,9 +27,12 @@
 //   the private socket answers its own user and root; the shared socket also
 //   the members of the socket file's group, supplementary members included.
 //   Any other peer is closed without an answer, with a Warn line.
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace linkmoot {
 
@@ -78,22 +88,52 @@ public:
     /// Listens on the path with the given file mode (kUserMode or kSharedMode),
     /// which also chooses who may talk to it.
     BindResult bind(const std::string& path, unsigned mode, std::string& error);
-    /// The listening descriptor for poll() or a socket notifier; -1 when closed.
-    int fd() const { return listenFd; }
+    /// At most this many connections are open at once.
+    static constexpr std::size_t kMaxConnections = 32;
+    /// How long accepting pauses after EMFILE or ENFILE (one tick).
+    static constexpr int kAcceptPauseMs = 1000;
+
+    /// The descriptor to watch for reading (poll() or a socket notifier);
+    /// -1 when closed.
+    int fd() const { return pollFd; }
     const std::string& path() const { return socketPath; }
     /// How long one connection may take to deliver its request line.
     void setRequestTimeout(int milliseconds) { requestTimeoutMs = milliseconds; }
 
-    /// Accepts and serves the connections that are waiting (at most 16 per
-    /// call, so a flood cannot starve the tick). Returns how many were served.
+    /// Accepts what waits and moves every open connection on as far as it
+    /// can without waiting. Returns how many requests were answered.
     int servePending(const Handler& handler);
     void close();
+    /// Open connections (for the tests and the loop's figures).
+    std::size_t openConnections() const { return connections.size(); }
+    bool isAcceptPaused() const { return acceptPaused; }
 
 private:
-    void serveConnection(int connection, const Handler& handler);
+    struct Connection {
+        enum class Phase { Reading, Handling, Writing, Draining };
+        Phase phase = Phase::Reading;
+        int64_t deadline = 0;
+        std::string input;
+        std::string output;
+    };
+    std::vector<int> acceptWaiting(int64_t now);
+    /// False when the handler closed the server.
+    bool advanceAll(const std::vector<int>& open, const Handler& handler, int& answered);
+    /// True when the connection is done with and can be closed.
+    bool advance(int connection, const Handler& handler, int& answered);
+    bool read(int connection, Connection& state, int64_t now);
+    bool write(int connection, Connection& state, int64_t now);
+    void closeConnection(int connection);
+    void watchFor(int connection, bool output);
+    void armTimer();
     bool isAllowedPeer(int connection);
 
     int listenFd = -1;
+    int pollFd = -1;   // epoll set: listener, connections, timer
+    int timerFd = -1;  // wakes the loop at the next deadline
+    std::map<int, Connection> connections;
+    bool acceptPaused = false;
+    int64_t acceptResumesAt = 0;
     std::string socketPath;
     unsigned long long socketInode = 0;
     bool groupMayUse = false;

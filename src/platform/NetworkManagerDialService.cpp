@@ -243,6 +243,19 @@ struct NetworkManagerDialService::Impl {
 
     FailureReporter failures;
 
+    // The line of each dial as the bus thread last learnt it; read by state().
+    std::mutex linesMutex;
+    std::map<DialHandle, LineState> lines;
+    bool refreshing = false;
+    int hangUpsRunning = 0;
+
+    void setLine(DialHandle handle, LineState line) {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        auto found = lines.find(handle);
+        if (found != lines.end())
+            found->second = line;
+    }
+
     // Touched only on the bus thread.
     std::map<DialHandle, Dial> dials;
     DialHandle nextHandle = 1;
@@ -322,6 +335,9 @@ void NetworkManagerDialService::Impl::stateChanged(sd_bus* connection, const std
     for (auto& [handle, dial] : dials) {
         if (dial.activePath != path)
             continue;
+        setLine(handle, state == kActivated     ? LineState::Connected
+                        : state == kDeactivated ? LineState::Disconnected
+                                                : LineState::Dialling);
         if (state == kActivated && !dial.activated) {
             dial.activated = true;
             forgetSecret(connection, dial.profilePath);
@@ -562,6 +578,11 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
     if (!already.empty()) {
         handle = nextHandle++;
         dials[handle] = Dial{request.entry, already, chosen->path};
+        {
+            std::lock_guard<std::mutex> lock(linesMutex);
+            lines[handle] = LineState::Pending;
+        }
+        setLine(handle, state(connection, handle));
         LM_LOG(Info, "NetworkManager profile \"%s\" is already active; using it",
                request.entry.c_str());
         return true;
@@ -588,6 +609,10 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
     // that arrived meanwhile still finds its dial.
     handle = nextHandle++;
     dials[handle] = Dial{request.entry, activePath, chosen->path};
+    {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        lines[handle] = LineState::Dialling;
+    }
     LM_LOG(Info, "NetworkManager is activating \"%s\" (%s)", request.entry.c_str(), activePath);
     return true;
 }
@@ -626,7 +651,7 @@ LineState NetworkManagerDialService::Impl::state(sd_bus* connection, DialHandle 
     uint32_t value = 0;
     const int result = sd_bus_get_property_trivial(connection, kService, dial.activePath.c_str(),
                                                    kActive, "State", &error.error, 'u', &value);
-    LineState line = LineState::Other;
+    LineState line = value == kActivated ? LineState::Connected : LineState::Dialling;
     if (result < 0) {
         if (!isObjectGone(error)) {
             LM_LOG(Debug, "Cannot read the state of \"%s\": %s", dial.entry.c_str(),
@@ -692,19 +717,45 @@ bool NetworkManagerDialService::dial(const DialRequest& request, DialHandle& han
 }
 
 void NetworkManagerDialService::hangUp(DialHandle handle) {
-    impl->bus->run(
-        [&](sd_bus* connection, const std::string&) { impl->hangUp(connection, handle); });
+    {
+        std::lock_guard<std::mutex> lock(impl->linesMutex);
+        if (impl->lines.erase(handle) == 0)
+            return;
+        impl->hangUpsRunning++;
+    }
+    Impl* self = impl.get();
+    impl->bus->post([self, handle](sd_bus* connection, const std::string&) {
+        self->hangUp(connection, handle);
+        std::lock_guard<std::mutex> lock(self->linesMutex);
+        self->hangUpsRunning--;
+    });
+}
+
+bool NetworkManagerDialService::hangingUp() {
+    std::lock_guard<std::mutex> lock(impl->linesMutex);
+    return impl->hangUpsRunning > 0;
 }
 
 LineState NetworkManagerDialService::state(DialHandle handle) {
-    LineState line = LineState::QueryFailed;
-    impl->bus->run(
-        [&](sd_bus* connection, const std::string&) { line = impl->state(connection, handle); });
-    return line;
-}
-
-void NetworkManagerDialService::waitGuardTime(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    std::lock_guard<std::mutex> lock(impl->linesMutex);
+    auto found = impl->lines.find(handle);
+    if (found == impl->lines.end())
+        return LineState::Disconnected;
+    if (!impl->refreshing) {
+        // Handles are never reused and a hang-up removes its line, so the
+        // answer, queued behind the dial on the bus thread, is never stale.
+        impl->refreshing = true;
+        Impl* self = impl.get();
+        impl->bus->post([self, handle](sd_bus* connection, const std::string&) {
+            const LineState line = self->state(connection, handle);
+            std::lock_guard<std::mutex> lineLock(self->linesMutex);
+            self->refreshing = false;
+            auto current = self->lines.find(handle);
+            if (current != self->lines.end())
+                current->second = line;
+        });
+    }
+    return found->second;
 }
 
 void NetworkManagerDialService::setFailureCallback(FailureCallback callback) {

@@ -10,9 +10,13 @@
 //   activating it again would drop the line. A refusal at call time refuses the
 //   dial; the active connection reaching DEACTIVATED before it was ever
 //   ACTIVATED is the failure report, from the bus thread.
-// - State: the active connection's State property; DEACTIVATED or a vanished
-//   object is "disconnected", any error reaching NetworkManager "query failed".
-// - Hang-up: DeactivateConnection. Its DEACTIVATED is not a failure.
+// - State: kept by the bus thread from the StateChanged signals, and refreshed
+//   from the active connection's State property in the background, one read
+//   at a time, each state() call starting the next; ACTIVATED is "connected",
+//   DEACTIVATED or a vanished object "disconnected", any error reaching
+//   NetworkManager "query failed". state() never waits for the bus.
+// - Hang-up: DeactivateConnection, queued for the bus thread without waiting.
+//   Its DEACTIVATED is not a failure.
 // - The password, when given, is handed over on request as a one-off secret by
 //   a secret agent that is registered only while a dial waits for it. Only
 //   NetworkManager itself gets it, in a reply marked sensitive (wiped when
@@ -34,7 +38,7 @@ public:
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
-    void waitGuardTime(uint32_t milliseconds) override;
+    bool hangingUp() override;
     void setFailureCallback(FailureCallback callback) override;
 
     /// Whether NetworkManager holds its name on the system bus (a short-lived

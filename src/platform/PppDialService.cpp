@@ -308,11 +308,13 @@ void PppDialService::hangUp(DialHandle handle) {
         entry = found->second.entry;
         calls.erase(found);
     }
-    // Outside the lock: the watcher takes it when the child ends.
+    // Off the caller's thread, and outside the lock: the watcher takes it
+    // when the child ends, and the end may take the whole grace time.
     if (child && child->isRunning()) {
         LM_LOG(Debug, "Stopping pppd for peer \"%s\" (process %d)", entry.c_str(),
                static_cast<int>(child->pid()));
-        child->terminate(kTerminationGrace);
+        auto shared = std::shared_ptr<ChildProcess>(std::move(child));
+        stopping.post([shared] { shared->terminate(kTerminationGrace); });
     }
 }
 
@@ -327,7 +329,8 @@ LineState PppDialService::state(DialHandle handle) {
         Call& call = found->second;
         if (call.child->isRunning()) {
             call.seenRunning = true;
-            return LineState::Other;
+            // A running pppd may still be negotiating; it cannot tell.
+            return LineState::Connected;
         }
         // Ended cleanly before anyone saw it run: without a report the
         // caller would wait for this dial for ever.
@@ -340,10 +343,6 @@ LineState PppDialService::state(DialHandle handle) {
     if (endedUnseen)
         failures.report(handle, "pppd for peer \"" + entry + "\" ended before the line came up");
     return LineState::Disconnected;
-}
-
-void PppDialService::waitGuardTime(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void PppDialService::setFailureCallback(FailureCallback newCallback) {

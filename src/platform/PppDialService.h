@@ -16,6 +16,7 @@
 
 #include "DialService.h"
 #include "Settings.h"
+#include "platform/BackgroundQueue.h"
 #include "platform/FailureReporter.h"
 
 namespace linkmoot {
@@ -32,7 +33,7 @@ public:
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
-    void waitGuardTime(uint32_t milliseconds) override;
+    bool hangingUp() override { return !stopping.idle(); }
     void setFailureCallback(FailureCallback callback) override;
 
     /// The pppd program that the configuration names, or "" when not installed.
@@ -56,6 +57,8 @@ private:
     std::map<DialHandle, Call> calls;
     DialHandle nextHandle = 1;
     FailureReporter failures;
+    // Ends the pppd processes that were hung up; last, so it finishes first.
+    BackgroundQueue stopping;
 };
 
 }  // namespace linkmoot

@@ -14,8 +14,4 @@ bool RefusingDialService::dial(const DialRequest&, DialHandle& handle, std::stri
     return false;
 }
 
-void RefusingDialService::waitGuardTime(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
 }  // namespace linkmoot

@@ -17,7 +17,6 @@ public:
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle) override {}
     LineState state(DialHandle) override { return LineState::Disconnected; }
-    void waitGuardTime(uint32_t milliseconds) override;
     void setFailureCallback(FailureCallback) override {}
 
 private:

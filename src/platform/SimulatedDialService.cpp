@@ -112,7 +112,7 @@ LineState SimulatedDialService::state(DialHandle handle) {
     const uint64_t elapsed = now() - call.dialledAt;
     switch (call.line) {
         case Line::Busy:
-            return call.failed ? LineState::Disconnected : LineState::Other;
+            return call.failed ? LineState::Disconnected : LineState::Dialling;
         case Line::Unstable:
             if (elapsed >= uint64_t{timing.connectMs} + timing.unstableDropMs) {
                 if (call.reportedUp) {
@@ -127,13 +127,9 @@ LineState SimulatedDialService::state(DialHandle handle) {
                 call.reportedUp = true;
                 LM_LOG(Info, "Simulated dial-up: the line is up");
             }
-            return LineState::Other;
+            return call.reportedUp ? LineState::Connected : LineState::Dialling;
     }
     return LineState::QueryFailed;
-}
-
-void SimulatedDialService::waitGuardTime(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void SimulatedDialService::setFailureCallback(FailureCallback newCallback) {

@@ -36,7 +36,6 @@ public:
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
-    void waitGuardTime(uint32_t milliseconds) override;
     void setFailureCallback(FailureCallback callback) override;
 
 private:

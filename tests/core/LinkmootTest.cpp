@@ -39,10 +39,7 @@ private:
 
 class LinkmootTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setenv("XDG_CONFIG_HOME", folder.getPath().c_str(), 1);
-        dialers.dialer.clock = &clock;
-    }
+    void SetUp() override { setenv("XDG_CONFIG_HOME", folder.getPath().c_str(), 1); }
     void TearDown() override {
         stop();
         unsetenv("XDG_CONFIG_HOME");

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "Strings.h"
+#include "TempFolder.h"
+#include "ToolBox/Logger.h"
 #include "fakes/Fakes.h"
 
 namespace linkmoot {
@@ -20,7 +22,6 @@ using fakes::FakeShutdown;
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dialers.dialer.clock = &clock;
         root()->getParameter("Port")->setString("9005");
         serverSection()->getParameter("Connection")->setString("Modem");
         server = std::make_unique<Server>(app, network, clock, dialers, shutdown);
@@ -269,8 +270,10 @@ TEST_F(ServerTest, TheLastVoteTimingOutWhileUpHangsUpWithTheGuardTimeAndDoesNotR
     ASSERT_FALSE(server->isDialling());
     pollAfter(22000);
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
-    EXPECT_EQ(dialer().guardWaits, std::vector<uint32_t>{1500});
+    EXPECT_EQ(server->line(), LineStatus::Guard);
     EXPECT_EQ(server->getConnection(), 0u);
+    pollAfter(1500);
+    EXPECT_EQ(server->line(), LineStatus::Down);
     EXPECT_EQ(dialer().dials.size(), 1u);
 }
 
@@ -282,22 +285,80 @@ TEST_F(ServerTest, TheLastVoteGoingAwayWhileDiallingHangsUpTheDial) {
     receive("unvote:A");
     pollAfter(1000);
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
-    EXPECT_EQ(dialer().guardWaits, std::vector<uint32_t>{3000});
+    EXPECT_TRUE(server->isGuardHeld());
     EXPECT_EQ(serverSection()->getLong("GuardTime", 0), 3000);  // the default was stored
 }
 
-TEST_F(ServerTest, ABrokenLineIsHungUpAndRedialledInTheSamePollWhileVotesAreHeld) {
+TEST_F(ServerTest, TheGuardTimeIsADeadlineThatHoldsTheDialOffWhilePollsGoOn) {
+    serverSection()->getParameter("GuardTime")->setLong(10000);
     server->start();
     receive("vote:A");
     server->poll();
     pollAfter(1000);
     dialer().states[100] = LineState::Disconnected;
     receive("vote:A");
-    pollAfter(1000);
+    pollAfter(1000);  // broken: hung up, the guard starts
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    for (uint32_t waited = 1000; waited < 10000; waited += 1000) {
+        receive("vote:B");  // datagrams are still read
+        pollAfter(1000);
+        EXPECT_EQ(server->line(), LineStatus::Guard) << waited;
+        if (waited == 5000) {
+            server->stop();  // Disable and Enable do not shorten it
+            server->start();
+        }
+    }
+    EXPECT_EQ(hosts(), std::vector<std::string>{"B"});
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    pollAfter(1000);  // the first poll at the deadline dials
     EXPECT_EQ(dialer().dials.size(), 2u);
     EXPECT_EQ(server->getConnection(), 101u);
+    EXPECT_FALSE(server->isGuardHeld());
+}
+
+TEST_F(ServerTest, TheGuardTimeCountsFromTheEndOfAHangUpThatRunsInTheBackground) {
+    serverSection()->getParameter("GuardTime")->setLong(2000);
+    server->start();
+    receive("vote:A");
+    server->poll();
+    pollAfter(1000);
+    dialer().hangUpRunning = true;
+    dialer().states[100] = LineState::Disconnected;
+    receive("vote:A");
+    pollAfter(1000);
+    receive("vote:A");
+    pollAfter(30000);  // the hang-up outlasts the guard time: still held
+    EXPECT_TRUE(server->isGuardHeld());
+    dialer().hangUpRunning = false;
+    receive("vote:A");
+    pollAfter(1000);  // the hang-up ended: 2 s from here
+    receive("vote:A");
+    pollAfter(1999);
+    EXPECT_EQ(dialer().dials.size(), 1u);
+    pollAfter(1);
+    EXPECT_EQ(dialer().dials.size(), 2u);
+}
+
+TEST_F(ServerTest, TheLineIsDiallingUntilTheServiceSaysConnected) {
+    server->start();
+    receive("vote:A");
+    dialer().states[100] = LineState::Pending;  // no answer yet: not broken
+    server->poll();
+    pollAfter(1000);
+    EXPECT_EQ(server->line(), LineStatus::Dialling);
     EXPECT_TRUE(server->isDialling());
+    dialer().states[100] = LineState::Dialling;
+    pollAfter(1000);
+    EXPECT_FALSE(server->isDialling());  // the controller counts it as connected
+    EXPECT_EQ(server->line(), LineStatus::Dialling);
+    EXPECT_EQ(server->secondsUp(), 0u);
+    dialer().states[100] = LineState::Connected;
+    pollAfter(1000);
+    dialer().states[100] = LineState::Pending;  // a pending refresh keeps the answer
+    receive("vote:A");
+    pollAfter(2500);
+    EXPECT_EQ(server->line(), LineStatus::Up);
+    EXPECT_EQ(server->secondsUp(), 2u);
 }
 
 TEST_F(ServerTest, AutoReconnectCountsWholeMinutesFromTheDialRequest) {
@@ -313,13 +374,13 @@ TEST_F(ServerTest, AutoReconnectCountsWholeMinutesFromTheDialRequest) {
     clock.process += 1;
     server->poll();
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
-    EXPECT_TRUE(dialer().guardWaits.empty());  // a guard time of 0 waits nothing
     EXPECT_EQ(dialer().dials.size(), 2u);
     EXPECT_NE(server->getDialTime(), firstDial);
 }
 
 TEST_F(ServerTest, AutoReconnectOfZeroHangsUpAndRedialsOnEveryStep) {
     serverSection()->getParameter("AutoReconnectMinutes")->setLong(0);
+    serverSection()->getParameter("GuardTime")->setLong(0);
     server->start();
     receive("vote:A");
     server->poll();
@@ -352,7 +413,91 @@ TEST_F(ServerTest, ADialThatKeepsBeingRefusedIsRetriedOncePerTick) {
     EXPECT_EQ(dialer().dials.size(), 3u);
     EXPECT_FALSE(server->isDialling());
     EXPECT_EQ(server->getConnection(), 0u);
-    EXPECT_TRUE(dialer().guardWaits.empty());
+    EXPECT_FALSE(server->isGuardHeld());
+}
+
+// The lines of the log file at one level that contain the text.
+int countLines(const std::string& log, const std::string& level, const std::string& text) {
+    int count = 0;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find('\n', start);
+        if (end == std::string::npos)
+            end = log.size();
+        const std::string line = log.substr(start, end - start);
+        if (line.find(" " + level) != std::string::npos && line.find(text) != std::string::npos)
+            count++;
+        start = end + 1;
+    }
+    return count;
+}
+
+TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinutes) {
+    testsupport::TempFolder folder;
+    char program[] = "core_tests";
+    char level[] = "/log:debug";
+    char* argv[] = {program, level, nullptr};
+    toolbox::Logger::constructForTests(folder.file("test.log").c_str(), 2, argv);
+    dialer().refuse = true;
+    dialer().refusal = "no line";
+    server->start();
+    serverSection()->getParameter("AlwaysConnected")->setBool(true);
+    for (int i = 0; i < 5; i++)
+        pollAfter(1000);
+    dialer().refusal = "still no line";
+    for (int i = 0; i <= 600; i++)  // the change, then ten minutes
+        pollAfter(1000);
+    const std::string log = folder.readFile("test.log");
+    toolbox::Logger::resetForTests();
+
+    EXPECT_EQ(countLines(log, "Warn", "refused the dial: no line"), 1);
+    EXPECT_EQ(countLines(log, "Error", "says: no line"), 1);
+    EXPECT_EQ(countLines(log, "Debug", "says: no line"), 4);
+    EXPECT_EQ(countLines(log, "Warn", "refused the dial: still no line"), 1);
+    EXPECT_EQ(countLines(log, "Warn", "refused 600 dials in the last 10 minutes: still no line"),
+              1);
+    EXPECT_EQ(countLines(log, "Warn", "Dialling failed"), 606);  // every one, as before
+}
+
+TEST_F(ServerTest, TheOptionalBackOffDoublesFromFiveSecondsToFiveMinutesAndResets) {
+    serverSection()->getParameter("RetryBackoff")->setBool(true);
+    dialer().refuse = true;
+    server->start();
+    std::vector<uint32_t> dialledAt;
+    auto pollSeconds = [&](int seconds) {
+        for (int i = 0; i < seconds; i++) {
+            receive("vote:A");
+            const std::size_t before = dialer().dials.size();
+            pollAfter(1000);
+            if (dialer().dials.size() > before)
+                dialledAt.push_back(clock.tick / 1000);
+        }
+    };
+    pollSeconds(1 + 5 + 10 + 20 + 40 + 80 + 160 + 300 + 300);
+    std::vector<uint32_t> gaps;
+    for (std::size_t i = 1; i < dialledAt.size(); i++)
+        gaps.push_back(dialledAt[i] - dialledAt[i - 1]);
+    EXPECT_EQ(gaps, (std::vector<uint32_t>{5, 10, 20, 40, 80, 160, 300, 300}));
+    pollSeconds(1);
+    EXPECT_EQ(server->retryWaitSeconds(), 299u);
+
+    // An empty table resets it: the next vote dials at once.
+    for (int i = 0; i < 23; i++)
+        pollAfter(1000);
+    EXPECT_EQ(server->retryWaitSeconds(), 0u);
+    dialledAt.clear();
+    pollSeconds(6);
+    EXPECT_EQ(dialledAt.size(), 2u);  // at once, then 5 s later
+
+    // So does a line that comes up.
+    dialer().refuse = false;
+    pollSeconds(12);  // the dial 10 s on, then the poll that sees it up
+    ASSERT_NE(server->getConnection(), 0u);
+    dialer().reportFailure(server->getConnection());
+    dialledAt.clear();
+    pollSeconds(6);
+    EXPECT_EQ(dialledAt.size(), 1u);  // 5 s after the failure
+    EXPECT_EQ(server->retryWaitSeconds(), 0u);
 }
 
 TEST_F(ServerTest, ARefusedDialThatLeftAHandleHangsItUp) {
@@ -375,11 +520,12 @@ TEST_F(ServerTest, AFailureReportIsAppliedAtTheNextStepAndTheDialIsRetried) {
     receive("vote:A");
     pollAfter(1000);
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
-    EXPECT_TRUE(dialer().guardWaits.empty());  // no guard time after a failed dial
+    EXPECT_FALSE(server->isGuardHeld());  // no guard time after a failed dial
     EXPECT_EQ(server->getConnection(), 101u);
 }
 
 TEST_F(ServerTest, ALateFailureOfAnAlreadyReplacedConnectionLeavesTheNewDialAlone) {
+    serverSection()->getParameter("GuardTime")->setLong(0);
     server->start();
     receive("vote:A");
     server->poll();
@@ -419,7 +565,7 @@ TEST_F(ServerTest, ANegativeGuardTimeWaitsNothing) {
     receive("unvote:A");
     pollAfter(1000);
     EXPECT_EQ(dialer().hangUps.size(), 1u);
-    EXPECT_TRUE(dialer().guardWaits.empty());
+    EXPECT_FALSE(server->isGuardHeld());
 }
 
 TEST_F(ServerTest, StopAndDestructionHangUpWithoutTheGuardTime) {
@@ -428,12 +574,12 @@ TEST_F(ServerTest, StopAndDestructionHangUpWithoutTheGuardTime) {
     server->poll();
     server->stop();
     EXPECT_EQ(dialer().hangUps, std::vector<DialHandle>{100});
+    EXPECT_FALSE(server->isGuardHeld());
     server->start();
     receive("vote:B");
     server->poll();
     server.reset();
     EXPECT_EQ(dialer().hangUps, (std::vector<DialHandle>{100, 101}));
-    EXPECT_TRUE(dialer().guardWaits.empty());
     dialer().reportFailure(101);  // after the server is gone: ignored, no crash
 }
 

@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -288,6 +289,64 @@ TEST_F(ControlServerTest, OnlyTheFirstLineCountsAndALastLineWithoutNewlineIsServ
     });
     EXPECT_EQ(answer, "OK\n<refresh>\n");
     EXPECT_EQ(requests, (std::vector<std::string>{"enable", "refresh"}));
+}
+
+TEST_F(ControlServerTest, SilentConnectionsHoldNobodyUpAndThoseBeyondTheCapAreClosedAtOnce) {
+    ControlServer server;
+    server.setRequestTimeout(60000);  // none of them times out during the test
+    bindOrFail(server);
+    std::vector<int> clients;
+    for (int i = 0; i < 40; i++) {
+        const int fd = connectRaw(path);
+        ASSERT_GE(fd, 0);
+        clients.push_back(fd);
+        server.servePending(echo);  // never waits for the silent ones
+    }
+    EXPECT_EQ(server.openConnections(), ControlServer::kMaxConnections);
+    int closedAtOnce = 0;
+    for (int fd : clients) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, 0) > 0 && readAll(fd).empty())
+            closedAtOnce++;
+    }
+    EXPECT_EQ(closedAtOnce, 8);
+
+    close(clients[0]);  // one short of the cap: a request gets through
+    EXPECT_EQ(request(server, "status").answer, "OK\n<status>\n");
+    EXPECT_EQ(server.openConnections(), ControlServer::kMaxConnections - 1);
+    for (int fd : clients)
+        close(fd);
+}
+
+TEST_F(ControlServerTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
+    // In a child: the descriptor limit is the process's own.
+    const pid_t child = fork();
+    if (child == 0) {
+        ControlServer server;
+        std::string error;
+        if (server.bind(path, controlsocket::kUserMode, error) !=
+            ControlServer::BindResult::Listening)
+            _exit(10);
+        const int waiting = connectRaw(path);
+        const int lowestFree = dup(0);
+        close(lowestFree);
+        const rlimit limit{static_cast<rlim_t>(lowestFree), static_cast<rlim_t>(lowestFree)};
+        if (waiting < 0 || setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            _exit(11);
+        server.servePending(echo);
+        if (!server.isAcceptPaused())
+            _exit(12);
+        pollfd entry{server.fd(), POLLIN, 0};
+        if (poll(&entry, 1, 300) != 0)  // the waiting connection does not wake the loop
+            _exit(13);
+        if (poll(&entry, 1, 2000) != 1)  // a tick later it tries again
+            _exit(14);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(ControlServerTest, AClientGivesUpWhenTheInstanceDoesNotAnswerInTime) {

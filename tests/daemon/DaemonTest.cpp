@@ -2,6 +2,7 @@
 // the single instance, signals, the prompts at a real terminal and the exit
 // statuses of linkmootctl.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -185,6 +186,45 @@ TEST_F(DaemonTest, SighupAndReloadReadTheFileAgainAndSigtermWithdrawsTheVoteAndS
     EXPECT_FALSE(std::filesystem::exists(instance.socketPath()));
 }
 
+TEST_F(DaemonTest, DuringALongGuardTimeTheLoopAnswersAndSigtermExitsAtOnce) {
+    const int port = daemontest::freeUdpPort();
+    Instance instance(folder.getPath(), "guard");
+    instance.writeConfig({"<Configured>1</>", "<Mode>server</>",
+                          "<Port>" + std::to_string(port) + "</>", "", "<Server>",
+                          "\t<Dialer>simulated</>", "\t<Connection>Simulated modem</>",
+                          "\t<GuardTime>600000</>", "</Server>"});
+    instance.start();
+    ASSERT_TRUE(instance.waitUntilAnswering()) << instance.errors();
+    const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    auto send = [&](const std::string& datagram) {
+        sendto(udp, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
+               sizeof address);
+    };
+    send("vote:guarded");
+    ASSERT_TRUE(waitUntil(
+        [&] { return instance.log().find("connecting to RAS") != std::string::npos; }, 10000));
+    send("unvote:guarded");
+    ASSERT_TRUE(waitUntil(
+        [&] { return instance.log().find("Waiting hangup guard time") != std::string::npos; },
+        10000));
+    send("vote:guarded");  // read, but no dial for ten minutes
+    EXPECT_EQ(instance.ctl({"status"}).exitStatus, 0);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return instance.log().find("Received a vote from host 'guarded'",
+                                       instance.log().find("Waiting hangup")) != std::string::npos;
+        },
+        10000));
+    instance.signal(SIGTERM);
+    EXPECT_EQ(instance.waitForExit(5000), 0) << instance.errors();
+    EXPECT_EQ(instance.log().find("Hangup guard time complete"), std::string::npos);
+    close(udp);
+}
+
 TEST_F(DaemonTest, SigintExitsLikeExit) {
     VoteListener server;
     Instance instance(folder.getPath(), "sigint");
@@ -242,6 +282,7 @@ TEST_F(DaemonTest, ConfigureAtATerminalSetsUpAServerAndExits) {
         {"Auto dis- and reconnect? [y/N]: ", "\n"},
         {"Shutdown if no votes? [y/N]: ", "\n"},
         {"use with care!)? [y/N]: ", "\n"},
+        {"up to 5 minutes)? [y/N]: ", "\n"},
         {"  2) Simulated modem\n", ""},
         {"Number []: ", "Simulated modem\n"},
         {"User name []: ", "\n"},

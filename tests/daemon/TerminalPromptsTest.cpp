@@ -140,6 +140,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
             {"Shutdown if no votes? [y/N]: ", "y\n"},
             {"Shutdown if no votes (minutes) []: ", "\n"},
             {"use with care!)? [y/N]: ", "\n"},
+            {"up to 5 minutes)? [y/N]: ", "y\n"},
             // The list is sorted as the dialog shows it.
             {"Connection:\n  1) Simulated busy line\n  2) Simulated modem\n"
              "  3) Simulated unstable line\nNumber []: ",
@@ -162,6 +163,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
     EXPECT_EQ(text(server(), "Dialer"), "simulated");
     EXPECT_EQ(server()->getLong("GuardTime", -1), 0);  // an emptied field stores 0
     EXPECT_EQ(server()->getLong("ShutDownMinutes", -1), 15);
+    EXPECT_TRUE(server()->getBool("RetryBackoff", false));
     EXPECT_FALSE(server()->hasParameter("AutoReconnectMinutes"));
     EXPECT_EQ(text(server(), "Connection"), "Simulated modem");
     EXPECT_EQ(text(server(), "UserName"), "bob");
@@ -180,6 +182,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsCannotBeConfirmedWithoutAConnection) {
             {"Auto dis- and reconnect? [y/N]: ", "\n"},
             {"Shutdown if no votes? [y/N]: ", "\n"},
             {"use with care!)? [y/N]: ", "\n"},
+            {"up to 5 minutes)? [y/N]: ", "\n"},
             {"Connection:\n  (none available)\nNumber []: ", "\n"},
             {"User name []: ", "\n"},
             {"Password []: ", "\n"},

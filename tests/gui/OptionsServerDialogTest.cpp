@@ -312,11 +312,11 @@ private Q_SLOTS:
             widget = widget->nextInFocusChain();
         } while (widget != dialog.portField());
         const QList<QWidget*> expected = {
-            dialog.portField(),          dialog.guardTimeField(), dialog.reconnectBox(),
-            dialog.reconnectField(),     dialog.shutdownBox(),    dialog.shutdownField(),
-            dialog.alwaysConnectedBox(), dialog.webPageBox(),     dialog.webPortField(),
-            dialog.dialerList(),         dialog.connectionList(), dialog.userNameField(),
-            dialog.passwordField()};
+            dialog.portField(),          dialog.guardTimeField(),  dialog.reconnectBox(),
+            dialog.reconnectField(),     dialog.shutdownBox(),     dialog.shutdownField(),
+            dialog.alwaysConnectedBox(), dialog.retryBackoffBox(), dialog.webPageBox(),
+            dialog.webPortField(),       dialog.dialerList(),      dialog.connectionList(),
+            dialog.userNameField(),      dialog.passwordField()};
         QCOMPARE(order.mid(0, expected.size()), expected);
         QCOMPARE(order.size(), expected.size() + 2);
     }

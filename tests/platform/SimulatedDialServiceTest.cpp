@@ -43,9 +43,9 @@ TEST_F(SimulatedDialServiceTest, OffersItsThreeLinesAndRefusesOthers) {
 
 TEST_F(SimulatedDialServiceTest, TheModemStaysUpUntilHungUp) {
     DialHandle handle = dial("Simulated modem");
-    EXPECT_EQ(service.state(handle), LineState::Other);
+    EXPECT_EQ(service.state(handle), LineState::Dialling);
     now += 3600 * 1000;
-    EXPECT_EQ(service.state(handle), LineState::Other);
+    EXPECT_EQ(service.state(handle), LineState::Connected);
     service.hangUp(handle);
     EXPECT_EQ(service.state(handle), LineState::Disconnected);
 }
@@ -53,7 +53,7 @@ TEST_F(SimulatedDialServiceTest, TheModemStaysUpUntilHungUp) {
 TEST_F(SimulatedDialServiceTest, TheUnstableLineDropsThirtySecondsAfterConnecting) {
     DialHandle handle = dial("Simulated unstable line");
     now += 2000 + 30000 - 1;
-    EXPECT_EQ(service.state(handle), LineState::Other);
+    EXPECT_EQ(service.state(handle), LineState::Connected);
     now += 1;
     EXPECT_EQ(service.state(handle), LineState::Disconnected);
 }

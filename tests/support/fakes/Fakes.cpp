@@ -1,5 +1,7 @@
 #include "fakes/Fakes.h"
 
+#include "ToolBox/Logger.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -90,7 +92,8 @@ bool FakeDialService::dial(const DialRequest& request, DialHandle& handle, std::
     dials.push_back(request);
     if (refuse) {
         handle = refuseWithHandle ? nextHandle++ : 0;
-        error = "refused by the test";
+        error = refusal;
+        LM_LOG(Error, "The fake service says: %s", refusal.c_str());
         return false;
     }
     handle = nextHandle++;
@@ -105,13 +108,7 @@ void FakeDialService::hangUp(DialHandle handle) {
 LineState FakeDialService::state(DialHandle handle) {
     stateQueries++;
     auto found = states.find(handle);
-    return found == states.end() ? LineState::Other : found->second;
-}
-
-void FakeDialService::waitGuardTime(uint32_t milliseconds) {
-    guardWaits.push_back(milliseconds);
-    if (clock != nullptr)
-        clock->advance(milliseconds);
+    return found == states.end() ? LineState::Connected : found->second;
 }
 
 bool FakeShutdown::acquireRight(std::string& error) {

@@ -95,7 +95,7 @@ public:
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
-    void waitGuardTime(uint32_t milliseconds) override;
+    bool hangingUp() override { return hangUpRunning; }
     void setFailureCallback(FailureCallback callback) override { failure = std::move(callback); }
 
     /// Reports a failure of a handle as the service's thread would.
@@ -108,14 +108,14 @@ public:
     std::vector<std::string> entries = {"Modem"};
     std::vector<DialRequest> dials;
     std::vector<DialHandle> hangUps;
-    std::vector<uint32_t> guardWaits;
-    std::map<DialHandle, LineState> states;  ///< default for a live handle: Other
+    std::map<DialHandle, LineState> states;  ///< default for a live handle: Connected
+    /// A hang-up still at work in the background.
+    bool hangUpRunning = false;
     bool refuse = false;
+    std::string refusal = "refused by the test";
     bool refuseWithHandle = false;
     DialHandle nextHandle = 100;
     int stateQueries = 0;
-    /// Advanced by each guard time, when set.
-    FakeClock* clock = nullptr;
     FailureCallback failure;
 };
 

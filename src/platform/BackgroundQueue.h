@@ -1,0 +1,37 @@
+#pragma once
+// One worker thread that runs jobs in the order they were posted, for the work
+// of a dial-up service that has to wait (a state command, a hang-up command, a
+// process to end) and must not wait on the loop's thread.
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace linkmoot {
+
+class BackgroundQueue {
+public:
+    BackgroundQueue();
+    /// Runs the jobs still queued, then ends the thread: a hang-up posted
+    /// before exit still happens.
+    ~BackgroundQueue();
+    BackgroundQueue(const BackgroundQueue&) = delete;
+    BackgroundQueue& operator=(const BackgroundQueue&) = delete;
+
+    void post(std::function<void()> job);
+    /// No job queued or running.
+    bool idle();
+
+private:
+    void loop();
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> jobs;
+    bool running = false;
+    bool stopping = false;
+    std::thread thread;
+};
+
+}  // namespace linkmoot
