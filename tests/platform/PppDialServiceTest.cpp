@@ -1,6 +1,7 @@
 #include "platform/PppDialService.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -61,8 +62,17 @@ std::string allCommandLines() {
     std::string all;
     DIR* proc = opendir("/proc");
     while (dirent* entry = proc != nullptr ? readdir(proc) : nullptr) {
-        std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
-        std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // A process may end while we read it: its read fails, and that is no error here.
+        std::string line;
+        const int fd = open((std::string("/proc/") + entry->d_name + "/cmdline").c_str(),
+                            O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            char buffer[4096];
+            ssize_t got;
+            while ((got = read(fd, buffer, sizeof buffer)) > 0)
+                line.append(buffer, static_cast<std::size_t>(got));
+            close(fd);
+        }
         for (char& character : line)
             if (character == '\0')
                 character = ' ';
