@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Settings.h"
+#include "SharedSecret.h"
 #include "StatusModel.h"
 
 namespace linkmoot {
@@ -90,6 +91,7 @@ public:
 
     const Settings& getSettings() const { return settings; }
     Client& getClient() { return *client; }
+    KeyStore& getKeys() { return keys; }
     Server& getServer() { return *server; }
     int getTickCounter() const { return tickCounter; }
 
@@ -100,10 +102,13 @@ private:
     void askToConfigure(int stringId);
     void startServer();
     void askClientQuestion();
+    /// Hands the key store the configured secret (derived off the loop).
+    void applySecret();
 
     Settings settings;
     Services services;
     FrontEnd& frontEnd;
+    KeyStore keys;  // before the client and server, which use it
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
     std::shared_ptr<const StatusSnapshot> latest;

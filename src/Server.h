@@ -12,42 +12,54 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DialService.h"
 #include "Settings.h"
 #include "StatusModel.h"
 #include "ToolBox/ArrayList.h"
+#include "Trust.h"
+#include "UdpSocket.h"
 
 namespace linkmoot {
 
 class Clock;
+class KeyStore;
 class Network;
 class ShutdownService;
 class UdpSocket;
 
-/// One accepted vote: the voter's host name exactly as it stood in the datagram
-/// and the tick count of the poll that read it.
+/// One accepted vote: the voter's host name exactly as it stood in the datagram,
+/// the tick count of the poll that read it and the IPv4 address it came from.
 class Vote {
 public:
-    Vote(const char* host, uint32_t time);
+    Vote(const char* host, uint32_t time, uint32_t address = 0);
     ~Vote();
     Vote(const Vote&) = delete;
     Vote& operator=(const Vote&) = delete;
 
     const char* getHost() const { return host; }
     uint32_t getTime() const { return time; }
+    uint32_t getAddress() const { return address; }
 
 private:
     char* host;
     uint32_t time;
+    uint32_t address;
 };
+
+/// The line as the protocol's answers name it.
+protocol::Line protocolLineOf(LineStatus line);
 
 class Server {
 public:
     /// Votes older than this many milliseconds are dropped by the next poll.
     static constexpr uint32_t kVoteTimeoutMs = 22000;
-    /// At most this many datagrams are read per poll.
+    /// At most this many accepted (or ignored) datagrams are served per poll.
     static constexpr int kMaxDatagramsPerPoll = 10;
+    /// At most this many datagrams are read per poll in all, dropped ones
+    /// included, so a flood cannot hold the loop.
+    static constexpr int kMaxDatagramsReadPerPoll = 1000;
     /// Longer datagrams are not processed.
     static constexpr int kMaxDatagramLength = 256;
     /// Dial parameters longer than this are refused.
@@ -55,8 +67,9 @@ public:
     /// The idle clock's disarmed mark.
     static constexpr uint32_t kIdleClockDisarmed = 0xFFFFFFFFu;
 
+    /// `keys`: the shared secret's key store (null: no secret), owned by the caller.
     Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
-           ShutdownService& shutdown);
+           ShutdownService& shutdown, KeyStore* keys = nullptr);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -76,6 +89,12 @@ public:
     /// The line as the controller last read it; asks nobody. A line the
     /// controller keeps has passed its last connection test.
     LineStatus line() const;
+    /// Whole seconds since the first poll that saw the line up; 0 when not up.
+    uint32_t secondsUp() const;
+    /// Seconds until the next dial a back-off holds off; 0 when none does.
+    uint32_t retryWaitSeconds() const;
+    /// The trust rules of the intake (tests read the drop counts).
+    const trust::ServerGate& gate() const { return intake; }
     const toolbox::ArrayList<Vote>& getVotes() const { return votes; }
 
     // The controller step and its parts; public for the tests of each state.
@@ -94,7 +113,11 @@ public:
 private:
     struct FailureInbox;
 
-    void receiveDatagram(char* payload, uint32_t now);
+    /// Reads the datagrams of one poll; true when one was served.
+    bool readDatagrams(uint32_t now);
+    void receiveDatagram(const protocol::Request& request, const Endpoint& source, uint32_t now);
+    void sendAnswers(uint32_t now);
+    void noteLineUp(uint32_t now);
     void applyFailureReports();
     bool dial();
     DialService& currentService();
@@ -115,6 +138,13 @@ private:
     std::unique_ptr<UdpSocket> socket;
     toolbox::ArrayList<Vote> votes{16, 60, 30};
     std::shared_ptr<FailureInbox> inbox;
+    KeyStore* keys;
+    trust::ServerGate intake;
+    trust::WallClock wall;  // read once a poll
+    std::vector<trust::PendingAnswer> pendingAnswers;
+    bool upNoted = false;
+    uint32_t upSince = 0;  // tick of the first poll that saw the line up
+    uint32_t lastPoll = 0;
 };
 
 }  // namespace linkmoot

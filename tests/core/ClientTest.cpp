@@ -20,7 +20,7 @@ protected:
     }
     toolbox::ConfigSection* root() { return app.getConfigRoot(); }
     toolbox::ConfigSection* clientSection() { return root()->getSection("Client"); }
-    std::unique_ptr<Client> makeClient() { return std::make_unique<Client>(app, network); }
+    std::unique_ptr<Client> makeClient() { return std::make_unique<Client>(app, network, clock); }
     std::vector<std::string> payloads() const {
         std::vector<std::string> result;
         for (const auto& datagram : network.sent)
@@ -30,6 +30,7 @@ protected:
 
     FakeApplication app;
     FakeNetwork network;
+    fakes::FakeClock clock;
 };
 
 TEST_F(ClientTest, ConnectVotesAtOnceAndDisconnectUnvotesWithExactDatagrams) {
@@ -41,10 +42,11 @@ TEST_F(ClientTest, ConnectVotesAtOnceAndDisconnectUnvotesWithExactDatagrams) {
     EXPECT_EQ(network.sent[0].payload.size(), 9u);
     EXPECT_EQ(network.sent[1].payload, "unvote:WS01");
     EXPECT_EQ(network.sent[1].payload.size(), 11u);
-    EXPECT_EQ(network.sent[0].host, "gateway");
+    EXPECT_EQ(network.sent[0].host, "192.0.2.1");  // "gateway" as the resolver found it
     EXPECT_EQ(network.sent[0].port, 9005);
-    EXPECT_EQ(network.socketsCreated, 2);
-    EXPECT_EQ(network.socketsOpen, 0);  // every socket is closed again
+    EXPECT_EQ(network.socketsCreated, 1);  // one socket carries requests and answers
+    client.reset();
+    EXPECT_EQ(network.socketsOpen, 0);
 }
 
 TEST_F(ClientTest, ConnectWhileVotingAndDisconnectWhileNotVotingSendNothing) {
@@ -56,20 +58,24 @@ TEST_F(ClientTest, ConnectWhileVotingAndDisconnectWhileNotVotingSendNothing) {
     EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
 }
 
-TEST_F(ClientTest, RevoteRepeatsTheVoteOnlyWhileVoting) {
+TEST_F(ClientTest, RevoteRepeatsTheVoteWhileVotingAndQueriesOtherwise) {
     auto client = makeClient();
     client->revote();
-    EXPECT_TRUE(network.sent.empty());
     client->startVoting();
     client->revote();
-    EXPECT_EQ(payloads(), (std::vector<std::string>{"vote:WS01", "vote:WS01"}));
+    client->stopVoting();
+    root()->getParameter("Mode")->setString("server");  // the server knows its line
+    client->revote();
+    EXPECT_EQ(payloads(),
+              (std::vector<std::string>{"query:WS01", "vote:WS01", "vote:WS01", "unvote:WS01"}));
 }
 
 TEST_F(ClientTest, ServerModeSendsToLocalhostWhateverTheServerKeySays) {
     root()->getParameter("Mode")->setString("server");
     auto client = makeClient();
     client->startVoting();
-    EXPECT_EQ(network.sent.at(0).host, "localhost");
+    EXPECT_EQ(network.sent.at(0).host, "127.0.0.1");
+    EXPECT_TRUE(network.lookups.empty());
 }
 
 TEST_F(ClientTest, LongHostNamesAreSentWhole) {
@@ -89,7 +95,7 @@ TEST_F(ClientTest, AutoVoteIsReadOnceAndStartsVotingWithoutSending) {
     EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
 
     FakeApplication fresh;
-    Client plain(fresh, network);
+    Client plain(fresh, network, clock);
     EXPECT_FALSE(plain.isVoting());
     EXPECT_TRUE(fresh.getConfigRoot()->getSection("Client")->hasParameter("AutoVote"));
 }
@@ -128,6 +134,7 @@ TEST_F(ClientTest, WakeOnLanSilencesSocketQuestionsButNotTheNameQuestion) {
     network.nameFails = true;
     client->startVoting();
     EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
+    client.reset();
     EXPECT_EQ(network.socketsOpen, 0);
 }
 
@@ -206,6 +213,7 @@ TEST_F(ClientTest, AFailedWakeOnLanStillLetsTheVoteFollow) {
     client->startVoting();
     EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
     EXPECT_EQ(client->takeQuestion(), 0);
+    client.reset();
     EXPECT_EQ(network.socketsOpen, 0);
 }
 

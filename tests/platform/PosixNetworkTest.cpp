@@ -75,7 +75,7 @@ void sendTo(uint16_t port, const std::string& payload) {
     ASSERT_TRUE(socket.send(payload.data(), payload.size())) << socket.lastErrorText();
 }
 
-TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndStopsAtAnOversizedOne) {
+TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndDropsAnOversizedOne) {
     fakes::FakeApplication app;
     app.getConfigRoot()->getParameter("Port")->setString("0");
     PosixNetwork network;
@@ -92,13 +92,60 @@ TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndStopsAtAnOversizedOne) {
     sendTo(port, "noise without colon");
     sendTo(port, "vote:" + std::string(300, 'x'));
     sendTo(port, "vote:B:C");
-    sendTo(port, std::string("unvote:A"));
-    EXPECT_TRUE(server.poll());
-    ASSERT_EQ(server.getVotes().getCount(), 1);
-    EXPECT_STREQ(server.getVotes().get(0)->getHost(), "A");
+    sendTo(port, std::string("unvote:A"));  // from the address of A's vote
     EXPECT_TRUE(server.poll());
     ASSERT_EQ(server.getVotes().getCount(), 1);
     EXPECT_STREQ(server.getVotes().get(0)->getHost(), "B:C");
+}
+
+// Compatibility both ways over real sockets: a plain "vote:NAME" sender is
+// served and answered (after the controller step, so the first answer already
+// says dialling), and the client shows what the answer says.
+TEST(PosixNetworkTest, PlainVotesAreAnsweredAndTheClientReadsTheAnswer) {
+    fakes::FakeApplication app;
+    app.getConfigRoot()->getParameter("Port")->setString("0");
+    PosixNetwork network;
+    fakes::FakeClock clock;
+    fakes::FakeDialServices dialers;
+    fakes::FakeShutdown shutdown;
+    Server server(app, network, clock, dialers, shutdown);
+    ASSERT_TRUE(server.start());
+    const uint16_t port = server.boundPort();
+
+    // The old client's datagram, from a socket that then waits for the answer.
+    PosixUdpSocket oldClient;
+    ASSERT_TRUE(oldClient.open(0));
+    ASSERT_TRUE(oldClient.connect("127.0.0.1", port));
+    ASSERT_TRUE(oldClient.send("vote:OLD", 8));
+    server.poll();
+    char buffer[300];
+    std::size_t length = 0;
+    UdpSocket::Received received = UdpSocket::Received::Nothing;
+    for (int i = 0; i < 200 && received == UdpSocket::Received::Nothing; i++) {
+        received = oldClient.receive(buffer, sizeof buffer, length);
+        if (received == UdpSocket::Received::Nothing)
+            usleep(10000);
+    }
+    ASSERT_EQ(received, UdpSocket::Received::Datagram);
+    EXPECT_EQ(std::string(buffer, length), "state:v=2,line=dialling,votes=1,you=1,up=0");
+
+    app.getConfigRoot()->getParameter("Mode")->setString("client");
+    app.getConfigRoot()->getParameter("Port")->setString(std::to_string(port).c_str());
+    app.getConfigRoot()->getSection("Client")->getParameter("Server")->setString("127.0.0.1");
+    NamedNetwork clientNetwork;
+    Client client(app, clientNetwork, clock);
+    client.startVoting();
+    clock.advance(1000);
+    server.poll();  // the line is up now
+    bool changed = false;
+    for (int i = 0; i < 200 && !changed; i++) {
+        changed = client.tick();
+        if (!changed)
+            usleep(10000);
+    }
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(client.serverLineText(),
+              "Server 127.0.0.1: line up for 0 s, 2 votes (yours among them)");
 }
 
 TEST(PosixNetworkTest, ASecondServerOnTheSamePortFailsAndAsks) {
@@ -122,7 +169,8 @@ TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
     app.getConfigRoot()->getParameter("Mode")->setString("server");  // sends to "localhost"
     app.getConfigRoot()->getParameter("Port")->setString(std::to_string(receiver.port()).c_str());
     NamedNetwork network;
-    Client client(app, network);
+    fakes::FakeClock clock;
+    Client client(app, network, clock);
     client.startVoting();
     client.stopVoting();
     const std::string vote = receiver.next();
@@ -132,6 +180,24 @@ TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
     EXPECT_EQ(unvote, "unvote:WS01");
     EXPECT_EQ(unvote.size(), 11u);
     EXPECT_EQ(client.takeQuestion(), 0);
+}
+
+TEST(PosixNetworkTest, TheResolverAnswersOnALaterCall) {
+    PosixNameResolver resolver;
+    resolver.start("localhost");
+    bool found = false;
+    uint32_t address = 0;
+    std::string error;
+    bool answered = false;
+    for (int i = 0; i < 500 && !answered; i++) {
+        answered = resolver.take(found, address, error);
+        if (!answered)
+            usleep(10000);
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_TRUE(found) << error;
+    EXPECT_EQ(address, 0x7F000001u);
+    EXPECT_FALSE(resolver.take(found, address, error));  // once per look-up
 }
 
 TEST(PosixNetworkTest, ErrorsCarryTheSystemText) {
@@ -177,7 +243,8 @@ TEST(PosixNetworkTest, WakeOnLanPacketReachesTheAllHostsGroupInsideANamespace) {
         ->getParameter("WakeOnLanMac")
         ->setString("00:1A:2B:3C:4D:5E");
     NamedNetwork network;
-    Client client(app, network);
+    fakes::FakeClock clock;
+    Client client(app, network, clock);
     client.startVoting();
     const std::string packet = receiver.next();
     const auto expected = Client::magicPacket("00:1A:2B:3C:4D:5E");
