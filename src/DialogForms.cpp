@@ -4,7 +4,9 @@
 #include <cctype>
 #include <climits>
 
+#include "SharedSecret.h"
 #include "Strings.h"
+#include "Trust.h"
 
 namespace linkmoot {
 
@@ -38,7 +40,19 @@ bool lessIgnoringCase(const std::string& left, const std::string& right) {
     return left < right;
 }
 
+// Empty switches the secret off; otherwise it must be long enough to guess badly.
+bool secretAcceptable(const std::string& secret) {
+    return secret.empty() || secretCharacters(secret) >= kMinSecretCharacters;
+}
+
 }  // namespace
+
+std::string refusalText(const StoreResult& result) {
+    std::string text = loadString(result.messageId);
+    if (!result.detail.empty())
+        text += "\n\n" + result.detail;
+    return text;
+}
 
 int32_t parseLong(const std::string& text) {
     std::size_t i = 0;
@@ -89,6 +103,8 @@ void ClientOptionsForm::load(const Settings& settings) {
     wakeOnLan = storedMac.has_value();
     mac = storedMac.value_or("");
     autoVote = settings.get(keys::AutoVote);
+    secret = settings.get(keys::Secret);
+    notify = settings.get(keys::Notify);
 }
 
 StoreResult ClientOptionsForm::store(const Settings& settings) const {
@@ -103,6 +119,10 @@ StoreResult ClientOptionsForm::store(const Settings& settings) const {
     settings.set(keys::WakeOnLanMacOption,
                  wakeOnLan ? std::optional<std::string>(mac) : std::nullopt);
     settings.set(keys::AutoVote, autoVote);
+    if (!secretAcceptable(secret))
+        return StoreResult::refused(SecretField, StringId::SecretTooShort);
+    settings.set(keys::Secret, secret);
+    settings.set(keys::Notify, notify);
     return {};
 }
 
@@ -120,6 +140,8 @@ void ServerOptionsForm::load(const Settings& settings, std::vector<std::string> 
     setEntries(settings, std::move(entries));
     userName = settings.get(keys::UserName);
     password = settings.get(keys::Password);
+    allowedNetworks = settings.get(keys::AllowedNetworks);
+    secret = settings.get(keys::Secret);
 }
 
 void ServerOptionsForm::setEntries(const Settings& settings, std::vector<std::string> entries) {
@@ -165,6 +187,14 @@ StoreResult ServerOptionsForm::store(const Settings& settings) const {
     settings.set(keys::Connection, connections[static_cast<std::size_t>(selected)]);
     settings.set(keys::UserName, userName);
     settings.set(keys::Password, password);
+    trust::AllowedNetworks networks;
+    std::string error;
+    if (!trust::AllowedNetworks::parse(allowedNetworks, networks, error))
+        return StoreResult::refused(AllowedNetworksField, StringId::EnterAllowedNetworks, error);
+    settings.set(keys::AllowedNetworks, allowedNetworks);
+    if (!secretAcceptable(secret))
+        return StoreResult::refused(SecretField, StringId::SecretTooShort);
+    settings.set(keys::Secret, secret);
     return {};
 }
 

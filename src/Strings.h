@@ -24,6 +24,8 @@ enum : int {
     ShutdownMessage = 20034,
     SocketsUnsupported = 20035,
     SelectMode = 20036,
+    SecretTooShort = 20040,
+    EnterAllowedNetworks = 20041,
 };
 }
 

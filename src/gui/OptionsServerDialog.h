@@ -1,6 +1,7 @@
 #pragma once
 // The server options: port, guard time, reconnect and shutdown minutes, always
-// connected, and the connection to dial with the dial-up service that offers it.
+// connected, the connection to dial with the dial-up service that offers it,
+// and who may vote: the allowed networks and the shared secret.
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 
 namespace linkmoot {
 
@@ -33,6 +35,9 @@ public:
     QComboBox* connectionList() const { return connection; }
     QLineEdit* userNameField() const { return userName; }
     QLineEdit* passwordField() const { return password; }
+    QLineEdit* allowedNetworksField() const { return allowedNetworks; }
+    QLineEdit* secretField() const { return secret; }
+    QPushButton* generateButton() const { return generate; }
 
 protected:
     StoreResult store() override;
@@ -54,6 +59,9 @@ private:
     QComboBox* connection;
     QLineEdit* userName;
     QLineEdit* password;
+    QLineEdit* allowedNetworks;
+    QLineEdit* secret;
+    QPushButton* generate;
 };
 
 }  // namespace linkmoot

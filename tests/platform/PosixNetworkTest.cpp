@@ -182,6 +182,87 @@ TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
     EXPECT_EQ(client.takeQuestion(), 0);
 }
 
+/// Sends one datagram from `from` (an address of this namespace) to `to`.
+bool sendFrom(const char* from, const char* to, uint16_t port, const std::string& payload) {
+    const int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &source.sin_addr);
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(port);
+    inet_pton(AF_INET, to, &destination.sin_addr);
+    const bool sent = bind(descriptor, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
+                      sendto(descriptor, payload.data(), payload.size(), 0,
+                             reinterpret_cast<sockaddr*>(&destination),
+                             sizeof destination) == static_cast<ssize_t>(payload.size());
+    close(descriptor);
+    return sent;
+}
+
+/// Runs this test again inside a network namespace set up by `setup`.
+bool runInNamespace(const char* test, const char* setup, bool& inside) {
+    inside = getenv("LINKMOOT_INSIDE_NETNS") != nullptr;
+    if (inside)
+        return true;
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        return false;
+    const std::string command = std::string("unshare -n sh -c '") + setup +
+                                " && LINKMOOT_INSIDE_NETNS=1 exec \"" + self +
+                                "\" --gtest_filter=PosixNetworkTest." + test + "' > /dev/null 2>&1";
+    return system(command.c_str()) == 0;
+}
+
+// Real outside and inside hosts, on a veth pair of a namespace of our own: the
+// outside sender's vote is dropped before anything else (no entry, no answer,
+// no idle-clock effect, not one of the poll's 10), the inside one's is read.
+TEST(PosixNetworkTest, AnOutsideSourceIsDroppedOverARealVethPair) {
+    if (system("unshare -n true > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "network namespaces are not available to this user";
+    bool inside = false;
+    const bool passed =
+        runInNamespace("AnOutsideSourceIsDroppedOverARealVethPair",
+                       "ip link set lo up && ip link add lm0 type veth peer name lm1 && "
+                       "ip addr add 192.0.2.1/24 dev lm0 && ip addr add 203.0.113.5/24 dev lm1 && "
+                       "ip link set lm0 up && ip link set lm1 up",
+                       inside);
+    if (!inside) {
+        EXPECT_TRUE(passed) << "the test inside the namespace failed";
+        return;
+    }
+    fakes::FakeApplication app;
+    app.getConfigRoot()->getParameter("Port")->setString("0");
+    app.getConfigRoot()
+        ->getSection("Server")
+        ->getParameter("AllowedNetworks")
+        ->setString("192.0.2.0/24");
+    PosixNetwork network;
+    fakes::FakeClock clock;
+    fakes::FakeDialServices dialers;
+    fakes::FakeShutdown shutdown;
+    Server server(app, network, clock, dialers, shutdown);
+    ASSERT_TRUE(server.start());
+    const uint16_t port = server.boundPort();
+    const uint32_t idle = server.getLastVoteTime();
+
+    struct Case {
+        const char* from;
+        int votes;
+    };
+    for (const Case& c : {Case{"203.0.113.5", 0}, Case{"192.0.2.1", 1}}) {
+        for (int i = 0; i < 12; i++)
+            ASSERT_TRUE(sendFrom(c.from, "192.0.2.1", port, "vote:H" + std::to_string(i)));
+        usleep(50000);
+        clock.advance(1000);
+        server.poll();
+        // The 12 dropped ones did not use up the poll's 10.
+        EXPECT_EQ(server.getVotes().getCount(), c.votes * 10) << c.from;
+        EXPECT_EQ(server.getLastVoteTime() == idle, c.votes == 0) << c.from;
+        server.poll();  // the inside sender's last two
+    }
+}
+
 TEST(PosixNetworkTest, TheResolverAnswersOnALaterCall) {
     PosixNameResolver resolver;
     resolver.start("localhost");
