@@ -290,7 +290,8 @@ private Q_SLOTS:
             dialog.portField(),          dialog.guardTimeField(), dialog.reconnectBox(),
             dialog.reconnectField(),     dialog.shutdownBox(),    dialog.shutdownField(),
             dialog.alwaysConnectedBox(), dialog.dialerList(),     dialog.connectionList(),
-            dialog.userNameField(),      dialog.passwordField()};
+            dialog.userNameField(),      dialog.passwordField(),  dialog.allowedNetworksField(),
+            dialog.secretField(),        dialog.generateButton()};
         QCOMPARE(order.mid(0, expected.size()), expected);
         QCOMPARE(order.size(), expected.size() + 2);
     }
