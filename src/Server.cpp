@@ -126,6 +126,7 @@ void Server::stop() {
         LM_LOG(Debug, "Server socket closed");
     }
     votes.clear();
+    voterNames.clear();
     pendingAnswers.clear();
     upNoted = false;
     LM_LOG(Info, "Server stopped");
@@ -144,6 +145,7 @@ bool Server::poll() {
         Vote* vote = votes.get(index);
         if (static_cast<uint32_t>(now - vote->getTime()) > kVoteTimeoutMs) {
             LM_LOG(Debug, "The vote from host '%s' timed out", printable(vote->getHost()).c_str());
+            voterNames.erase(vote->getHost());
             votes.removeAt(index);
             changed = true;
         } else {
@@ -219,21 +221,24 @@ void Server::receiveDatagram(const protocol::Request& request, const Endpoint& s
     // last vote (not its port: older clients send from a new one each time).
     // With one, the mac proves the name wherever it comes from.
     const bool keyed = keys != nullptr && keys->key() != nullptr;
-    for (int index = 0; index < votes.getCount();) {
+    // A name is in the table at most once, and the set says whether it is.
+    for (int index = 0; voterNames.count(host) != 0 && index < votes.getCount(); index++) {
         const Vote* vote = votes.get(index);
-        if (std::strcmp(vote->getHost(), host.c_str()) != 0) {
-            index++;
-        } else if (!isVote && !keyed && vote->getAddress() != source.address) {
+        if (std::strcmp(vote->getHost(), host.c_str()) != 0)
+            continue;
+        if (!isVote && !keyed && vote->getAddress() != source.address) {
             LM_LOG(Debug, "Ignoring an unvote for host '%s' from %s, not the address of its vote",
                    printable(host.c_str()).c_str(), trust::dottedQuad(source.address).c_str());
-            index++;
         } else {
+            voterNames.erase(host);
             votes.removeAt(index);
         }
+        break;
     }
 
     if (isVote) {
         votes.add(toolbox::create<Vote>(host.c_str(), now, source.address));
+        voterNames.insert(host);
         lastVoteTime = clock.tickCount();
         // The disarmed mark must not be reached by a real reading.
         if (lastVoteTime == kIdleClockDisarmed)
@@ -271,9 +276,7 @@ void Server::sendAnswers(uint32_t now) {
     if (const uint32_t retry = retryWaitSeconds(); retry > 0)
         report.retrySeconds = retry;
     for (const trust::PendingAnswer& pending : pendingAnswers) {
-        report.you = false;
-        for (int index = 0; index < votes.getCount() && !report.you; index++)
-            report.you = pending.name == votes.get(index)->getHost();
+        report.you = voterNames.count(pending.name) != 0;
         const std::string answer = intake.answer(pending, report, key, wall, now);
         if (answer.empty())
             continue;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "DialService.h"
@@ -142,6 +143,8 @@ private:
     trust::ServerGate intake;
     trust::WallClock wall;  // read once a poll
     std::vector<trust::PendingAnswer> pendingAnswers;
+    // The names in `votes`, so an answer's "you" costs no scan of the table.
+    std::unordered_set<std::string> voterNames;
     bool upNoted = false;
     uint32_t upSince = 0;  // tick of the first poll that saw the line up
     uint32_t lastPoll = 0;
