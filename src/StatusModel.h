@@ -55,8 +55,9 @@ struct StatusInput {
     bool connected = false;
     bool voting = false;
     std::vector<std::string> votes;  ///< hosts in table order
-    std::string serverLine;          ///< the client's row of the server's line; empty: none
-    bool serverUp = false;           ///< the latest trusted answer says the line is up
+    // Default member initialisers keep older brace-initialised inputs valid.
+    std::string serverLine{};  ///< the client's row of the server's line; empty: none
+    bool serverUp = false;     ///< the latest trusted answer says the line is up
 };
 
 /// Rows, tray text and icon; the caller adds the line and the vote table.

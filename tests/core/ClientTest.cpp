@@ -153,6 +153,71 @@ TEST_F(ClientTest, DestructionWithdrawsTheVote) {
     EXPECT_EQ(payloads(), (std::vector<std::string>{"vote:WS01", "unvote:WS01"}));
 }
 
+// The server's name is looked up off the loop: Connect's vote leaves when the
+// answer comes, a re-vote uses the last address while a new look-up runs, and
+// a failed look-up asks its question when its answer arrives.
+TEST_F(ClientTest, TheServersNameIsLookedUpOffTheLoop) {
+    network.lookupsWait = true;
+    auto client = makeClient();
+    client->startVoting();
+    client->tick();
+    EXPECT_TRUE(network.sent.empty());
+    network.lookupsReleased = true;
+    client->tick();
+    ASSERT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
+    EXPECT_EQ(network.sent.back().host, "192.0.2.1");
+
+    network.hosts["gateway"] = 0xC0000209;  // the name moved
+    client->revote();
+    EXPECT_EQ(network.sent.back().host, "192.0.2.1");
+    network.lookupsReleased = true;
+    client->tick();
+    client->revote();
+    EXPECT_EQ(network.sent.back().host, "192.0.2.9");
+    EXPECT_EQ(network.socketsCreated, 1);  // connected again, not replaced
+
+    network.connectFails = true;
+    client->revote();
+    EXPECT_EQ(network.sent.size(), 4u);
+    EXPECT_EQ(client->takeQuestion(), 0);
+    network.lookupsReleased = true;
+    client->tick();
+    EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
+}
+
+// Answers are read every tick; a change of the line while voting leaves a
+// notice (not when Notify is off), and a query never asks a question.
+TEST_F(ClientTest, AnswersMakeTheServerLineAndItsNotices) {
+    auto client = makeClient();
+    client->revote();
+    EXPECT_EQ(payloads(), std::vector<std::string>{"query:WS01"});
+    EXPECT_EQ(client->serverLineText(), "Server gateway: waiting for an answer");
+    network.answers.push_back("state:v=2,line=up,votes=2,you=0,up=120");
+    EXPECT_TRUE(client->tick());
+    EXPECT_EQ(client->serverLineText(), "Server gateway: line up for 2 min, 2 votes");
+    EXPECT_EQ(client->takeNotice(), "");  // not voting
+
+    client->startVoting();
+    network.answers.push_back("state:v=2,line=dialling,votes=3,you=1,up=0");
+    EXPECT_TRUE(client->tick());
+    network.answers.push_back("state:v=2,line=up,votes=3,you=1,up=0");
+    client->tick();
+    EXPECT_EQ(client->takeNotice(), "Server gateway: the line is up");
+    EXPECT_EQ(lineWordOf(client->serverView()), std::string("up"));
+
+    clientSection()->getParameter("Notify")->setBool(false);
+    network.answers.push_back("state:v=2,line=down,votes=0,you=0,up=0");
+    client->tick();
+    EXPECT_EQ(client->takeNotice(), "");
+
+    network.connectFails = true;
+    root()->getParameter("Port")->setString("99999");
+    client->stopVoting();
+    EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
+    client->revote();  // a failing query
+    EXPECT_EQ(client->takeQuestion(), 0);
+}
+
 // Wake-on-LAN.
 
 TEST_F(ClientTest, MagicPacketReadsSixPairsWhateverTheSeparators) {

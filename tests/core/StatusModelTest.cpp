@@ -7,7 +7,7 @@ namespace {
 
 StatusSnapshot status(bool serverMode, bool started, bool connected, bool voting,
                       std::vector<std::string> votes = {}) {
-    return computeStatus({serverMode, started, connected, voting, std::move(votes), "", false});
+    return computeStatus({serverMode, started, connected, voting, std::move(votes)});
 }
 
 // The server's row follows the Part's rows; the tooltip gets it as a second

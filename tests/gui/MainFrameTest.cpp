@@ -96,7 +96,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(StatusIcon, icon);
         Fixture fixture;
-        fixture.host.input = {serverMode, started, connected, voting, {}, "", false};
+        fixture.host.input = {serverMode, started, connected, voting, {}};
         for (int i = 0; i < votes; i++)
             fixture.host.input.votes.push_back("host" + std::to_string(i));
         fixture.refresh();
@@ -110,7 +110,7 @@ private Q_SLOTS:
 
     void statusRowsFollowEveryRefresh() {
         Fixture fixture;
-        fixture.host.input = {true, true, false, false, {"A", "B"}, "", false};
+        fixture.host.input = {true, true, false, false, {"A", "B"}};
         fixture.refresh();
         MainView& view = fixture.frame.view();
         QCOMPARE(rowTexts(view),
@@ -127,7 +127,7 @@ private Q_SLOTS:
         QCOMPARE(rowTexts(view), (QStringList{"RAS dial-up is connected, votes:", "Vote from C"}));
         QCOMPARE(view.rowIcon(0), StatusIcon::Connected);
 
-        fixture.host.input = {true, false, false, false, {}, "", false};
+        fixture.host.input = {true, false, false, false, {}};
         fixture.refresh();
         QCOMPARE(rowTexts(view), QStringList{"Linkmoot server is disabled."});
         QCOMPARE(view.rowIcon(0), StatusIcon::Disabled);
