@@ -77,7 +77,7 @@ private Q_SLOTS:
         QCOMPARE(fixture.services.asked, std::vector<std::string>{"auto"});
         QVERIFY(!dialog.connectionList()->isEditable());
         QCOMPARE(items(dialog.connectionList()),
-                 (QStringList{"Bluetooth phone", "Modem", "dsl-provider"}));
+                 (QStringList{"Bluetooth phone", "dsl-provider", "Modem"}));
         QCOMPARE(dialog.connectionList()->currentIndex(), -1);
     }
 
@@ -101,7 +101,7 @@ private Q_SLOTS:
         QCOMPARE(text(fixture.server, "UserName"), QString());
         QCOMPARE(text(fixture.server, "Connection"), QString());
 
-        dialog.connectionList()->setCurrentIndex(1);
+        dialog.connectionList()->setCurrentIndex(2);
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(text(fixture.server, "Connection"), QStringLiteral("Modem"));
