@@ -3,7 +3,9 @@
 // datagram, a block follows one NUL and holds only well-formed, distinct
 // fields, a signature's mac ends the datagram and covers the rest. A signed
 // rebuild of the same request must pass the gate once and only once, and no
-// byte of it may change without the gate noticing.
+// byte of it may change without the gate noticing. The server's answer to it
+// (the intake's last step) must be one the client trusts and reads back as
+// it was built.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <string_view>
 
 #include "Protocol.h"
+#include "ServerLine.h"
 #include "SharedSecret.h"
 #include "Trust.h"
 
@@ -101,6 +104,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (fresh.check(resigned, source, &key(), {5, true}, 2000, check) !=
         trust::ServerGate::Verdict::Dropped) {
         fail("a replay was accepted", resigned);
+    }
+
+    // The answer, with a state taken from the input's bytes.
+    protocol::LineReport report;
+    report.line = static_cast<protocol::Line>(data[0] % 5);
+    report.votes = size;
+    report.you = (data[size - 1] & 1) != 0;
+    report.upSeconds = report.line == protocol::Line::Up ? size * 7 : 0;
+    if (data[0] & 8)
+        report.retrySeconds = data[0];
+    const std::string answer = fresh.answer({source, 40000, std::string(check.name), check.t},
+                                            report, &key(), {5, true}, 1000);
+    protocol::Answer read;
+    if (answer.empty() || protocol::parseAnswer(answer, read) != protocol::AnswerError::None ||
+        read.signing != protocol::Signing::Signed || read.echo != 5 ||
+        read.report.line != report.line || read.report.votes != report.votes ||
+        read.report.you != report.you || read.report.upSeconds != report.upSeconds ||
+        read.report.retrySeconds != report.retrySeconds) {
+        fail("the answer does not read back as built", answer);
+    }
+    ServerWatch watch;
+    watch.requestSent(5, 0);
+    if (!watch.answerReceived(answer, &key(), 100) ||
+        watch.view(100).state != ServerView::State::Answered) {
+        fail("the client does not trust the answer", answer);
+    }
+    if (!fresh
+             .answer({source, 40000, std::string(check.name), check.t}, report, &key(), {5, true},
+                     1500)
+             .empty()) {
+        fail("a second answer to the same source within a second", answer);
     }
     // Sixteen positions spread over the datagram keep the runs fast.
     const std::size_t stride = resigned.size() / 16 + 1;

@@ -5,9 +5,13 @@
 #include <memory>
 #include <string>
 
+#include "Clock.h"
+#include "LogText.h"
+#include "SharedSecret.h"
 #include "Strings.h"
 #include "ToolBox/Logger.h"
 #include "ToolBox/String.h"
+#include "Trust.h"
 #include "UdpSocket.h"
 
 namespace linkmoot {
@@ -26,8 +30,12 @@ uint8_t hexValue(char character) {
 
 }  // namespace
 
-Client::Client(Settings settings, Network& network)
-    : settings(settings), network(network), voting(settings.get(keys::AutoVote)) {
+Client::Client(Settings settings, Network& network, Clock& clock, KeyStore* keys)
+    : settings(settings),
+      network(network),
+      clock(clock),
+      keys(keys),
+      voting(settings.get(keys::AutoVote)) {
     LM_LOG(Debug, "Created client");
 }
 
@@ -56,10 +64,13 @@ void Client::stopVoting() {
 }
 
 void Client::revote() {
-    if (!voting)
-        return;
-    sendWakeOnLan();
-    sendVote(true);
+    if (voting) {
+        sendWakeOnLan();
+        sendVote(true);
+    } else if (settings.isClientMode()) {
+        // Not voting, the user still wants to see whether someone else holds the line up.
+        sendRequest(protocol::Verb::Query);
+    }
 }
 
 void Client::askQuestion() {
@@ -75,57 +86,235 @@ int Client::takeQuestion() {
     return question;
 }
 
+std::string Client::takeNotice() {
+    std::string taken;
+    taken.swap(notice);
+    return taken;
+}
+
+std::optional<uint32_t> Client::dottedAddress(const std::string& text) {
+    uint32_t address = 0;
+    std::size_t position = 0;
+    for (int part = 0; part < 4; part++) {
+        if (part > 0) {
+            if (position >= text.size() || text[position] != '.')
+                return std::nullopt;
+            position++;
+        }
+        std::size_t digits = 0;
+        uint32_t value = 0;
+        while (position < text.size() && text[position] >= '0' && text[position] <= '9' &&
+               digits < 4) {
+            value = value * 10 + static_cast<uint32_t>(text[position] - '0');
+            position++;
+            digits++;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return std::nullopt;
+        address = (address << 8) | value;
+    }
+    if (position != text.size())
+        return std::nullopt;
+    return address;
+}
+
+std::string Client::serverName() const {
+    return settings.get(keys::ClientServer);
+}
+
+ServerView Client::serverView() const {
+    // In server mode the server knows its line: no row, no queries.
+    if (!settings.isClientMode())
+        return {};
+    return watch.view(clock.tickCount());
+}
+
+std::string Client::serverLineText() const {
+    return linkmoot::serverLineText(serverName(), serverView());
+}
+
+void Client::failed(protocol::Verb verb, const char* what, const std::string& error) {
+    // A query is only a look at the server: it never asks the user anything.
+    if (verb == protocol::Verb::Query) {
+        LM_LOG(Debug, "%s: %s", what, error.c_str());
+        return;
+    }
+    LM_LOG(Error, "%s: %s", what, error.c_str());
+    if (settings.get(keys::WakeOnLanMac).size() < kMacTextLength)
+        askQuestion();
+}
+
+bool Client::destination(std::string& host, uint16_t& port, protocol::Verb verb) {
+    const int32_t configured = settings.get(keys::Port);
+    if (configured < 0 || configured > 65535) {
+        // A port the network cannot carry is refused rather than silently wrapped.
+        failed(verb, "Cannot connect to server", toolbox::systemErrorText(EINVAL).c_str());
+        return false;
+    }
+    port = static_cast<uint16_t>(configured);
+    host = settings.isServerMode() ? std::string("127.0.0.1") : settings.get(keys::ClientServer);
+    return true;
+}
+
+bool Client::connectTo(uint32_t address, protocol::Verb verb) {
+    if (!socket) {
+        LM_LOG(Debug, "Creating client socket");
+        socket = network.createSocket();
+        if (!socket->open(0)) {
+            failed(verb, "Cannot create client socket", socket->lastErrorText());
+            socket.reset();
+            return false;
+        }
+    }
+    LM_LOG(Debug, "Connecting to server");
+    if (!socket->connect(trust::dottedQuad(address).c_str(), targetPort)) {
+        failed(verb, "Cannot connect to server", socket->lastErrorText());
+        socket.reset();
+        targetAddress.reset();
+        return false;
+    }
+    targetAddress = address;
+    return true;
+}
+
 void Client::sendVote(bool vote) {
     LM_LOG(Info, vote ? "Voting for RAS connection" : "Unvoting for RAS connection");
-    const bool wakeOnLan = settings.get(keys::WakeOnLanMac).size() >= kMacTextLength;
+    sendRequest(vote ? protocol::Verb::Vote : protocol::Verb::Unvote);
+}
 
-    std::unique_ptr<UdpSocket> socket = network.createSocket();
-    LM_LOG(Debug, "Creating client socket");
-    if (!socket->open(0)) {
-        LM_LOG(Error, "Cannot create client socket: %s", socket->lastErrorText().c_str());
+void Client::sendRequest(protocol::Verb verb) {
+    std::string host;
+    uint16_t port = 0;
+    if (!destination(host, port, verb))
+        return;
+    if (host != targetHost || port != targetPort) {
+        // Another server: what the old one said no longer holds.
+        targetHost = host;
+        targetPort = port;
+        targetAddress.reset();
         socket.reset();
-        if (!wakeOnLan)
-            askQuestion();
+        resolver.reset();
+        lookingUp = false;
+        watch.reset();
+        shown = {};
+    }
+    const std::optional<uint32_t> dotted = dottedAddress(host);
+    if (!targetAddress && dotted) {
+        if (!connectTo(*dotted, verb))
+            return;
+    } else if (!dotted && !lookingUp) {
+        // A name is looked up again for every request; until the answer
+        // comes, a known address is used.
+        if (!resolver)
+            resolver = network.createResolver();
+        LM_LOG(Debug, "Looking up the server's address");
+        resolver->start(host);
+        lookingUp = true;
+        lookupHost = host;
+    }
+    if (!targetAddress || (keys != nullptr && keys->pending())) {
+        waiting = verb;
+        takeLookup();  // a resolver may have answered at once
         return;
     }
+    transmit(verb);
+    takeLookup();
+}
 
-    const std::string host =
-        settings.isServerMode() ? std::string("localhost") : settings.get(keys::ClientServer);
-    const int32_t port = settings.get(keys::Port);
-
-    LM_LOG(Debug, "Connecting to server");
-    bool connected = false;
+void Client::takeLookup() {
+    if (!lookingUp)
+        return;
+    bool found = false;
+    uint32_t address = 0;
     std::string error;
-    if (port < 0 || port > 65535) {
-        // A port the network cannot carry is refused rather than silently wrapped.
-        error = toolbox::systemErrorText(EINVAL).c_str();
-    } else {
-        connected = socket->connect(host.c_str(), static_cast<uint16_t>(port));
-        if (!connected)
-            error = socket->lastErrorText();
-    }
-    if (!connected) {
-        LM_LOG(Error, "Cannot connect to server: %s", error.c_str());
-        socket->close();
-        socket.reset();
-        if (!wakeOnLan)
-            askQuestion();
+    if (!resolver->take(found, address, error))
+        return;
+    lookingUp = false;
+    const std::optional<protocol::Verb> verb = waiting;
+    if (!found) {
+        waiting.reset();
+        // A failing look-up of a held vote counts as a failed vote; a known
+        // address is kept for the next try.
+        failed(verb.value_or(voting ? protocol::Verb::Vote : protocol::Verb::Query),
+               "Cannot connect to server", error);
         return;
     }
+    if (targetAddress != address &&
+        !connectTo(address, verb.value_or(voting ? protocol::Verb::Vote : protocol::Verb::Query))) {
+        waiting.reset();
+        return;
+    }
+    if (verb && !(keys != nullptr && keys->pending())) {
+        waiting.reset();
+        transmit(*verb);
+    }
+}
 
+void Client::transmit(protocol::Verb verb) {
     std::string name;
     if (!network.computerName(name)) {
-        LM_LOG(Error, "Cannot get computer name of localhost");
-        socket->close();
-        socket.reset();
-        askQuestion();
+        if (verb == protocol::Verb::Query) {
+            LM_LOG(Debug, "Cannot get computer name of localhost");
+        } else {
+            LM_LOG(Error, "Cannot get computer name of localhost");
+            askQuestion();
+        }
         return;
     }
+    const ProtocolKey* key = keys != nullptr ? keys->key() : nullptr;
+    const uint64_t t = key != nullptr ? counter.next(clock.wallClock().unixMs) : 0;
+    const std::string bytes = protocol::buildRequest(verb, name, key, t);
+    if (bytes.empty()) {
+        LM_LOG(Error, "The computer name '%s' does not fit a datagram",
+               printable(name.c_str()).c_str());
+        return;
+    }
+    LM_LOG(Debug, "Sending '%s:%s'", protocol::verbWord(verb), printable(name.c_str()).c_str());
+    if (!socket->send(bytes.data(), bytes.size()) && verb == protocol::Verb::Query)
+        LM_LOG(Debug, "The query could not be sent: %s", socket->lastErrorText().c_str());
+    if (settings.isClientMode())
+        watch.requestSent(t, clock.tickCount());
+}
 
-    std::string text = std::string(vote ? "vote" : "unvote") + ":" + name;
-    LM_LOG(Debug, "Sending '%s'", text.c_str());
-    socket->send(text.data(), text.size());
-    socket->close();
+void Client::readAnswers(bool& changed) {
+    if (!socket)
+        return;
+    const ProtocolKey* key = keys != nullptr ? keys->key() : nullptr;
+    const bool clientMode = settings.isClientMode();
+    // Bounded, so a flood on the socket cannot hold the tick.
+    for (int read = 0; read < 64; read++) {
+        char buffer[protocol::kMaxDatagramLength + 1];
+        std::size_t length = 0;
+        const UdpSocket::Received received =
+            socket->receive(buffer, protocol::kMaxDatagramLength, length);
+        if (received == UdpSocket::Received::Nothing)
+            break;
+        if (received == UdpSocket::Received::Datagram && clientMode &&
+            watch.answerReceived(std::string_view(buffer, length), key, clock.tickCount())) {
+            changed = true;
+        }
+    }
+}
+
+bool Client::tick() {
+    bool changed = false;
+    takeLookup();
+    if (waiting && targetAddress && !lookingUp && !(keys != nullptr && keys->pending())) {
+        const protocol::Verb verb = *waiting;
+        waiting.reset();
+        transmit(verb);
+    }
+    readAnswers(changed);
+    const ServerView now = serverView();
+    if (!sameLine(now, shown))
+        changed = true;
+    if (voting && settings.get(keys::Notify)) {
+        const std::string text = noticeText(serverName(), noticeBetween(shown, now));
+        if (!text.empty())
+            notice = text;
+    }
+    shown = now;
+    return changed;
 }
 
 std::array<uint8_t, Client::kMagicPacketLength> Client::magicPacket(const char* macText) {

@@ -21,6 +21,7 @@ constexpr Request kRequests[] = {
     {"exit", Command::Exit},
     {"status", 0},
     {"reload", 0},
+    {"line", 0},
 };
 
 std::string errorAnswer(std::string_view reason) {
@@ -101,6 +102,8 @@ std::string handle(CommandTarget& target, std::string_view request) {
     answer += '\n';
     if (request == "status") {
         answer += formatStatus(target.currentStatus());
+    } else if (request == "line") {
+        appendLine(answer, target.currentStatus().lineWord);
     } else {
         target.runCommand(commandIdOf(request));
     }

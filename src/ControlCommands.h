@@ -7,6 +7,8 @@
 //   connect, disconnect, enable, disable, refresh, exit   run the command table
 //   status   the tray text, then the status rows, one per line
 //   reload   read the configuration file again and apply it
+//   line     one word: the line as this instance sees it (up, dialling, down,
+//            guard, failed, unknown)
 // Answers: "OK\n" followed by the body lines, or "ERROR <reason>\n". A request
 // that is not one of the above gets an error answer and changes nothing.
 #include <cstddef>
@@ -53,7 +55,7 @@ private:
 };
 
 /// The command id a request word stands for; 0 when it names none ("status"
-/// included, which is answered without the command table).
+/// and "line" included, which is answered without the command table).
 int commandIdOf(std::string_view word);
 /// True for every word the protocol knows.
 bool isKnownRequest(std::string_view word);

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <climits>
 
+#include "SharedSecret.h"
 #include "Strings.h"
+#include "Trust.h"
 
 namespace linkmoot {
 
@@ -38,7 +40,19 @@ bool lessIgnoringCase(const std::string& left, const std::string& right) {
     return left < right;
 }
 
+// Empty switches the secret off; otherwise it must be long enough to guess badly.
+bool secretAcceptable(const std::string& secret) {
+    return secret.empty() || secretCharacters(secret) >= kMinSecretCharacters;
+}
+
 }  // namespace
+
+std::string refusalText(const StoreResult& result) {
+    std::string text = loadString(result.messageId);
+    if (!result.detail.empty())
+        text += "\n\n" + result.detail;
+    return text;
+}
 
 int32_t parseLong(const std::string& text) {
     std::size_t i = 0;
@@ -89,6 +103,8 @@ void ClientOptionsForm::load(const Settings& settings) {
     wakeOnLan = storedMac.has_value();
     mac = storedMac.value_or("");
     autoVote = settings.get(keys::AutoVote);
+    secret = settings.get(keys::Secret);
+    notify = settings.get(keys::Notify);
 }
 
 StoreResult ClientOptionsForm::store(const Settings& settings) const {
@@ -103,6 +119,10 @@ StoreResult ClientOptionsForm::store(const Settings& settings) const {
     settings.set(keys::WakeOnLanMacOption,
                  wakeOnLan ? std::optional<std::string>(mac) : std::nullopt);
     settings.set(keys::AutoVote, autoVote);
+    if (!secretAcceptable(secret))
+        return StoreResult::refused(SecretField, StringId::SecretTooShort);
+    settings.set(keys::Secret, secret);
+    settings.set(keys::Notify, notify);
     return {};
 }
 
@@ -121,6 +141,8 @@ void ServerOptionsForm::load(const Settings& settings, std::vector<std::string> 
     setEntries(settings, std::move(entries));
     userName = settings.get(keys::UserName);
     password = settings.get(keys::Password);
+    allowedNetworks = settings.get(keys::AllowedNetworks);
+    secret = settings.get(keys::Secret);
     const std::optional<int32_t> storedWebPort = settings.get(keys::WebPort);
     webPage = storedWebPort.has_value() && *storedWebPort != 0;
     webPort = webPage ? std::to_string(*storedWebPort) : "";
@@ -170,6 +192,14 @@ StoreResult ServerOptionsForm::store(const Settings& settings) const {
     settings.set(keys::Connection, connections[static_cast<std::size_t>(selected)]);
     settings.set(keys::UserName, userName);
     settings.set(keys::Password, password);
+    trust::AllowedNetworks networks;
+    std::string error;
+    if (!trust::AllowedNetworks::parse(allowedNetworks, networks, error))
+        return StoreResult::refused(AllowedNetworksField, StringId::EnterAllowedNetworks, error);
+    settings.set(keys::AllowedNetworks, allowedNetworks);
+    if (!secretAcceptable(secret))
+        return StoreResult::refused(SecretField, StringId::SecretTooShort);
+    settings.set(keys::Secret, secret);
     if (webPage) {
         // A port the page could never listen on is refused here, not at the next start.
         const bool digitsOnly = !webPort.empty() && webPort.size() <= 5 &&

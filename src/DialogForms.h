@@ -5,6 +5,7 @@
 // first refused field (fields stored before it stay stored).
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Settings.h"
@@ -17,8 +18,14 @@ struct StoreResult {
     bool ok = true;
     int field = 0;
     int messageId = 0;
-    static StoreResult refused(int field, int messageId) { return {false, field, messageId}; }
+    std::string detail;  ///< what exactly is wrong, when the message needs it
+    static StoreResult refused(int field, int messageId, std::string detail = {}) {
+        return {false, field, messageId, std::move(detail)};
+    }
 };
+
+/// The message a refused store shows: the string, then the detail.
+std::string refusalText(const StoreResult& result);
 
 struct ModeForm {
     enum Control { ClientRadio = 1019, ServerRadio = 1020 };
@@ -35,13 +42,17 @@ struct ClientOptionsForm {
         PortField = 1015,
         ServerField = 1016,
         WakeOnLanCheck = 1017,
-        MacField = 1018
+        MacField = 1018,
+        SecretField = 1040,
+        NotifyCheck = 1041
     };
     std::string server;
     std::string port;
     bool wakeOnLan = false;
     std::string mac;
     bool autoVote = false;
+    std::string secret;  ///< the root `Secret`: empty, or 16 characters at least
+    bool notify = true;
 
     void load(const Settings& settings);
     StoreResult store(const Settings& settings) const;
@@ -62,7 +73,9 @@ struct ServerOptionsForm {
         DialerChoice = 1031,
         RetryBackoffCheck = 1032,
         WebPageCheck = 1040,
-        WebPortField = 1041
+        WebPortField = 1041,
+        AllowedNetworksField = 1042,
+        SecretField = 1043
     };
     std::string dialer;  ///< `Server`/`Dialer`, stored first
     std::string port;
@@ -79,6 +92,8 @@ struct ServerOptionsForm {
     std::string password;
     bool webPage = false;  ///< `Server`/`WebPort` present and not 0
     std::string webPort;
+    std::string allowedNetworks;  ///< comma-separated IPv4 blocks; empty: the private networks
+    std::string secret;           ///< the root `Secret`: empty, or 16 characters at least
 
     /// Loads every field; `entries` are the dial service's names (sorted here).
     void load(const Settings& settings, std::vector<std::string> entries);

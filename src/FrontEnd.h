@@ -38,6 +38,9 @@ public:
     virtual void hideStatusWindow() = 0;
     /// Opens a local document (absolute path) or a web address; failures are ignored.
     virtual void openDocument(const std::string& pathOrAddress) = 0;
+    /// A change of the server's line while this user votes ("The line of
+    /// gateway is up"): a desktop notification, or a log line.
+    virtual void notify(const std::string& text) = 0;
     /// Exit: hide the status window and end the event loop; the application
     /// object is destroyed after the loop has ended.
     virtual void quit() = 0;

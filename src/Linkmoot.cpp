@@ -8,6 +8,7 @@
 #include "DialService.h"
 #include "FrontEnd.h"
 #include "Server.h"
+#include "ServerLine.h"
 #include "Strings.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Directory.h"
@@ -63,10 +64,16 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
     : settings(settings),
       services(services),
       frontEnd(frontEnd),
-      client(std::make_unique<Client>(settings, services.network)),
+      client(std::make_unique<Client>(settings, services.network, services.clock, &keys)),
       server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
-                                      services.shutdown)),
-      latest(snapshot()) {}
+                                      services.shutdown, &keys)),
+      latest(snapshot()) {
+    applySecret();
+}
+
+void Linkmoot::applySecret() {
+    keys.setSecret(settings.get(keys::Secret));
+}
 
 Linkmoot::~Linkmoot() {
     // The vote goes before the server stops, and both before the owner saves
@@ -113,6 +120,7 @@ bool Linkmoot::configure() {
     // Saved at once: a later edit of the file and a reload must not be
     // overwritten by the exit's save of what was confirmed here.
     saveConfiguration();
+    applySecret();
     if (isServerMode()) {
         client->stopVoting();
         server->stop();
@@ -157,6 +165,7 @@ bool Linkmoot::reload(std::string& problem) {
         server->stop();
     services.configuration->adopt(*staged);
     staged.reset();
+    applySecret();
     // Started also when it was not running: the usual cure for a port that
     // could not be bound is an edit and a reload.
     if (restart && isServerMode())
@@ -176,7 +185,13 @@ bool Linkmoot::reload(std::string& problem) {
 }
 
 void Linkmoot::tick() {
-    const bool changed = server->poll();
+    if (keys.update() && !keys.error().empty())
+        LM_LOG(Error, "The shared secret cannot be used: %s", keys.error().c_str());
+    bool changed = server->poll();
+    if (client->tick())
+        changed = true;
+    if (const std::string notice = client->takeNotice(); !notice.empty())
+        frontEnd.notify(notice);
     std::shared_ptr<const StatusSnapshot> next = snapshot();
     // A change the table did not see (the line came up) is shown as well.
     if (changed || *next != *latest) {
@@ -270,6 +285,10 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     // A dial in progress is a line that is not down, as the connection test has it.
     input.connected = line == LineStatus::Up || line == LineStatus::Dialling;
     input.voting = client->isVoting();
+    const ServerView view = client->serverView();
+    input.serverLine = client->serverLineText();
+    input.serverUp =
+        view.state == ServerView::State::Answered && view.report.line == protocol::Line::Up;
     std::vector<VoteEntry> votes;
     const toolbox::ArrayList<Vote>& table = server->getVotes();
     const uint32_t now = services.clock.tickCount();
@@ -289,6 +308,11 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
         status->rows.push_back({StatusIcon::Disabled, webPageProblem});
     status->serverStarted = input.started;
     status->line = line;
+    if (input.serverMode) {
+        status->lineWord = input.started ? protocol::lineWord(protocolLineOf(line)) : "unknown";
+    } else {
+        status->lineWord = lineWordOf(view);
+    }
     status->votes = std::move(votes);
     return status;
 }

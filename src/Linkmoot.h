@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Settings.h"
+#include "SharedSecret.h"
 #include "StatusModel.h"
 
 namespace linkmoot {
@@ -104,6 +105,7 @@ public:
 
     const Settings& getSettings() const { return settings; }
     Client& getClient() { return *client; }
+    KeyStore& getKeys() { return keys; }
     Server& getServer() { return *server; }
     int getTickCounter() const { return tickCounter; }
 
@@ -115,10 +117,13 @@ private:
     void startServer();
     void askClientQuestion();
     void saveConfiguration();
+    /// Hands the key store the configured secret (derived off the loop).
+    void applySecret();
 
     Settings settings;
     Services services;
     FrontEnd& frontEnd;
+    KeyStore keys;  // before the client and server, which use it
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
     std::shared_ptr<const StatusSnapshot> latest;

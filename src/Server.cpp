@@ -8,6 +8,7 @@
 
 #include "Clock.h"
 #include "LogText.h"
+#include "SharedSecret.h"
 #include "ShutdownService.h"
 #include "Strings.h"
 #include "ToolBox/Logger.h"
@@ -16,8 +17,8 @@
 
 namespace linkmoot {
 
-Vote::Vote(const char* host, uint32_t time, std::optional<uint32_t> lifetimeMs)
-    : host(toolbox::duplicate(host)), time(time), lifetime(lifetimeMs) {}
+Vote::Vote(const char* host, uint32_t time, uint32_t address, std::optional<uint32_t> lifetimeMs)
+    : host(toolbox::duplicate(host)), time(time), address(address), lifetime(lifetimeMs) {}
 
 uint32_t Vote::millisLeft(uint32_t now) const {
     const uint32_t age = now - time;
@@ -62,14 +63,15 @@ struct Server::FailureInbox {
 };
 
 Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
-               ShutdownService& shutdown)
+               ShutdownService& shutdown, KeyStore* keys)
     : settings(settings),
       network(network),
       clock(clock),
       dialers(dialers),
       shutdownService(shutdown),
       lastVoteTime(clock.tickCount()),
-      inbox(std::make_shared<FailureInbox>()) {
+      inbox(std::make_shared<FailureInbox>()),
+      keys(keys) {
     if (lastVoteTime == kIdleClockDisarmed)
         lastVoteTime--;
     LM_LOG(Debug, "Created server");
@@ -108,6 +110,13 @@ bool Server::start() {
     }
     socket = std::move(created);
     starts++;
+    trust::AllowedNetworks allowed;
+    std::string error;
+    if (!trust::AllowedNetworks::parse(settings.get(keys::AllowedNetworks), allowed, error)) {
+        LM_LOG(Error, "The allowed networks cannot be read (%s): the private networks are used",
+               error.c_str());
+    }
+    intake.setAllowedNetworks(allowed);
     LM_LOG(Debug, "Server started");
     return true;
 }
@@ -126,6 +135,8 @@ void Server::stop() {
         LM_LOG(Debug, "Server socket closed");
     }
     votes.clear();
+    voterNames.clear();
+    pendingAnswers.clear();
     LM_LOG(Info, "Server stopped");
 }
 
@@ -146,6 +157,7 @@ bool Server::poll() {
         const bool expired = vote->isTimed() ? age >= *vote->getLifetime() : age > kVoteTimeoutMs;
         if (expired) {
             LM_LOG(Debug, "The vote from host '%s' timed out", printable(vote->getHost()).c_str());
+            voterNames.erase(vote->getHost());
             votes.removeAt(index);
             changed = true;
         } else {
@@ -157,51 +169,107 @@ bool Server::poll() {
     if (timedVoteHeld)
         rearmIdleClock();
 
-    for (int read = 0; read < kMaxDatagramsPerPoll; read++) {
-        char buffer[kMaxDatagramLength + 1];
-        std::memset(buffer, 0, sizeof buffer);
-        std::size_t length = 0;
-        UdpSocket::Received received = socket->receive(buffer, kMaxDatagramLength, length);
-        if (received != UdpSocket::Received::Datagram)
-            break;
+    if (readDatagrams(now))
         changed = true;
-        receiveDatagram(buffer, now);
-    }
 
     controlConnection();
+    sendAnswers(now);
+    for (const std::string& warning : intake.housekeeping(now))
+        LM_LOG(Warn, "%s", warning.c_str());
     checkIdleShutdown();
     return changed;
 }
 
-void Server::receiveDatagram(char* payload, uint32_t now) {
-    char* colon = std::strchr(payload, ':');
-    if (colon == nullptr)
-        return;
-    *colon = '\0';
-    const bool isVote = std::strcmp(payload, "vote") == 0;
-    if (!isVote && std::strcmp(payload, "unvote") != 0)
-        return;
-    const char* host = colon + 1;
+bool Server::readDatagrams(uint32_t now) {
+    // With a secret whose key is still being derived nothing can be checked:
+    // the datagrams wait in the socket for a later poll.
+    if (keys != nullptr && keys->configured() && keys->key() == nullptr)
+        return false;
+    const ProtocolKey* key = keys != nullptr ? keys->key() : nullptr;
+    wall = clock.wallClock();
+    bool served = false;
+    int counted = 0;
+    for (int read = 0; read < kMaxDatagramsReadPerPoll && counted < kMaxDatagramsPerPoll; read++) {
+        char buffer[kMaxDatagramLength + 1];
+        std::size_t length = 0;
+        Endpoint source;
+        const UdpSocket::Received received =
+            socket->receiveFrom(buffer, kMaxDatagramLength, length, source);
+        if (received == UdpSocket::Received::Nothing)
+            break;
+        // Outside senders are dropped before anything else, uncounted.
+        if (!intake.sourceAllowed(source.address, now))
+            continue;
+        // An oversized datagram is shown to the gate at one byte over the
+        // limit, which it drops as malformed.
+        const std::string_view bytes(
+            buffer, received == UdpSocket::Received::Oversized ? sizeof buffer : length);
+        protocol::Request request;
+        switch (intake.check(bytes, source.address, key, wall, now, request)) {
+            case trust::ServerGate::Verdict::Dropped:
+                break;
+            case trust::ServerGate::Verdict::Ignored:
+                counted++;
+                served = true;
+                break;
+            case trust::ServerGate::Verdict::Accepted:
+                counted++;
+                served = true;
+                receiveDatagram(request, source, now);
+                pendingAnswers.push_back(
+                    {source.address, source.port, std::string(request.name), request.t});
+                break;
+        }
+    }
+    return served;
+}
+
+void Server::receiveDatagram(const protocol::Request& request, const Endpoint& source,
+                             uint32_t now) {
+    const std::string host(request.name);
     // The web page's names belong to its timed votes; a datagram must not end one.
-    if (std::strncmp(host, WebApi::kNamePrefix, std::strlen(WebApi::kNamePrefix)) == 0) {
-        LM_LOG(Debug, "Ignoring a datagram for the web vote '%s'", printable(host).c_str());
+    if (host.compare(0, std::strlen(WebApi::kNamePrefix), WebApi::kNamePrefix) == 0) {
+        LM_LOG(Debug, "Ignoring a datagram for the web vote '%s'", printable(host.c_str()).c_str());
         return;
     }
-
-    removeVotes(host);
+    if (request.verb == protocol::Verb::Query) {
+        LM_LOG(Debug, "Received a query from host '%s'", printable(host.c_str()).c_str());
+        return;
+    }
+    const bool isVote = request.verb == protocol::Verb::Vote;
+    // Without a secret an unvote counts only from the address of the name's
+    // last vote (not its port: older clients send from a new one each time).
+    // With one, the mac proves the name wherever it comes from.
+    const bool keyed = keys != nullptr && keys->key() != nullptr;
+    // A name is in the table at most once, and the set says whether it is.
+    for (int index = 0; voterNames.count(host) != 0 && index < votes.getCount(); index++) {
+        const Vote* vote = votes.get(index);
+        if (std::strcmp(vote->getHost(), host.c_str()) != 0)
+            continue;
+        if (!isVote && !keyed && vote->getAddress() != source.address) {
+            LM_LOG(Debug, "Ignoring an unvote for host '%s' from %s, not the address of its vote",
+                   printable(host.c_str()).c_str(), trust::dottedQuad(source.address).c_str());
+        } else {
+            voterNames.erase(host);
+            votes.removeAt(index);
+        }
+        break;
+    }
 
     if (isVote) {
-        votes.add(toolbox::create<Vote>(host, now));
+        votes.add(toolbox::create<Vote>(host.c_str(), now, source.address));
+        voterNames.insert(host);
         rearmIdleClock();
-        LM_LOG(Debug, "Received a vote from host '%s'", printable(host).c_str());
+        LM_LOG(Debug, "Received a vote from host '%s'", printable(host.c_str()).c_str());
     } else {
-        LM_LOG(Debug, "Received an unvote from host '%s'", printable(host).c_str());
+        LM_LOG(Debug, "Received an unvote from host '%s'", printable(host.c_str()).c_str());
     }
 }
 
 void Server::removeVotes(const char* host) {
     for (int index = 0; index < votes.getCount();) {
         if (std::strcmp(votes.get(index)->getHost(), host) == 0) {
+            voterNames.erase(host);
             votes.removeAt(index);
         } else {
             index++;
@@ -222,7 +290,8 @@ bool Server::vote(const std::string& name, uint32_t minutes, uint32_t /*peer*/) 
     const uint32_t now = clock.tickCount();
     removeVotes(name.c_str());
     const uint32_t lifetime = std::min(minutes, kMaxWebVoteMinutes) * 60000u;
-    votes.add(toolbox::create<Vote>(name.c_str(), now, lifetime));
+    votes.add(toolbox::create<Vote>(name.c_str(), now, 0, lifetime));
+    voterNames.insert(name);
     rearmIdleClock();
     LM_LOG(Debug, "Received a vote from host '%s'", printable(name.c_str()).c_str());
     return true;
@@ -250,8 +319,7 @@ WebState Server::webState() {
             break;
         case LineStatus::Up:
             state.line = WebLine::Up;
-            // Counted from the dial: the controller keeps no separate mark for "up".
-            state.secondsUp = (clock.processMillis() - dialTime) / 1000;
+            state.secondsUp = secondsUp();
             break;
         case LineStatus::Failed:
             state.line = WebLine::Failed;
@@ -281,6 +349,45 @@ LineState Server::readLine() {
         upSince = clock.tickCount();
     }
     return answer;
+}
+
+protocol::Line protocolLineOf(LineStatus line) {
+    switch (line) {
+        case LineStatus::Down:
+            return protocol::Line::Down;
+        case LineStatus::Dialling:
+            return protocol::Line::Dialling;
+        case LineStatus::Up:
+            return protocol::Line::Up;
+        case LineStatus::Failed:
+            return protocol::Line::Failed;
+        case LineStatus::Guard:
+            return protocol::Line::Guard;
+    }
+    return protocol::Line::Down;
+}
+
+void Server::sendAnswers(uint32_t now) {
+    if (pendingAnswers.empty())
+        return;
+    const ProtocolKey* key = keys != nullptr ? keys->key() : nullptr;
+    protocol::LineReport report;
+    report.line = protocolLineOf(line());
+    report.votes = static_cast<uint64_t>(votes.getCount());
+    report.upSeconds = secondsUp();
+    if (const uint32_t retry = retryWaitSeconds(); retry > 0)
+        report.retrySeconds = retry;
+    for (const trust::PendingAnswer& pending : pendingAnswers) {
+        report.you = voterNames.count(pending.name) != 0;
+        const std::string answer = intake.answer(pending, report, key, wall, now);
+        if (answer.empty())
+            continue;
+        if (!socket->sendTo(answer.data(), answer.size(), {pending.address, pending.port})) {
+            LM_LOG(Debug, "Cannot answer %s: %s", trust::dottedQuad(pending.address).c_str(),
+                   socket->lastErrorText().c_str());
+        }
+    }
+    pendingAnswers.clear();
 }
 
 bool Server::isConnected() {

@@ -15,26 +15,33 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "DialService.h"
 #include "Settings.h"
 #include "StatusModel.h"
 #include "ToolBox/ArrayList.h"
+#include "Trust.h"
+#include "UdpSocket.h"
 #include "WebApi.h"
 
 namespace linkmoot {
 
 class Clock;
+class KeyStore;
 class Network;
 class ShutdownService;
 class UdpSocket;
 
-/// One accepted vote: the voter's host name exactly as it stood in the datagram
-/// and the tick count of the poll that read it. A web vote is not renewed every
-/// ten seconds (a phone's browser sleeps): it carries its own lifetime instead.
+/// One accepted vote: the voter's host name exactly as it stood in the datagram,
+/// the tick count of the poll that read it and the IPv4 address it came from. A
+/// web vote is not renewed every ten seconds (a phone's browser sleeps): it
+/// carries its own lifetime instead.
 class Vote {
 public:
-    Vote(const char* host, uint32_t time, std::optional<uint32_t> lifetimeMs = std::nullopt);
+    Vote(const char* host, uint32_t time, uint32_t address = 0,
+         std::optional<uint32_t> lifetimeMs = std::nullopt);
     ~Vote();
     Vote(const Vote&) = delete;
     Vote& operator=(const Vote&) = delete;
@@ -46,19 +53,27 @@ public:
     bool isTimed() const { return lifetime.has_value(); }
     /// Milliseconds left at `now` (0 once ended); the 22-second rule for a datagram vote.
     uint32_t millisLeft(uint32_t now) const;
+    uint32_t getAddress() const { return address; }
 
 private:
     char* host;
     uint32_t time;
+    uint32_t address;
     std::optional<uint32_t> lifetime;
 };
+
+/// The line as the protocol's answers name it.
+protocol::Line protocolLineOf(LineStatus line);
 
 class Server : public WebStateSource, public WebVoteSink {
 public:
     /// Votes older than this many milliseconds are dropped by the next poll.
     static constexpr uint32_t kVoteTimeoutMs = 22000;
-    /// At most this many datagrams are read per poll.
+    /// At most this many accepted (or ignored) datagrams are served per poll.
     static constexpr int kMaxDatagramsPerPoll = 10;
+    /// At most this many datagrams are read per poll in all, dropped ones
+    /// included, so a flood cannot hold the loop.
+    static constexpr int kMaxDatagramsReadPerPoll = 1000;
     /// Longer datagrams are not processed.
     static constexpr int kMaxDatagramLength = 256;
     /// Dial parameters longer than this are refused.
@@ -68,8 +83,9 @@ public:
     /// The idle clock's disarmed mark.
     static constexpr uint32_t kIdleClockDisarmed = 0xFFFFFFFFu;
 
+    /// `keys`: the shared secret's key store (null: no secret), owned by the caller.
     Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
-           ShutdownService& shutdown);
+           ShutdownService& shutdown, KeyStore* keys = nullptr);
     ~Server() override;
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -105,6 +121,8 @@ public:
     static constexpr uint32_t kRefusalReportMs = 10 * 60 * 1000;
     /// True while the guard time after a hang-up holds the next dial off.
     bool isGuardHeld() const { return guard.held; }
+    /// The trust rules of the intake (tests read the drop counts).
+    const trust::ServerGate& gate() const { return intake; }
     const toolbox::ArrayList<Vote>& getVotes() const { return votes; }
 
     // The controller step and its parts; public for the tests of each state.
@@ -128,7 +146,10 @@ public:
 private:
     struct FailureInbox;
 
-    void receiveDatagram(char* payload, uint32_t now);
+    /// Reads the datagrams of one poll; true when one was served.
+    bool readDatagrams(uint32_t now);
+    void receiveDatagram(const protocol::Request& request, const Endpoint& source, uint32_t now);
+    void sendAnswers(uint32_t now);
     void removeVotes(const char* host);
     void rearmIdleClock();
     void applyFailureReports();
@@ -179,6 +200,12 @@ private:
     std::unique_ptr<UdpSocket> socket;
     toolbox::ArrayList<Vote> votes{16, 60, 30};
     std::shared_ptr<FailureInbox> inbox;
+    KeyStore* keys;
+    trust::ServerGate intake;
+    trust::WallClock wall;  // read once a poll
+    std::vector<trust::PendingAnswer> pendingAnswers;
+    // The names in `votes`, so an answer's "you" costs no scan of the table.
+    std::unordered_set<std::string> voterNames;
 };
 
 }  // namespace linkmoot

@@ -64,6 +64,10 @@ inline constexpr NumberKey Port{nullptr, "Port", 0, MissingKey::CreatedEmpty};
 /// The same port as the options dialogs show and store it: text.
 inline constexpr TextKey PortText{nullptr, "Port", "9005", MissingKey::StoresDefault};
 
+/// The shared secret of the voting protocol, the same on the server and every
+/// client; empty: off. Kept like the password.
+inline constexpr TextKey Secret{nullptr, "Secret", "", MissingKey::CreatedEmpty};
+
 // Client
 /// The server's name or address.
 inline constexpr TextKey ClientServer{kClientSection, "Server", "", MissingKey::CreatedEmpty};
@@ -75,8 +79,15 @@ inline constexpr TextKey WakeOnLanMac{kClientSection, "WakeOnLanMac", "",
 inline constexpr OptionalKey<const char*> WakeOnLanMacOption{kClientSection, "WakeOnLanMac", ""};
 /// Vote from the start.
 inline constexpr FlagKey AutoVote{kClientSection, "AutoVote", false, MissingKey::StoresDefault};
+/// Desktop notifications (Info lines in the daemon) when the server's line
+/// changes while this user votes.
+inline constexpr FlagKey Notify{kClientSection, "Notify", true, MissingKey::StoresDefault};
 
 // Server
+/// Comma-separated IPv4 blocks whose datagrams the server reads; empty: the
+/// private and link-local networks (loopback always).
+inline constexpr TextKey AllowedNetworks{kServerSection, "AllowedNetworks", "",
+                                         MissingKey::CreatedEmpty};
 /// Milliseconds to wait after each hang-up; 0 or less: none.
 inline constexpr NumberKey GuardTime{kServerSection, "GuardTime", 3000, MissingKey::StoresDefault};
 /// Hang up and dial again after this many minutes online.
@@ -116,9 +127,6 @@ inline constexpr OptionalKey<int32_t> WebPort{kServerSection, "WebPort", 8080};
 inline constexpr OptionalKey<const char*> WebPassword{kServerSection, "WebPassword", ""};
 /// The longest vote the web page takes, in minutes; missing: 120.
 inline constexpr OptionalKey<int32_t> WebVoteMaxMinutes{kServerSection, "WebVoteMaxMinutes", 120};
-/// The source networks the server believes (protocol 2); empty: the private ones.
-inline constexpr TextKey AllowedNetworks{kServerSection, "AllowedNetworks", "",
-                                         MissingKey::CreatedEmpty};
 
 }  // namespace keys
 

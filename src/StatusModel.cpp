@@ -30,6 +30,10 @@ StatusSnapshot computeStatus(const StatusInput& input) {
         snapshot.rows.push_back(
             {StatusIcon::Voting, formatted(loadString(StringId::StatusVoteFrom), host)});
     }
+    if (!input.serverLine.empty()) {
+        snapshot.rows.push_back(
+            {input.serverUp ? StatusIcon::Connected : StatusIcon::Idle, input.serverLine});
+    }
 
     snapshot.serverMenu = input.serverMode;
     if (input.serverMode) {
@@ -47,9 +51,14 @@ StatusSnapshot computeStatus(const StatusInput& input) {
         }
     } else {
         snapshot.trayText = input.voting ? "Voting for connection" : "Not voting for connection";
-        snapshot.trayIcon = input.voting ? StatusIcon::Voting : StatusIcon::Idle;
+        // The voter sees at a glance that the server's line is up.
+        snapshot.trayIcon = !input.voting    ? StatusIcon::Idle
+                            : input.serverUp ? StatusIcon::Connected
+                                             : StatusIcon::Voting;
     }
     snapshot.tooltip = snapshot.trayText.substr(0, kTooltipLength);
+    if (!input.serverLine.empty())
+        snapshot.tooltip += "\n" + input.serverLine.substr(0, kTooltipLength);
     return snapshot;
 }
 

@@ -33,12 +33,18 @@ struct VoteEntry {
 struct StatusSnapshot {
     std::vector<StatusRow> rows;  ///< row 0, then one "Vote from %s" row per vote
     std::string trayText;         ///< the whole text
-    std::string tooltip;          ///< at most the first 63 characters of trayText
+    /// The first 63 characters of trayText; then, when the client has a row
+    /// of the server's line, a newline and its first 63 characters.
+    std::string tooltip;
     StatusIcon trayIcon = StatusIcon::Idle;
     bool serverMenu = false;  ///< tray menu 140 (server) or 139 (client)
     bool serverStarted = false;
     LineStatus line = LineStatus::Down;
     std::vector<VoteEntry> votes;  ///< the vote table in its order
+    /// The line as this instance sees it (its own in server mode, the server's
+    /// answers in client mode): "up", "dialling", "down", "guard", "failed" or
+    /// "unknown".
+    std::string lineWord = "unknown";
 
     bool operator==(const StatusSnapshot&) const = default;
 };
@@ -49,6 +55,9 @@ struct StatusInput {
     bool connected = false;
     bool voting = false;
     std::vector<std::string> votes;  ///< hosts in table order
+    // Default member initialisers keep older brace-initialised inputs valid.
+    std::string serverLine{};  ///< the client's row of the server's line; empty: none
+    bool serverUp = false;     ///< the latest trusted answer says the line is up
 };
 
 /// Rows, tray text and icon; the caller adds the line and the vote table.

@@ -40,6 +40,12 @@ constexpr Entry kStrings[] = {
      "that the server is needed."},
     {StringId::SocketsUnsupported, "Sorry, this version of Windows Sockets is unsupported."},
     {StringId::SelectMode, "Please select a mode for this computer."},
+    {StringId::SecretTooShort,
+     "Please enter a shared secret of at least 16 characters, the same on the server and every "
+     "client (or none at all)."},
+    {StringId::EnterAllowedNetworks,
+     "Please enter the allowed networks as IPv4 blocks separated by commas, such as "
+     "192.168.1.0/24, 10.0.0.0/8 (empty: the private networks)."},
 };
 }  // namespace
 

@@ -25,6 +25,8 @@ enum : int {
     SocketsUnsupported = 20035,
     SelectMode = 20036,
     EnterWebPort = 20040,
+    SecretTooShort = 20042,
+    EnterAllowedNetworks = 20043,
 };
 }
 

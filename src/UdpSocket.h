@@ -6,6 +6,13 @@
 
 namespace linkmoot {
 
+/// An IPv4 address and port, both in host order.
+struct Endpoint {
+    uint32_t address = 0;
+    uint16_t port = 0;
+    bool operator==(const Endpoint&) const = default;
+};
+
 /// One IPv4 UDP socket. Created closed; open() makes it. Every failing
 /// operation keeps its error for lastErrorText(). The destructor closes it.
 class UdpSocket {
@@ -27,6 +34,11 @@ public:
     /// Reads one pending datagram of at most `capacity` bytes without waiting.
     /// A longer datagram is consumed and reported as Oversized.
     virtual Received receive(char* buffer, std::size_t capacity, std::size_t& length) = 0;
+    /// As receive(), and says where the datagram came from.
+    virtual Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
+                                 Endpoint& source) = 0;
+    /// Sends one datagram to `destination` (an unconnected socket); never waits.
+    virtual bool sendTo(const void* data, std::size_t length, const Endpoint& destination) = 0;
     virtual void close() = 0;
     /// The port the socket is bound to (after open), for tests and logs.
     virtual uint16_t localPort() const = 0;
@@ -34,11 +46,26 @@ public:
     virtual std::string lastErrorText() const = 0;
 };
 
+/// Looks a host name up for IPv4 away from the caller's thread, one name at a
+/// time: the caller starts a look-up and collects its answer on a later tick.
+class NameResolver {
+public:
+    virtual ~NameResolver() = default;
+    /// Starts looking `host` up; the answer of a look-up still under way is
+    /// then thrown away when it comes.
+    virtual void start(const std::string& host) = 0;
+    /// Without waiting: true when the latest look-up has answered (once per
+    /// look-up); then `found` and `address`, or the failure in `error`
+    /// ("Error n in facility f: text").
+    virtual bool take(bool& found, uint32_t& address, std::string& error) = 0;
+};
+
 /// The network as the client and server reach it.
 class Network {
 public:
     virtual ~Network() = default;
     virtual std::unique_ptr<UdpSocket> createSocket() = 0;
+    virtual std::unique_ptr<NameResolver> createResolver() = 0;
     /// This computer's short host name; false when it cannot be read.
     virtual bool computerName(std::string& name) = 0;
 };

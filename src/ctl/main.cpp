@@ -1,16 +1,19 @@
 // linkmootctl COMMAND [--timeout=SECONDS]: sends one command to the running
 // Linkmoot instance of this user (or to the system service) and prints the
-// answer.
+// answer. linkmootctl wait up|down polls the instance's line until it matches.
 //
-// Exit status: 0 success; 1 no instance runs (or none can be reached);
-// 2 unknown command or bad option; 3 no answer in time; 4 error answer.
+// Exit status: 0 success; 1 no instance runs (or none can be reached, or it
+// went away while waiting); 2 unknown command or bad option; 3 no answer in
+// time (wait: the line did not match in time); 4 error answer.
 #include <errno.h>
 #include <string.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ControlCommands.h"
@@ -34,6 +37,11 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  status      the tray text, then the status rows (connection, votes held)\n"
+    "  line        the line as the instance sees it: up, dialling, down, guard,\n"
+    "              failed or unknown\n"
+    "  wait up|down  waits until the line is up (or down); without --timeout\n"
+    "              without limit. Example:\n"
+    "              linkmootctl connect && linkmootctl wait up --timeout=120 && fetchmail\n"
     "  connect     vote for the connection\n"
     "  disconnect  withdraw the vote\n"
     "  enable      enable the server\n"
@@ -43,20 +51,59 @@ constexpr const char* kUsage =
     "  exit        end the instance\n"
     "\n"
     "  --timeout=SECONDS  how long to wait for the answer (default 10; a server\n"
-    "                     does not answer during a hang-up's guard time)\n"
+    "                     does not answer during a hang-up's guard time); for\n"
+    "                     wait, how long to wait for the line\n"
     "\n"
     "Tries $XDG_RUNTIME_DIR/linkmoot.sock, then /run/linkmoot/linkmoot.sock.\n"
-    "Exit status: 0 success, 1 no instance, 2 unknown command, 3 timeout, 4 error.\n";
+    "Exit status: 0 success, 1 no instance (or it went away while waiting),\n"
+    "2 unknown command, 3 timeout, 4 error.\n";
 
 void complain(const std::string& message) {
     fprintf(stderr, "linkmootctl: %s\n", message.c_str());
+}
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+/// Asks `path` for its line twice a second until it reads `wanted`.
+int waitForLine(const std::string& path, const std::string& wanted, bool limited,
+                double timeoutSeconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(std::lround(timeoutSeconds * 1000));
+    const std::string ok = std::string(linkmoot::control::kOk) + "\n";
+    for (;;) {
+        const Reply reply = linkmoot::controlsocket::sendRequest(path, "line", 2000);
+        if (reply.status == Reply::Status::NoInstance || reply.status == Reply::Status::Failed) {
+            complain(path + ": the instance went away");
+            return kNoInstance;
+        }
+        if (reply.status == Reply::Status::Answered) {
+            if (reply.answer.rfind(ok, 0) != 0) {
+                complain(path + " answered: " + trimmed(reply.answer));
+                return kErrorAnswer;
+            }
+            if (trimmed(reply.answer.substr(ok.size())) == wanted)
+                return kSuccess;
+        }
+        if (limited && Clock::now() >= deadline) {
+            complain("the line was not " + wanted + " in time");
+            return kTimeout;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string command;
+    std::string waitFor;
     double timeoutSeconds = 10;
+    bool timeoutGiven = false;
     for (int i = 1; i < argc; i++) {
         std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
@@ -77,6 +124,15 @@ int main(int argc, char** argv) {
                 complain("the timeout must be a number of seconds above 0: " + argument);
                 return kUsageError;
             }
+            timeoutGiven = true;
+            continue;
+        }
+        if (command == "wait" && waitFor.empty() && argument.rfind("-", 0) != 0) {
+            waitFor = argument;
+            if (waitFor != "up" && waitFor != "down") {
+                complain("wait takes up or down, not '" + argument + "'");
+                return kUsageError;
+            }
             continue;
         }
         if (!command.empty() || argument.rfind("-", 0) == 0) {
@@ -89,10 +145,15 @@ int main(int argc, char** argv) {
         fputs(kUsage, stderr);
         return kUsageError;
     }
-    if (!linkmoot::control::isKnownRequest(command)) {
+    const bool waiting = command == "wait";
+    if (waiting && waitFor.empty()) {
+        complain("wait needs up or down (see linkmootctl --help)");
+        return kUsageError;
+    }
+    if (!waiting && !linkmoot::control::isKnownRequest(command)) {
         complain("unknown command '" + command +
-                 "'; the commands are status, connect, disconnect, enable, disable, refresh, "
-                 "reload, exit");
+                 "'; the commands are status, line, wait, connect, disconnect, enable, "
+                 "disable, refresh, reload, exit");
         return kUsageError;
     }
 
@@ -110,7 +171,8 @@ int main(int argc, char** argv) {
     if (!error.empty())
         reasons.push_back(error);
     for (const std::string& path : candidates) {
-        Reply reply = linkmoot::controlsocket::sendRequest(path, command, timeoutMs);
+        Reply reply =
+            linkmoot::controlsocket::sendRequest(path, waiting ? "line" : command, timeoutMs);
         switch (reply.status) {
             case Reply::Status::NoInstance:
                 reasons.push_back(path + ": nobody listens");
@@ -131,6 +193,8 @@ int main(int argc, char** argv) {
         }
         const std::string& answer = reply.answer;
         const std::string ok = std::string(linkmoot::control::kOk) + "\n";
+        if (waiting && answer.rfind(ok, 0) == 0)
+            return waitForLine(path, waitFor, timeoutGiven, timeoutSeconds);
         if (answer.rfind(ok, 0) == 0) {
             fputs(answer.c_str() + ok.size(), stdout);
             return kSuccess;

@@ -88,6 +88,10 @@ void DaemonFrontEnd::openDocument(const std::string& pathOrAddress) {
     LM_LOG(Info, "Document: %s", pathOrAddress.c_str());
 }
 
+void DaemonFrontEnd::notify(const std::string& text) {
+    LM_LOG(Info, "%s", text.c_str());
+}
+
 void DaemonFrontEnd::quit() {
     if (notifier != nullptr)
         notifier->stopping();

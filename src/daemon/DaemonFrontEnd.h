@@ -33,6 +33,7 @@ public:
     void hideStatusWindow() override {}
     void openDocument(const std::string& pathOrAddress) override;
     void quit() override;
+    void notify(const std::string& text) override;
 
     bool quitRequested() const { return quitting; }
 

@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "SharedSecret.h"
 #include "Strings.h"
 
 namespace linkmoot::daemon {
@@ -59,7 +60,7 @@ bool TerminalPrompts::storeAskingAgain(const std::function<StoreResult()>& store
         const StoreResult result = store();
         if (result.ok)
             return true;
-        sayRefused(result.messageId);
+        say(refusalText(result) + "\n");
         if (!askAgain(result.field))
             return false;
     }
@@ -97,6 +98,20 @@ bool TerminalPrompts::askSecret(const std::string& label, std::string& value) {
         value.clear();
     } else if (!line->empty()) {
         value = *line;
+    }
+    return true;
+}
+
+bool TerminalPrompts::askSharedSecret(std::string& value) {
+    if (!askSecret("Shared secret (the same on the server and every client; at least 16 "
+                   "characters; \"g\" generates one)",
+                   value)) {
+        return false;
+    }
+    if (value == "g") {
+        value = generateSecret();
+        // Shown once, so it can be entered on the other computers.
+        say("Generated shared secret: " + value + "\n");
     }
     return true;
 }
@@ -244,9 +259,15 @@ bool TerminalPrompts::clientOptions(const Settings& settings) {
         return !form.wakeOnLan || askText("Wake on LAN (MAC address)", form.mac);
     };
     auto askAutoVote = [&] { return askYesNo("Automatically vote on start?", form.autoVote); };
+    auto askClientSecret = [&] { return askSharedSecret(form.secret); };
+    auto askNotify = [&] {
+        return askYesNo("Notify when the server's line changes while voting?", form.notify);
+    };
 
-    if (!askServer() || !askPort() || !askWakeOnLan() || !askAutoVote())
+    if (!askServer() || !askPort() || !askWakeOnLan() || !askAutoVote() || !askClientSecret() ||
+        !askNotify()) {
         return false;
+    }
     return storeAskingAgain([&] { return form.store(settings); },
                             [&](int field) {
                                 switch (field) {
@@ -256,9 +277,11 @@ bool TerminalPrompts::clientOptions(const Settings& settings) {
                                         return askPort();
                                     case ClientOptionsForm::MacField:
                                         return askWakeOnLan();
+                                    case ClientOptionsForm::SecretField:
+                                        return askClientSecret();
                                     default:
                                         return askServer() && askPort() && askWakeOnLan() &&
-                                               askAutoVote();
+                                               askAutoVote() && askClientSecret() && askNotify();
                                 }
                             });
 }
@@ -317,9 +340,17 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
             return false;
         return !form.webPage || askText("Web page for phones and tablets on port", form.webPort);
     };
+    auto askAllowed = [&] {
+        return askText(
+            "Allowed networks (IPv4 blocks separated by commas; empty: the private "
+            "networks)",
+            form.allowedNetworks);
+    };
+    auto askServerSecret = [&] { return askSharedSecret(form.secret); };
 
     if (!askPort() || !askGuardTime() || !askReconnect() || !askShutdown() || !askAlways() ||
-        !askBackoff() || !askConnection() || !askUserName() || !askPassword() || !askWebPage()) {
+        !askBackoff() || !askConnection() || !askUserName() || !askPassword() || !askAllowed() ||
+        !askServerSecret() || !askWebPage()) {
         return false;
     }
     return storeAskingAgain([&] { return form.store(settings); },
@@ -335,11 +366,15 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
                                         return askConnection();
                                     case ServerOptionsForm::WebPortField:
                                         return askWebPage();
+                                    case ServerOptionsForm::AllowedNetworksField:
+                                        return askAllowed();
+                                    case ServerOptionsForm::SecretField:
+                                        return askServerSecret();
                                     default:
                                         return askPort() && askGuardTime() && askReconnect() &&
                                                askShutdown() && askAlways() && askBackoff() &&
                                                askConnection() && askUserName() && askPassword() &&
-                                               askWebPage();
+                                               askAllowed() && askServerSecret() && askWebPage();
                                 }
                             });
 }

@@ -38,6 +38,8 @@ public:
 private:
     bool askText(const std::string& label, std::string& value);
     bool askSecret(const std::string& label, std::string& value);
+    /// The shared secret, with the offer to generate one.
+    bool askSharedSecret(std::string& value);
     bool askYesNo(const std::string& label, bool& value);
     /// A numbered list; the answer is a number, an item or one of its aliases
     /// (same index), compared without regard to case.

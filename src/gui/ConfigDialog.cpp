@@ -31,7 +31,7 @@ void ConfigDialog::accept() {
 
 void ConfigDialog::refuse(const StoreResult& result) {
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(loadString(StringId::Caption)),
-                    QString::fromUtf8(loadString(result.messageId)), QMessageBox::Ok, this);
+                    QString::fromStdString(refusalText(result)), QMessageBox::Ok, this);
     box.exec();
     QWidget* widget = control(result.field);
     if (!widget)

@@ -10,6 +10,7 @@
 #include "OptionsModeDialog.h"
 #include "OptionsServerDialog.h"
 #include "Strings.h"
+#include "TrayIcon.h"
 #include "WelcomeDialog.h"
 
 namespace linkmoot {
@@ -67,6 +68,12 @@ void GuiFrontEnd::openDocument(const std::string& pathOrAddress) {
     const QString text = QString::fromStdString(pathOrAddress);
     const QUrl url = text.contains(QStringLiteral("://")) ? QUrl(text) : QUrl::fromLocalFile(text);
     QDesktopServices::openUrl(url);
+}
+
+void GuiFrontEnd::notify(const std::string& text) {
+    QSystemTrayIcon& icon = mainFrame->trayIcon().icon();
+    if (icon.isVisible())
+        icon.showMessage(QStringLiteral("Linkmoot"), QString::fromStdString(text));
 }
 
 void GuiFrontEnd::quit() {

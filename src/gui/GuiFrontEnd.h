@@ -27,6 +27,7 @@ public:
     void hideStatusWindow() override;
     void openDocument(const std::string& pathOrAddress) override;
     void quit() override;
+    void notify(const std::string& text) override;
 
     /// Exit was chosen; the event loop must not be (re)entered.
     bool quitRequested() const { return quitting; }

@@ -6,7 +6,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
+
+#include "SharedSecret.h"
 
 namespace linkmoot {
 
@@ -36,11 +39,28 @@ OptionsClientDialog::OptionsClientDialog(Settings settings, QWidget* parent)
 
     autoVote = new QCheckBox(QStringLiteral("&Automatically vote on start"), group);
     grid->addWidget(autoVote, 3, 0, 1, 2);
+
+    auto* secretLabel = new QLabel(QStringLiteral("Shared &secret (as on the server):"), group);
+    secret = new QLineEdit(group);
+    secret->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    secretLabel->setBuddy(secret);
+    generate = new QPushButton(QStringLiteral("&Generate"), group);
+    grid->addWidget(secretLabel, 4, 0);
+    grid->addWidget(secret, 4, 1);
+    grid->addWidget(generate, 4, 2);
+
+    notify =
+        new QCheckBox(QStringLiteral("&Notify when the server's line changes while voting"), group);
+    grid->addWidget(notify, 5, 0, 1, 3);
     grid->setColumnMinimumWidth(1, 160);
 
     layout->addWidget(group);
     layout->addWidget(makeButtons());
 
+    connect(generate, &QPushButton::clicked, this, [this] {
+        secret->setEchoMode(QLineEdit::Normal);  // to be copied to the server
+        secret->setText(QString::fromStdString(generateSecret()));
+    });
     connect(wakeOnLan, &QCheckBox::clicked, this, [this](bool on) {
         mac->setEnabled(on);
         if (on)
@@ -54,6 +74,8 @@ OptionsClientDialog::OptionsClientDialog(Settings settings, QWidget* parent)
     mac->setText(QString::fromStdString(form.mac));
     mac->setEnabled(form.wakeOnLan);
     autoVote->setChecked(form.autoVote);
+    secret->setText(QString::fromStdString(form.secret));
+    notify->setChecked(form.notify);
 }
 
 QWidget* OptionsClientDialog::control(int controlId) const {
@@ -68,6 +90,10 @@ QWidget* OptionsClientDialog::control(int controlId) const {
             return mac;
         case ClientOptionsForm::AutoVoteCheck:
             return autoVote;
+        case ClientOptionsForm::SecretField:
+            return secret;
+        case ClientOptionsForm::NotifyCheck:
+            return notify;
         default:
             return nullptr;
     }
@@ -79,6 +105,8 @@ StoreResult OptionsClientDialog::store() {
     form.wakeOnLan = wakeOnLan->isChecked();
     form.mac = mac->text().toStdString();
     form.autoVote = autoVote->isChecked();
+    form.secret = secret->text().toStdString();
+    form.notify = notify->isChecked();
     return form.store(settings);
 }
 

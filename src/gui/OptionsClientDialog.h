@@ -1,9 +1,11 @@
 #pragma once
-// The client options: the server's address and port, Wake-on-LAN, voting at start.
+// The client options: the server's address and port, Wake-on-LAN, voting at
+// start, the shared secret and the notifications.
 #include "ConfigDialog.h"
 
 class QCheckBox;
 class QLineEdit;
+class QPushButton;
 
 namespace linkmoot {
 
@@ -18,6 +20,9 @@ public:
     QCheckBox* wakeOnLanBox() const { return wakeOnLan; }
     QLineEdit* macField() const { return mac; }
     QCheckBox* autoVoteBox() const { return autoVote; }
+    QLineEdit* secretField() const { return secret; }
+    QPushButton* generateButton() const { return generate; }
+    QCheckBox* notifyBox() const { return notify; }
 
 protected:
     StoreResult store() override;
@@ -29,6 +34,9 @@ private:
     QCheckBox* wakeOnLan;
     QLineEdit* mac;
     QCheckBox* autoVote;
+    QLineEdit* secret;
+    QPushButton* generate;
+    QCheckBox* notify;
 };
 
 }  // namespace linkmoot

@@ -7,8 +7,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
+#include "SharedSecret.h"
 #include "ToolBox/Config.h"
 
 namespace linkmoot {
@@ -85,7 +87,22 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     password->setEchoMode(QLineEdit::Password);
     groupGrid->setColumnStretch(1, 1);
     layout->addWidget(group);
+
+    auto* voters = new QGroupBox(QStringLiteral("Voters"), this);
+    auto* votersGrid = new QGridLayout(voters);
+    allowedNetworks = addField(votersGrid, 0, "Allowed &networks (empty: private ones):", voters);
+    allowedNetworks->setPlaceholderText(QStringLiteral("192.168.1.0/24, 10.0.0.0/8"));
+    secret = addField(votersGrid, 1, "Shared s&ecret (16 characters or more):", voters);
+    secret->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    generate = new QPushButton(QStringLiteral("&Generate"), voters);
+    votersGrid->addWidget(generate, 1, 2);
+    votersGrid->setColumnStretch(1, 1);
+    layout->addWidget(voters);
     layout->addWidget(makeButtons());
+    connect(generate, &QPushButton::clicked, this, [this] {
+        secret->setEchoMode(QLineEdit::Normal);  // to be copied to the clients
+        secret->setText(QString::fromStdString(generateSecret()));
+    });
 
     bindCheckToField(reconnect, reconnectMinutes);
     bindCheckToField(shutdown, shutdownMinutes);
@@ -121,6 +138,8 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     showConnections();
     userName->setText(QString::fromStdString(form.userName));
     password->setText(QString::fromStdString(form.password));
+    allowedNetworks->setText(QString::fromStdString(form.allowedNetworks));
+    secret->setText(QString::fromStdString(form.secret));
 
     connect(dialer, &QComboBox::currentIndexChanged, this, &OptionsServerDialog::onDialerChosen);
 }
@@ -169,6 +188,10 @@ QWidget* OptionsServerDialog::control(int controlId) const {
             return webPage;
         case ServerOptionsForm::WebPortField:
             return webPort;
+        case ServerOptionsForm::AllowedNetworksField:
+            return allowedNetworks;
+        case ServerOptionsForm::SecretField:
+            return secret;
         default:
             return nullptr;
     }
@@ -189,6 +212,8 @@ StoreResult OptionsServerDialog::store() {
     form.password = password->text().toStdString();
     form.webPage = webPage->isChecked();
     form.webPort = webPort->text().toStdString();
+    form.allowedNetworks = allowedNetworks->text().toStdString();
+    form.secret = secret->text().toStdString();
     return form.store(settings);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The server options: port, guard time, reconnect and shutdown minutes, always
-// connected, and the connection to dial with the dial-up service that offers it.
+// connected, the connection to dial with the dial-up service that offers it,
+// and who may vote: the allowed networks and the shared secret.
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 
 namespace linkmoot {
 
@@ -36,6 +38,9 @@ public:
     QLineEdit* passwordField() const { return password; }
     QCheckBox* webPageBox() const { return webPage; }
     QLineEdit* webPortField() const { return webPort; }
+    QLineEdit* allowedNetworksField() const { return allowedNetworks; }
+    QLineEdit* secretField() const { return secret; }
+    QPushButton* generateButton() const { return generate; }
 
 protected:
     StoreResult store() override;
@@ -60,6 +65,9 @@ private:
     QLineEdit* password;
     QCheckBox* webPage;
     QLineEdit* webPort;
+    QLineEdit* allowedNetworks;
+    QLineEdit* secret;
+    QPushButton* generate;
 };
 
 }  // namespace linkmoot

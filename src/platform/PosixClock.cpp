@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include "platform/SystemWallClock.h"
+
 namespace linkmoot {
 
 namespace {
@@ -21,6 +23,10 @@ uint32_t PosixClock::tickCount() {
 
 uint32_t PosixClock::processMillis() {
     return static_cast<uint32_t>(millis(CLOCK_MONOTONIC) - startMillis);
+}
+
+trust::WallClock PosixClock::wallClock() {
+    return readSystemWallClock();
 }
 
 }  // namespace linkmoot

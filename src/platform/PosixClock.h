@@ -12,6 +12,7 @@ public:
     PosixClock();
     uint32_t tickCount() override;
     uint32_t processMillis() override;
+    trust::WallClock wallClock() override;
 
 private:
     uint64_t startMillis;

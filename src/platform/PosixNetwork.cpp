@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 #include "ToolBox/String.h"
 
@@ -97,6 +98,38 @@ UdpSocket::Received PosixUdpSocket::receive(char* buffer, std::size_t capacity,
     return Received::Datagram;
 }
 
+UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capacity,
+                                                std::size_t& length, Endpoint& source) {
+    length = 0;
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    const ssize_t received = ::recvfrom(descriptor, buffer, capacity, MSG_TRUNC,
+                                        reinterpret_cast<sockaddr*>(&address), &size);
+    if (received <= 0) {
+        if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            fail();
+        return Received::Nothing;
+    }
+    source.address = ntohl(address.sin_addr.s_addr);
+    source.port = ntohs(address.sin_port);
+    if (static_cast<std::size_t>(received) > capacity)
+        return Received::Oversized;
+    length = static_cast<std::size_t>(received);
+    return Received::Datagram;
+}
+
+bool PosixUdpSocket::sendTo(const void* data, std::size_t length, const Endpoint& destination) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(destination.address);
+    address.sin_port = htons(destination.port);
+    if (::sendto(descriptor, data, length, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address),
+                 sizeof address) < 0) {
+        return fail();
+    }
+    return true;
+}
+
 void PosixUdpSocket::close() {
     if (descriptor >= 0) {
         ::close(descriptor);
@@ -114,8 +147,56 @@ uint16_t PosixUdpSocket::localPort() const {
     return ntohs(address.sin_port);
 }
 
+void PosixNameResolver::start(const std::string& host) {
+    auto lookup = std::make_shared<Lookup>();
+    current = lookup;
+    std::thread([lookup, host] {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* found = nullptr;
+        const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        std::string error;
+        uint32_t address = 0;
+        if (result == 0) {
+            address = ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+            ::freeaddrinfo(found);
+        } else if (result == EAI_SYSTEM) {
+            error = toolbox::systemErrorText(static_cast<uint32_t>(errno)).c_str();
+        } else {
+            toolbox::String text;
+            text.format("Error %d in facility 0: %s", -result, ::gai_strerror(result));
+            error = text.c_str();
+        }
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->found = result == 0;
+        lookup->address = address;
+        lookup->error = std::move(error);
+        lookup->done = true;
+    }).detach();
+}
+
+bool PosixNameResolver::take(bool& found, uint32_t& address, std::string& error) {
+    if (!current)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(current->mutex);
+        if (!current->done)
+            return false;
+        found = current->found;
+        address = current->address;
+        error = current->error;
+    }
+    current.reset();
+    return true;
+}
+
 std::unique_ptr<UdpSocket> PosixNetwork::createSocket() {
     return std::make_unique<PosixUdpSocket>();
+}
+
+std::unique_ptr<NameResolver> PosixNetwork::createResolver() {
+    return std::make_unique<PosixNameResolver>();
 }
 
 bool PosixNetwork::computerName(std::string& name) {

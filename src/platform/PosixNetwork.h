@@ -1,4 +1,7 @@
 #pragma once
+#include <memory>
+#include <mutex>
+
 #include "UdpSocket.h"
 
 namespace linkmoot {
@@ -16,6 +19,9 @@ public:
     bool connect(const char* host, uint16_t port) override;
     bool send(const void* data, std::size_t length) override;
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;
+    Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
+                         Endpoint& source) override;
+    bool sendTo(const void* data, std::size_t length, const Endpoint& destination) override;
     void close() override;
     uint16_t localPort() const override;
     std::string lastErrorText() const override { return errorText; }
@@ -27,10 +33,30 @@ private:
     std::string errorText;
 };
 
+/// getaddrinfo on a thread of its own per look-up. The thread is detached:
+/// getaddrinfo cannot be interrupted, and a resolver behind a down uplink may
+/// take many seconds, which neither the loop nor the program's exit waits for.
+class PosixNameResolver : public NameResolver {
+public:
+    void start(const std::string& host) override;
+    bool take(bool& found, uint32_t& address, std::string& error) override;
+
+private:
+    struct Lookup {
+        std::mutex mutex;
+        bool done = false;
+        bool found = false;
+        uint32_t address = 0;
+        std::string error;
+    };
+    std::shared_ptr<Lookup> current;
+};
+
 /// Sockets and the short host name of this computer.
 class PosixNetwork : public Network {
 public:
     std::unique_ptr<UdpSocket> createSocket() override;
+    std::unique_ptr<NameResolver> createResolver() override;
     /// gethostname, cut at the first "." (not shortened further, so two hosts
     /// whose names share a long prefix stay two voters).
     bool computerName(std::string& name) override;

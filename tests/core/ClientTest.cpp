@@ -20,7 +20,7 @@ protected:
     }
     toolbox::ConfigSection* root() { return app.getConfigRoot(); }
     toolbox::ConfigSection* clientSection() { return root()->getSection("Client"); }
-    std::unique_ptr<Client> makeClient() { return std::make_unique<Client>(app, network); }
+    std::unique_ptr<Client> makeClient() { return std::make_unique<Client>(app, network, clock); }
     std::vector<std::string> payloads() const {
         std::vector<std::string> result;
         for (const auto& datagram : network.sent)
@@ -30,6 +30,7 @@ protected:
 
     FakeApplication app;
     FakeNetwork network;
+    fakes::FakeClock clock;
 };
 
 TEST_F(ClientTest, ConnectVotesAtOnceAndDisconnectUnvotesWithExactDatagrams) {
@@ -41,10 +42,11 @@ TEST_F(ClientTest, ConnectVotesAtOnceAndDisconnectUnvotesWithExactDatagrams) {
     EXPECT_EQ(network.sent[0].payload.size(), 9u);
     EXPECT_EQ(network.sent[1].payload, "unvote:WS01");
     EXPECT_EQ(network.sent[1].payload.size(), 11u);
-    EXPECT_EQ(network.sent[0].host, "gateway");
+    EXPECT_EQ(network.sent[0].host, "192.0.2.1");  // "gateway" as the resolver found it
     EXPECT_EQ(network.sent[0].port, 9005);
-    EXPECT_EQ(network.socketsCreated, 2);
-    EXPECT_EQ(network.socketsOpen, 0);  // every socket is closed again
+    EXPECT_EQ(network.socketsCreated, 1);  // one socket carries requests and answers
+    client.reset();
+    EXPECT_EQ(network.socketsOpen, 0);
 }
 
 TEST_F(ClientTest, ConnectWhileVotingAndDisconnectWhileNotVotingSendNothing) {
@@ -56,20 +58,24 @@ TEST_F(ClientTest, ConnectWhileVotingAndDisconnectWhileNotVotingSendNothing) {
     EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
 }
 
-TEST_F(ClientTest, RevoteRepeatsTheVoteOnlyWhileVoting) {
+TEST_F(ClientTest, RevoteRepeatsTheVoteWhileVotingAndQueriesOtherwise) {
     auto client = makeClient();
     client->revote();
-    EXPECT_TRUE(network.sent.empty());
     client->startVoting();
     client->revote();
-    EXPECT_EQ(payloads(), (std::vector<std::string>{"vote:WS01", "vote:WS01"}));
+    client->stopVoting();
+    root()->getParameter("Mode")->setString("server");  // the server knows its line
+    client->revote();
+    EXPECT_EQ(payloads(),
+              (std::vector<std::string>{"query:WS01", "vote:WS01", "vote:WS01", "unvote:WS01"}));
 }
 
 TEST_F(ClientTest, ServerModeSendsToLocalhostWhateverTheServerKeySays) {
     root()->getParameter("Mode")->setString("server");
     auto client = makeClient();
     client->startVoting();
-    EXPECT_EQ(network.sent.at(0).host, "localhost");
+    EXPECT_EQ(network.sent.at(0).host, "127.0.0.1");
+    EXPECT_TRUE(network.lookups.empty());
 }
 
 TEST_F(ClientTest, LongHostNamesAreSentWhole) {
@@ -89,7 +95,7 @@ TEST_F(ClientTest, AutoVoteIsReadOnceAndStartsVotingWithoutSending) {
     EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
 
     FakeApplication fresh;
-    Client plain(fresh, network);
+    Client plain(fresh, network, clock);
     EXPECT_FALSE(plain.isVoting());
     EXPECT_TRUE(fresh.getConfigRoot()->getSection("Client")->hasParameter("AutoVote"));
 }
@@ -128,6 +134,7 @@ TEST_F(ClientTest, WakeOnLanSilencesSocketQuestionsButNotTheNameQuestion) {
     network.nameFails = true;
     client->startVoting();
     EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
+    client.reset();
     EXPECT_EQ(network.socketsOpen, 0);
 }
 
@@ -144,6 +151,71 @@ TEST_F(ClientTest, DestructionWithdrawsTheVote) {
     client->startVoting();
     client.reset();
     EXPECT_EQ(payloads(), (std::vector<std::string>{"vote:WS01", "unvote:WS01"}));
+}
+
+// The server's name is looked up off the loop: Connect's vote leaves when the
+// answer comes, a re-vote uses the last address while a new look-up runs, and
+// a failed look-up asks its question when its answer arrives.
+TEST_F(ClientTest, TheServersNameIsLookedUpOffTheLoop) {
+    network.lookupsWait = true;
+    auto client = makeClient();
+    client->startVoting();
+    client->tick();
+    EXPECT_TRUE(network.sent.empty());
+    network.lookupsReleased = true;
+    client->tick();
+    ASSERT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
+    EXPECT_EQ(network.sent.back().host, "192.0.2.1");
+
+    network.hosts["gateway"] = 0xC0000209;  // the name moved
+    client->revote();
+    EXPECT_EQ(network.sent.back().host, "192.0.2.1");
+    network.lookupsReleased = true;
+    client->tick();
+    client->revote();
+    EXPECT_EQ(network.sent.back().host, "192.0.2.9");
+    EXPECT_EQ(network.socketsCreated, 1);  // connected again, not replaced
+
+    network.connectFails = true;
+    client->revote();
+    EXPECT_EQ(network.sent.size(), 4u);
+    EXPECT_EQ(client->takeQuestion(), 0);
+    network.lookupsReleased = true;
+    client->tick();
+    EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
+}
+
+// Answers are read every tick; a change of the line while voting leaves a
+// notice (not when Notify is off), and a query never asks a question.
+TEST_F(ClientTest, AnswersMakeTheServerLineAndItsNotices) {
+    auto client = makeClient();
+    client->revote();
+    EXPECT_EQ(payloads(), std::vector<std::string>{"query:WS01"});
+    EXPECT_EQ(client->serverLineText(), "Server gateway: waiting for an answer");
+    network.answers.push_back("state:v=2,line=up,votes=2,you=0,up=120");
+    EXPECT_TRUE(client->tick());
+    EXPECT_EQ(client->serverLineText(), "Server gateway: line up for 2 min, 2 votes");
+    EXPECT_EQ(client->takeNotice(), "");  // not voting
+
+    client->startVoting();
+    network.answers.push_back("state:v=2,line=dialling,votes=3,you=1,up=0");
+    EXPECT_TRUE(client->tick());
+    network.answers.push_back("state:v=2,line=up,votes=3,you=1,up=0");
+    client->tick();
+    EXPECT_EQ(client->takeNotice(), "Server gateway: the line is up");
+    EXPECT_EQ(lineWordOf(client->serverView()), std::string("up"));
+
+    clientSection()->getParameter("Notify")->setBool(false);
+    network.answers.push_back("state:v=2,line=down,votes=0,you=0,up=0");
+    client->tick();
+    EXPECT_EQ(client->takeNotice(), "");
+
+    network.connectFails = true;
+    root()->getParameter("Port")->setString("99999");
+    client->stopVoting();
+    EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
+    client->revote();  // a failing query
+    EXPECT_EQ(client->takeQuestion(), 0);
 }
 
 // Wake-on-LAN.
@@ -206,6 +278,7 @@ TEST_F(ClientTest, AFailedWakeOnLanStillLetsTheVoteFollow) {
     client->startVoting();
     EXPECT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
     EXPECT_EQ(client->takeQuestion(), 0);
+    client.reset();
     EXPECT_EQ(network.socketsOpen, 0);
 }
 

@@ -160,6 +160,55 @@ TEST_F(DialogFormsTest, ServerFormWebPortIsAPortOrRefusedAndUncheckedRemovesIt) 
     EXPECT_FALSE(server()->hasParameter("WebPort"));
 }
 
+// The protocol's fields come after the others: a bad value is refused with its
+// field, and what came before it stays stored; the secret counts characters.
+TEST_F(DialogFormsTest, AllowedNetworksAndSecretAreCheckedAfterTheOtherFields) {
+    struct Case {
+        const char* networks;
+        const char* secret;
+        int field;  // 0: stored
+        int message;
+    };
+    const Case cases[] = {
+        {"", "", 0, 0},
+        {"192.168.1.0/24, 10.0.0.0/8", "0123456789abcdef", 0, 0},
+        {"192.168.1.0/33", "", ServerOptionsForm::AllowedNetworksField,
+         StringId::EnterAllowedNetworks},
+        {"192.168.1.0/24,", "", ServerOptionsForm::AllowedNetworksField,
+         StringId::EnterAllowedNetworks},
+        {"10.0.0.0/8", "0123456789abcde", ServerOptionsForm::SecretField, StringId::SecretTooShort},
+        {"10.0.0.0/8", "\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4",
+         ServerOptionsForm::SecretField, StringId::SecretTooShort},  // 8 characters in 16 bytes
+    };
+    for (const Case& c : cases) {
+        toolbox::Config fresh;
+        ServerOptionsForm form;
+        form.load(fresh.getRoot(), {"Modem"});
+        form.selected = 0;
+        form.allowedNetworks = c.networks;
+        form.secret = c.secret;
+        const StoreResult result = form.store(fresh.getRoot());
+        EXPECT_EQ(result.ok, c.field == 0) << c.networks << " " << c.secret;
+        EXPECT_EQ(result.field, c.field) << c.networks;
+        EXPECT_EQ(result.messageId, c.message) << c.networks;
+        EXPECT_STREQ(fresh.getRoot()->getSection("Server")->getString("Connection", ""), "Modem");
+        EXPECT_EQ(result.detail.empty(), c.field != ServerOptionsForm::AllowedNetworksField);
+    }
+
+    ClientOptionsForm client;
+    client.load(root());
+    EXPECT_TRUE(client.notify);
+    client.server = "gw";
+    client.port = "9005";
+    client.secret = "short";
+    client.notify = false;
+    EXPECT_EQ(client.store(root()).field, ClientOptionsForm::SecretField);
+    client.secret = "0123456789abcdef";
+    ASSERT_TRUE(client.store(root()).ok);
+    EXPECT_STREQ(root()->getString("Secret", ""), "0123456789abcdef");
+    EXPECT_FALSE(root()->getSection("Client")->getBool("Notify", true));
+}
+
 TEST(ParseLongTest, FollowsAtolAndSaturates) {
     EXPECT_EQ(parseLong(""), 0);
     EXPECT_EQ(parseLong("  42x"), 42);

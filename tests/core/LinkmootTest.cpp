@@ -292,7 +292,7 @@ TEST_F(LinkmootTest, CommandsReachTheClientServerAndFrontEnd) {
     app->onCommand(Command::EnableServer);
     EXPECT_TRUE(app->getServer().isStarted());
     app->onCommand(Command::Connect);
-    EXPECT_EQ(network.sent.back().host, "localhost");
+    EXPECT_EQ(network.sent.back().host, "127.0.0.1");
     app->onCommand(Command::Disconnect);
     app->onCommand(Command::Refresh);
     app->onCommand(Command::Status);

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+#include <thread>
+
+#include "SharedSecret.h"
 #include "Strings.h"
 #include "TempFolder.h"
 #include "ToolBox/Logger.h"
@@ -95,10 +99,10 @@ TEST_F(ServerTest, DatagramsAreParsedAtTheFirstColonAndByExactVerb) {
     receive("Vote:C");
     receive("VOTE:D");
     receive("voteE");
-    receive(std::string("vote:F\0G", 8));
+    receive(std::string("vote:F\0G", 8));  // a broken extension block: dropped
     receive(" vote:H");
     EXPECT_TRUE(server->poll());
-    EXPECT_EQ(hosts(), (std::vector<std::string>{"", "A:B", "F"}));
+    EXPECT_EQ(hosts(), (std::vector<std::string>{"", "A:B"}));
 
     receive("Vote:C");  // ignored, but still a change
     EXPECT_TRUE(server->poll());
@@ -140,14 +144,125 @@ TEST_F(ServerTest, AtMostTenDatagramsPerPoll) {
     EXPECT_EQ(hosts().back(), "H10");
 }
 
-TEST_F(ServerTest, AnOversizedDatagramIsNotProcessedAndEndsTheReading) {
+TEST_F(ServerTest, AnOversizedDatagramIsDroppedAndTheReadingGoesOn) {
     server->start();
     receive("vote:" + std::string(300, 'x'));
     receive("vote:A");
     server->poll();
-    EXPECT_EQ(server->getVotes().getCount(), 0);
-    server->poll();
     EXPECT_EQ(hosts(), std::vector<std::string>{"A"});
+}
+
+// Answers go after the controller step, to the sender's address and port, for
+// votes, unvotes and queries alike; a query leaves the table and idle clock alone.
+TEST_F(ServerTest, EveryAcceptedRequestIsAnsweredWithTheStateAfterTheControllerStep) {
+    server->start();
+    const uint32_t idleBefore = server->getLastVoteTime();
+    network.inboundSources = {{0xC0A80114, 40001}, {0xC0A80115, 40002}};
+    receive("query:B");
+    receive("vote:A");
+    pollAfter(1000);
+    ASSERT_EQ(network.sentTo.size(), 2u);
+    EXPECT_EQ(network.sentTo[0].host, "192.168.1.20");
+    EXPECT_EQ(network.sentTo[0].port, 40001);
+    EXPECT_EQ(network.sentTo[0].payload, "state:v=2,line=dialling,votes=1,you=0,up=0");
+    EXPECT_EQ(network.sentTo[1].payload, "state:v=2,line=dialling,votes=1,you=1,up=0");
+    EXPECT_EQ(hosts(), std::vector<std::string>{"A"});
+
+    network.inboundSources = {{0xC0A80116, 40003}};
+    receive("query:A");
+    pollAfter(5000);  // up since this poll
+    clock.advance(12000);
+    network.inboundSources = {{0xC0A80116, 40003}};
+    receive("vote:A");  // from another address than the first vote: its address moves
+    server->poll();
+    EXPECT_EQ(network.sentTo.back().payload, "state:v=2,line=up,votes=1,you=1,up=12");
+    EXPECT_EQ(server->getVotes().get(0)->getAddress(), 0xC0A80116u);
+    EXPECT_NE(server->getLastVoteTime(), idleBefore);
+}
+
+// At most one answer a second per source and 100 in all; the requests are
+// still served.
+TEST_F(ServerTest, AnswersAreRateLimitedButTheRequestsStillCount) {
+    server->start();
+    for (int i = 0; i < 3; i++)
+        receive("vote:S" + std::to_string(i));  // one source
+    server->poll();
+    EXPECT_EQ(server->getVotes().getCount(), 3);
+    EXPECT_EQ(network.sentTo.size(), 1u);
+
+    clock.advance(1000);
+    network.sentTo.clear();
+    for (int poll = 0; poll < 15; poll++) {
+        for (int i = 0; i < 10; i++) {
+            network.inboundSources.push_back(
+                {0x0A000000u + static_cast<uint32_t>(poll * 10 + i), 40000});
+            receive("vote:M" + std::to_string(poll * 10 + i));
+        }
+        server->poll();
+    }
+    EXPECT_EQ(server->getVotes().getCount(), 153);
+    EXPECT_EQ(network.sentTo.size(), 100u);
+    clock.advance(1000);
+    receive("query:again");
+    server->poll();
+    EXPECT_EQ(network.sentTo.size(), 101u);
+}
+
+// None of these may change the table or the idle clock, nor be answered
+// (except the unvote from another address, which is answered and ignored).
+TEST_F(ServerTest, TheTrustRulesKeepUntrustedDatagramsOutOfTheTable) {
+    KeyStore keys;
+    keys.setSecret("a-shared-secret-for-tests");
+    for (int i = 0; i < 2000 && keys.key() == nullptr; i++) {
+        keys.update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_NE(keys.key(), nullptr) << keys.error();
+    const ProtocolKey& key = *keys.key();
+    const uint64_t now = clock.unixMs;
+    auto signedVote = [&](const char* name, uint64_t t) {
+        return protocol::buildRequest(protocol::Verb::Vote, name, &key, t);
+    };
+    std::string wrongMac = signedVote("B", now + 1);
+    wrongMac.back() = wrongMac.back() == '0' ? '1' : '0';
+
+    struct Case {
+        const char* what;
+        bool secret;
+        Endpoint source;
+        std::string datagram;
+        std::size_t answers;
+    };
+    const Endpoint lan{0xC0A80114, 40001};
+    const std::vector<Case> cases = {
+        {"outside source", false, {0xCB007105, 40001}, "vote:B", 0},  // 203.0.113.5
+        {"outside source, signed", true, {0xCB007105, 40001}, signedVote("B", now + 1), 0},
+        {"unsigned with a secret", true, lan, "vote:B", 0},
+        {"wrong mac", true, lan, wrongMac, 0},
+        {"replayed t", true, lan, signedVote("A", now), 0},
+        {"t outside the window", true, lan, signedVote("B", now + 400000), 0},
+        {"unvote from another address", false, {0xC0A80199, 40001}, "unvote:A", 1},
+    };
+    for (const Case& c : cases) {
+        Server trusting(app, network, clock, dialers, shutdown, c.secret ? &keys : nullptr);
+        ASSERT_TRUE(trusting.start());
+        network.inbound = {c.secret ? signedVote("A", now) : std::string("vote:A")};
+        network.inboundSources = {lan};
+        trusting.poll();
+        ASSERT_EQ(trusting.getVotes().getCount(), 1) << c.what;
+        const uint32_t idle = trusting.getLastVoteTime();
+        network.sentTo.clear();
+
+        clock.advance(1000);
+        network.inbound = {c.datagram};
+        network.inboundSources = {c.source};
+        trusting.poll();
+        ASSERT_EQ(trusting.getVotes().getCount(), 1) << c.what;
+        EXPECT_STREQ(trusting.getVotes().get(0)->getHost(), "A") << c.what;
+        EXPECT_EQ(trusting.getLastVoteTime(), idle) << c.what;
+        EXPECT_EQ(network.sentTo.size(), c.answers) << c.what;
+        trusting.stop();
+    }
 }
 
 TEST_F(ServerTest, AVoteExactly22SecondsOldStaysAndOneMillisecondMoreGoes) {

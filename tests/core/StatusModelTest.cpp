@@ -10,6 +10,36 @@ StatusSnapshot status(bool serverMode, bool started, bool connected, bool voting
     return computeStatus({serverMode, started, connected, voting, std::move(votes)});
 }
 
+// The server's row follows the Part's rows; the tooltip gets it as a second
+// line, each line cut at 63 characters; a voter sees the connected icon only
+// when the server says the line is up.
+TEST(StatusModelTest, TheServerLineIsTheLastRowAndTheTooltipsSecondLine) {
+    const std::string longLine =
+        "Server gateway: no answer (an older server, or the shared secret "
+        "differs)";
+    struct Case {
+        bool voting, serverUp;
+        std::string line;
+        StatusIcon icon;
+    };
+    const Case cases[] = {
+        {true, true, "Server gateway: line up for 12 min, 3 votes (yours among them)",
+         StatusIcon::Connected},
+        {true, false, "Server gateway: dialling, 1 vote", StatusIcon::Voting},
+        {false, true, "Server gateway: line up for 1 min, 1 vote", StatusIcon::Idle},
+        {true, false, longLine, StatusIcon::Voting},
+    };
+    for (const Case& c : cases) {
+        const StatusSnapshot snapshot =
+            computeStatus({false, false, false, c.voting, {"A"}, c.line, c.serverUp});
+        ASSERT_EQ(snapshot.rows.size(), 3u) << c.line;
+        EXPECT_EQ(snapshot.rows.back().text, c.line);
+        EXPECT_EQ(snapshot.trayIcon, c.icon) << c.line;
+        EXPECT_EQ(snapshot.tooltip, snapshot.trayText + "\n" + c.line.substr(0, 63));
+    }
+    EXPECT_EQ(status(false, false, false, true).tooltip, "Voting for connection");
+}
+
 TEST(StatusModelTest, TrayTextAndIconFollowTheTableOfStates) {
     struct Row {
         bool server, started, connected, voting;

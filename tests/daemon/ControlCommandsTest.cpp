@@ -54,6 +54,14 @@ TEST(ControlCommands, StatusPrintsTheTrayTextThenEveryRowAndRunsNoCommand) {
     EXPECT_TRUE(target.commands.empty());
 }
 
+TEST(ControlCommands, LineAnswersTheOneWordOfTheSnapshot) {
+    RecordingTarget target;
+    EXPECT_EQ(handle(target, "line"), "OK\nunknown\n");
+    target.status.lineWord = "dialling";
+    EXPECT_EQ(handle(target, "line"), "OK\ndialling\n");
+    EXPECT_TRUE(target.commands.empty());
+}
+
 TEST(ControlCommands, AHostNameCannotForgeAnswerLines) {
     RecordingTarget target;
     target.status.trayText = "Disconnected - You are not voting";
@@ -110,8 +118,8 @@ TEST(ControlCommands, ReloadAnswersOkOrOneErrorLineThatAFileNameCannotForge) {
 }
 
 TEST(ControlCommands, KnownWordsAreExactlyTheProtocolsAndOnlyCommandsHaveIds) {
-    for (const char* word :
-         {"status", "connect", "disconnect", "enable", "disable", "refresh", "reload", "exit"}) {
+    for (const char* word : {"status", "line", "connect", "disconnect", "enable", "disable",
+                             "refresh", "reload", "exit"}) {
         EXPECT_TRUE(isKnownRequest(word)) << word;
     }
     EXPECT_FALSE(isKnownRequest("STATUS"));

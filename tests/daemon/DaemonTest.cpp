@@ -151,8 +151,10 @@ TEST_F(DaemonTest, SighupAndReloadReadTheFileAgainAndSigtermWithdrawsTheVoteAndS
     CommandResult connect = instance.ctl({"connect"});
     EXPECT_EQ(connect.exitStatus, 0) << connect.err;
     EXPECT_EQ(server.next(5000), "vote:" + testsupport::shortHostName());
+    // The listener is an old server: it never answers.
     EXPECT_EQ(instance.ctl({"status"}).out,
-              "Voting for connection\nLinkmoot server is disabled.\n");
+              "Voting for connection\nLinkmoot server is disabled.\nServer 127.0.0.1: waiting for "
+              "an answer\n");
 
     // An edit and SIGHUP: the vote leaves the old server for the new one.
     instance.writeConfig(clientConfig(moved.port));
@@ -249,11 +251,15 @@ TEST_F(DaemonTest, TheFirstStartAtATerminalAsksWhileTheControlSocketGoesOn) {
     EXPECT_EQ(status.exitStatus, 0) << status.err;
     EXPECT_EQ(status.out, "Not voting for connection\nLinkmoot server is disabled.\n");
 
-    pty.play({{"Mode, 1 or 2 []: ", "1\n"},
-              {"IP address or name of the server []: ", "127.0.0.1\n"},
-              {"Port of the server (default: 9005) [9005]: ", std::to_string(server.port) + "\n"},
-              {"Wake on LAN? [y/N]: ", "\n"},
-              {"Automatically vote on start? [y/N]: ", "\n"}});
+    pty.play({
+        {"Mode, 1 or 2 []: ", "1\n"},
+        {"IP address or name of the server []: ", "127.0.0.1\n"},
+        {"Port of the server (default: 9005) [9005]: ", std::to_string(server.port) + "\n"},
+        {"Wake on LAN? [y/N]: ", "\n"},
+        {"Automatically vote on start? [y/N]: ", "\n"},
+        {"characters; \"g\" generates one) []: ", "\n"},
+        {"Notify when the server's line changes while voting? [Y/n]: ", "\n"},
+    });
     ASSERT_TRUE(waitUntil([&] { return pty.allStepsPlayed(); }, 20000)) << pty.missedText();
 
     // Configured and running: it votes where it was told to.
@@ -287,6 +293,9 @@ TEST_F(DaemonTest, ConfigureAtATerminalSetsUpAServerAndExits) {
         {"Number []: ", "Simulated modem\n"},
         {"User name []: ", "\n"},
         {"Password []: ", "\n"},
+        {"Allowed networks (IPv4 blocks separated by commas; empty: the private networks) []: ",
+         "\n"},
+        {"characters; \"g\" generates one) []: ", "\n"},
         {"Web page for phones and tablets? [y/N]: ", "\n"},
         {"Configuration saved.\n", ""},
     });

@@ -57,9 +57,16 @@ TEST(EndToEnd, OneVoteFromConnectToTheDialAndBackToTheHangUp) {
     EXPECT_EQ(client.ctl({"status"}).out,
               "Not voting for connection\nLinkmoot server is disabled.\n");
 
-    // Connect: the vote travels to the server, which dials and comes up.
+    // Connect: the vote travels to the server, which dials and comes up; its
+    // answers tell the client, whose status gets the server's row.
     ASSERT_EQ(client.ctl({"connect"}).exitStatus, 0);
-    EXPECT_EQ(client.ctl({"status"}).out, "Voting for connection\nLinkmoot server is disabled.\n");
+    EXPECT_EQ(client.ctl({"status"})
+                  .out.rfind(
+                      "Voting for connection\nLinkmoot server is disabled.\nServer 127.0.0.1: ", 0),
+              0u);
+    EXPECT_EQ(client.ctl({"wait", "up", "--timeout=30"}).exitStatus, 0);
+    EXPECT_EQ(client.ctl({"line"}).out, "up\n");
+    EXPECT_NE(client.ctl({"status"}).out.find("Server 127.0.0.1: line up for "), std::string::npos);
     const std::string connected =
         "Connected (1 vote(s)) - You are not voting\n"
         "RAS dial-up is connected, votes:\nVote from " +
@@ -79,8 +86,13 @@ TEST(EndToEnd, OneVoteFromConnectToTheDialAndBackToTheHangUp) {
         << server.log();
     EXPECT_EQ(server.ctl({"status"}).out,
               "Disconnected - You are not voting\nRAS dial-up is not connected.\n");
-    EXPECT_EQ(client.ctl({"status"}).out,
-              "Not voting for connection\nLinkmoot server is disabled.\n");
+    EXPECT_EQ(client.ctl({"wait", "down", "--timeout=30"}).exitStatus, 0);
+    EXPECT_EQ(
+        client.ctl({"status"})
+            .out.rfind(
+                "Not voting for connection\nLinkmoot server is disabled.\nServer 127.0.0.1: ", 0),
+        0u);
+    EXPECT_EQ(client.ctl({"wait", "up", "--timeout=1"}).exitStatus, 3);
 
     EXPECT_EQ(client.ctl({"exit"}).exitStatus, 0);
     EXPECT_EQ(server.ctl({"exit"}).exitStatus, 0);

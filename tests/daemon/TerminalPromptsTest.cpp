@@ -65,6 +65,8 @@ TEST_F(TerminalPromptsTest, ClientOptionsAskAgainForEachRefusedFieldInStoreOrder
             {"Wake on LAN? [y/N]: ", "y\n"},
             {"Wake on LAN (MAC address) []: ", "\n"},
             {"Automatically vote on start? [y/N]: ", "\n"},
+            {"characters; \"g\" generates one) []: ", "\n"},
+            {"Notify when the server's line changes while voting? [Y/n]: ", "\n"},
             // The first failing field only: the server address.
             {std::string(loadString(20020)) + "\nIP address or name of the server []: ",
              "gateway\n"},
@@ -92,6 +94,8 @@ TEST_F(TerminalPromptsTest, ClientOptionsLoadTheTreeAndADashEmptiesAField) {
             {"Wake on LAN? [Y/n]: ", "\n"},
             {"Wake on LAN (MAC address) [00:11:22:33:44:55]: ", "\n"},
             {"Automatically vote on start? [Y/n]: ", "no\n"},
+            {"characters; \"g\" generates one) []: ", "\n"},
+            {"Notify when the server's line changes while voting? [Y/n]: ", "\n"},
             {std::string(loadString(20019)) + "\nPort of the server (default: 9005) []: ",
              "9200\n"},
         },
@@ -110,6 +114,8 @@ TEST_F(TerminalPromptsTest, EndOfInputCancelsAndKeepsOnlyWhatAnEarlierRefusalSto
             {"Port of the server (default: 9005) [9005]: ", "-\n"},
             {"Wake on LAN? [y/N]: ", "\n"},
             {"Automatically vote on start? [y/N]: ", "y\n"},
+            {"characters; \"g\" generates one) []: ", "\n"},
+            {"Notify when the server's line changes while voting? [Y/n]: ", "\n"},
             {"Port of the server (default: 9005) []: ", kEndOfInput},
         },
         [&] { return prompts.clientOptions(root()); }));
@@ -149,12 +155,21 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
             {"Number []: ", "2\n"},
             {"User name []: ", "bob\n"},
             {"Password []: ", "s3cret\n"},
+            {"empty: the private networks) []: ", "192.168.1.0/33\n"},
+            {"generates one) []: ", "g\n"},
+            {"Generated shared secret: ", ""},
             {"Web page for phones and tablets? [y/N]: ", "y\n"},
             {"Web page for phones and tablets on port []: ", "99999\n"},
             {std::string(loadString(20026)) + "\nShutdown if no votes? [Y/n]: ", "\n"},
             {"Shutdown if no votes (minutes) []: ", "15\n"},
+            // The fields after it are checked in turn: the malformed block is
+            // refused with what is wrong, and asked again.
+            {std::string(loadString(StringId::EnterAllowedNetworks)) + "\n\n", ""},
+            {"empty: the private networks) [192.168.1.0/33]: ", "192.168.1.0/24\n"},
             // Refused in its turn: no TCP port.
-            {std::string(loadString(20040)) + "\nWeb page for phones and tablets? [Y/n]: ", "\n"},
+            {std::string(loadString(StringId::EnterWebPort)) +
+                 "\nWeb page for phones and tablets? [Y/n]: ",
+             "\n"},
             {"Web page for phones and tablets on port [99999]: ", "8080\n"},
         },
         [&] { return prompts.serverOptions(root(), entriesFor); }));
@@ -170,6 +185,10 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
     EXPECT_EQ(text(server(), "Password"), "s3cret");
     EXPECT_EQ(server()->getLong("WebPort", -1), 8080);
     EXPECT_EQ(pty.output().find("s3cret"), std::string::npos) << "the password was echoed";
+    EXPECT_EQ(text(server(), "AllowedNetworks"), "192.168.1.0/24");
+    const std::string secret = text(root(), "Secret");
+    EXPECT_EQ(secret.size(), 24u);
+    EXPECT_NE(pty.output().find("Generated shared secret: " + secret), std::string::npos);
 }
 
 TEST_F(TerminalPromptsTest, ServerOptionsCannotBeConfirmedWithoutAConnection) {
@@ -186,6 +205,9 @@ TEST_F(TerminalPromptsTest, ServerOptionsCannotBeConfirmedWithoutAConnection) {
             {"Connection:\n  (none available)\nNumber []: ", "\n"},
             {"User name []: ", "\n"},
             {"Password []: ", "\n"},
+            {"Allowed networks (IPv4 blocks separated by commas; empty: the private networks) []: ",
+             "\n"},
+            {"characters; \"g\" generates one) []: ", "\n"},
             {"Web page for phones and tablets? [y/N]: ", "\n"},
             {std::string(loadString(20022)) + "\nConnection:\n  (none available)\nNumber []: ",
              kEndOfInput},

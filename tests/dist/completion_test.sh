@@ -26,7 +26,7 @@ expect() {
     fi
 }
 
-commands=$("$linkmootctl" --help | sed -n '/^Commands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }' |
+commands=$("$linkmootctl" --help | sed -n '/^Commands:/,/^$/p' | awk 'NR > 1 && /^  [a-z]/ { print $1 }' |
     tr '\n' ' ')
 expect "linkmootctl " "${commands% }"
 expect "linkmootctl dis" "disconnect disable"
@@ -34,6 +34,8 @@ expect "linkmootctl --tim" "--timeout="
 expect "linkmootctl --timeout=" ""
 expect "linkmootctl --timeout=5 st" "status"
 expect "linkmootctl status " ""
+expect "linkmootctl wait " "up down"
+expect "linkmootctl wait --timeout=5 d" "down"
 expect "linkmootctl status --" "--timeout= --help --version"
 [[ $(complete -p linkmootctl) == *"-F _linkmootctl linkmootctl"* ]] || {
     echo "FAIL: no completion registered for linkmootctl"

@@ -153,9 +153,10 @@ private Q_SLOTS:
                 order << widget;
             widget = widget->nextInFocusChain();
         } while (widget != dialog.serverField());
-        const QList<QWidget*> expected = {dialog.serverField(), dialog.portField(),
-                                          dialog.wakeOnLanBox(), dialog.macField(),
-                                          dialog.autoVoteBox()};
+        const QList<QWidget*> expected = {dialog.serverField(),    dialog.portField(),
+                                          dialog.wakeOnLanBox(),   dialog.macField(),
+                                          dialog.autoVoteBox(),    dialog.secretField(),
+                                          dialog.generateButton(), dialog.notifyBox()};
         QCOMPARE(order.mid(0, expected.size()), expected);
         // Then the two buttons, in the order the desktop's style places them.
         const auto buttons = dialog.findChild<QDialogButtonBox*>();

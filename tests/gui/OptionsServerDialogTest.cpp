@@ -316,7 +316,8 @@ private Q_SLOTS:
             dialog.reconnectField(),     dialog.shutdownBox(),     dialog.shutdownField(),
             dialog.alwaysConnectedBox(), dialog.retryBackoffBox(), dialog.webPageBox(),
             dialog.webPortField(),       dialog.dialerList(),      dialog.connectionList(),
-            dialog.userNameField(),      dialog.passwordField()};
+            dialog.userNameField(),      dialog.passwordField(),   dialog.allowedNetworksField(),
+            dialog.secretField(),        dialog.generateButton()};
         QCOMPARE(order.mid(0, expected.size()), expected);
         QCOMPARE(order.size(), expected.size() + 2);
     }

@@ -75,7 +75,7 @@ void sendTo(uint16_t port, const std::string& payload) {
     ASSERT_TRUE(socket.send(payload.data(), payload.size())) << socket.lastErrorText();
 }
 
-TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndStopsAtAnOversizedOne) {
+TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndDropsAnOversizedOne) {
     fakes::FakeApplication app;
     app.getConfigRoot()->getParameter("Port")->setString("0");
     PosixNetwork network;
@@ -92,13 +92,60 @@ TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndStopsAtAnOversizedOne) {
     sendTo(port, "noise without colon");
     sendTo(port, "vote:" + std::string(300, 'x'));
     sendTo(port, "vote:B:C");
-    sendTo(port, std::string("unvote:A"));
-    EXPECT_TRUE(server.poll());
-    ASSERT_EQ(server.getVotes().getCount(), 1);
-    EXPECT_STREQ(server.getVotes().get(0)->getHost(), "A");
+    sendTo(port, std::string("unvote:A"));  // from the address of A's vote
     EXPECT_TRUE(server.poll());
     ASSERT_EQ(server.getVotes().getCount(), 1);
     EXPECT_STREQ(server.getVotes().get(0)->getHost(), "B:C");
+}
+
+// Compatibility both ways over real sockets: a plain "vote:NAME" sender is
+// served and answered (after the controller step, so the first answer already
+// says dialling), and the client shows what the answer says.
+TEST(PosixNetworkTest, PlainVotesAreAnsweredAndTheClientReadsTheAnswer) {
+    fakes::FakeApplication app;
+    app.getConfigRoot()->getParameter("Port")->setString("0");
+    PosixNetwork network;
+    fakes::FakeClock clock;
+    fakes::FakeDialServices dialers;
+    fakes::FakeShutdown shutdown;
+    Server server(app, network, clock, dialers, shutdown);
+    ASSERT_TRUE(server.start());
+    const uint16_t port = server.boundPort();
+
+    // The old client's datagram, from a socket that then waits for the answer.
+    PosixUdpSocket oldClient;
+    ASSERT_TRUE(oldClient.open(0));
+    ASSERT_TRUE(oldClient.connect("127.0.0.1", port));
+    ASSERT_TRUE(oldClient.send("vote:OLD", 8));
+    server.poll();
+    char buffer[300];
+    std::size_t length = 0;
+    UdpSocket::Received received = UdpSocket::Received::Nothing;
+    for (int i = 0; i < 200 && received == UdpSocket::Received::Nothing; i++) {
+        received = oldClient.receive(buffer, sizeof buffer, length);
+        if (received == UdpSocket::Received::Nothing)
+            usleep(10000);
+    }
+    ASSERT_EQ(received, UdpSocket::Received::Datagram);
+    EXPECT_EQ(std::string(buffer, length), "state:v=2,line=dialling,votes=1,you=1,up=0");
+
+    app.getConfigRoot()->getParameter("Mode")->setString("client");
+    app.getConfigRoot()->getParameter("Port")->setString(std::to_string(port).c_str());
+    app.getConfigRoot()->getSection("Client")->getParameter("Server")->setString("127.0.0.1");
+    NamedNetwork clientNetwork;
+    Client client(app, clientNetwork, clock);
+    client.startVoting();
+    clock.advance(1000);
+    server.poll();  // the line is up now
+    bool changed = false;
+    for (int i = 0; i < 200 && !changed; i++) {
+        changed = client.tick();
+        if (!changed)
+            usleep(10000);
+    }
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(client.serverLineText(),
+              "Server 127.0.0.1: line up for 0 s, 2 votes (yours among them)");
 }
 
 TEST(PosixNetworkTest, ASecondServerOnTheSamePortFailsAndAsks) {
@@ -122,7 +169,8 @@ TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
     app.getConfigRoot()->getParameter("Mode")->setString("server");  // sends to "localhost"
     app.getConfigRoot()->getParameter("Port")->setString(std::to_string(receiver.port()).c_str());
     NamedNetwork network;
-    Client client(app, network);
+    fakes::FakeClock clock;
+    Client client(app, network, clock);
     client.startVoting();
     client.stopVoting();
     const std::string vote = receiver.next();
@@ -132,6 +180,105 @@ TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
     EXPECT_EQ(unvote, "unvote:WS01");
     EXPECT_EQ(unvote.size(), 11u);
     EXPECT_EQ(client.takeQuestion(), 0);
+}
+
+/// Sends one datagram from `from` (an address of this namespace) to `to`.
+bool sendFrom(const char* from, const char* to, uint16_t port, const std::string& payload) {
+    const int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &source.sin_addr);
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(port);
+    inet_pton(AF_INET, to, &destination.sin_addr);
+    const bool sent = bind(descriptor, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
+                      sendto(descriptor, payload.data(), payload.size(), 0,
+                             reinterpret_cast<sockaddr*>(&destination),
+                             sizeof destination) == static_cast<ssize_t>(payload.size());
+    close(descriptor);
+    return sent;
+}
+
+/// Runs this test again inside a network namespace set up by `setup`.
+bool runInNamespace(const char* test, const char* setup, bool& inside) {
+    inside = getenv("LINKMOOT_INSIDE_NETNS") != nullptr;
+    if (inside)
+        return true;
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        return false;
+    const std::string command = std::string("unshare -n sh -c '") + setup +
+                                " && LINKMOOT_INSIDE_NETNS=1 exec \"" + self +
+                                "\" --gtest_filter=PosixNetworkTest." + test + "' > /dev/null 2>&1";
+    return system(command.c_str()) == 0;
+}
+
+// Real outside and inside hosts, on a veth pair of a namespace of our own: the
+// outside sender's vote is dropped before anything else (no entry, no answer,
+// no idle-clock effect, not one of the poll's 10), the inside one's is read.
+TEST(PosixNetworkTest, AnOutsideSourceIsDroppedOverARealVethPair) {
+    if (system("unshare -n true > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "network namespaces are not available to this user";
+    bool inside = false;
+    const bool passed =
+        runInNamespace("AnOutsideSourceIsDroppedOverARealVethPair",
+                       "ip link set lo up && ip link add lm0 type veth peer name lm1 && "
+                       "ip addr add 192.0.2.1/24 dev lm0 && ip addr add 203.0.113.5/24 dev lm1 && "
+                       "ip link set lm0 up && ip link set lm1 up",
+                       inside);
+    if (!inside) {
+        EXPECT_TRUE(passed) << "the test inside the namespace failed";
+        return;
+    }
+    fakes::FakeApplication app;
+    app.getConfigRoot()->getParameter("Port")->setString("0");
+    app.getConfigRoot()
+        ->getSection("Server")
+        ->getParameter("AllowedNetworks")
+        ->setString("192.0.2.0/24");
+    PosixNetwork network;
+    fakes::FakeClock clock;
+    fakes::FakeDialServices dialers;
+    fakes::FakeShutdown shutdown;
+    Server server(app, network, clock, dialers, shutdown);
+    ASSERT_TRUE(server.start());
+    const uint16_t port = server.boundPort();
+    const uint32_t idle = server.getLastVoteTime();
+
+    struct Case {
+        const char* from;
+        int votes;
+    };
+    for (const Case& c : {Case{"203.0.113.5", 0}, Case{"192.0.2.1", 1}}) {
+        for (int i = 0; i < 12; i++)
+            ASSERT_TRUE(sendFrom(c.from, "192.0.2.1", port, "vote:H" + std::to_string(i)));
+        usleep(50000);
+        clock.advance(1000);
+        server.poll();
+        // The 12 dropped ones did not use up the poll's 10.
+        EXPECT_EQ(server.getVotes().getCount(), c.votes * 10) << c.from;
+        EXPECT_EQ(server.getLastVoteTime() == idle, c.votes == 0) << c.from;
+        server.poll();  // the inside sender's last two
+    }
+}
+
+TEST(PosixNetworkTest, TheResolverAnswersOnALaterCall) {
+    PosixNameResolver resolver;
+    resolver.start("localhost");
+    bool found = false;
+    uint32_t address = 0;
+    std::string error;
+    bool answered = false;
+    for (int i = 0; i < 500 && !answered; i++) {
+        answered = resolver.take(found, address, error);
+        if (!answered)
+            usleep(10000);
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_TRUE(found) << error;
+    EXPECT_EQ(address, 0x7F000001u);
+    EXPECT_FALSE(resolver.take(found, address, error));  // once per look-up
 }
 
 TEST(PosixNetworkTest, ErrorsCarryTheSystemText) {
@@ -177,7 +324,8 @@ TEST(PosixNetworkTest, WakeOnLanPacketReachesTheAllHostsGroupInsideANamespace) {
         ->getParameter("WakeOnLanMac")
         ->setString("00:1A:2B:3C:4D:5E");
     NamedNetwork network;
-    Client client(app, network);
+    fakes::FakeClock clock;
+    Client client(app, network, clock);
     client.startVoting();
     const std::string packet = receiver.next();
     const auto expected = Client::magicPacket("00:1A:2B:3C:4D:5E");

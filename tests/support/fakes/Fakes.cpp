@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Trust.h"
+
 namespace linkmoot::fakes {
 
 FakeSocket::~FakeSocket() {
@@ -55,11 +57,24 @@ bool FakeSocket::send(const void* data, std::size_t length) {
 }
 
 UdpSocket::Received FakeSocket::receive(char* buffer, std::size_t capacity, std::size_t& length) {
+    Endpoint source;
+    return receiveFrom(buffer, capacity, length, source);
+}
+
+UdpSocket::Received FakeSocket::receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
+                                            Endpoint& source) {
     length = 0;
-    if (network.inbound.empty())
+    // Client sockets (bound to any port) read the answers, the server the votes.
+    std::deque<std::string>& queue = port == 40000 ? network.answers : network.inbound;
+    if (queue.empty())
         return Received::Nothing;
-    std::string datagram = network.inbound.front();
-    network.inbound.pop_front();
+    std::string datagram = queue.front();
+    queue.pop_front();
+    source = network.inboundSource;
+    if (&queue == &network.inbound && !network.inboundSources.empty()) {
+        source = network.inboundSources.front();
+        network.inboundSources.pop_front();
+    }
     if (datagram.empty())
         return Received::Nothing;
     if (datagram.size() > capacity)
@@ -69,11 +84,43 @@ UdpSocket::Received FakeSocket::receive(char* buffer, std::size_t capacity, std:
     return Received::Datagram;
 }
 
+bool FakeSocket::sendTo(const void* data, std::size_t length, const Endpoint& destination) {
+    if (network.sendFails) {
+        error = "Error 101 in facility 0: Network is unreachable";
+        return false;
+    }
+    network.sentTo.push_back({trust::dottedQuad(destination.address), destination.port, broadcast,
+                              std::string(static_cast<const char*>(data), length)});
+    return true;
+}
+
 void FakeSocket::close() {
     if (opened) {
         opened = false;
         network.socketsOpen--;
     }
+}
+
+void FakeResolver::start(const std::string& name) {
+    network.lookups.push_back(name);
+    network.lookupsReleased = false;
+    pending = true;
+    host = name;
+}
+
+bool FakeResolver::take(bool& found, uint32_t& address, std::string& error) {
+    if (!pending || (network.lookupsWait && !network.lookupsReleased))
+        return false;
+    pending = false;
+    const auto known = network.hosts.find(host);
+    found = !network.connectFails;
+    address = !found ? 0 : known != network.hosts.end() ? known->second : 0xC00002FEu;
+    error = found ? "" : "Error 2 in facility 0: Name or service not known";
+    return true;
+}
+
+std::unique_ptr<NameResolver> FakeNetwork::createResolver() {
+    return std::make_unique<FakeResolver>(*this);
 }
 
 std::unique_ptr<UdpSocket> FakeNetwork::createSocket() {

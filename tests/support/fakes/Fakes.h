@@ -14,6 +14,7 @@
 #include "FrontEnd.h"
 #include "ShutdownService.h"
 #include "ToolBox/Config.h"
+#include "Trust.h"
 #include "UdpSocket.h"
 
 namespace linkmoot::fakes {
@@ -24,10 +25,14 @@ public:
     uint32_t process = 5000;
     uint32_t tickCount() override { return tick; }
     uint32_t processMillis() override { return process; }
+    trust::WallClock wallClock() override { return {unixMs, synchronised}; }
     void advance(uint32_t milliseconds) {
         tick += milliseconds;
         process += milliseconds;
+        unixMs += milliseconds;
     }
+    uint64_t unixMs = 1796601600000ull;  // 2026-12-07
+    bool synchronised = true;
 };
 
 /// One datagram that left through a fake socket.
@@ -49,6 +54,9 @@ public:
     bool connect(const char* host, uint16_t port) override;
     bool send(const void* data, std::size_t length) override;
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;
+    Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
+                         Endpoint& source) override;
+    bool sendTo(const void* data, std::size_t length, const Endpoint& destination) override;
     void close() override;
     uint16_t localPort() const override { return port; }
     std::string lastErrorText() const override { return error; }
@@ -65,14 +73,43 @@ private:
     std::string error;
 };
 
+/// Answers look-ups from FakeNetwork::hosts; at once, or when the test says.
+class FakeResolver : public NameResolver {
+public:
+    explicit FakeResolver(FakeNetwork& network) : network(network) {}
+    void start(const std::string& host) override;
+    bool take(bool& found, uint32_t& address, std::string& error) override;
+
+private:
+    FakeNetwork& network;
+    bool pending = false;
+    std::string host;
+};
+
 class FakeNetwork : public Network {
 public:
     std::unique_ptr<UdpSocket> createSocket() override;
+    std::unique_ptr<NameResolver> createResolver() override;
     bool computerName(std::string& name) override;
 
-    /// Datagrams waiting for the server socket, oldest first; a text longer
-    /// than the receive buffer arrives as Oversized.
+    /// Datagrams waiting for the server socket (one bound to a given port),
+    /// oldest first; a text longer than the receive buffer arrives as Oversized.
     std::deque<std::string> inbound;
+    /// Where each inbound datagram comes from: the front of inboundSources
+    /// when there is one (taken with it), else inboundSource.
+    Endpoint inboundSource{0xC0A80114, 40001};  // 192.168.1.20
+    std::deque<Endpoint> inboundSources;
+    /// Datagrams waiting for client sockets (bound to port 0).
+    std::deque<std::string> answers;
+    /// What left through sendTo (the server's answers), with the dotted address.
+    std::vector<SentDatagram> sentTo;
+    /// Names the resolver knows; others are 192.0.2.254; with connectFails all fail.
+    std::map<std::string, uint32_t> hosts = {
+        {"gateway", 0xC0000201}, {"gw", 0xC0000202}, {"localhost", 0x7F000001}};
+    /// Look-ups answer only once released (releaseLookups) instead of at once.
+    bool lookupsWait = false;
+    bool lookupsReleased = false;
+    std::vector<std::string> lookups;
     std::vector<SentDatagram> sent;
     std::vector<uint16_t> boundPorts;
     std::string hostName = "WS01";
@@ -172,6 +209,7 @@ public:
         opened.push_back(path);
     }
     void quit() override { calls.push_back("quit"); }
+    void notify(const std::string& text) override { notices.push_back(text); }
 
     int count(const std::string& call) const;
 
@@ -185,6 +223,7 @@ public:
     std::vector<std::string> calls;
     std::vector<int> questions;
     std::vector<std::string> opened;
+    std::vector<std::string> notices;
     std::shared_ptr<const StatusSnapshot> latest;
 
 private:
