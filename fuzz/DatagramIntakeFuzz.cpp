@@ -2,6 +2,8 @@
 // in-memory socket, a fake clock and a fake dial-up service) and checks the
 // vote table against a model of the intake after every poll, the dial-up
 // connection against the table, and the printable form of every host name.
+// The datagrams carry extension blocks too: the model takes the request's
+// parser (fuzzed on its own in ExtensionBlockFuzz) for what the block says.
 //
 // Input: records, each an operation byte, a two-byte big-endian length (taken
 // modulo 320, so that datagrams above the 256-byte limit occur) and that many
@@ -22,6 +24,7 @@
 
 #include "LogText.h"
 #include "PrintableCheck.h"
+#include "Protocol.h"
 #include "Server.h"
 #include "ToolBox/Config.h"
 #include "fakes/Fakes.h"
@@ -36,26 +39,25 @@ struct ModelVote {
     uint32_t time;
 };
 
-/// The intake's rules for one datagram that fits the buffer.
-void applyDatagram(std::vector<ModelVote>& table, std::string_view datagram, uint32_t now) {
-    // The vote ends at the first NUL; what follows it is not looked at.
-    std::string_view text = datagram.substr(0, datagram.find('\0'));
-    std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos)
+/// What one accepted request does to the table. The web page's names belong
+/// to its own votes, and a query only asks.
+void applyRequest(std::vector<ModelVote>& table, const linkmoot::protocol::Request& request,
+                  uint32_t now) {
+    const std::string host(request.name);
+    if (host.rfind("web:", 0) == 0 || request.verb == linkmoot::protocol::Verb::Query)
         return;
-    std::string_view verb = text.substr(0, colon);
-    if (verb != "vote" && verb != "unvote")
-        return;
-    std::string host(text.substr(colon + 1));
     table.erase(std::remove_if(table.begin(), table.end(),
                                [&](const ModelVote& vote) { return vote.host == host; }),
                 table.end());
-    if (verb == "vote")
+    if (request.verb == linkmoot::protocol::Verb::Vote)
         table.push_back({host, now});
 }
 
-/// One poll as the model sees it: time-outs, then at most ten datagrams; an
-/// empty or oversized one is consumed and ends the reading.
+/// One poll as the model sees it: time-outs, then the datagrams. Every source
+/// is allowed and there is no secret, so a datagram is dropped (malformed:
+/// over the limit or a broken extension block), ignored (not a request) or
+/// served; dropped ones do not count among the ten a poll serves, all count
+/// among the thousand it reads.
 void modelPoll(std::vector<ModelVote>& table, std::vector<std::string>& queue, uint32_t now) {
     table.erase(std::remove_if(table.begin(), table.end(),
                                [&](const ModelVote& vote) {
@@ -63,13 +65,31 @@ void modelPoll(std::vector<ModelVote>& table, std::vector<std::string>& queue, u
                                           Server::kVoteTimeoutMs;
                                }),
                 table.end());
-    for (int read = 0; read < Server::kMaxDatagramsPerPoll && !queue.empty(); read++) {
-        std::string datagram = queue.front();
+    int served = 0;
+    for (int read = 0; read < Server::kMaxDatagramsReadPerPoll &&
+                       served < Server::kMaxDatagramsPerPoll && !queue.empty();
+         read++) {
+        const std::string datagram = queue.front();
         queue.erase(queue.begin());
-        if (datagram.empty() ||
-            datagram.size() > static_cast<std::size_t>(Server::kMaxDatagramLength))
+        // The fake socket's empty datagram stands for "nothing more": it is
+        // consumed and ends the reading.
+        if (datagram.empty())
             break;
-        applyDatagram(table, datagram, now);
+        if (datagram.size() > static_cast<std::size_t>(Server::kMaxDatagramLength))
+            continue;
+        linkmoot::protocol::Request request;
+        switch (linkmoot::protocol::parseRequest(datagram, request)) {
+            case linkmoot::protocol::RequestError::TooLong:
+            case linkmoot::protocol::RequestError::BadBlock:
+                continue;
+            case linkmoot::protocol::RequestError::NotARequest:
+                served++;
+                continue;
+            case linkmoot::protocol::RequestError::None:
+                served++;
+                applyRequest(table, request, now);
+                break;
+        }
     }
 }
 
@@ -117,8 +137,10 @@ private:
                 fuzzcheck::fail("the table differs from the model at", vote->getHost());
             fuzzcheck::checkPrintable(vote->getHost(), linkmoot::printable(vote->getHost()));
         }
-        // Votes are served at once: a dial is under way or the line is there.
-        if (!model.empty() && server.getConnection() == 0)
+        // Votes are served at once: a dial is under way or the line is there,
+        // unless the guard time after a hang-up holds the dial off.
+        if (!model.empty() && server.getConnection() == 0 &&
+            server.line() != linkmoot::LineStatus::Guard)
             fuzzcheck::fail("votes are held but there is no connection", "");
         // Each dialled handle is hung up once at most, and only one is open.
         const FakeDialService& dialer = dialers.dialer;

@@ -149,7 +149,10 @@ bool Linkmoot::reload(std::string& problem) {
     toolbox::ConfigSection* next = staged->getRoot();
     toolbox::ConfigSection* now = settings.configRoot();
     // Read as the running tree was, so a default it stored is no change.
-    Settings(next).get(keys::Dialer);
+    const Settings staging(next);
+    staging.get(keys::Dialer);
+    staging.get(keys::AllowedNetworks);
+    staging.get(keys::Secret);
     const bool modeChanged = Settings(next).get(keys::Mode) != settings.get(keys::Mode);
     const bool restart = modeChanged || restartKeysDiffer(now, next);
     const bool clientMoved = valueOf(now, keys::kClientSection, "Server") !=

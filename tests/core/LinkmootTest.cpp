@@ -379,14 +379,15 @@ TEST_F(LinkmootTest, ReloadMovesAHeldVoteOnlyWhenTheClientsServerChanged) {
     ASSERT_TRUE(app->reload(problem)) << problem;
     EXPECT_TRUE(network.sent.empty());
 
+    network.hosts["gw2"] = 0xC0000203;
     writeConfig("<Configured>1</><Mode>client</><Port>9007</><Client><Server>gw2</></Client>");
     ASSERT_TRUE(app->reload(problem)) << problem;
     ASSERT_EQ(network.sent.size(), 2u);
     EXPECT_EQ(network.sent[0].payload, "unvote:WS01");
-    EXPECT_EQ(network.sent[0].host, "gw");
+    EXPECT_EQ(network.sent[0].host, "192.0.2.2");  // gw
     EXPECT_EQ(network.sent[0].port, 9005);
     EXPECT_EQ(network.sent[1].payload, "vote:WS01");
-    EXPECT_EQ(network.sent[1].host, "gw2");
+    EXPECT_EQ(network.sent[1].host, "192.0.2.3");  // gw2
     EXPECT_EQ(network.sent[1].port, 9007);
     EXPECT_TRUE(app->getClient().isVoting());
 }
