@@ -2,13 +2,24 @@
 // control socket (Connect sends the vote at once), refuses a second instance
 // of the same user, a SIGHUP reads the configuration file again, and a SIGTERM
 // (the session ending) runs Exit: the vote is withdrawn, the configuration
-// saved and the exit status is 0.
+// saved and the exit status is 0. As a server it serves the phones' web page
+// from its event loop.
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "platform/ControlServer.h"
 #include "support/LoopbackVoter.h"
@@ -18,6 +29,62 @@
 #endif
 
 using testsupport::VoteListener;
+
+namespace {
+
+/// A loopback port of the given socket type that nothing holds right now.
+int freePort(int type) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+/// One request on a fresh loopback connection and the whole answer (the
+/// request asks to close); empty when nobody listens. Two seconds at most
+/// for each step, so a hung page fails the test instead of blocking it.
+std::string httpExchange(int port, const std::string& request) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval limit{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        for (ssize_t got; (got = recv(fd, buffer, sizeof(buffer), 0)) > 0;)
+            answer.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    return answer;
+}
+
+/// Polls until the condition holds or the time is up by the clock: QTRY counts
+/// its pauses only, and each try here may block for its own time-out.
+template <typename Condition>
+bool holdsWithin(int timeoutMs, Condition condition) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+}  // namespace
 
 class TrayProgramTest : public QObject {
     Q_OBJECT
@@ -67,14 +134,17 @@ private Q_SLOTS:
         writeConfig(server.port);
     }
 
-    void writeConfig(int port) {
+    void writeConfigText(const QString& text) {
         QFile config(configFile());
         QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        config.write(QStringLiteral("<Configured>1</>\r\n<Mode>client</>\r\n<Port>%1</>\r\n\r\n"
-                                    "<Client>\r\n\t<Server>127.0.0.1</>\r\n"
-                                    "</Client>\r\n")
-                         .arg(port)
-                         .toUtf8());
+        config.write(text.toUtf8());
+    }
+
+    void writeConfig(int port) {
+        writeConfigText(QStringLiteral("<Configured>1</>\r\n<Mode>client</>\r\n<Port>%1</>\r\n\r\n"
+                                       "<Client>\r\n\t<Server>127.0.0.1</>\r\n"
+                                       "</Client>\r\n")
+                            .arg(port));
     }
 
     void votesServesTheSocketRefusesASecondReloadsOnSighupAndExitsCleanlyOnSigterm() {
@@ -119,6 +189,59 @@ private Q_SLOTS:
         QFile log(path(QStringLiteral("bin/linkmoot.log")));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("Shutting down logger"));
+    }
+
+    // The page runs on the tray's event loop (a notifier on the server's
+    // descriptor): a phone reads the state and votes, the vote is a row of the
+    // status, and Exit closes the port.
+    void servesTheWebPageAsAServerAndItsVotesCount() {
+        const int webPort = freePort(SOCK_STREAM);
+        QVERIFY(webPort > 0);
+        writeConfigText(QStringLiteral("<Configured>1</>\r\n<Mode>server</>\r\n<Port>%1</>\r\n\r\n"
+                                       "<Server>\r\n\t<Connection>Simulated modem</>\r\n"
+                                       "\t<Dialer>simulated</>\r\n\t<WebPort>%2</>\r\n"
+                                       "</Server>\r\n")
+                            .arg(freePort(SOCK_DGRAM))
+                            .arg(webPort));
+        QProcess tray;
+        prepare(tray);
+        tray.start();
+        QVERIFY(tray.waitForStarted(10000));
+        QVERIFY(holdsWithin(10000, [this] { return answers(); }));
+
+        const std::string host = "Host: 127.0.0.1:" + std::to_string(webPort) + "\r\n";
+        const std::string getState =
+            "GET /api/state HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n";
+        std::string answer;
+        QVERIFY(holdsWithin(10000,
+                            [&] { return !(answer = httpExchange(webPort, getState)).empty(); }));
+        QVERIFY2(answer.rfind("HTTP/1.1 200", 0) == 0, answer.c_str());
+        const std::size_t body = answer.find("\r\n\r\n");
+        QVERIFY2(body != std::string::npos, answer.c_str());
+        const QJsonObject state =
+            QJsonDocument::fromJson(QByteArray::fromStdString(answer.substr(body + 4))).object();
+        QCOMPARE(state.value(QStringLiteral("line")).toString(), QStringLiteral("down"));
+
+        const std::string vote = R"({"name":"anna","minutes":15})";
+        answer = httpExchange(webPort, "POST /api/vote HTTP/1.1\r\n" + host +
+                                           "Content-Type: application/json\r\n"
+                                           "Content-Length: " +
+                                           std::to_string(vote.size()) +
+                                           "\r\nConnection: close\r\n\r\n" + vote);
+        QVERIFY2(answer.rfind("HTTP/1.1 200", 0) == 0, answer.c_str());
+        std::string status;
+        const bool listed = holdsWithin(5000, [&] {
+            status = linkmoot::controlsocket::sendRequest(socketPath(), "status", 2000).answer;
+            return status.find("Vote from web:anna (15 min left)") != std::string::npos ||
+                   status.find("Vote from web:anna (14 min left)") != std::string::npos;
+        });
+        QVERIFY2(listed, status.c_str());
+
+        tray.terminate();  // SIGTERM
+        QVERIFY(tray.waitForFinished(15000));
+        QCOMPARE(tray.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tray.exitCode(), 0);
+        QVERIFY(httpExchange(webPort, getState).empty());
     }
 };
 
