@@ -200,6 +200,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         }
         return 0;
     }
+    if (request == "line") {
+        // One word, read from the status the target pushed.
+        if (answerLines.size() != 2 || answerLines[0] != "OK" || answerLines[1].empty() ||
+            answerLines[1].find(' ') != std::string_view::npos || !target.commands.empty() ||
+            target.statusCalls != 1 || target.reloads != 0) {
+            fail("line answered otherwise than with one word", answer);
+        }
+        return 0;
+    }
     const int command = commandOf(request);
     if (command < 0) {
         if (answerLines.size() != 1 || answer.rfind("ERROR ", 0) != 0)
