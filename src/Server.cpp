@@ -310,24 +310,9 @@ bool Server::unvote(const std::string& name, uint32_t /*peer*/) {
 
 WebState Server::webState() {
     WebState state;
-    switch (line()) {
-        case LineStatus::Down:
-            state.line = WebLine::Down;
-            break;
-        case LineStatus::Dialling:
-            state.line = WebLine::Dialling;
-            break;
-        case LineStatus::Up:
-            state.line = WebLine::Up;
-            state.secondsUp = secondsUp();
-            break;
-        case LineStatus::Failed:
-            state.line = WebLine::Failed;
-            break;
-        case LineStatus::Guard:
-            state.line = WebLine::Guard;
-            break;
-    }
+    state.line = protocolLineOf(line());
+    if (state.line == WebLine::Up)
+        state.secondsUp = secondsUp();
     const uint32_t now = clock.tickCount();
     for (int index = 0; index < votes.getCount(); index++) {
         const Vote* held = votes.get(index);

@@ -62,22 +62,6 @@ WebResponse errorResponse(int status, std::string message) {
     return jsonResponse(status, Json{{"error", std::move(message)}});
 }
 
-const char* lineText(WebLine line) {
-    switch (line) {
-        case WebLine::Down:
-            return "down";
-        case WebLine::Dialling:
-            return "dialling";
-        case WebLine::Up:
-            return "up";
-        case WebLine::Guard:
-            return "guard";
-        case WebLine::Failed:
-            return "failed";
-    }
-    return "down";
-}
-
 std::string toHex(const unsigned char* bytes, std::size_t length) {
     std::string hex(length * 2 + 1, '\0');
     sodium_bin2hex(hex.data(), hex.size(), bytes, length);
@@ -442,7 +426,7 @@ Json WebApi::stateJson(uint32_t peer) {
     }
     return Json{{"version", kProtocolVersion},
                 {"server", config.hostNames.empty() ? std::string() : config.hostNames.front()},
-                {"line", lineText(state.line)},
+                {"line", protocol::lineWord(state.line)},
                 {"secondsUp", state.line == WebLine::Up ? state.secondsUp : 0},
                 {"retrySeconds", state.retrySeconds},
                 {"maxMinutes", config.maxVoteMinutes},

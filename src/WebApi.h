@@ -19,10 +19,12 @@
 #include <utility>
 #include <vector>
 
+#include "Protocol.h"
+
 namespace linkmoot {
 
-/// The line as the page shows it.
-enum class WebLine { Down, Dialling, Up, Guard, Failed };
+/// The line as the page shows it: the same states, and words, as the datagrams' answers.
+using WebLine = protocol::Line;
 
 /// One vote of the table as the API lists it.
 struct WebVote {
