@@ -80,7 +80,7 @@ public:
 class UpLine : public DialService, public DialServiceProvider {
 public:
     const char* name() const override { return "bench"; }
-    std::vector<std::string> listEntries() override { return {}; }
+    void listEntries(EntriesCallback done) override { done({}); }
     bool dial(const DialRequest&, DialHandle& handle, std::string&) override {
         handle = 1;
         return true;

@@ -34,12 +34,14 @@ struct DialRequest {
 
 /// A dial-up facility (NetworkManager, pppd, the user's commands, the
 /// simulation). Rules:
-/// - dial() returns at once. It returns false when the request is refused at
-///   once (with the reason in `error`); a handle may still be set then, and the
-///   caller hangs it up.
+/// - dial() returns at once. It returns false when the request is refused
+///   without asking anybody (with the reason in `error`); a handle may still be
+///   set then, and the caller hangs it up. A service that has to ask first (a
+///   bus round trip) returns true with a handle whose state is Pending, and a
+///   refusal it learns then is a failure report.
 /// - A dial that fails later is reported through the failure callback, with its
-///   handle, from any thread, at most once per handle. A hang-up by the caller
-///   is never reported as a failure.
+///   handle and the reason, from any thread, at most once per handle. A hang-up
+///   by the caller is never reported as a failure.
 /// - hangUp() and state() are called from the thread that dials.
 /// - No call blocks: the caller is the loop that also serves the tray and the
 ///   control socket.
@@ -55,12 +57,18 @@ struct DialRequest {
 class DialService {
 public:
     using FailureCallback = std::function<void(DialHandle handle, const std::string& reason)>;
+    using EntriesCallback = std::function<void(std::vector<std::string> names)>;
 
     virtual ~DialService() = default;
     /// The value of `Server`/`Dialer` that selects this service.
     virtual const char* name() const = 0;
-    /// The names of the connections that can be dialled, in the service's order.
-    virtual std::vector<std::string> listEntries() = 0;
+    /// The names of the connections that can be dialled, in the service's
+    /// order, handed to `done` exactly once: before listEntries() returns, or
+    /// later from another thread when the service has to ask (the callback
+    /// then takes care of reaching its own thread). Never waits on the
+    /// caller's thread; a service that cannot ask hands over an empty list and
+    /// logs why.
+    virtual void listEntries(EntriesCallback done) = 0;
     virtual bool dial(const DialRequest& request, DialHandle& handle, std::string& error) = 0;
     virtual void hangUp(DialHandle handle) = 0;
     virtual LineState state(DialHandle handle) = 0;

@@ -16,8 +16,11 @@ namespace linkmoot {
 
 class FrontEnd {
 public:
-    /// The connection names the dial-up service of a `Dialer` value offers.
-    using EntryLister = std::function<std::vector<std::string>(const std::string& dialer)>;
+    /// Asks for the connection names the dial-up service of a `Dialer` value
+    /// offers. The names reach `done` once, possibly later and from another
+    /// thread (DialService::listEntries); the front end gets them to its own.
+    using EntryLister = std::function<void(
+        const std::string& dialer, std::function<void(std::vector<std::string> names)> done)>;
 
     virtual ~FrontEnd() = default;
     /// All calls come on the user-interface thread. Modal calls keep

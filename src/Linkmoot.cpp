@@ -109,7 +109,9 @@ bool Linkmoot::askConfiguration() {
     refreshViews();
     if (isServerMode()) {
         return frontEnd.showServerOptionsDialog(
-            settings, [this](const std::string& dialer) { return dialEntries(dialer); });
+            settings, [this](const std::string& dialer, DialService::EntriesCallback done) {
+                dialEntries(dialer, std::move(done));
+            });
     }
     return frontEnd.showClientOptionsDialog(settings);
 }
@@ -327,8 +329,8 @@ void Linkmoot::setWebPageProblem(const std::string& problem) {
     refreshViews();
 }
 
-std::vector<std::string> Linkmoot::dialEntries(const std::string& dialer) {
-    return services.dialers.service(dialer).listEntries();
+void Linkmoot::dialEntries(const std::string& dialer, DialService::EntriesCallback done) {
+    services.dialers.service(dialer).listEntries(std::move(done));
 }
 
 std::string Linkmoot::documentPath(const char* relative) const {

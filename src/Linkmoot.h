@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DialService.h"
 #include "Settings.h"
 #include "SharedSecret.h"
 #include "StatusModel.h"
@@ -98,8 +99,9 @@ public:
     /// What keeps the web page from being served ("" when nothing does); shown
     /// as a status row while the server is started.
     void setWebPageProblem(const std::string& problem);
-    /// The names the server options offer for a dial-up service value.
-    std::vector<std::string> dialEntries(const std::string& dialer);
+    /// The names the server options offer for a dial-up service value, handed
+    /// to `done` as the service lists them (see DialService::listEntries).
+    void dialEntries(const std::string& dialer, DialService::EntriesCallback done);
     /// Where the help documents lie (beside the program, else the installed data folder).
     std::string documentPath(const char* relative) const;
 

@@ -39,15 +39,16 @@ struct Server::FailureInbox {
     struct Report {
         const DialService* service;
         DialHandle handle;
+        std::string reason;
     };
     std::mutex mutex;
     std::vector<Report> failed;
     bool closed = false;
 
-    void post(const DialService* service, DialHandle handle) {
+    void post(const DialService* service, DialHandle handle, const std::string& reason) {
         std::lock_guard<std::mutex> lock(mutex);
         if (!closed)
-            failed.push_back({service, handle});
+            failed.push_back({service, handle, reason});
     }
     std::vector<Report> take() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -399,6 +400,10 @@ void Server::applyFailureReports() {
     for (const FailureInbox::Report& report : inbox->take()) {
         if (report.handle != 0 && report.handle == connection &&
             report.service == connectionService) {
+            // No answer had come for this dial: the service refused it after
+            // asking (NetworkManager), which repeats like a refusal at once.
+            if (lastReported == LineState::Pending)
+                logRefusal(report.reason);
             dialFailed();
         } else {
             LM_LOG(Debug, "Ignoring the failure report of a connection that was already hung up");
@@ -417,6 +422,7 @@ void Server::controlConnection() {
             if (answer == LineState::Dialling || answer == LineState::Connected) {
                 LM_LOG(Debug, "Connection established");
                 dialling = false;
+                lastRefusal.clear();  // accepted: the next refusal is news
                 retryWaitMs = 0;
                 retryHeld = false;
                 decided = true;
@@ -549,9 +555,9 @@ bool Server::dial() {
     DialService& service = currentService();
     std::weak_ptr<FailureInbox> weakInbox = inbox;
     const DialService* reporter = &service;
-    service.setFailureCallback([weakInbox, reporter](DialHandle handle, const std::string&) {
+    service.setFailureCallback([weakInbox, reporter](DialHandle handle, const std::string& reason) {
         if (std::shared_ptr<FailureInbox> alive = weakInbox.lock())
-            alive->post(reporter, handle);
+            alive->post(reporter, handle, reason);
     });
     DialHandle handle = 0;
     std::string error;
@@ -571,7 +577,6 @@ bool Server::dial() {
         dialFailed();
         return false;
     }
-    lastRefusal.clear();
     return true;
 }
 

@@ -1,5 +1,10 @@
 #include "DaemonFrontEnd.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
 #include "Strings.h"
 #include "ToolBox/Logger.h"
 
@@ -13,6 +18,33 @@ std::string oneLine(const char* text) {
     for (const char* c = text; *c != '\0'; ++c)
         line += (*c == '\n') ? ' ' : *c;
     return line;
+}
+
+// The terminal waits for its user anyway, so it may wait for a service's
+// list too; one that takes longer than this is broken, and the user can still
+// type a name.
+constexpr std::chrono::seconds kListingWait{20};
+
+std::vector<std::string> waitForEntries(const FrontEnd::EntryLister& lister,
+                                        const std::string& dialer) {
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        std::optional<std::vector<std::string>> names;
+    };
+    auto answer = std::make_shared<Answer>();
+    lister(dialer, [answer](std::vector<std::string> names) {
+        std::lock_guard<std::mutex> lock(answer->mutex);
+        answer->names = std::move(names);
+        answer->arrived.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(answer->mutex);
+    if (!answer->arrived.wait_for(lock, kListingWait, [&] { return answer->names.has_value(); })) {
+        LM_LOG(Warn, "The dial-up service \"%s\" did not list its connections within %d s",
+               dialer.c_str(), static_cast<int>(kListingWait.count()));
+        return {};
+    }
+    return *answer->names;
 }
 
 }  // namespace
@@ -51,7 +83,9 @@ bool DaemonFrontEnd::showClientOptionsDialog(const Settings& settings) {
 bool DaemonFrontEnd::showServerOptionsDialog(const Settings& settings, const EntryLister& entries) {
     if (!terminalUsable())
         return noTerminal("server options");
-    return prompts->serverOptions(settings, entries);
+    return prompts->serverOptions(settings, [&entries](const std::string& dialer) {
+        return waitForEntries(entries, dialer);
+    });
 }
 
 bool DaemonFrontEnd::askYesNo(int stringId) {

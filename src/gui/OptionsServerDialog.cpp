@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "SharedSecret.h"
@@ -108,9 +109,12 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     bindCheckToField(shutdown, shutdownMinutes);
     bindCheckToField(webPage, webPort);
 
-    // The service decides which connections exist, so read it before the list.
-    const std::string service = settings.get(keys::Dialer);
-    form.load(settings, this->entries(service));
+    // The service's list may take a while (NetworkManager is asked over the
+    // bus); the dialog stays usable meanwhile and fills the list when it comes.
+    entriesTimer = new QTimer(this);
+    entriesTimer->setInterval(50);
+    connect(entriesTimer, &QTimer::timeout, this, &OptionsServerDialog::takeEntries);
+    form.load(settings, {});
 
     port->setText(QString::fromStdString(form.port));
     guardTime->setText(QString::fromStdString(form.guardTime));
@@ -135,7 +139,7 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
         chosen = dialer->count() - 1;
     }
     dialer->setCurrentIndex(chosen);
-    showConnections();
+    requestEntries(true);
     userName->setText(QString::fromStdString(form.userName));
     password->setText(QString::fromStdString(form.password));
     allowedNetworks->setText(QString::fromStdString(form.allowedNetworks));
@@ -152,10 +156,46 @@ void OptionsServerDialog::showConnections() {
     connection->setCurrentIndex(form.selected);
 }
 
+void OptionsServerDialog::requestEntries(bool keepStoredChoice) {
+    auto answer = std::make_shared<EntriesAnswer>();
+    pendingEntries = answer;  // an answer for an earlier choice is dropped
+    // Until the list comes, the stored connection stays chosen, so OK keeps it.
+    const std::string stored = settings.get(keys::Connection);
+    std::vector<std::string> provisional;
+    if (keepStoredChoice && !stored.empty())
+        provisional.push_back(stored);
+    form.setEntries(settings, provisional);
+    connection->setPlaceholderText(QStringLiteral("Reading the connections…"));
+    showConnections();
+    entries(form.dialer, [answer](std::vector<std::string> names) {
+        std::lock_guard<std::mutex> lock(answer->mutex);
+        answer->names = std::move(names);
+    });
+    takeEntries();
+    if (pendingEntries)
+        entriesTimer->start();
+}
+
+void OptionsServerDialog::takeEntries() {
+    if (!pendingEntries)
+        return;
+    std::vector<std::string> names;
+    {
+        std::lock_guard<std::mutex> lock(pendingEntries->mutex);
+        if (!pendingEntries->names)
+            return;
+        names = std::move(*pendingEntries->names);
+    }
+    pendingEntries.reset();
+    entriesTimer->stop();
+    form.setEntries(settings, std::move(names));
+    connection->setPlaceholderText(QString());
+    showConnections();
+}
+
 void OptionsServerDialog::onDialerChosen() {
     form.dialer = dialer->currentData().toString().toStdString();
-    form.setEntries(settings, entries(form.dialer));
-    showConnections();
+    requestEntries(false);
 }
 
 QWidget* OptionsServerDialog::control(int controlId) const {

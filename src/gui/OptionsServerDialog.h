@@ -3,6 +3,9 @@
 // connected, the connection to dial with the dial-up service that offers it,
 // and who may vote: the allowed networks and the shared secret.
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,14 +15,17 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace linkmoot {
 
 class OptionsServerDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    /// The connection names a dial-up service value (`Server`/`Dialer`) offers.
-    using EntryLister = std::function<std::vector<std::string>(const std::string& dialer)>;
+    /// Asks for the connection names a dial-up service value (`Server`/`Dialer`)
+    /// offers; they reach the callback once, at once or later from any thread.
+    using EntryLister = std::function<void(
+        const std::string& dialer, std::function<void(std::vector<std::string> names)> done)>;
 
     OptionsServerDialog(Settings settings, EntryLister entries, QWidget* parent = nullptr);
 
@@ -41,16 +47,29 @@ public:
     QLineEdit* allowedNetworksField() const { return allowedNetworks; }
     QLineEdit* secretField() const { return secret; }
     QPushButton* generateButton() const { return generate; }
+    /// True while the chosen service's list has not arrived.
+    bool readingEntries() const { return pendingEntries != nullptr; }
 
 protected:
     StoreResult store() override;
 
 private:
+    /// A list on its way from a service's thread. Shared with the callback,
+    /// so an answer after the dialog has gone lands nowhere harmful.
+    struct EntriesAnswer {
+        std::mutex mutex;
+        std::optional<std::vector<std::string>> names;
+    };
+
+    void requestEntries(bool keepStoredChoice);
+    void takeEntries();
     void showConnections();
     void onDialerChosen();
 
     ServerOptionsForm form;
     EntryLister entries;
+    std::shared_ptr<EntriesAnswer> pendingEntries;
+    QTimer* entriesTimer;
     QLineEdit* port;
     QLineEdit* guardTime;
     QCheckBox* reconnect;

@@ -38,27 +38,6 @@ void BusThread::wake() {
     }
 }
 
-void BusThread::run(const std::function<void(sd_bus*, const std::string&)>& job) {
-    if (std::this_thread::get_id() == thread.get_id()) {
-        std::string error;
-        sd_bus* current = connection(error);
-        job(current, error);
-        return;
-    }
-    bool finished = false;
-    std::unique_lock<std::mutex> lock(mutex);
-    jobs.push_back([this, &job, &finished] {
-        std::string error;
-        sd_bus* current = connection(error);
-        job(current, error);
-        std::lock_guard<std::mutex> doneLock(mutex);
-        finished = true;
-        done.notify_all();
-    });
-    wake();
-    done.wait(lock, [&finished] { return finished; });
-}
-
 void BusThread::post(std::function<void(sd_bus*, const std::string&)> job) {
     {
         std::lock_guard<std::mutex> lock(mutex);

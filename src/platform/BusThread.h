@@ -1,9 +1,9 @@
 #pragma once
 // A system-bus connection that lives on a thread of its own: an sd-bus
 // connection must only ever be used by one thread, so other threads hand it
-// work and wait for the result. The thread also dispatches what arrives on the
-// bus (signals, method calls to our objects) between jobs.
-#include <condition_variable>
+// work; results travel back through the jobs' own callbacks. The thread also
+// dispatches what arrives on the bus (signals, method calls to our objects)
+// between jobs.
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -31,10 +31,9 @@ public:
     BusThread(const BusThread&) = delete;
     BusThread& operator=(const BusThread&) = delete;
 
-    /// Runs the job on the bus thread and waits for it. The job gets the
-    /// connection, opened on demand, or null with the reason it cannot be opened.
-    void run(const std::function<void(sd_bus* bus, const std::string& openError)>& job);
-    /// Queues the job for the bus thread and returns at once.
+    /// Queues the job for the bus thread and returns at once; nobody waits for
+    /// it (the callers are loops). The job gets the connection, opened on
+    /// demand, or null with the reason it cannot be opened.
     void post(std::function<void(sd_bus* bus, const std::string& openError)> job);
 
 private:
@@ -46,7 +45,6 @@ private:
     ConnectHook onConnect;
     LostHook onLost;
     std::mutex mutex;
-    std::condition_variable done;
     std::deque<std::function<void()>> jobs;
     bool stopping = false;
     int wakeDescriptor = -1;

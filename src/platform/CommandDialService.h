@@ -37,7 +37,7 @@ public:
     ~CommandDialService() override;
 
     const char* name() const override { return "command"; }
-    std::vector<std::string> listEntries() override { return {kEntry}; }
+    void listEntries(EntriesCallback done) override { done({kEntry}); }
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;

@@ -38,6 +38,8 @@ constexpr uint32_t kRequestNewSecrets = 0x2;  // the last secret we gave was ref
 
 constexpr const char* kDocs = "see docs/dialup-services.md";
 
+constexpr std::chrono::seconds kListingTime{15};
+
 const std::set<std::string> kUplinkTypes = {"pppoe", "gsm", "cdma", "bluetooth", "adsl", "vpn"};
 
 struct Profile {
@@ -256,9 +258,11 @@ struct NetworkManagerDialService::Impl {
             found->second = line;
     }
 
+    DialHandle nextHandle = 1;  // under linesMutex: handles are given by dial()
+
     // Touched only on the bus thread.
     std::map<DialHandle, Dial> dials;
-    DialHandle nextHandle = 1;
+    std::string lastRefusal;                     // repeats of the same refusal are logged at Debug
     std::map<std::string, std::string> secrets;  // profile path -> password
     bool agentRegistered = false;
 
@@ -279,8 +283,11 @@ struct NetworkManagerDialService::Impl {
     bool connect(sd_bus* connection, std::string& error);
     bool listProfiles(sd_bus* connection, std::vector<Profile>& profiles, std::string& error);
     std::string findActive(sd_bus* connection, const std::string& profilePath);
-    bool dial(sd_bus* connection, const DialRequest& request, DialHandle& handle,
+    bool dial(sd_bus* connection, const DialRequest& request, DialHandle handle,
               std::string& error);
+    void startDial(sd_bus* connection, const std::string& openError, const DialRequest& request,
+                   DialHandle handle);
+    bool stillWanted(DialHandle handle);
     void hangUp(sd_bus* connection, DialHandle handle);
     LineState state(sd_bus* connection, DialHandle handle);
     void stateChanged(sd_bus* connection, const std::string& path, uint32_t state, uint32_t reason);
@@ -481,7 +488,18 @@ bool NetworkManagerDialService::Impl::listProfiles(sd_bus* connection,
                 hintFor(callError);
         return false;
     }
+    // Each call has its own deadline; a slow NetworkManager with many profiles
+    // must not hold the bus thread (and the states it keeps) much longer.
+    const auto giveUp = std::chrono::steady_clock::now() + kListingTime;
     for (const std::string& path : paths) {
+        if (std::chrono::steady_clock::now() > giveUp) {
+            error = "NetworkManager did not hand over its " + std::to_string(paths.size()) +
+                    " connection profiles within " +
+                    std::to_string(
+                        std::chrono::duration_cast<std::chrono::seconds>(kListingTime).count()) +
+                    " s";
+            return false;
+        }
         ErrorHolder settingsError;
         MessageHolder settings;
         Profile profile;
@@ -532,12 +550,10 @@ std::string NetworkManagerDialService::Impl::findActive(sd_bus* connection,
 }
 
 bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest& request,
-                                           DialHandle& handle, std::string& error) {
+                                           DialHandle handle, std::string& error) {
     std::vector<Profile> profiles;
-    if (!listProfiles(connection, profiles, error)) {
-        LM_LOG(Error, "Cannot dial with NetworkManager: %s", error.c_str());
+    if (!listProfiles(connection, profiles, error))
         return false;
-    }
     std::vector<const Profile*> named;
     for (const Profile& profile : profiles)
         if (profile.id == request.entry)
@@ -546,11 +562,8 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
         error =
             "NetworkManager has no uplink profile (pppoe, gsm, cdma, bluetooth, adsl or vpn) "
             "called \"" +
-            request.entry + "\"";
-        LM_LOG(Error,
-               "Cannot dial with NetworkManager: %s; create one (%s) or choose another in the "
-               "server options",
-               error.c_str(), kDocs);
+            request.entry + "\"; create one (" + kDocs +
+            ") or choose another in the server options";
         return false;
     }
     if (named.size() > 1) {
@@ -560,11 +573,9 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
         for (const Profile* profile : named)
             uuids += (uuids.empty() ? "" : ", ") + profile->uuid;
         error = std::to_string(named.size()) + " NetworkManager profiles are called \"" +
-                request.entry + "\" (uuids " + uuids + ")";
-        LM_LOG(Error,
-               "Cannot dial with NetworkManager: %s; rename all but one of them "
-               "(nmcli connection modify UUID connection.id NEWNAME)",
-               error.c_str());
+                request.entry + "\" (uuids " + uuids +
+                "); rename all but one of them (nmcli connection modify UUID connection.id "
+                "NEWNAME)";
         return false;
     }
     const Profile* chosen = named.front();
@@ -576,12 +587,7 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
 
     const std::string already = findActive(connection, chosen->path);
     if (!already.empty()) {
-        handle = nextHandle++;
         dials[handle] = Dial{request.entry, already, chosen->path};
-        {
-            std::lock_guard<std::mutex> lock(linesMutex);
-            lines[handle] = LineState::Pending;
-        }
         setLine(handle, state(connection, handle));
         LM_LOG(Info, "NetworkManager profile \"%s\" is already active; using it",
                request.entry.c_str());
@@ -601,20 +607,41 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
     if (result < 0) {
         forgetSecret(connection, chosen->path);
         error = "NetworkManager refused to activate \"" + request.entry +
-                "\": " + callError.text(result);
-        LM_LOG(Warn, "%s%s", error.c_str(), hintFor(callError).c_str());
+                "\": " + callError.text(result) + hintFor(callError);
         return false;
     }
     // Recorded before this thread dispatches anything else, so a StateChanged
     // that arrived meanwhile still finds its dial.
-    handle = nextHandle++;
     dials[handle] = Dial{request.entry, activePath, chosen->path};
-    {
-        std::lock_guard<std::mutex> lock(linesMutex);
-        lines[handle] = LineState::Dialling;
-    }
+    setLine(handle, LineState::Dialling);
     LM_LOG(Info, "NetworkManager is activating \"%s\" (%s)", request.entry.c_str(), activePath);
     return true;
+}
+
+bool NetworkManagerDialService::Impl::stillWanted(DialHandle handle) {
+    std::lock_guard<std::mutex> lock(linesMutex);
+    return lines.count(handle) != 0;
+}
+
+void NetworkManagerDialService::Impl::startDial(sd_bus* connection, const std::string& openError,
+                                                const DialRequest& request, DialHandle handle) {
+    // Hung up before its turn came: nothing to activate, nothing to report.
+    if (!stillWanted(handle))
+        return;
+    std::string error = openError;
+    if (connection != nullptr && dial(connection, request, handle, error)) {
+        lastRefusal.clear();
+        return;
+    }
+    // The loop dials again soon after a refusal; the same reason once is enough.
+    if (error != lastRefusal)
+        LM_LOG(Error, "Cannot dial with NetworkManager: %s", error.c_str());
+    else
+        LM_LOG(Debug, "Cannot dial with NetworkManager: %s", error.c_str());
+    lastRefusal = error;
+    setLine(handle, LineState::Disconnected);
+    if (stillWanted(handle))
+        failures.report(handle, error);
 }
 
 void NetworkManagerDialService::Impl::hangUp(sd_bus* connection, DialHandle handle) {
@@ -684,36 +711,40 @@ NetworkManagerDialService::~NetworkManagerDialService() {
     setFailureCallback(nullptr);
 }
 
-std::vector<std::string> NetworkManagerDialService::listEntries() {
-    std::vector<std::string> names;
-    impl->bus->run([this, &names](sd_bus* connection, const std::string& openError) {
-        std::vector<Profile> profiles;
-        std::string error = openError;
-        if (connection == nullptr || !impl->listProfiles(connection, profiles, error)) {
-            LM_LOG(Warn, "No NetworkManager connections to offer: %s", error.c_str());
-            return;
-        }
-        std::set<std::string> seen;
-        for (const Profile& profile : profiles)
-            if (seen.insert(profile.id).second)
-                names.push_back(profile.id);
-    });
-    return names;
+void NetworkManagerDialService::listEntries(EntriesCallback done) {
+    Impl* self = impl.get();
+    impl->bus->post(
+        [self, done = std::move(done)](sd_bus* connection, const std::string& openError) {
+            std::vector<Profile> profiles;
+            std::vector<std::string> names;
+            std::string error = openError;
+            if (connection == nullptr || !self->listProfiles(connection, profiles, error)) {
+                LM_LOG(Warn, "No NetworkManager connections to offer: %s", error.c_str());
+            } else {
+                std::set<std::string> seen;
+                for (const Profile& profile : profiles)
+                    if (seen.insert(profile.id).second)
+                        names.push_back(profile.id);
+            }
+            done(std::move(names));
+        });
 }
 
-bool NetworkManagerDialService::dial(const DialRequest& request, DialHandle& handle,
-                                     std::string& error) {
-    handle = 0;
-    bool started = false;
-    impl->bus->run([&](sd_bus* connection, const std::string& openError) {
-        if (connection == nullptr) {
-            error = openError;
-            LM_LOG(Error, "Cannot dial with NetworkManager: %s", error.c_str());
-            return;
-        }
-        started = impl->dial(connection, request, handle, error);
+bool NetworkManagerDialService::dial(const DialRequest& request, DialHandle& handle, std::string&) {
+    {
+        std::lock_guard<std::mutex> lock(impl->linesMutex);
+        handle = impl->nextHandle++;
+        impl->lines[handle] = LineState::Pending;
+    }
+    // The profiles have to be asked for first, so every answer, a refusal
+    // too, comes from the bus thread. The copy wipes its password when freed.
+    auto copy = std::make_shared<const DialRequest>(request);
+    Impl* self = impl.get();
+    const DialHandle dialled = handle;
+    impl->bus->post([self, copy, dialled](sd_bus* connection, const std::string& openError) {
+        self->startDial(connection, openError, *copy, dialled);
     });
-    return started;
+    return true;
 }
 
 void NetworkManagerDialService::hangUp(DialHandle handle) {
@@ -770,6 +801,7 @@ bool NetworkManagerDialService::isRunning(std::string* why) {
             *why = std::string("no system bus: ") + strerror(-result);
         return false;
     }
+    sd_bus_set_method_call_timeout(connection, BusThread::kCallTimeoutUs);
     ErrorHolder error;
     MessageHolder reply;
     int owned = 0;

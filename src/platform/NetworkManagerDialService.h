@@ -5,11 +5,16 @@
 //   id once. Ids need not be unique, but a dial must name one profile: an id
 //   that several profiles share refuses the dial with an Error line that gives
 //   their uuids (the password would otherwise go to a profile chosen by chance).
-// - Dial: ActivateConnection(profile, "/", "/"); the handle stands for the
-//   active connection. A profile that is already active is used as it is, since
-//   activating it again would drop the line. A refusal at call time refuses the
-//   dial; the active connection reaching DEACTIVATED before it was ever
-//   ACTIVATED is the failure report, from the bus thread.
+// - Dial: dial() gives the handle at once (its state Pending) and queues the
+//   work for the bus thread: list the profiles, then ActivateConnection(profile,
+//   "/", "/"); the handle stands for the active connection. A profile that is
+//   already active is used as it is, since activating it again would drop the
+//   line. A refusal met there (no such profile, NetworkManager absent or
+//   refusing) and the active connection reaching DEACTIVATED before it was ever
+//   ACTIVATED are failure reports, from the bus thread; the same refusal again
+//   is logged at Debug. A dial hung up before its turn is not made.
+// - Entries: listed on the bus thread; the answer goes to the callback there.
+//   Listing gives up after 15 s in all (each call has 5 s).
 // - State: kept by the bus thread from the StateChanged signals, and refreshed
 //   from the active connection's State property in the background, one read
 //   at a time, each state() call starting the next; ACTIVATED is "connected",
@@ -34,7 +39,7 @@ public:
     ~NetworkManagerDialService() override;
 
     const char* name() const override { return "networkmanager"; }
-    std::vector<std::string> listEntries() override;
+    void listEntries(EntriesCallback done) override;
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
@@ -42,7 +47,8 @@ public:
     void setFailureCallback(FailureCallback callback) override;
 
     /// Whether NetworkManager holds its name on the system bus (a short-lived
-    /// connection of the calling thread). `why` gets the reason when not.
+    /// connection of the calling thread, which waits up to 5 s: never call it
+    /// from the loop). `why` gets the reason when not.
     static bool isRunning(std::string* why = nullptr);
 
 private:

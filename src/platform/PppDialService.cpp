@@ -150,7 +150,7 @@ std::string PppDialService::findPppProgram() {
     return ChildProcess::findProgram(program, {"/usr/sbin", "/sbin"});
 }
 
-std::vector<std::string> PppDialService::listEntries() {
+std::vector<std::string> PppDialService::peerNames() {
     const std::string folder = peersFolder();
     std::vector<std::string> names;
     DIR* directory = opendir(folder.c_str());

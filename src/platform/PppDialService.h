@@ -29,7 +29,9 @@ public:
     ~PppDialService() override;
 
     const char* name() const override { return "ppp"; }
-    std::vector<std::string> listEntries() override;
+    void listEntries(EntriesCallback done) override { done(peerNames()); }
+    /// The peers in the peers folder (a quick local read, so answered at once).
+    std::vector<std::string> peerNames();
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;

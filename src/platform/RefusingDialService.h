@@ -13,7 +13,7 @@ public:
         : serviceName(std::move(name)), reason(std::move(reason)) {}
 
     const char* name() const override { return serviceName.c_str(); }
-    std::vector<std::string> listEntries() override { return {}; }
+    void listEntries(EntriesCallback done) override { done({}); }
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle) override {}
     LineState state(DialHandle) override { return LineState::Disconnected; }

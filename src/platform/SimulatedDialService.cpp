@@ -31,8 +31,8 @@ SimulatedDialService::~SimulatedDialService() {
         reporter.join();
 }
 
-std::vector<std::string> SimulatedDialService::listEntries() {
-    return {kModem, kBusyLine, kUnstableLine};
+void SimulatedDialService::listEntries(EntriesCallback done) {
+    done({kModem, kBusyLine, kUnstableLine});
 }
 
 bool SimulatedDialService::dial(const DialRequest& request, DialHandle& handle,

@@ -32,7 +32,7 @@ public:
     ~SimulatedDialService() override;
 
     const char* name() const override { return "simulated"; }
-    std::vector<std::string> listEntries() override;
+    void listEntries(EntriesCallback done) override;
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;

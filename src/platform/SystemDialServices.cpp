@@ -1,6 +1,7 @@
 #include "platform/SystemDialServices.h"
 
 #include "ToolBox/Logger.h"
+#include "platform/BackgroundQueue.h"
 #include "platform/CommandDialService.h"
 #include "platform/NetworkManagerDialService.h"
 #include "platform/PppDialService.h"
@@ -9,7 +10,28 @@
 
 namespace linkmoot {
 
-SystemDialServices::SystemDialServices(Settings settings) : settings(settings) {}
+SystemDialServices::SystemDialServices(Settings settings)
+    : settings(settings), lookQueue(std::make_unique<BackgroundQueue>()) {
+    // Asked now, so the answer is there by the first dial.
+    lookForNetworkManager();
+}
+
+void SystemDialServices::lookForNetworkManager() {
+    {
+        std::lock_guard<std::mutex> lock(look->mutex);
+        if (look->looking)
+            return;
+        look->looking = true;
+    }
+    lookQueue->post([found = look] {
+        std::string why;
+        const bool running = NetworkManagerDialService::isRunning(&why);
+        std::lock_guard<std::mutex> lock(found->mutex);
+        found->running = running;
+        found->whyNot = why;
+        found->looking = false;
+    });
+}
 
 SystemDialServices::~SystemDialServices() = default;
 
@@ -57,10 +79,21 @@ DialService& SystemDialServices::refusing(const std::string& key, const std::str
 }
 
 DialService& SystemDialServices::automatic() {
-    // Asked afresh each time, so a service started later is found.
+    // Looked at again each time, so a service started later is found.
+    std::optional<bool> networkManagerRunning;
     std::string whyNotNetworkManager;
+    {
+        std::lock_guard<std::mutex> lock(look->mutex);
+        networkManagerRunning = look->running;
+        whyNotNetworkManager = look->whyNot;
+    }
+    lookForNetworkManager();
+    if (!networkManagerRunning)
+        return refusing("auto", "auto",
+                        "Server/Dialer \"auto\" is still looking for NetworkManager on the "
+                        "system bus; the next dial uses what it finds");
     DialService* chosen = nullptr;
-    if (NetworkManagerDialService::isRunning(&whyNotNetworkManager))
+    if (*networkManagerRunning)
         chosen = &networkManagerService();
     else if (!pppService().findPppProgram().empty())
         chosen = &pppService();

@@ -1,6 +1,8 @@
 #pragma once
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "DialService.h"
@@ -8,6 +10,7 @@
 
 namespace linkmoot {
 
+class BackgroundQueue;
 class CommandDialService;
 class NetworkManagerDialService;
 class PppDialService;
@@ -15,9 +18,12 @@ class SimulatedDialService;
 
 /// The dial-up services of this machine, chosen by the value of
 /// `Server`/`Dialer`: "networkmanager", "ppp", "command", "simulated", and
-/// "auto" (the default), which looks again at each request: NetworkManager when
-/// it answers on the system bus, else pppd when it is installed, else a service
-/// that refuses every dial saying what it looked for. Any other value gets a
+/// "auto" (the default): NetworkManager when it answers on the system bus, else
+/// pppd when it is installed, else a service that refuses every dial saying
+/// what it looked for. Asking the bus is a round trip, so it runs in the
+/// background: a request takes the latest answer and starts the next look (the
+/// first starts with the provider); before any answer, dials are refused as
+/// "still looking". Any other value gets a
 /// service that refuses every dial naming the value and the valid ones.
 /// Services are made on first use and live as long as the provider.
 class SystemDialServices : public DialServiceProvider {
@@ -31,6 +37,15 @@ public:
     DialService& service(const std::string& dialerName) override;
 
 private:
+    /// The latest answer of the background look for NetworkManager.
+    struct NetworkManagerLook {
+        std::mutex mutex;
+        std::optional<bool> running;
+        std::string whyNot;
+        bool looking = false;
+    };
+
+    void lookForNetworkManager();
     DialService& automatic();
     DialService& networkManagerService();
     PppDialService& pppService();
@@ -44,6 +59,9 @@ private:
     std::unique_ptr<CommandDialService> command;
     std::map<std::string, std::unique_ptr<DialService>> refusingServices;
     std::string lastAutomaticChoice;
+    std::shared_ptr<NetworkManagerLook> look = std::make_shared<NetworkManagerLook>();
+    // Last, so a look still running ends before the members above go.
+    std::unique_ptr<BackgroundQueue> lookQueue;
 };
 
 }  // namespace linkmoot

@@ -574,6 +574,37 @@ TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinut
     EXPECT_EQ(countLines(log, "Warn", "Dialling failed"), 606);  // every one, as before
 }
 
+// A service that asks before it dials (NetworkManager) refuses by a failure
+// report before any answer; that is told like a refusal at once. A dial that
+// had answered "dialling" and failed later is not a refusal.
+TEST_F(ServerTest, ARefusalReportedLaterIsToldLikeOneAtOnce) {
+    testsupport::TempFolder folder;
+    char program[] = "core_tests";
+    char level[] = "/log:debug";
+    char* argv[] = {program, level, nullptr};
+    toolbox::Logger::constructForTests(folder.file("test.log").c_str(), 2, argv);
+    dialer().unknownState = LineState::Pending;
+    server->start();
+    serverSection()->getParameter("AlwaysConnected")->setBool(true);
+    server->poll();
+    for (int i = 0; i < 4; i++) {
+        pollAfter(1000);  // the answer is still Pending
+        dialer().reportFailure(server->getConnection(), "no profile called \"Modem\"");
+        pollAfter(1000);  // applies it and dials again
+    }
+    dialer().unknownState = LineState::Dialling;
+    pollAfter(1000);
+    dialer().reportFailure(server->getConnection(), "the modem hung up");
+    pollAfter(1000);
+    const std::string log = folder.readFile("test.log");
+    toolbox::Logger::resetForTests();
+
+    EXPECT_EQ(countLines(log, "Warn", "refused the dial: no profile called \"Modem\""), 1);
+    EXPECT_EQ(countLines(log, "Debug", "refused the dial: no profile called \"Modem\""), 3);
+    EXPECT_EQ(countLines(log, "", "the modem hung up"), 0);
+    EXPECT_EQ(countLines(log, "Warn", "Dialling failed"), 5);
+}
+
 TEST_F(ServerTest, TheOptionalBackOffDoublesFromFiveSecondsToFiveMinutesAndResets) {
     serverSection()->getParameter("RetryBackoff")->setBool(true);
     dialer().refuse = true;

@@ -7,7 +7,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <functional>
 #include <map>
+#include <thread>
 
 #include "ModalDriver.h"
 #include "OptionsServerDialog.h"
@@ -27,11 +29,21 @@ struct Services {
         {"ppp", {}},
     };
     std::vector<std::string> asked;
+    /// Held answers wait for answerFromAnotherThread(), as a bus round trip would.
+    bool hold = false;
+    std::map<std::string, std::function<void(std::vector<std::string>)>> held;
     OptionsServerDialog::EntryLister lister() {
-        return [this](const std::string& dialer) {
-            asked.push_back(dialer);
-            return entries[dialer];
-        };
+        return
+            [this](const std::string& dialer, std::function<void(std::vector<std::string>)> done) {
+                asked.push_back(dialer);
+                if (hold)
+                    held[dialer] = std::move(done);
+                else
+                    done(entries[dialer]);
+            };
+    }
+    void answerFromAnotherThread(const std::string& dialer) {
+        std::thread([done = held[dialer], names = entries[dialer]] { done(names); }).join();
     }
 };
 
@@ -264,6 +276,29 @@ private Q_SLOTS:
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(text(fixture.server, "Connection"), QStringLiteral("Simulated modem"));
+    }
+
+    void aListThatComesLaterFillsTheDialogAndAnAnswerForAnEarlierChoiceIsDropped() {
+        Fixture fixture;
+        fixture.server->getParameter("Connection")->setString("Modem");
+        fixture.services.hold = true;
+        OptionsServerDialog dialog(fixture.root, fixture.services.lister());
+        // Meanwhile the stored connection stays chosen, so OK would keep it.
+        QVERIFY(dialog.readingEntries());
+        QCOMPARE(items(dialog.connectionList()), QStringList{"Modem"});
+        QCOMPARE(dialog.connectionList()->currentIndex(), 0);
+
+        dialog.dialerList()->setCurrentIndex(
+            dialog.dialerList()->findData(QStringLiteral("simulated")));
+        QCOMPARE(dialog.connectionList()->count(), 0);
+        QCOMPARE(dialog.connectionList()->placeholderText(),
+                 QStringLiteral("Reading the connections…"));
+        fixture.services.answerFromAnotherThread("simulated");
+        fixture.services.answerFromAnotherThread("auto");  // too late: another service is chosen
+        QTRY_VERIFY(!dialog.readingEntries());
+        QTest::qWait(150);
+        QCOMPARE(items(dialog.connectionList()), QStringList{"Simulated modem"});
+        QVERIFY(dialog.connectionList()->placeholderText().isEmpty());
     }
 
     void anUnknownStoredServiceIsKeptAsAChoice() {

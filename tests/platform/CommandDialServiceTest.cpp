@@ -41,7 +41,7 @@ protected:
 };
 
 TEST_F(CommandDialServiceTest, TheOnlyEntryIsCustom) {
-    EXPECT_EQ(service.listEntries(), std::vector<std::string>{"Custom"});
+    EXPECT_EQ(platformtest::entriesOf(service), std::vector<std::string>{"Custom"});
 }
 
 TEST_F(CommandDialServiceTest, CommandsGetTheDialParametersFromTheEnvironmentOnly) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -152,7 +153,8 @@ TEST_F(NetworkManagerDialServiceTest, ListsEachUplinkProfileIdOnceInNetworkManag
     addProfile("Dial-in", "pppoe", "connect");
     addProfile("Tunnel", "vpn", "connect");
 
-    EXPECT_EQ(service.listEntries(), (std::vector<std::string>{"Dial-in", "Mobile", "Tunnel"}));
+    EXPECT_EQ(platformtest::entriesOf(service),
+              (std::vector<std::string>{"Dial-in", "Mobile", "Tunnel"}));
 }
 
 TEST_F(NetworkManagerDialServiceTest, DialActivatesTheProfileAndHangUpDeactivatesItQuietly) {
@@ -188,9 +190,9 @@ TEST_F(NetworkManagerDialServiceTest, AnAlreadyActiveProfileIsUsedRatherThanActi
     NetworkManagerDialService restarted;
     DialHandle second = 0;
     ASSERT_TRUE(restarted.dial({"Dial-in", "", ""}, second, error)) << error;
-    EXPECT_EQ(activationCount(), 1u);
-    EXPECT_EQ(restarted.state(second), LineState::Connected);
+    EXPECT_TRUE(waitUntil([&] { return restarted.state(second) == LineState::Connected; }));
     EXPECT_TRUE(log.contains("is already active; using it"));
+    EXPECT_EQ(activationCount(), 1u);
 }
 
 TEST_F(NetworkManagerDialServiceTest, ActivationThatFailsLaterIsReportedOnceWithItsReason) {
@@ -228,22 +230,66 @@ TEST_F(NetworkManagerDialServiceTest, LineThatDropsAfterComingUpIsDisconnectedNo
     EXPECT_TRUE(failures.get().empty());
 }
 
-TEST_F(NetworkManagerDialServiceTest, RefusalsAtCallTimeRefuseTheDialAtOnceAndSayWhatToDo) {
+// The profiles must be asked for first, so a refusal is a failure report.
+TEST_F(NetworkManagerDialServiceTest, RefusalsAreReportedAsFailuresSayingWhatToDoOnceAtError) {
     startNetworkManager();
     addProfile("Locked", "pppoe", "refuse");
     addProfile("Office LAN", "802-3-ethernet", "connect");
+    service.setFailureCallback(failures.callback());
 
     DialHandle handle = 0;
     std::string error;
-    EXPECT_FALSE(service.dial({"Locked", "", ""}, handle, error));
-    EXPECT_NE(error.find("Not authorized to control networking"), std::string::npos) << error;
-    EXPECT_TRUE(log.contains("polkit rule for org.freedesktop.NetworkManager.network-control"));
+    auto refusal = [&](const char* entry) {
+        const size_t before = failures.get().size();
+        EXPECT_TRUE(service.dial({entry, "", ""}, handle, error));
+        EXPECT_TRUE(waitUntil([&] { return failures.get().size() == before + 1; })) << entry;
+        EXPECT_EQ(service.state(handle), LineState::Disconnected);
+        return failures.get().back();
+    };
+    const auto locked = refusal("Locked");
+    EXPECT_NE(locked.second.find("Not authorized to control networking"), std::string::npos);
+    EXPECT_NE(locked.second.find("polkit rule for org.freedesktop.NetworkManager.network-control"),
+              std::string::npos);
+    // The loop dials again soon: the same refusal once more is only Debug.
+    refusal("Locked");
+    EXPECT_EQ(log.count("Error", "Cannot dial with NetworkManager: NetworkManager refused"), 1u)
+        << log.text();
 
     // Neither a missing profile nor one that cannot carry an uplink is dialled.
-    EXPECT_FALSE(service.dial({"Nowhere", "", ""}, handle, error));
-    EXPECT_NE(error.find("\"Nowhere\""), std::string::npos) << error;
-    EXPECT_FALSE(service.dial({"Office LAN", "", ""}, handle, error));
+    EXPECT_NE(refusal("Nowhere").second.find("\"Nowhere\""), std::string::npos);
+    refusal("Office LAN");
     EXPECT_EQ(activationCount(), 0u);
+}
+
+// A NetworkManager that does not answer (stopped) holds no caller: the dial,
+// the list and the state answer at once, and the dial goes on when it wakes.
+TEST_F(NetworkManagerDialServiceTest, NoCallWaitsForAPeerThatDoesNotAnswer) {
+    startNetworkManager();
+    addProfile("Dial-in", "pppoe", "connect");
+    addProfile("Second", "pppoe", "connect");
+    service.setFailureCallback(failures.callback());
+    EXPECT_EQ(platformtest::entriesOf(service), (std::vector<std::string>{"Dial-in", "Second"}));
+
+    systemBus.freezeMocks(true);
+    DialHandle handle = 0;
+    DialHandle abandoned = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Dial-in", "", ""}, handle, error));
+    EXPECT_EQ(service.state(handle), LineState::Pending);
+    std::atomic<bool> listed = false;
+    service.listEntries([&listed](std::vector<std::string>) { listed = true; });
+    // Hung up before its turn came: never activated.
+    ASSERT_TRUE(service.dial({"Second", "", ""}, abandoned, error));
+    service.hangUp(abandoned);
+    EXPECT_FALSE(listed);
+    EXPECT_EQ(service.state(handle), LineState::Pending);
+
+    systemBus.freezeMocks(false);
+    ASSERT_TRUE(cameUp("Dial-in"));
+    EXPECT_TRUE(waitUntil([&] { return service.state(handle) == LineState::Connected; }));
+    EXPECT_TRUE(waitUntil([&] { return listed.load(); }));
+    EXPECT_EQ(activationCount(), 1u);
+    EXPECT_TRUE(failures.get().empty());
 }
 
 TEST_F(NetworkManagerDialServiceTest, SharedIdRefusesTheDialNamingEveryUuidAndGivesNoPassword) {
@@ -254,11 +300,14 @@ TEST_F(NetworkManagerDialServiceTest, SharedIdRefusesTheDialNamingEveryUuidAndGi
     addProfile("Dial-in", "gsm", "secret", kPassword, secondUuid);
     // Not an uplink, so not dialable: it makes no third one.
     addProfile("Dial-in", "802-3-ethernet", "connect");
-    EXPECT_EQ(service.listEntries(), std::vector<std::string>{"Dial-in"});
+    EXPECT_EQ(platformtest::entriesOf(service), std::vector<std::string>{"Dial-in"});
 
+    service.setFailureCallback(failures.callback());
     DialHandle handle = 0;
     std::string error;
-    EXPECT_FALSE(service.dial({"Dial-in", "", kPassword}, handle, error));
+    EXPECT_TRUE(service.dial({"Dial-in", "", kPassword}, handle, error));
+    ASSERT_TRUE(waitUntil([&] { return !failures.get().empty(); }));
+    error = failures.get()[0].second;
     EXPECT_NE(error.find(std::string("uuids ") + firstUuid + ", " + secondUuid), std::string::npos)
         << error;
     EXPECT_TRUE(log.contains("Error"));
@@ -306,8 +355,9 @@ TEST_F(NetworkManagerDialServiceTest, SecretAgentAnswersNobodyButNetworkManager)
     DialHandle handle = 0;
     std::string error;
     ASSERT_TRUE(service.dial({"Slow line", "", kPassword}, handle, error)) << error;
+    ASSERT_TRUE(waitUntil([&] { return !readText("RegisteredAgent").empty(); }));
     const std::string agent = readText("RegisteredAgent");
-    ASSERT_FALSE(agent.empty());
+    ASSERT_TRUE(waitUntil([&] { return activeConnections().size() == 1; }));
     const std::vector<std::string> active = activeConnections();
     ASSERT_EQ(active.size(), 1u);
     const std::string profile = activeProperty(active[0], "Connection");
@@ -330,10 +380,14 @@ TEST_F(NetworkManagerDialServiceTest, MissingNetworkManagerIsReportedAndQueriesF
     EXPECT_FALSE(NetworkManagerDialService::isRunning(&why));
     EXPECT_NE(why.find("not running"), std::string::npos) << why;
 
-    EXPECT_TRUE(service.listEntries().empty());
+    EXPECT_TRUE(platformtest::entriesOf(service).empty());
+    service.setFailureCallback(failures.callback());
     DialHandle handle = 0;
     std::string error;
-    EXPECT_FALSE(service.dial({"Dial-in", "", ""}, handle, error));
+    EXPECT_TRUE(service.dial({"Dial-in", "", ""}, handle, error));
+    ASSERT_TRUE(waitUntil([&] { return !failures.get().empty(); }));
+    EXPECT_NE(failures.get()[0].second.find("NetworkManager is not running: start it"),
+              std::string::npos);
     EXPECT_TRUE(log.contains("NetworkManager is not running: start it"));
 
     // It vanishes while a line is up: the state cannot be read any more.
@@ -352,9 +406,14 @@ TEST(NetworkManagerWithoutBusTest, NoSystemBusRefusesTheDialWithTheReason) {
     // The test command points the system bus at an address where none listens.
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/linkmoot-test-bus", 1);
     NetworkManagerDialService service;
+    FailureRecorder failures;
+    service.setFailureCallback(failures.callback());
     DialHandle handle = 0;
     std::string error;
-    EXPECT_FALSE(service.dial({"Dial-in", "", ""}, handle, error));
+    EXPECT_TRUE(service.dial({"Dial-in", "", ""}, handle, error));
+    ASSERT_TRUE(waitUntil([&] { return !failures.get().empty(); }));
+    EXPECT_EQ(failures.get()[0].first, handle);
+    error = failures.get()[0].second;
     EXPECT_NE(error.find("cannot connect to the system bus"), std::string::npos) << error;
     EXPECT_FALSE(NetworkManagerDialService::isRunning());
     EXPECT_TRUE(log.contains("Error"));

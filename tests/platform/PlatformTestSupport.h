@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -17,10 +18,14 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "DialService.h"
 #include "Settings.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
@@ -47,6 +52,25 @@ inline bool waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
+/// The names a service lists, waited for here (services may answer from
+/// their own thread); "<no answer>" when none came.
+inline std::vector<std::string> entriesOf(linkmoot::DialService& service) {
+    auto answer =
+        std::make_shared<std::pair<std::mutex, std::optional<std::vector<std::string>>>>();
+    service.listEntries([answer](std::vector<std::string> names) {
+        std::lock_guard<std::mutex> lock(answer->first);
+        answer->second = std::move(names);
+    });
+    auto answered = [&] {
+        std::lock_guard<std::mutex> lock(answer->first);
+        return answer->second.has_value();
+    };
+    if (!waitUntil(answered))
+        return {"<no answer>"};
+    std::lock_guard<std::mutex> lock(answer->first);
+    return *answer->second;
+}
+
 /// Every log line at Debug and above, written to a file of its own.
 class LogCapture {
 public:
@@ -62,6 +86,15 @@ public:
     ~LogCapture() { toolbox::Logger::resetForTests(); }
     std::string text() const { return folder.readFile("test.log"); }
     bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
+    /// How many lines at `level` contain `part`.
+    size_t count(const std::string& level, const std::string& part) const {
+        std::istringstream lines(text());
+        size_t found = 0;
+        for (std::string line; std::getline(lines, line);)
+            found += line.find("] " + level + " (") != std::string::npos &&
+                     line.find(part) != std::string::npos;
+        return found;
+    }
 
 private:
     testsupport::TempFolder folder;
@@ -174,6 +207,12 @@ public:
         mocks.push_back(std::move(mock));
         if (!waitUntil([&] { return hasOwner(busName); }, std::chrono::seconds(30)))
             throw std::runtime_error("the mock of " + busName + " did not start");
+    }
+
+    /// Stops or continues the mocks' processes: a peer that does not answer.
+    void freezeMocks(bool frozen) {
+        for (auto& mock : mocks)
+            kill(mock->pid(), frozen ? SIGSTOP : SIGCONT);
     }
 
     /// Stops the mocks (the services vanish from the bus).

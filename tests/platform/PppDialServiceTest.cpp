@@ -92,10 +92,11 @@ TEST_F(PppDialServiceTest, PeersAreListedByNameWithoutHiddenFilesAndLeftovers) {
     addPeer("provider.dpkg-dist", "run");
     mkdir(peers.file("folder").c_str(), 0755);
 
-    EXPECT_EQ(service.listEntries(), (std::vector<std::string>{"backup-isp", "provider"}));
+    EXPECT_EQ(platformtest::entriesOf(service),
+              (std::vector<std::string>{"backup-isp", "provider"}));
 
     server.set(keys::PppPeersFolder.name, peers.file("missing"));
-    EXPECT_TRUE(service.listEntries().empty());
+    EXPECT_TRUE(platformtest::entriesOf(service).empty());
     EXPECT_TRUE(log.contains("install the ppp package"));
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "PlatformTestSupport.h"
 #include "ToolBox/Config.h"
 #include "platform/SystemDialServices.h"
 
@@ -31,7 +32,7 @@ protected:
 };
 
 TEST_F(SimulatedDialServiceTest, OffersItsThreeLinesAndRefusesOthers) {
-    EXPECT_EQ(service.listEntries(),
+    EXPECT_EQ(platformtest::entriesOf(service),
               (std::vector<std::string>{"Simulated modem", "Simulated busy line",
                                         "Simulated unstable line"}));
     DialHandle handle = 7;

@@ -155,7 +155,7 @@ void FakeDialService::hangUp(DialHandle handle) {
 LineState FakeDialService::state(DialHandle handle) {
     stateQueries++;
     auto found = states.find(handle);
-    return found == states.end() ? LineState::Connected : found->second;
+    return found == states.end() ? unknownState : found->second;
 }
 
 bool FakeShutdown::acquireRight(std::string& error) {

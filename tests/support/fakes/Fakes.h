@@ -128,7 +128,7 @@ public:
     explicit FakeDialService(std::string serviceName = "fake")
         : serviceName(std::move(serviceName)) {}
     const char* name() const override { return serviceName.c_str(); }
-    std::vector<std::string> listEntries() override { return entries; }
+    void listEntries(EntriesCallback done) override { done(entries); }
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
@@ -136,16 +136,17 @@ public:
     void setFailureCallback(FailureCallback callback) override { failure = std::move(callback); }
 
     /// Reports a failure of a handle as the service's thread would.
-    void reportFailure(DialHandle handle) {
+    void reportFailure(DialHandle handle, const std::string& reason = "test failure") {
         if (failure)
-            failure(handle, "test failure");
+            failure(handle, reason);
     }
 
     std::string serviceName;
     std::vector<std::string> entries = {"Modem"};
     std::vector<DialRequest> dials;
     std::vector<DialHandle> hangUps;
-    std::map<DialHandle, LineState> states;  ///< default for a live handle: Connected
+    std::map<DialHandle, LineState> states;  ///< default for a live handle: `unknownState`
+    LineState unknownState = LineState::Connected;
     /// A hang-up still at work in the background.
     bool hangUpRunning = false;
     bool refuse = false;
