@@ -93,8 +93,9 @@ public:
 
 class NoShutdown : public ShutdownService {
 public:
-    bool acquireRight(std::string&) override { return true; }
-    bool powerOff(const std::string&, unsigned, std::string&) override { return true; }
+    void requestPowerOff(const std::string&, unsigned, Done done) override {
+        done({false, true, ""});
+    }
 };
 
 struct Application {

@@ -63,6 +63,25 @@ struct Server::FailureInbox {
     }
 };
 
+/// Outcomes of power-off requests, handed from the shutdown service's thread
+/// to ours. Its callback keeps it alive; one that comes after the server has
+/// gone lands here unread.
+struct Server::ShutdownInbox {
+    std::mutex mutex;
+    std::vector<ShutdownOutcome> outcomes;
+
+    void post(ShutdownOutcome outcome) {
+        std::lock_guard<std::mutex> lock(mutex);
+        outcomes.push_back(std::move(outcome));
+    }
+    std::vector<ShutdownOutcome> take() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<ShutdownOutcome> taken;
+        taken.swap(outcomes);
+        return taken;
+    }
+};
+
 Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
                ShutdownService& shutdown, KeyStore* keys)
     : settings(settings),
@@ -72,6 +91,7 @@ Server::Server(Settings settings, Network& network, Clock& clock, DialServicePro
       shutdownService(shutdown),
       lastVoteTime(clock.tickCount()),
       inbox(std::make_shared<FailureInbox>()),
+      shutdownInbox(std::make_shared<ShutdownInbox>()),
       keys(keys) {
     if (lastVoteTime == kIdleClockDisarmed)
         lastVoteTime--;
@@ -177,6 +197,7 @@ bool Server::poll() {
     sendAnswers(now);
     for (const std::string& warning : intake.housekeeping(now))
         LM_LOG(Warn, "%s", warning.c_str());
+    applyShutdownOutcomes();
     checkIdleShutdown();
     return changed;
 }
@@ -635,15 +656,24 @@ void Server::checkIdleShutdown() {
 
     lastVoteTime = kIdleClockDisarmed;
     LM_LOG(Info, "Exiting windows due to no votes for a while");
-    std::string error;
-    if (!shutdownService.acquireRight(error)) {
-        LM_LOG(Error, "Cannot exit windows: Cannot set privileges: %s", error.c_str());
-        return;
-    }
-    if (shutdownService.powerOff(loadString(StringId::ShutdownMessage), 60, error)) {
-        LM_LOG(Debug, "Exiting windows issued");
-    } else {
-        LM_LOG(Error, "Cannot exit windows: %s", error.c_str());
+    // The service asks over the bus; its outcome is told when it comes.
+    std::weak_ptr<ShutdownInbox> weakInbox = shutdownInbox;
+    shutdownService.requestPowerOff(loadString(StringId::ShutdownMessage), 60,
+                                    [weakInbox](ShutdownOutcome outcome) {
+                                        if (auto alive = weakInbox.lock())
+                                            alive->post(std::move(outcome));
+                                    });
+    applyShutdownOutcomes();  // one that answered at once
+}
+
+void Server::applyShutdownOutcomes() {
+    for (const ShutdownOutcome& outcome : shutdownInbox->take()) {
+        if (outcome.rightRefused)
+            LM_LOG(Error, "Cannot exit windows: Cannot set privileges: %s", outcome.error.c_str());
+        else if (outcome.issued)
+            LM_LOG(Debug, "Exiting windows issued");
+        else
+            LM_LOG(Error, "Cannot exit windows: %s", outcome.error.c_str());
     }
 }
 

@@ -145,6 +145,9 @@ public:
 
 private:
     struct FailureInbox;
+    struct ShutdownInbox;
+
+    void applyShutdownOutcomes();
 
     /// Reads the datagrams of one poll; true when one was served.
     bool readDatagrams(uint32_t now);
@@ -200,6 +203,7 @@ private:
     std::unique_ptr<UdpSocket> socket;
     toolbox::ArrayList<Vote> votes{16, 60, 30};
     std::shared_ptr<FailureInbox> inbox;
+    std::shared_ptr<ShutdownInbox> shutdownInbox;
     KeyStore* keys;
     trust::ServerGate intake;
     trust::WallClock wall;  // read once a poll

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ToolBox/Logger.h"
+#include "platform/BackgroundQueue.h"
 
 namespace linkmoot {
 
@@ -45,6 +46,8 @@ Bus openSystemBus(std::string& error) {
         error = std::string("cannot connect to the system bus: ") + strerror(-result);
         return nullptr;
     }
+    // sd-bus would wait 25 s for an answer; a stuck logind gets 5.
+    sd_bus_set_method_call_timeout(bus, 5'000'000);
     return Bus(bus);
 }
 
@@ -59,6 +62,24 @@ bool isPermissionRefused(const ErrorHolder& error) {
 }
 
 }  // namespace
+
+LogindShutdown::LogindShutdown() = default;
+
+LogindShutdown::~LogindShutdown() = default;
+
+void LogindShutdown::requestPowerOff(const std::string& message, unsigned warningSeconds,
+                                     Done done) {
+    if (!worker)
+        worker = std::make_unique<BackgroundQueue>();
+    worker->post([this, message, warningSeconds, done = std::move(done)] {
+        ShutdownOutcome outcome;
+        if (!acquireRight(outcome.error))
+            outcome.rightRefused = true;
+        else
+            outcome.issued = powerOff(message, warningSeconds, outcome.error);
+        done(std::move(outcome));
+    });
+}
 
 bool LogindShutdown::acquireRight(std::string& error) {
     Bus bus = openSystemBus(error);

@@ -95,11 +95,23 @@ TEST_F(LogindShutdownTest, PowerOffIsScheduledAfterTheWarningWithTheMessage) {
     addMethod("ScheduleShutdown", "st", "", "");
     const std::string message = "The server shuts down: no more votes.";
 
-    std::string error;
-    ASSERT_TRUE(shutdown.acquireRight(error)) << error;
+    // The request leaves the caller at once, even while logind does not answer.
+    systemBus.freezeMocks(true);
+    auto outcome = std::make_shared<std::pair<std::mutex, std::optional<ShutdownOutcome>>>();
     const uint64_t before = realtimeMicroseconds();
-    ASSERT_TRUE(shutdown.powerOff(message, 60, error)) << error;
+    shutdown.requestPowerOff(message, 60, [outcome](ShutdownOutcome answer) {
+        std::lock_guard<std::mutex> lock(outcome->first);
+        outcome->second = answer;
+    });
+    auto answered = [&] {
+        std::lock_guard<std::mutex> lock(outcome->first);
+        return outcome->second.has_value();
+    };
+    EXPECT_FALSE(answered());
+    systemBus.freezeMocks(false);
+    ASSERT_TRUE(platformtest::waitUntil(answered));
     const uint64_t after = realtimeMicroseconds();
+    EXPECT_TRUE(outcome->second->issued) << outcome->second->error;
 
     EXPECT_EQ(callsOf("SetWallMessage"), (std::vector<Call>{{message, "1"}}));
     const std::vector<Call> scheduled = callsOf("ScheduleShutdown");

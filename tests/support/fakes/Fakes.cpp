@@ -158,24 +158,20 @@ LineState FakeDialService::state(DialHandle handle) {
     return found == states.end() ? unknownState : found->second;
 }
 
-bool FakeShutdown::acquireRight(std::string& error) {
+void FakeShutdown::requestPowerOff(const std::string& message, unsigned warningSeconds, Done done) {
+    ShutdownOutcome outcome;
     acquired++;
     if (rightFails) {
-        error = "the login manager is not reachable";
-        return false;
+        outcome.rightRefused = true;
+        outcome.error = "the login manager is not reachable";
+    } else {
+        messages.push_back(message);
+        warnings.push_back(warningSeconds);
+        outcome.issued = !powerOffFails;
+        if (powerOffFails)
+            outcome.error = "Access denied";
     }
-    return true;
-}
-
-bool FakeShutdown::powerOff(const std::string& message, unsigned warningSeconds,
-                            std::string& error) {
-    messages.push_back(message);
-    warnings.push_back(warningSeconds);
-    if (powerOffFails) {
-        error = "Access denied";
-        return false;
-    }
-    return true;
+    done(outcome);
 }
 
 bool FakeFrontEnd::showModeDialog(const Settings&) {

@@ -169,8 +169,8 @@ public:
 
 class FakeShutdown : public ShutdownService {
 public:
-    bool acquireRight(std::string& error) override;
-    bool powerOff(const std::string& message, unsigned warningSeconds, std::string& error) override;
+    /// Answers at once, as the loop's own thread.
+    void requestPowerOff(const std::string& message, unsigned warningSeconds, Done done) override;
     bool rightFails = false;
     bool powerOffFails = false;
     int acquired = 0;
