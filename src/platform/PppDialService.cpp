@@ -151,7 +151,10 @@ std::string PppDialService::findPppProgram() {
 }
 
 std::vector<std::string> PppDialService::peerNames() {
-    const std::string folder = peersFolder();
+    return listPeers(peersFolder());
+}
+
+std::vector<std::string> PppDialService::listPeers(const std::string& folder) {
     std::vector<std::string> names;
     DIR* directory = opendir(folder.c_str());
     if (directory == nullptr) {

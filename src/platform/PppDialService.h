@@ -32,6 +32,8 @@ public:
     void listEntries(EntriesCallback done) override { done(peerNames()); }
     /// The peers in the peers folder (a quick local read, so answered at once).
     std::vector<std::string> peerNames();
+    /// The peers in a folder; touches no settings, so any thread may call it.
+    static std::vector<std::string> listPeers(const std::string& folder);
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;

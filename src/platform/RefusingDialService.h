@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 
 #include "DialService.h"
@@ -9,11 +10,18 @@ namespace linkmoot {
 /// every dial at once with an Error line that says why and what to do.
 class RefusingDialService : public DialService {
 public:
-    RefusingDialService(std::string name, std::string reason)
-        : serviceName(std::move(name)), reason(std::move(reason)) {}
+    /// `lister`, when given, lists instead (a service still being chosen).
+    RefusingDialService(std::string name, std::string reason,
+                        std::function<void(EntriesCallback done)> lister = nullptr)
+        : serviceName(std::move(name)), reason(std::move(reason)), lister(std::move(lister)) {}
 
     const char* name() const override { return serviceName.c_str(); }
-    void listEntries(EntriesCallback done) override { done({}); }
+    void listEntries(EntriesCallback done) override {
+        if (lister)
+            lister(std::move(done));
+        else
+            done({});
+    }
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle) override {}
     LineState state(DialHandle) override { return LineState::Disconnected; }
@@ -22,6 +30,7 @@ public:
 private:
     std::string serviceName;
     std::string reason;
+    std::function<void(EntriesCallback done)> lister;
 };
 
 }  // namespace linkmoot

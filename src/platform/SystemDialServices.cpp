@@ -78,6 +78,30 @@ DialService& SystemDialServices::refusing(const std::string& key, const std::str
     return *slot;
 }
 
+void SystemDialServices::listWhenFound(DialService::EntriesCallback done) {
+    // What the worker needs is taken here, on the caller's thread: the
+    // settings and the lazily made services are not for other threads.
+    networkManagerService();
+    NetworkManagerDialService* networkManagerList = networkManager.get();
+    const std::string peers = settings.get(keys::PppPeersFolder);
+    const bool pppInstalled = !pppService().findPppProgram().empty();
+    // Behind the look already queued, so its answer is there when this runs.
+    lookQueue->post(
+        [found = look, networkManagerList, peers, pppInstalled, done = std::move(done)]() mutable {
+            bool running = false;
+            {
+                std::lock_guard<std::mutex> lock(found->mutex);
+                running = found->running.value_or(false);
+            }
+            if (running)
+                networkManagerList->listEntries(std::move(done));
+            else if (pppInstalled)
+                done(PppDialService::listPeers(peers));
+            else
+                done({});
+        });
+}
+
 DialService& SystemDialServices::automatic() {
     // Looked at again each time, so a service started later is found.
     std::optional<bool> networkManagerRunning;
@@ -88,10 +112,15 @@ DialService& SystemDialServices::automatic() {
         whyNotNetworkManager = look->whyNot;
     }
     lookForNetworkManager();
-    if (!networkManagerRunning)
-        return refusing("auto", "auto",
-                        "Server/Dialer \"auto\" is still looking for NetworkManager on the "
-                        "system bus; the next dial uses what it finds");
+    if (!networkManagerRunning) {
+        if (!stillLooking)
+            stillLooking = std::make_unique<RefusingDialService>(
+                "auto",
+                "Server/Dialer \"auto\" is still looking for NetworkManager on the system bus; "
+                "the next dial uses what it finds",
+                [this](DialService::EntriesCallback done) { listWhenFound(std::move(done)); });
+        return *stillLooking;
+    }
     DialService* chosen = nullptr;
     if (*networkManagerRunning)
         chosen = &networkManagerService();

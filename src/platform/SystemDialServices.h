@@ -47,6 +47,8 @@ private:
 
     void lookForNetworkManager();
     DialService& automatic();
+    /// Lists, once the look has answered, what "auto" will then use.
+    void listWhenFound(DialService::EntriesCallback done);
     DialService& networkManagerService();
     PppDialService& pppService();
     DialService& refusing(const std::string& key, const std::string& name,
@@ -58,6 +60,7 @@ private:
     std::unique_ptr<PppDialService> ppp;
     std::unique_ptr<CommandDialService> command;
     std::map<std::string, std::unique_ptr<DialService>> refusingServices;
+    std::unique_ptr<DialService> stillLooking;
     std::string lastAutomaticChoice;
     std::shared_ptr<NetworkManagerLook> look = std::make_shared<NetworkManagerLook>();
     // Last, so a look still running ends before the members above go.

@@ -214,6 +214,8 @@ public:
         for (auto& mock : mocks)
             kill(mock->pid(), frozen ? SIGSTOP : SIGCONT);
     }
+    /// The same for the bus itself: nobody on it answers.
+    void freezeBus(bool frozen) { kill(daemon->pid(), frozen ? SIGSTOP : SIGCONT); }
 
     /// Stops the mocks (the services vanish from the bus).
     void stopMocks() {

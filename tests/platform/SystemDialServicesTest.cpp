@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <mutex>
+
 #include "PlatformTestSupport.h"
 #include "Settings.h"
 
@@ -68,6 +71,40 @@ TEST_F(SystemDialServicesChoiceTest, AutoTakesPppdWithoutNetworkManagerAndElseRe
     })) << error;
     EXPECT_NE(error.find("\"/nonexistent/pppd\""), std::string::npos) << error;
     EXPECT_TRUE(log.contains("Error"));
+}
+
+// Before the first look has answered, "auto" refuses dials as still looking,
+// and a list asked for meanwhile comes once the look has chosen.
+TEST(SystemDialServicesLookTest, UntilTheFirstLookAnswersDialsWaitAndTheListFollowsTheChoice) {
+    platformtest::LogCapture log;
+    platformtest::ServerSection server;
+    testsupport::TempFolder peers;
+    peers.writeFile("provider", "");
+    server.set(keys::PppProgram.name, platformtest::dataFolder() + "/fake-pppd");
+    server.set(keys::PppPeersFolder.name, peers.file(""));
+    platformtest::PrivateSystemBus systemBus;  // without NetworkManager
+    systemBus.freezeBus(true);
+    SystemDialServices services(server.settings());
+
+    DialService& looking = services.service("auto");
+    DialHandle handle = 0;
+    std::string error;
+    EXPECT_FALSE(looking.dial({"provider", "", ""}, handle, error));
+    EXPECT_NE(error.find("still looking"), std::string::npos) << error;
+    auto listed = std::make_shared<std::pair<std::mutex, std::vector<std::string>>>();
+    looking.listEntries([listed](std::vector<std::string> names) {
+        std::lock_guard<std::mutex> lock(listed->first);
+        listed->second = names.empty() ? std::vector<std::string>{"<empty>"} : names;
+    });
+
+    systemBus.freezeBus(false);
+    EXPECT_TRUE(platformtest::waitUntil([&] {
+        std::lock_guard<std::mutex> lock(listed->first);
+        return !listed->second.empty();
+    }));
+    EXPECT_EQ(listed->second, std::vector<std::string>{"provider"});
+    EXPECT_TRUE(platformtest::waitUntil(
+        [&] { return std::string(services.service("auto").name()) == "ppp"; }));
 }
 
 }  // namespace
