@@ -584,15 +584,16 @@ bool Server::dial() {
     std::string error;
     bool started = false;
     {
-        // Refused last time: the service's own complaint was told already
-        // (and again below at Warn should its reason change).
+        // Refused at once last time: the service's own complaint was told
+        // already (and again below at Warn should its reason change).
         std::optional<toolbox::LogQuieting> quiet;
-        if (!lastRefusal.empty())
+        if (lastDialRefusedAtOnce)
             quiet.emplace();
         started = service.dial(request, handle, error);
     }
     connection = handle;
     connectionService = handle != 0 ? &service : nullptr;
+    lastDialRefusedAtOnce = !started;
     if (!started) {
         logRefusal(error);
         dialFailed();

@@ -195,7 +195,8 @@ private:
     bool retryHeld = false;
     uint32_t retryAt = 0;  // tick count
     // Repeated refusals: told at Warn once per reason, then summed up.
-    std::string lastRefusal;
+    std::string lastRefusal;  // until a dial is accepted
+    bool lastDialRefusedAtOnce = false;
     uint32_t refusalsSinceReport = 0;
     uint32_t refusalReportAt = 0;  // tick count
     uint32_t lastVoteTime;
