@@ -87,6 +87,10 @@ class DialServiceProvider {
 public:
     virtual ~DialServiceProvider() = default;
     virtual DialService& service(const std::string& dialerName) = 0;
+    /// The server has started with this `Dialer` value: a provider that must
+    /// look around before it can choose ("auto") starts now, in the
+    /// background, so the first dial finds the answer. Returns at once.
+    virtual void prepare(const std::string& dialerName) { (void)dialerName; }
 };
 
 }  // namespace linkmoot

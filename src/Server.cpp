@@ -138,6 +138,7 @@ bool Server::start() {
                error.c_str());
     }
     intake.setAllowedNetworks(allowed);
+    dialers.prepare(settings.get(keys::Dialer));
     LM_LOG(Debug, "Server started");
     return true;
 }

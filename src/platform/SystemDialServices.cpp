@@ -10,10 +10,12 @@
 
 namespace linkmoot {
 
-SystemDialServices::SystemDialServices(Settings settings)
-    : settings(settings), lookQueue(std::make_unique<BackgroundQueue>()) {
+SystemDialServices::SystemDialServices(Settings settings) : settings(settings) {}
+
+void SystemDialServices::prepare(const std::string& dialerName) {
     // Asked now, so the answer is there by the first dial.
-    lookForNetworkManager();
+    if (dialerName == "auto")
+        lookForNetworkManager();
 }
 
 void SystemDialServices::lookForNetworkManager() {
@@ -23,6 +25,10 @@ void SystemDialServices::lookForNetworkManager() {
             return;
         look->looking = true;
     }
+    // Made at the first look: a client, or a server with another service,
+    // never needs the thread.
+    if (!lookQueue)
+        lookQueue = std::make_unique<BackgroundQueue>();
     lookQueue->post([found = look] {
         std::string why;
         const bool running = NetworkManagerDialService::isRunning(&why);

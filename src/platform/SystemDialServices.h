@@ -21,9 +21,9 @@ class SimulatedDialService;
 /// "auto" (the default): NetworkManager when it answers on the system bus, else
 /// pppd when it is installed, else a service that refuses every dial saying
 /// what it looked for. Asking the bus is a round trip, so it runs in the
-/// background: a request takes the latest answer and starts the next look (the
-/// first starts with the provider); before any answer, dials are refused as
-/// "still looking". Any other value gets a
+/// background, on a thread made for it: a request takes the latest answer and
+/// starts the next look (the first starts when a server starts with "auto");
+/// before any answer, dials are refused as "still looking". Any other value gets a
 /// service that refuses every dial naming the value and the valid ones.
 /// Services are made on first use and live as long as the provider.
 class SystemDialServices : public DialServiceProvider {
@@ -35,6 +35,8 @@ public:
     ~SystemDialServices() override;
 
     DialService& service(const std::string& dialerName) override;
+    /// For "auto", starts the first look for NetworkManager.
+    void prepare(const std::string& dialerName) override;
 
 private:
     /// The latest answer of the background look for NetworkManager.

@@ -62,6 +62,8 @@ TEST_F(ServerTest, StartBindsTheConfiguredPortOnceAndStopEmptiesTheTable) {
     EXPECT_TRUE(server->isStarted());
     EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{9005});
     EXPECT_EQ(network.socketsOpen, 1);
+    // "auto" may look for its service now rather than at the first dial.
+    EXPECT_EQ(dialers.prepared, std::vector<std::string>{"auto"});
 
     receive("vote:A");
     server->poll();

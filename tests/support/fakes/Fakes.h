@@ -163,8 +163,10 @@ public:
         asked.push_back(name);
         return dialer;
     }
+    void prepare(const std::string& name) override { prepared.push_back(name); }
     FakeDialService dialer;
     std::vector<std::string> asked;
+    std::vector<std::string> prepared;
 };
 
 class FakeShutdown : public ShutdownService {
