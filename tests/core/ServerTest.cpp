@@ -533,6 +533,30 @@ TEST_F(ServerTest, ADialThatKeepsBeingRefusedIsRetriedOncePerTick) {
     EXPECT_FALSE(server->isGuardHeld());
 }
 
+/// Every log line down to Debug, in a file of the test's own, until finish().
+class DebugLog {
+public:
+    DebugLog() {
+        char program[] = "core_tests";
+        char level[] = "/log:debug";
+        char* argv[] = {program, level, nullptr};
+        toolbox::Logger::constructForTests(folder.file("test.log").c_str(), 2, argv);
+    }
+    ~DebugLog() { finish(); }
+    /// The log's text; logging goes back to the tests' default.
+    std::string finish() {
+        if (!finished) {
+            finished = true;
+            toolbox::Logger::resetForTests();
+        }
+        return folder.readFile("test.log");
+    }
+
+private:
+    testsupport::TempFolder folder;
+    bool finished = false;
+};
+
 // The lines of the log file at one level that contain the text.
 int countLines(const std::string& log, const std::string& level, const std::string& text) {
     int count = 0;
@@ -550,11 +574,7 @@ int countLines(const std::string& log, const std::string& level, const std::stri
 }
 
 TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinutes) {
-    testsupport::TempFolder folder;
-    char program[] = "core_tests";
-    char level[] = "/log:debug";
-    char* argv[] = {program, level, nullptr};
-    toolbox::Logger::constructForTests(folder.file("test.log").c_str(), 2, argv);
+    DebugLog debugLog;
     dialer().refuse = true;
     dialer().refusal = "no line";
     server->start();
@@ -564,8 +584,7 @@ TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinut
     dialer().refusal = "still no line";
     for (int i = 0; i <= 600; i++)  // the change, then ten minutes
         pollAfter(1000);
-    const std::string log = folder.readFile("test.log");
-    toolbox::Logger::resetForTests();
+    const std::string log = debugLog.finish();
 
     EXPECT_EQ(countLines(log, "Warn", "refused the dial: no line"), 1);
     EXPECT_EQ(countLines(log, "Error", "says: no line"), 1);
@@ -580,11 +599,7 @@ TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinut
 // report before any answer; that is told like a refusal at once. A dial that
 // had answered "dialling" and failed later is not a refusal.
 TEST_F(ServerTest, ARefusalReportedLaterIsToldLikeOneAtOnce) {
-    testsupport::TempFolder folder;
-    char program[] = "core_tests";
-    char level[] = "/log:debug";
-    char* argv[] = {program, level, nullptr};
-    toolbox::Logger::constructForTests(folder.file("test.log").c_str(), 2, argv);
+    DebugLog debugLog;
     dialer().unknownState = LineState::Pending;
     server->start();
     serverSection()->getParameter("AlwaysConnected")->setBool(true);
@@ -598,8 +613,7 @@ TEST_F(ServerTest, ARefusalReportedLaterIsToldLikeOneAtOnce) {
     pollAfter(1000);
     dialer().reportFailure(server->getConnection(), "the modem hung up");
     pollAfter(1000);
-    const std::string log = folder.readFile("test.log");
-    toolbox::Logger::resetForTests();
+    const std::string log = debugLog.finish();
 
     EXPECT_EQ(countLines(log, "Warn", "refused the dial: no profile called \"Modem\""), 1);
     EXPECT_EQ(countLines(log, "Debug", "refused the dial: no profile called \"Modem\""), 3);
