@@ -30,57 +30,51 @@ Vote::~Vote() {
     toolbox::release(host);
 }
 
-/// Failure reports of the dial services, handed from their threads to ours.
-/// A report names its service as well as its handle: handles are only unique
-/// within one service, and a service replaced after `Dialer` changed may still
-/// report. The services' callbacks keep the inbox alive; a closed inbox drops
-/// reports that arrive after the server is gone.
-struct Server::FailureInbox {
-    struct Report {
-        const DialService* service;
-        DialHandle handle;
-        std::string reason;
-    };
-    std::mutex mutex;
-    std::vector<Report> failed;
-    bool closed = false;
+namespace {
 
-    void post(const DialService* service, DialHandle handle, const std::string& reason) {
+/// What a service's thread hands to ours, taken at the next controller step.
+/// The services' callbacks hold it by a weak pointer and keep it alive while
+/// they post; a closed inbox drops what arrives after the server is gone.
+template <typename Item>
+class ThreadInbox {
+public:
+    void post(Item item) {
         std::lock_guard<std::mutex> lock(mutex);
         if (!closed)
-            failed.push_back({service, handle, reason});
+            items.push_back(std::move(item));
     }
-    std::vector<Report> take() {
+    std::vector<Item> take() {
         std::lock_guard<std::mutex> lock(mutex);
-        std::vector<Report> taken;
-        taken.swap(failed);
+        std::vector<Item> taken;
+        taken.swap(items);
         return taken;
     }
     void close() {
         std::lock_guard<std::mutex> lock(mutex);
         closed = true;
-        failed.clear();
+        items.clear();
     }
-};
 
-/// Outcomes of power-off requests, handed from the shutdown service's thread
-/// to ours. Its callback keeps it alive; one that comes after the server has
-/// gone lands here unread.
-struct Server::ShutdownInbox {
+private:
     std::mutex mutex;
-    std::vector<ShutdownOutcome> outcomes;
-
-    void post(ShutdownOutcome outcome) {
-        std::lock_guard<std::mutex> lock(mutex);
-        outcomes.push_back(std::move(outcome));
-    }
-    std::vector<ShutdownOutcome> take() {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<ShutdownOutcome> taken;
-        taken.swap(outcomes);
-        return taken;
-    }
+    std::vector<Item> items;
+    bool closed = false;
 };
+
+/// A dial service's failure report. It names its service as well as its
+/// handle: handles are only unique within one service, and a service replaced
+/// after `Dialer` changed may still report.
+struct FailureReport {
+    const DialService* service;
+    DialHandle handle;
+    std::string reason;
+};
+
+}  // namespace
+
+struct Server::FailureInbox : ThreadInbox<FailureReport> {};
+/// Outcomes of power-off requests.
+struct Server::ShutdownInbox : ThreadInbox<ShutdownOutcome> {};
 
 Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
                ShutdownService& shutdown, KeyStore* keys)
@@ -102,6 +96,7 @@ Server::~Server() {
     LM_LOG(Debug, "Destroying server");
     stop();
     inbox->close();
+    shutdownInbox->close();
     LM_LOG(Debug, "Destroyed server");
 }
 
@@ -419,7 +414,7 @@ uint32_t Server::secondsUp() const {
 }
 
 void Server::applyFailureReports() {
-    for (const FailureInbox::Report& report : inbox->take()) {
+    for (const FailureReport& report : inbox->take()) {
         if (report.handle != 0 && report.handle == connection &&
             report.service == connectionService) {
             // No answer had come for this dial: the service refused it after
@@ -579,7 +574,7 @@ bool Server::dial() {
     const DialService* reporter = &service;
     service.setFailureCallback([weakInbox, reporter](DialHandle handle, const std::string& reason) {
         if (std::shared_ptr<FailureInbox> alive = weakInbox.lock())
-            alive->post(reporter, handle, reason);
+            alive->post({reporter, handle, reason});
     });
     DialHandle handle = 0;
     std::string error;
