@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "SharedSecret.h"
+#include "TextTools.h"
 
 namespace linkmoot::trust {
 
@@ -13,14 +14,6 @@ constexpr uint32_t kLoopbackMask = 0xFF000000u;
 
 uint32_t maskOf(unsigned prefix) {
     return prefix == 0 ? 0u : static_cast<uint32_t>(0xFFFFFFFFull << (32 - prefix));
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
 }
 
 /// A decimal number without a leading zero (so "010" cannot be read as octal
@@ -104,7 +97,7 @@ AllowedNetworks::AllowedNetworks()
            {0xA9FE0000u, maskOf(16)}} {}
 
 bool AllowedNetworks::parse(std::string_view text, AllowedNetworks& networks, std::string& error) {
-    if (trimmed(text).empty()) {
+    if (trimBlanks(text).empty()) {
         networks = AllowedNetworks();
         return true;
     }
@@ -112,7 +105,7 @@ bool AllowedNetworks::parse(std::string_view text, AllowedNetworks& networks, st
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = text.find(',', start);
-        const std::string_view entry = trimmed(text.substr(
+        const std::string_view entry = trimBlanks(text.substr(
             start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
         if (entry.empty()) {
             error = "An entry is empty: remove the extra comma";

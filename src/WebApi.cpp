@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "TextTools.h"
+
 namespace linkmoot {
 
 namespace {
@@ -21,14 +23,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
                auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
                return lower(x) == lower(y);
            });
-}
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
 }
 
 /// A decimal port 1-65535 without sign or leading zero.
@@ -71,7 +65,7 @@ std::string toHex(const unsigned char* bytes, std::size_t length) {
 
 /// The media type of a Content-Type value, parameters and spaces removed.
 std::string_view mediaType(std::string_view value) {
-    return trim(value.substr(0, value.find(';')));
+    return trimBlanks(value.substr(0, value.find(';')));
 }
 
 /// The vote name for a request: "web:" and the typed name, or the peer's
@@ -86,7 +80,7 @@ bool voteName(const Json& body, uint32_t peer, std::string& name, std::string& e
             return false;
         }
         storage = field->get<std::string>();
-        typed = trim(storage);
+        typed = trimBlanks(storage);
     }
     // A script may hand back the full name it was given.
     if (typed.substr(0, std::strlen(WebApi::kNamePrefix)) == WebApi::kNamePrefix)
@@ -190,7 +184,7 @@ bool WebApi::hasValidCookie(std::string_view header) const {
     const std::string expected = sessionToken();
     while (!header.empty()) {
         std::size_t end = header.find(';');
-        std::string_view pair = trim(header.substr(0, end));
+        std::string_view pair = trimBlanks(header.substr(0, end));
         header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
         std::size_t equals = pair.find('=');
         if (equals == std::string_view::npos || pair.substr(0, equals) != kCookieName)
@@ -316,7 +310,7 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
         if (!allowed && request.authorization) {
             if (throttled(request.peer, nowMs))
                 return tooManyWrongPasswords();
-            std::string_view value = trim(*request.authorization);
+            std::string_view value = trimBlanks(*request.authorization);
             constexpr std::string_view scheme = "Bearer ";
             if (value.size() >= scheme.size() &&
                 equalsIgnoringCase(value.substr(0, scheme.size()), scheme) &&
