@@ -10,10 +10,9 @@
 // The front end is built by each program before the instance and outlives it.
 // What the front end's user does reaches the application through the wiring
 // the program sets up after this object exists (timer, menus, control socket).
-#include "ConfigurationStore.h"
 #include "Linkmoot.h"
 #include "Settings.h"
-#include "ToolBox/Config.h"
+#include "app/TriExtStore.h"
 #include "app/WebPage.h"
 #include "mfctriext/TriExtApp.h"
 #include "platform/LogindShutdown.h"
@@ -24,21 +23,6 @@
 namespace linkmoot {
 
 class FrontEnd;
-
-/// The configuration file of the application base, as the application object
-/// saves and reloads it.
-class TriExtStore : public ConfigurationStore {
-public:
-    explicit TriExtStore(mfctriext::TriExtApp& base) : base(base) {}
-    bool saveNow() override { return base.saveNow(); }
-    std::unique_ptr<toolbox::Config> readAgain(std::string& problem) override {
-        return base.readAgain(problem);
-    }
-    void adopt(toolbox::Config& staged) override { base.adopt(staged); }
-
-private:
-    mfctriext::TriExtApp& base;
-};
 
 class Instance {
 public:

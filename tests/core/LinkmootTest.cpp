@@ -15,6 +15,7 @@
 #include "ToolBox/Config.h"
 #include "ToolBox/Directory.h"
 #include "ToolBox/Memory.h"
+#include "app/TriExtStore.h"
 #include "fakes/Fakes.h"
 #include "mfctriext/TriExtApp.h"
 
@@ -22,20 +23,6 @@ namespace linkmoot {
 namespace {
 
 using namespace fakes;
-
-/// The application base's file as the programs hand it over (src/app is not linked here).
-class BaseStore : public ConfigurationStore {
-public:
-    explicit BaseStore(mfctriext::TriExtApp& base) : base(base) {}
-    bool saveNow() override { return base.saveNow(); }
-    std::unique_ptr<toolbox::Config> readAgain(std::string& problem) override {
-        return base.readAgain(problem);
-    }
-    void adopt(toolbox::Config& staged) override { base.adopt(staged); }
-
-private:
-    mfctriext::TriExtApp& base;
-};
 
 class LinkmootTest : public ::testing::Test {
 protected:
@@ -62,7 +49,7 @@ protected:
     /// The configuration loaded, then the application built on it, as the programs do.
     Linkmoot& start() {
         store = std::make_unique<mfctriext::TriExtApp>(getApplicationName());
-        baseStore = std::make_unique<BaseStore>(*store);
+        baseStore = std::make_unique<TriExtStore>(*store);
         app = std::make_unique<Linkmoot>(
             Settings(store->getConfigRoot()),
             Services{network, clock, dialers, shutdown, baseStore.get()}, frontEnd);
@@ -98,7 +85,7 @@ protected:
     FakeShutdown shutdown;
     FakeFrontEnd frontEnd;
     std::unique_ptr<mfctriext::TriExtApp> store;
-    std::unique_ptr<BaseStore> baseStore;
+    std::unique_ptr<TriExtStore> baseStore;
     std::unique_ptr<Linkmoot> app;
 };
 
