@@ -8,10 +8,9 @@
 #include <chrono>
 #include <thread>
 
+#include "LogCapture.h"
 #include "SharedSecret.h"
 #include "Strings.h"
-#include "TempFolder.h"
-#include "ToolBox/Logger.h"
 #include "fakes/Fakes.h"
 
 namespace linkmoot {
@@ -533,30 +532,6 @@ TEST_F(ServerTest, ADialThatKeepsBeingRefusedIsRetriedOncePerTick) {
     EXPECT_FALSE(server->isGuardHeld());
 }
 
-/// Every log line down to Debug, in a file of the test's own, until finish().
-class DebugLog {
-public:
-    DebugLog() {
-        char program[] = "core_tests";
-        char level[] = "/log:debug";
-        char* argv[] = {program, level, nullptr};
-        toolbox::Logger::constructForTests(folder.file("test.log").c_str(), 2, argv);
-    }
-    ~DebugLog() { finish(); }
-    /// The log's text; logging goes back to the tests' default.
-    std::string finish() {
-        if (!finished) {
-            finished = true;
-            toolbox::Logger::resetForTests();
-        }
-        return folder.readFile("test.log");
-    }
-
-private:
-    testsupport::TempFolder folder;
-    bool finished = false;
-};
-
 // The lines of the log file at one level that contain the text.
 int countLines(const std::string& log, const std::string& level, const std::string& text) {
     int count = 0;
@@ -574,7 +549,7 @@ int countLines(const std::string& log, const std::string& level, const std::stri
 }
 
 TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinutes) {
-    DebugLog debugLog;
+    testsupport::LogCapture debugLog;
     dialer().refuse = true;
     dialer().refusal = "no line";
     server->start();
@@ -584,7 +559,7 @@ TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinut
     dialer().refusal = "still no line";
     for (int i = 0; i <= 600; i++)  // the change, then ten minutes
         pollAfter(1000);
-    const std::string log = debugLog.finish();
+    const std::string log = debugLog.text();
 
     EXPECT_EQ(countLines(log, "Warn", "refused the dial: no line"), 1);
     EXPECT_EQ(countLines(log, "Error", "says: no line"), 1);
@@ -599,7 +574,7 @@ TEST_F(ServerTest, RepeatedRefusalsAreToldOncePerReasonThenSummedUpEveryTenMinut
 // report before any answer; that is told like a refusal at once. A dial that
 // had answered "dialling" and failed later is not a refusal.
 TEST_F(ServerTest, ARefusalReportedLaterIsToldLikeOneAtOnce) {
-    DebugLog debugLog;
+    testsupport::LogCapture debugLog;
     dialer().unknownState = LineState::Pending;
     server->start();
     serverSection()->getParameter("AlwaysConnected")->setBool(true);
@@ -613,7 +588,7 @@ TEST_F(ServerTest, ARefusalReportedLaterIsToldLikeOneAtOnce) {
     pollAfter(1000);
     dialer().reportFailure(server->getConnection(), "the modem hung up");
     pollAfter(1000);
-    const std::string log = debugLog.finish();
+    const std::string log = debugLog.text();
 
     EXPECT_EQ(countLines(log, "Warn", "refused the dial: no profile called \"Modem\""), 1);
     EXPECT_EQ(countLines(log, "Debug", "refused the dial: no profile called \"Modem\""), 3);

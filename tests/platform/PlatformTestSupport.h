@@ -30,6 +30,7 @@
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "platform/ChildProcess.h"
+#include "support/LogCapture.h"
 #include "support/TempFolder.h"
 
 namespace platformtest {
@@ -71,34 +72,7 @@ inline std::vector<std::string> entriesOf(linkmoot::DialService& service) {
     return *answer->second;
 }
 
-/// Every log line at Debug and above, written to a file of its own.
-class LogCapture {
-public:
-    LogCapture() {
-        char program[] = "platform_tests";
-        char level[] = "/log:debug";
-        char* argv[] = {program, level, nullptr};
-        toolbox::Logger::constructForTests(folder.file("test.log").c_str(), 2, argv);
-        // For a look at the lines while debugging a test.
-        if (getenv("LINKMOOT_TEST_LOG_TO_STDERR") != nullptr)
-            toolbox::Logger::setMirrorToStandardError(true);
-    }
-    ~LogCapture() { toolbox::Logger::resetForTests(); }
-    std::string text() const { return folder.readFile("test.log"); }
-    bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
-    /// How many lines at `level` contain `part`.
-    size_t count(const std::string& level, const std::string& part) const {
-        std::istringstream lines(text());
-        size_t found = 0;
-        for (std::string line; std::getline(lines, line);)
-            found += line.find("] " + level + " (") != std::string::npos &&
-                     line.find(part) != std::string::npos;
-        return found;
-    }
-
-private:
-    testsupport::TempFolder folder;
-};
+using testsupport::LogCapture;
 
 /// The section `Server` of a configuration tree of the test's own.
 class ServerSection {
