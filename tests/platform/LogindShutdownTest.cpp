@@ -97,21 +97,14 @@ TEST_F(LogindShutdownTest, PowerOffIsScheduledAfterTheWarningWithTheMessage) {
 
     // The request leaves the caller at once, even while logind does not answer.
     systemBus.freezeMocks(true);
-    auto outcome = std::make_shared<std::pair<std::mutex, std::optional<ShutdownOutcome>>>();
+    platformtest::Answer<ShutdownOutcome> outcome;
     const uint64_t before = realtimeMicroseconds();
-    shutdown.requestPowerOff(message, 60, [outcome](ShutdownOutcome answer) {
-        std::lock_guard<std::mutex> lock(outcome->first);
-        outcome->second = answer;
-    });
-    auto answered = [&] {
-        std::lock_guard<std::mutex> lock(outcome->first);
-        return outcome->second.has_value();
-    };
-    EXPECT_FALSE(answered());
+    shutdown.requestPowerOff(message, 60, outcome.callback());
+    EXPECT_FALSE(outcome.arrived());
     systemBus.freezeMocks(false);
-    ASSERT_TRUE(platformtest::waitUntil(answered));
+    ASSERT_TRUE(outcome.wait());
     const uint64_t after = realtimeMicroseconds();
-    EXPECT_TRUE(outcome->second->issued) << outcome->second->error;
+    EXPECT_TRUE(outcome.get().issued) << outcome.get().error;
 
     EXPECT_EQ(callsOf("SetWallMessage"), (std::vector<Call>{{message, "1"}}));
     const std::vector<Call> scheduled = callsOf("ScheduleShutdown");

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -276,18 +275,18 @@ TEST_F(NetworkManagerDialServiceTest, NoCallWaitsForAPeerThatDoesNotAnswer) {
     std::string error;
     ASSERT_TRUE(service.dial({"Dial-in", "", ""}, handle, error));
     EXPECT_EQ(service.state(handle), LineState::Pending);
-    std::atomic<bool> listed = false;
-    service.listEntries([&listed](std::vector<std::string>) { listed = true; });
+    platformtest::Answer<std::vector<std::string>> listed;
+    service.listEntries(listed.callback());
     // Hung up before its turn came: never activated.
     ASSERT_TRUE(service.dial({"Second", "", ""}, abandoned, error));
     service.hangUp(abandoned);
-    EXPECT_FALSE(listed);
+    EXPECT_FALSE(listed.arrived());
     EXPECT_EQ(service.state(handle), LineState::Pending);
 
     systemBus.freezeMocks(false);
     ASSERT_TRUE(cameUp("Dial-in"));
     EXPECT_TRUE(waitUntil([&] { return service.state(handle) == LineState::Connected; }));
-    EXPECT_TRUE(waitUntil([&] { return listed.load(); }));
+    EXPECT_TRUE(listed.wait());
     EXPECT_EQ(activationCount(), 1u);
     EXPECT_TRUE(failures.get().empty());
 }

@@ -53,23 +53,45 @@ inline bool waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
-/// The names a service lists, waited for here (services may answer from
-/// their own thread); "<no answer>" when none came.
-inline std::vector<std::string> entriesOf(linkmoot::DialService& service) {
-    auto answer =
-        std::make_shared<std::pair<std::mutex, std::optional<std::vector<std::string>>>>();
-    service.listEntries([answer](std::vector<std::string> names) {
-        std::lock_guard<std::mutex> lock(answer->first);
-        answer->second = std::move(names);
-    });
-    auto answered = [&] {
-        std::lock_guard<std::mutex> lock(answer->first);
-        return answer->second.has_value();
+/// What a service hands to a callback once, maybe from a thread of its own.
+/// The callback shares the answer, so it may come after the test has moved on.
+template <typename T>
+class Answer {
+public:
+    std::function<void(T)> callback() {
+        return [kept = state](T value) {
+            std::lock_guard<std::mutex> lock(kept->mutex);
+            kept->value = std::move(value);
+        };
+    }
+    bool arrived() const {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        return state->value.has_value();
+    }
+    bool wait() const {
+        return waitUntil([this] { return arrived(); });
+    }
+    /// The answer; call only once it has arrived.
+    T get() const {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        return *state->value;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::optional<T> value;
     };
-    if (!waitUntil(answered))
+    std::shared_ptr<State> state = std::make_shared<State>();
+};
+
+/// The names a service lists, waited for here; "<no answer>" when none came.
+inline std::vector<std::string> entriesOf(linkmoot::DialService& service) {
+    Answer<std::vector<std::string>> names;
+    service.listEntries(names.callback());
+    if (!names.wait())
         return {"<no answer>"};
-    std::lock_guard<std::mutex> lock(answer->first);
-    return *answer->second;
+    return names.get();
 }
 
 using testsupport::LogCapture;

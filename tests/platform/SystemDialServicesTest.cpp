@@ -1,10 +1,6 @@
 #include "platform/SystemDialServices.h"
 
 #include <gtest/gtest.h>
-
-#include <memory>
-#include <mutex>
-
 #include "PlatformTestSupport.h"
 #include "Settings.h"
 
@@ -91,18 +87,12 @@ TEST(SystemDialServicesLookTest, UntilTheFirstLookAnswersDialsWaitAndTheListFoll
     std::string error;
     EXPECT_FALSE(looking.dial({"provider", "", ""}, handle, error));
     EXPECT_NE(error.find("still looking"), std::string::npos) << error;
-    auto listed = std::make_shared<std::pair<std::mutex, std::vector<std::string>>>();
-    looking.listEntries([listed](std::vector<std::string> names) {
-        std::lock_guard<std::mutex> lock(listed->first);
-        listed->second = names.empty() ? std::vector<std::string>{"<empty>"} : names;
-    });
+    platformtest::Answer<std::vector<std::string>> listed;
+    looking.listEntries(listed.callback());
 
     systemBus.freezeBus(false);
-    EXPECT_TRUE(platformtest::waitUntil([&] {
-        std::lock_guard<std::mutex> lock(listed->first);
-        return !listed->second.empty();
-    }));
-    EXPECT_EQ(listed->second, std::vector<std::string>{"provider"});
+    ASSERT_TRUE(listed.wait());
+    EXPECT_EQ(listed.get(), std::vector<std::string>{"provider"});
     EXPECT_TRUE(platformtest::waitUntil(
         [&] { return std::string(services.service("auto").name()) == "ppp"; }));
 }
