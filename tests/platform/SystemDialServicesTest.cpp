@@ -1,6 +1,7 @@
 #include "platform/SystemDialServices.h"
 
 #include <gtest/gtest.h>
+
 #include "PlatformTestSupport.h"
 #include "Settings.h"
 
