@@ -68,6 +68,18 @@ private:
     int descriptor = -1;
 };
 
+/// A server on real sockets with fake services; it binds any free port
+/// unless the test sets `Port` before starting it.
+struct RealServer {
+    RealServer() { app.getConfigRoot()->getParameter("Port")->setString("0"); }
+    fakes::FakeApplication app;
+    PosixNetwork network;
+    fakes::FakeClock clock;
+    fakes::FakeDialServices dialers;
+    fakes::FakeShutdown shutdown;
+    Server server{app, network, clock, dialers, shutdown};
+};
+
 void sendTo(uint16_t port, const std::string& payload) {
     PosixUdpSocket socket;
     ASSERT_TRUE(socket.open(0)) << socket.lastErrorText();
@@ -76,13 +88,8 @@ void sendTo(uint16_t port, const std::string& payload) {
 }
 
 TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndDropsAnOversizedOne) {
-    fakes::FakeApplication app;
-    app.getConfigRoot()->getParameter("Port")->setString("0");
-    PosixNetwork network;
-    fakes::FakeClock clock;
-    fakes::FakeDialServices dialers;
-    fakes::FakeShutdown shutdown;
-    Server server(app, network, clock, dialers, shutdown);
+    RealServer real;
+    Server& server = real.server;
     server.start();
     ASSERT_TRUE(server.isStarted());
     const uint16_t port = server.boundPort();
@@ -102,13 +109,8 @@ TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndDropsAnOversizedOne) {
 // served and answered (after the controller step, so the first answer already
 // says dialling), and the client shows what the answer says.
 TEST(PosixNetworkTest, PlainVotesAreAnsweredAndTheClientReadsTheAnswer) {
-    fakes::FakeApplication app;
-    app.getConfigRoot()->getParameter("Port")->setString("0");
-    PosixNetwork network;
-    fakes::FakeClock clock;
-    fakes::FakeDialServices dialers;
-    fakes::FakeShutdown shutdown;
-    Server server(app, network, clock, dialers, shutdown);
+    RealServer real;
+    Server& server = real.server;
     ASSERT_TRUE(server.start());
     const uint16_t port = server.boundPort();
 
@@ -129,13 +131,14 @@ TEST(PosixNetworkTest, PlainVotesAreAnsweredAndTheClientReadsTheAnswer) {
     ASSERT_EQ(received, UdpSocket::Received::Datagram);
     EXPECT_EQ(std::string(buffer, length), "state:v=2,line=dialling,votes=1,you=1,up=0");
 
+    fakes::FakeApplication& app = real.app;
     app.getConfigRoot()->getParameter("Mode")->setString("client");
     app.getConfigRoot()->getParameter("Port")->setString(std::to_string(port).c_str());
     app.getConfigRoot()->getSection("Client")->getParameter("Server")->setString("127.0.0.1");
     NamedNetwork clientNetwork;
-    Client client(app, clientNetwork, clock);
+    Client client(app, clientNetwork, real.clock);
     client.startVoting();
-    clock.advance(1000);
+    real.clock.advance(1000);
     server.poll();  // the line is up now
     bool changed = false;
     for (int i = 0; i < 200 && !changed; i++) {
@@ -149,17 +152,13 @@ TEST(PosixNetworkTest, PlainVotesAreAnsweredAndTheClientReadsTheAnswer) {
 }
 
 TEST(PosixNetworkTest, ASecondServerOnTheSamePortFailsAndAsks) {
-    fakes::FakeApplication app;
     Receiver occupant;
     ASSERT_TRUE(occupant.bound);
-    app.getConfigRoot()->getParameter("Port")->setString(std::to_string(occupant.port()).c_str());
-    PosixNetwork network;
-    fakes::FakeClock clock;
-    fakes::FakeDialServices dialers;
-    fakes::FakeShutdown shutdown;
-    Server server(app, network, clock, dialers, shutdown);
-    EXPECT_FALSE(server.start());  // the caller asks
-    EXPECT_FALSE(server.isStarted());
+    RealServer real;
+    real.app.getConfigRoot()->getParameter("Port")->setString(
+        std::to_string(occupant.port()).c_str());
+    EXPECT_FALSE(real.server.start());  // the caller asks
+    EXPECT_FALSE(real.server.isStarted());
 }
 
 TEST(PosixNetworkTest, TheClientSendsNineAndElevenByteDatagramsToLocalhost) {
@@ -231,17 +230,12 @@ TEST(PosixNetworkTest, AnOutsideSourceIsDroppedOverARealVethPair) {
         EXPECT_TRUE(passed) << "the test inside the namespace failed";
         return;
     }
-    fakes::FakeApplication app;
-    app.getConfigRoot()->getParameter("Port")->setString("0");
-    app.getConfigRoot()
+    RealServer real;
+    real.app.getConfigRoot()
         ->getSection("Server")
         ->getParameter("AllowedNetworks")
         ->setString("192.0.2.0/24");
-    PosixNetwork network;
-    fakes::FakeClock clock;
-    fakes::FakeDialServices dialers;
-    fakes::FakeShutdown shutdown;
-    Server server(app, network, clock, dialers, shutdown);
+    Server& server = real.server;
     ASSERT_TRUE(server.start());
     const uint16_t port = server.boundPort();
     const uint32_t idle = server.getLastVoteTime();
@@ -254,7 +248,7 @@ TEST(PosixNetworkTest, AnOutsideSourceIsDroppedOverARealVethPair) {
         for (int i = 0; i < 12; i++)
             ASSERT_TRUE(sendFrom(c.from, "192.0.2.1", port, "vote:H" + std::to_string(i)));
         usleep(50000);
-        clock.advance(1000);
+        real.clock.advance(1000);
         server.poll();
         // The 12 dropped ones did not use up the poll's 10.
         EXPECT_EQ(server.getVotes().getCount(), c.votes * 10) << c.from;
