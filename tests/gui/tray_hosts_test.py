@@ -96,19 +96,26 @@ class Processes:
         self.started = []
 
 
+def read_first_line(read_end, failure):
+    """What a starting program prints on its pipe up to the first line end;
+    closes the pipe."""
+    text = b''
+    while not text.endswith(b'\n'):
+        chunk = os.read(read_end, 256)
+        if not chunk:
+            os.close(read_end)
+            raise RuntimeError(failure)
+        text += chunk
+    os.close(read_end)
+    return text.decode().strip()
+
+
 def start_xvfb(processes):
     read_end, write_end = os.pipe()
     processes.start(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '800x600x24',
                      '-nolisten', 'tcp'], pass_fds=(write_end,))
     os.close(write_end)
-    number = b''
-    while not number.endswith(b'\n'):
-        chunk = os.read(read_end, 16)
-        if not chunk:
-            raise RuntimeError('Xvfb did not start')
-        number += chunk
-    os.close(read_end)
-    return ':' + number.decode().strip()
+    return ':' + read_first_line(read_end, 'Xvfb did not start')
 
 
 def start_session_bus(processes, folder):
@@ -132,14 +139,7 @@ def start_session_bus(processes, folder):
     processes.start(['dbus-daemon', '--config-file=' + config, '--nofork', '--nosyslog',
                      '--print-address=%d' % write_end], pass_fds=(write_end,))
     os.close(write_end)
-    address = b''
-    while not address.endswith(b'\n'):
-        chunk = os.read(read_end, 256)
-        if not chunk:
-            raise RuntimeError('the private session bus did not start')
-        address += chunk
-    os.close(read_end)
-    return address.decode().strip()
+    return read_first_line(read_end, 'the private session bus did not start')
 
 
 def window_tree():
