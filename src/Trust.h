@@ -140,6 +140,7 @@ private:
 struct PendingAnswer {
     uint32_t address = 0;
     uint16_t port = 0;
+    uint32_t local = 0;  ///< the local address the request reached: the answer leaves from it
     std::string name;
     uint64_t echo = 0;  ///< the request's t when signed
 };

@@ -151,6 +151,29 @@ TEST(PosixNetworkTest, PlainVotesAreAnsweredAndTheClientReadsTheAnswer) {
               "Server 127.0.0.1: line up for 0 s, 2 votes (yours among them)");
 }
 
+// A client that votes to a second address of the server (127.0.0.2 here, an
+// alias or a second LAN elsewhere) accepts on its connected socket only what
+// comes from that address: the answer must leave from where the vote arrived.
+TEST(PosixNetworkTest, TheAnswerLeavesFromTheAddressTheRequestReached) {
+    RealServer real;
+    ASSERT_TRUE(real.server.start());
+    PosixUdpSocket client;
+    ASSERT_TRUE(client.open(0));
+    ASSERT_TRUE(client.connect("127.0.0.2", real.server.boundPort()));
+    ASSERT_TRUE(client.send("query:ALIAS", 11));
+    std::size_t length = 0;
+    UdpSocket::Received received = UdpSocket::Received::Nothing;
+    char buffer[300];
+    for (int i = 0; i < 200 && received == UdpSocket::Received::Nothing; i++) {
+        real.server.poll();
+        received = client.receive(buffer, sizeof buffer, length);
+        if (received == UdpSocket::Received::Nothing)
+            usleep(10000);
+    }
+    ASSERT_EQ(received, UdpSocket::Received::Datagram);
+    EXPECT_EQ(std::string(buffer, length).rfind("state:v=2,", 0), 0u);
+}
+
 TEST(PosixNetworkTest, ASecondServerOnTheSamePortFailsAndAsks) {
     Receiver occupant;
     ASSERT_TRUE(occupant.bound);
