@@ -130,6 +130,10 @@ ServerView Client::serverView() const {
 }
 
 std::string Client::serverLineText() const {
+    // Not even the name is read in server mode: the read would store an empty
+    // key that nothing there uses.
+    if (!settings.isClientMode())
+        return {};
     return linkmoot::serverLineText(serverName(), serverView());
 }
 
@@ -308,10 +312,10 @@ bool Client::tick() {
     const ServerView now = serverView();
     if (!sameLine(now, shown))
         changed = true;
-    if (voting && settings.get(keys::Notify)) {
-        const std::string text = noticeText(serverName(), noticeBetween(shown, now));
-        if (!text.empty())
-            notice = text;
+    // Only a change is worth the reads: each stores its key when missing.
+    if (const LineNotice change = noticeBetween(shown, now);
+        voting && change != LineNotice::None && settings.get(keys::Notify)) {
+        notice = noticeText(serverName(), change);
     }
     shown = now;
     return changed;

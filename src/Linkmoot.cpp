@@ -195,6 +195,9 @@ void Linkmoot::tick() {
     bool changed = server->poll();
     if (client->tick())
         changed = true;
+    // A look-up answers at a tick of its own; its failure asks then, not at
+    // the next re-vote.
+    askClientQuestion();
     if (const std::string notice = client->takeNotice(); !notice.empty())
         frontEnd.notify(notice);
     std::shared_ptr<const StatusSnapshot> next = snapshot();
@@ -287,8 +290,8 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     input.serverMode = isServerMode();
     input.started = server->isStarted();
     const LineStatus line = server->line();
-    // A dial in progress is a line that is not down, as the connection test has it.
-    input.connected = line == LineStatus::Up || line == LineStatus::Dialling;
+    input.connected = line == LineStatus::Up;
+    input.dialling = line == LineStatus::Dialling;
     input.voting = client->isVoting();
     const ServerView view = client->serverView();
     input.serverLine = client->serverLineText();

@@ -211,8 +211,9 @@ bool Server::readDatagrams(uint32_t now) {
         char buffer[kMaxDatagramLength + 1];
         std::size_t length = 0;
         Endpoint source;
+        uint32_t local = 0;
         const UdpSocket::Received received =
-            socket->receiveFrom(buffer, kMaxDatagramLength, length, source);
+            socket->receiveFrom(buffer, kMaxDatagramLength, length, source, local);
         if (received == UdpSocket::Received::Nothing)
             break;
         // Outside senders are dropped before anything else, uncounted.
@@ -235,7 +236,7 @@ bool Server::readDatagrams(uint32_t now) {
                 served = true;
                 receiveDatagram(request, source, now);
                 pendingAnswers.push_back(
-                    {source.address, source.port, std::string(request.name), request.t});
+                    {source.address, source.port, local, std::string(request.name), request.t});
                 break;
         }
     }
@@ -331,6 +332,7 @@ WebState Server::webState() {
     state.line = protocolLineOf(line());
     if (state.line == WebLine::Up)
         state.secondsUp = secondsUp();
+    state.retrySeconds = retryWaitSeconds();
     const uint32_t now = clock.tickCount();
     for (int index = 0; index < votes.getCount(); index++) {
         const Vote* held = votes.get(index);
@@ -385,7 +387,8 @@ void Server::sendAnswers(uint32_t now) {
         const std::string answer = intake.answer(pending, report, key, wall, now);
         if (answer.empty())
             continue;
-        if (!socket->sendTo(answer.data(), answer.size(), {pending.address, pending.port})) {
+        if (!socket->sendTo(answer.data(), answer.size(), {pending.address, pending.port},
+                            pending.local)) {
             LM_LOG(Debug, "Cannot answer %s: %s", trust::dottedQuad(pending.address).c_str(),
                    socket->lastErrorText().c_str());
         }
@@ -436,12 +439,19 @@ void Server::controlConnection() {
         bool decided = false;
         const LineState answer = readLine();
         if (dialling) {
-            if (answer == LineState::Dialling || answer == LineState::Connected) {
+            if (answer == LineState::Dialling || answer == LineState::Connected)
+                lastRefusal.clear();  // accepted: the next refusal is news
+            if (answer == LineState::Connected) {
                 LM_LOG(Debug, "Connection established");
                 dialling = false;
-                lastRefusal.clear();  // accepted: the next refusal is news
+                // Only a line that came up ends the back-off: a dial that the
+                // service took and then lost is a failure like any other.
                 retryWaitMs = 0;
                 retryHeld = false;
+                decided = true;
+            } else if (answer == LineState::Disconnected) {
+                // The service gave the dial up without a report of its own.
+                dialFailed();
                 decided = true;
             }
         } else if (answer == LineState::Disconnected || answer == LineState::QueryFailed) {

@@ -52,12 +52,13 @@ struct StatusSnapshot {
 struct StatusInput {
     bool serverMode = false;
     bool started = false;
-    bool connected = false;
+    bool connected = false;  ///< the line is up
     bool voting = false;
     std::vector<std::string> votes;  ///< hosts in table order
     // Default member initialisers keep older brace-initialised inputs valid.
     std::string serverLine{};  ///< the client's row of the server's line; empty: none
     bool serverUp = false;     ///< the latest trusted answer says the line is up
+    bool dialling = false;     ///< a dial is under way and the line not up yet
 };
 
 /// Rows, tray text and icon; the caller adds the line and the vote table.

@@ -145,6 +145,34 @@ TEST_F(LinkmootTest, AConfiguredServerStartsAndAClientStartsNothing) {
     EXPECT_TRUE(network.boundPorts.empty());
 }
 
+TEST_F(LinkmootTest, AnIdleServerStoresNoClientKeyItNeverReads) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    ticks(25);
+    app->onCommand(Command::Status);
+    stop();
+    toolbox::Config saved;
+    ASSERT_TRUE(saved.loadFile(configFile().c_str()));
+    EXPECT_FALSE(saved.getRoot()->getSection("Client")->hasParameter("Server"));
+    EXPECT_FALSE(saved.getRoot()->getSection("Client")->hasParameter("Notify"));
+}
+
+// A name that cannot be looked up fails at a tick of its own, long before the
+// next re-vote: the question comes then, once per Connect.
+TEST_F(LinkmootTest, AFailedLookUpAsksTheQuestionAtTheTickItFails) {
+    writeConfig(kClientConfig);
+    ASSERT_TRUE(start().initInstance());
+    network.lookupsWait = true;
+    app->onCommand(Command::Connect);
+    EXPECT_TRUE(frontEnd.questions.empty());
+    network.connectFails = true;
+    network.lookupsReleased = true;
+    ticks(1);
+    EXPECT_EQ(frontEnd.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
+    ticks(30);
+    EXPECT_EQ(frontEnd.questions.size(), 1u);
+}
+
 TEST_F(LinkmootTest, ModeTestsAreExactAndCaseSensitive) {
     Linkmoot& linkmoot = start();
     for (const char* mode : {"", "Server", "server ", "client "}) {

@@ -465,11 +465,14 @@ TEST_F(ServerTest, TheLineIsDiallingUntilTheServiceSaysConnected) {
     EXPECT_TRUE(server->isDialling());
     dialer().states[100] = LineState::Dialling;
     pollAfter(1000);
-    EXPECT_FALSE(server->isDialling());  // the controller counts it as connected
+    EXPECT_TRUE(server->isDialling());  // established only once it is up
     EXPECT_EQ(server->line(), LineStatus::Dialling);
     EXPECT_EQ(server->secondsUp(), 0u);
+    testsupport::LogCapture log;
     dialer().states[100] = LineState::Connected;
     pollAfter(1000);
+    EXPECT_FALSE(server->isDialling());
+    EXPECT_EQ(log.count("Debug", "Connection established"), 1u);
     dialer().states[100] = LineState::Pending;  // a pending refresh keeps the answer
     receive("vote:A");
     pollAfter(2500);
@@ -617,6 +620,7 @@ TEST_F(ServerTest, TheOptionalBackOffDoublesFromFiveSecondsToFiveMinutesAndReset
     EXPECT_EQ(gaps, (std::vector<uint32_t>{5, 10, 20, 40, 80, 160, 300, 300}));
     pollSeconds(1);
     EXPECT_EQ(server->retryWaitSeconds(), 299u);
+    EXPECT_EQ(server->webState().retrySeconds, 299u);  // the page tells it as the answers do
 
     // An empty table resets it: the next vote dials at once.
     for (int i = 0; i < 23; i++)
@@ -635,6 +639,35 @@ TEST_F(ServerTest, TheOptionalBackOffDoublesFromFiveSecondsToFiveMinutesAndReset
     pollSeconds(6);
     EXPECT_EQ(dialledAt.size(), 1u);  // 5 s after the failure
     EXPECT_EQ(server->retryWaitSeconds(), 0u);
+}
+
+// The service takes each dial ("dialling") and then loses it, by a report or by
+// answering "disconnected": each is a failed dial, so the wait still doubles.
+TEST_F(ServerTest, TheBackOffDoublesAlsoForDialsTheServiceTookAndThenLost) {
+    serverSection()->getParameter("RetryBackoff")->setBool(true);
+    dialer().unknownState = LineState::Dialling;
+    server->start();
+    std::vector<uint32_t> dialledAt;
+    for (int second = 0; second < 45; second++) {
+        receive("vote:A");
+        const std::size_t before = dialer().dials.size();
+        pollAfter(1000);
+        if (dialer().dials.size() > before)
+            dialledAt.push_back(clock.tick / 1000);
+        const DialHandle handle = server->getConnection();
+        // Two polls after the dial: the service has said "dialling" once.
+        if (handle != 0 && clock.tick / 1000 == dialledAt.back() + 1) {
+            if (dialledAt.size() % 2 == 0)
+                dialer().states[handle] = LineState::Disconnected;
+            else
+                dialer().reportFailure(handle);
+        }
+    }
+    ASSERT_EQ(dialledAt.size(), 4u);
+    EXPECT_EQ(dialledAt[1] - dialledAt[0], 5u + 2u);
+    EXPECT_EQ(dialledAt[2] - dialledAt[1], 10u + 2u);
+    EXPECT_EQ(dialledAt[3] - dialledAt[2], 20u + 2u);
+    EXPECT_EQ(server->line(), LineStatus::Failed);
 }
 
 TEST_F(ServerTest, ARefusedDialThatLeftAHandleHangsItUp) {
