@@ -135,7 +135,7 @@ void pollTenDatagrams(benchmark::State& state, KeyStore* keys) {
         state.ResumeTiming();
         server.poll();
     }
-    benchmark::DoNotOptimize(server.getVotes().getCount());
+    benchmark::DoNotOptimize(server.getVotes().size());
 }
 
 void BM_ServerPollTenDatagrams(benchmark::State& state) {

@@ -26,9 +26,6 @@ struct WallClock {
     bool synchronised = false;
 };
 
-/// "192.0.2.1" for 0xC0000201.
-std::string dottedQuad(uint32_t address);
-
 /// The source networks whose datagrams the server reads.
 class AllowedNetworks {
 public:

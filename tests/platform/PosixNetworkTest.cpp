@@ -101,8 +101,8 @@ TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndDropsAnOversizedOne) {
     sendTo(port, "vote:B:C");
     sendTo(port, std::string("unvote:A"));  // from the address of A's vote
     EXPECT_TRUE(server.poll());
-    ASSERT_EQ(server.getVotes().getCount(), 1);
-    EXPECT_STREQ(server.getVotes().get(0)->getHost(), "B:C");
+    ASSERT_EQ(server.getVotes().size(), 1u);
+    EXPECT_EQ(server.getVotes().entries()[0].host, "B:C");
 }
 
 // Compatibility both ways over real sockets: a plain "vote:NAME" sender is
@@ -261,7 +261,7 @@ TEST(PosixNetworkTest, AnOutsideSourceIsDroppedOverARealVethPair) {
     Server& server = real.server;
     ASSERT_TRUE(server.start());
     const uint16_t port = server.boundPort();
-    const uint32_t idle = server.getLastVoteTime();
+    const uint32_t idle = server.idleShutdown().lastVoteTime();
 
     struct Case {
         const char* from;
@@ -274,8 +274,8 @@ TEST(PosixNetworkTest, AnOutsideSourceIsDroppedOverARealVethPair) {
         real.clock.advance(1000);
         server.poll();
         // The 12 dropped ones did not use up the poll's 10.
-        EXPECT_EQ(server.getVotes().getCount(), c.votes * 10) << c.from;
-        EXPECT_EQ(server.getLastVoteTime() == idle, c.votes == 0) << c.from;
+        EXPECT_EQ(server.getVotes().size(), static_cast<std::size_t>(c.votes * 10)) << c.from;
+        EXPECT_EQ(server.idleShutdown().lastVoteTime() == idle, c.votes == 0) << c.from;
         server.poll();  // the inside sender's last two
     }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Ipv4.h"
 #include "Trust.h"
 
 namespace linkmoot::fakes {
@@ -92,9 +93,9 @@ bool FakeSocket::sendTo(const void* data, std::size_t length, const Endpoint& de
         error = "Error 101 in facility 0: Network is unreachable";
         return false;
     }
-    network.sentTo.push_back({trust::dottedQuad(destination.address), destination.port, broadcast,
+    network.sentTo.push_back({ipv4::format(destination.address), destination.port, broadcast,
                               std::string(static_cast<const char*>(data), length),
-                              trust::dottedQuad(from)});
+                              ipv4::format(from)});
     return true;
 }
 
