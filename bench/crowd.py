@@ -165,7 +165,7 @@ def drive(args, clients, port, env):
     start = time.monotonic()
     count = len(clients)
     sent = 0
-    next_status = start + 10
+    next_status = start + 12  # after the first round and the poll that reads its last vote
     status_counts = []
     while time.monotonic() - start < args.seconds:
         now = time.monotonic()
