@@ -130,7 +130,7 @@ bool isMalformed(toolbox::ConfigNotice kind) {
 std::string hintFor(const char* section, const std::string& name) {
     if (section == nullptr && (name == keys::kClientSection || name == keys::kServerSection))
         return " (" + name + " is a section)";
-    for (const KeyRow& row : keys::keyTable()) {
+    for (const KeyRow& row : keys::kKeyTable) {
         const bool sameSection = keys::detail::sameName(row.section, section);
         if (!sameSection && name == row.name)
             return row.section != nullptr ? " (it belongs in " + std::string(row.section) + ")"
@@ -314,7 +314,7 @@ std::string quoted(const std::string& value) {
 }
 
 bool isSecretName(const std::string& name) {
-    for (const KeyRow& row : keys::keyTable()) {
+    for (const KeyRow& row : keys::kKeyTable) {
         if (row.secret && sameIgnoringCase(name, row.name)) {
             return true;
         }

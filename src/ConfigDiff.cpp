@@ -92,7 +92,7 @@ std::unique_ptr<std::string> valueAt(toolbox::ConfigSection* root, const KeyPath
 
 ConfigDiff::ConfigDiff(toolbox::ConfigSection* before, toolbox::ConfigSection* after)
     : before(before), after(after) {
-    for (const KeyRow& row : keys::keyTable()) {
+    for (const KeyRow& row : keys::kKeyTable) {
         const std::unique_ptr<std::string> from = effective(before, row);
         const std::unique_ptr<std::string> to = effective(after, row);
         if (same(row, from.get(), to.get()))

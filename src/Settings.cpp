@@ -3,10 +3,10 @@
 #include <cctype>
 
 #include "DialogForms.h"
-#include "Server.h"
 #include "SharedSecret.h"
 #include "ToolBox/Config.h"
 #include "Trust.h"
+#include "VoteTable.h"
 
 namespace linkmoot {
 
@@ -62,11 +62,7 @@ std::string dialerProblem(const std::string& value) {
 
 // The page clamps a longer vote to what the server takes.
 static_assert(detail::row(kServerSection, "WebVoteMaxMinutes", KeyType::Number).max ==
-              static_cast<int32_t>(Server::kMaxWebVoteMinutes));
-
-std::span<const KeyRow> keyTable() {
-    return kKeyTable;
-}
+              static_cast<int32_t>(VoteTable::kMaxWebVoteMinutes));
 
 const KeyRow* findRow(const char* section, const char* name) {
     for (const KeyRow& row : kKeyTable) {

@@ -12,7 +12,6 @@
 #include <climits>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 
 namespace toolbox {
@@ -142,7 +141,6 @@ inline constexpr KeyRow kKeyTable[] = {
     number(kServerSection, "WebVoteMaxMinutes", "120").range(1, 24 * 60),
 };
 
-std::span<const KeyRow> keyTable();
 /// The row of a key; null when the table has none.
 const KeyRow* findRow(const char* section, const char* name);
 
