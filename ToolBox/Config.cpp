@@ -9,6 +9,7 @@
 #include "ToolBox/ArrayList.h"
 #include "ToolBox/Directory.h"
 #include "ToolBox/Memory.h"
+#include "ToolBox/String.h"
 #include "ToolBox/posix/FileStore.h"
 #include "ToolBox/posix/Os.h"
 
@@ -252,6 +253,13 @@ public:
         return sections[count - 1] != nullptr ? sections[count - 1]->getName() : deferredName;
     }
     ConfigSection* belowTop() const { return sections[count - 2]; }
+    /// The top section; null while it is deferred (no section made yet).
+    ConfigSection* top() const { return sections[count - 1]; }
+    std::size_t depth() const { return count; }
+    /// The name of the section at that depth (1 up to the top).
+    const char* nameAt(std::size_t index) const {
+        return index == count - 1 ? topName() : sections[index]->getName();
+    }
 
 private:
     void makeTop() {
@@ -275,6 +283,123 @@ private:
     std::size_t capacity;
     char* deferredName = nullptr;
     std::size_t deferredCapacity = 0;
+};
+
+/// Tells an observer where the text reads other than it seems (ConfigNotice).
+/// Keeps its own marks beside the section stack: the line each open element
+/// starts on, and whether it held text or child elements so far. Without an
+/// observer every call returns at once, so the parse costs what it did.
+class ParseReporter {
+public:
+    ParseReporter(Config::Observer* observer, const char* text)
+        : observer(observer), counted(text) {}
+    ~ParseReporter() { release(marks); }
+    ParseReporter(const ParseReporter&) = delete;
+    ParseReporter& operator=(const ParseReporter&) = delete;
+
+    bool active() const { return observer != nullptr; }
+    /// The token at position is next; lines are counted up to it.
+    void moveTo(const char* position) {
+        if (!active())
+            return;
+        while (const void* found =
+                   std::memchr(counted, '\n', static_cast<std::size_t>(position - counted))) {
+            ++line;
+            counted = static_cast<const char*>(found) + 1;
+        }
+        counted = position;
+    }
+    /// Before stack.open: the top gets a child.
+    void opening(const SectionStack& stack) {
+        if (!active())
+            return;
+        grow(stack.depth() + 1);
+        Mark& parent = marks[stack.depth() - 1];
+        if (stack.depth() > 1 && !parent.hadText && !parent.hadChildren)
+            noteSectionBesideKey(stack);
+        parent.hadChildren = true;
+        marks[stack.depth()] = Mark{line, false, false};
+    }
+    /// Before the text sets the key named by the top element.
+    void text(const SectionStack& stack) {
+        if (!active())
+            return;
+        Mark& mark = marks[stack.depth() - 1];
+        if (!mark.hadText && stack.belowTop()->hasParameter(stack.topName()))
+            report(ConfigNotice::KeyTwice, stack, mark.line);
+        mark.hadText = true;
+    }
+    /// Before stack.close(asParameter).
+    void closing(const SectionStack& stack, bool asParameter) {
+        if (!active())
+            return;
+        const Mark& mark = marks[stack.depth() - 1];
+        ConfigSection* section = stack.top();
+        if (asParameter && mark.hadChildren) {
+            report(ConfigNotice::TextDropsSection, stack, mark.line);
+        } else if (asParameter && section != nullptr &&
+                   (section->getParameters().getCount() > 0 ||
+                    section->getSections().getCount() > 0)) {
+            report(ConfigNotice::KeyDropsSection, stack, mark.line);
+        } else if (!asParameter && mark.hadText) {
+            report(ConfigNotice::TextBesideSection, stack, mark.line);
+        } else if (!asParameter && !mark.hadChildren) {
+            noteSectionBesideKey(stack);
+        }
+    }
+    void malformed(ConfigNotice kind, const SectionStack& stack) {
+        if (active())
+            report(kind, stack, line);
+    }
+    void unclosed(const SectionStack& stack) {
+        if (active())
+            report(ConfigNotice::Unclosed, stack, marks[stack.depth() - 1].line);
+    }
+
+private:
+    struct Mark {
+        int line;
+        bool hadText;
+        bool hadChildren;
+    };
+
+    /// The deferred top is about to become a section: beside a key of its name?
+    void noteSectionBesideKey(const SectionStack& stack) {
+        if (stack.top() == nullptr && stack.belowTop()->hasParameter(stack.topName()))
+            report(ConfigNotice::SectionAndKey, stack, marks[stack.depth() - 1].line);
+    }
+    void report(ConfigNotice kind, const SectionStack& stack, int at) {
+        // Deeper than a load takes, the path says only its end: a text of
+        // many notices deep down would otherwise cost its depth each time.
+        constexpr std::size_t kNamesShown = Config::kMaxDepth + 1;
+        std::size_t first = stack.depth() > kNamesShown ? stack.depth() - kNamesShown : 1;
+        String path(first > 1 ? ".../" : "");
+        for (std::size_t index = first; index < stack.depth(); ++index) {
+            if (index > first)
+                path.append('/');
+            path.append(stack.nameAt(index));
+        }
+        observer->notice(kind, path.c_str(), at);
+    }
+    void grow(std::size_t size) {
+        if (size <= capacity)
+            return;
+        std::size_t larger = std::max<std::size_t>(size, 2 * capacity + 8);
+        auto* grown = static_cast<Mark*>(allocate(sizeof(Mark) * larger));
+        if (marks != nullptr)
+            std::memcpy(grown, marks, sizeof(Mark) * capacity);
+        else
+            grown[0] = Mark{1, false, false};  // the root
+        release(marks);
+        marks = grown;
+        capacity = larger;
+    }
+
+    Config::Observer* observer;
+    const char* counted;
+    int line = 1;
+    Mark* marks = nullptr;
+    std::size_t capacity = 0;
 };
 
 /// A scratch buffer for one token at a time, reused from token to token.
@@ -415,12 +540,14 @@ void ConfigParameter::releaseText() {
 
 void ConfigParameter::setBool(bool newValue) {
     releaseText();
+    storedDefault = false;
     value.boolean = newValue;
     kind = Boolean;
 }
 
 void ConfigParameter::setLong(int32_t newValue) {
     releaseText();
+    storedDefault = false;
     value.integer = newValue;
     kind = Integer;
 }
@@ -431,6 +558,7 @@ void ConfigParameter::setString(const char* text) {
     releaseText();
     value.text = copy;
     kind = Text;
+    storedDefault = false;
 }
 
 bool ConfigParameter::asBool() const {
@@ -562,6 +690,7 @@ bool ConfigSection::getBool(const char* parameterName, bool defaultValue) {
     if (parameter == nullptr) {
         parameter = getParameter(parameterName);
         parameter->setBool(defaultValue);
+        parameter->storedDefault = true;
     }
     return parameter->asBool();
 }
@@ -571,6 +700,7 @@ int32_t ConfigSection::getLong(const char* parameterName, int32_t defaultValue) 
     if (parameter == nullptr) {
         parameter = getParameter(parameterName);
         parameter->setLong(defaultValue);
+        parameter->storedDefault = true;
     }
     return parameter->asLong();
 }
@@ -580,6 +710,7 @@ const char* ConfigSection::getString(const char* parameterName, const char* defa
     if (parameter == nullptr) {
         parameter = getParameter(parameterName);
         parameter->setString(defaultValue);
+        parameter->storedDefault = true;
     }
     return parameter->asString();
 }
@@ -662,12 +793,20 @@ Config::~Config() {
     delete root;
     release(lastLoadedFile);
     release(lastLoadProblem);
+    release(lastLoadedText);
 }
 
-bool Config::parse(char* buffer) {
+void Config::forgetLoadedText() {
+    release(lastLoadedText);
+    lastLoadedText = nullptr;
+    lastLoadedLength = 0;
+}
+
+bool Config::parse(char* buffer, Observer* observer) {
     root->clear();
     SectionStack stack(root);
     TokenBuffer scratch;
+    ParseReporter report(observer, buffer);
     bool malformed = false;
     bool pendingParameter = false;
 
@@ -687,26 +826,33 @@ bool Config::parse(char* buffer) {
         std::size_t length = static_cast<std::size_t>(last - first);
 
         if (length > 0) {
+            report.moveTo(first);
             char* text = scratch.reserve(length + 1);
             bool tag = length >= 2 && first[0] == '<' && last[-1] == '>';
             if (tag && first[1] == '/' && length >= 3) {
                 decodeEscapes(first + 2, last - 1, text);
                 if (stack.onlyRoot()) {
                     malformed = true;
+                    report.malformed(ConfigNotice::StrayClosingTag, stack);
                 } else if (text[0] != '\0' && std::strcmp(text, stack.topName()) != 0) {
                     malformed = true;
+                    report.malformed(ConfigNotice::WrongClosingTag, stack);
                 } else {
                     // An element that held text was a parameter, not a section.
+                    report.closing(stack, pendingParameter);
                     stack.close(pendingParameter);
                     pendingParameter = false;
                 }
             } else if (tag) {
                 decodeEscapes(first + 1, last - 1, text);
+                report.opening(stack);
                 stack.open(text);
             } else if (stack.onlyRoot()) {
                 malformed = true;
+                report.malformed(ConfigNotice::StrayText, stack);
             } else {
                 decodeEscapes(first, last, text);
+                report.text(stack);
                 stack.belowTop()->getParameter(stack.topName())->setString(text);
                 pendingParameter = true;
             }
@@ -715,8 +861,10 @@ bool Config::parse(char* buffer) {
         *end = remembered;
         position = end;
     }
-    if (!stack.onlyRoot())
+    if (!malformed && !stack.onlyRoot()) {
         malformed = true;
+        report.unclosed(stack);
+    }
     if (malformed) {
         root->clear();
         return false;
@@ -768,7 +916,8 @@ void describeError(char* out, std::size_t size, const char* what, int error) {
 
 }  // namespace
 
-bool Config::loadFile(const char* fileName) {
+bool Config::loadFile(const char* fileName, Observer* observer) {
+    forgetLoadedText();
     char* text = nullptr;
     std::size_t length = 0;
     int error = 0;
@@ -800,14 +949,16 @@ bool Config::loadFile(const char* fileName) {
             describeError(problem, sizeof problem, "reading it failed", error);
             break;
         case os::ReadOutcome::Read:
-            if (!parse(text)) {
+            if (!parse(text, observer)) {
                 std::snprintf(problem, sizeof problem, "it is not in the configuration format");
             } else if (nestedDeeperThan(root, kMaxDepth)) {
                 root->clear();
                 std::snprintf(problem, sizeof problem, "its sections are nested deeper than %d",
                               kMaxDepth);
             }
-            release(text);
+            // parse put every byte back: this is the file's content.
+            lastLoadedText = text;
+            lastLoadedLength = length;
             break;
     }
     bool loaded = false;
@@ -828,6 +979,13 @@ bool Config::loadFile(const char* fileName) {
 }
 
 bool Config::saveFile(const char* fileName) {
+    BufferWriter text;
+    if (!root->write(text, 0))
+        return false;
+    return saveText(fileName, text.getText(), text.getLength());
+}
+
+bool Config::saveText(const char* fileName, const char* text, std::size_t length) {
     std::size_t nameLength = std::strlen(fileName);
     char* temporaryName = static_cast<char*>(allocate(nameLength + sizeof kTemporarySuffix));
     std::memcpy(temporaryName, fileName, nameLength);
@@ -844,7 +1002,7 @@ bool Config::saveFile(const char* fileName) {
     FILE* stream = os::createPrivateFile(temporaryName);
     if (stream != nullptr) {
         FileWriter writer(stream);
-        saved = root->write(writer, 0);
+        saved = writer.writeBytes(text, length);
         saved = saved && os::flushToDisk(stream);
         saved = writer.close() && saved;
         if (saved) {
@@ -857,12 +1015,12 @@ bool Config::saveFile(const char* fileName) {
     return saved;
 }
 
-bool Config::load(const Directory& folder) {
+bool Config::load(const Directory& folder, Observer* observer) {
     Directory* path = folder.copy();
     path->appendProgramFileName("cfg");
     char* fileName = path->toNative();
     delete path;
-    bool loaded = loadFile(fileName);
+    bool loaded = loadFile(fileName, observer);
     release(fileName);
     return loaded;
 }
@@ -877,7 +1035,7 @@ bool Config::save(const Directory& folder) {
     return saved;
 }
 
-bool Config::loadBesideProgram() {
+bool Config::loadBesideProgram(Observer* observer) {
     Directory* path = Directory::programPath();
     PathElement* last = path->getLastElement();
     if (last == nullptr) {
@@ -887,7 +1045,7 @@ bool Config::loadBesideProgram() {
     last->setExtension("cfg");
     char* fileName = path->toNative();
     delete path;
-    bool loaded = loadFile(fileName);
+    bool loaded = loadFile(fileName, observer);
     release(fileName);
     return loaded;
 }

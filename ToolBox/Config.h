@@ -17,6 +17,22 @@ namespace toolbox {
 class Directory;
 class ConfigSection;
 
+/// Where a text does not read as it seems to say. The parse reads it as the
+/// format says all the same; an observer only hears of it.
+enum class ConfigNotice {
+    // Read, but not as it looks:
+    TextDropsSection,   ///< text and child elements in one element: a key; the section is dropped
+    TextBesideSection,  ///< text before child elements: a key and a section of the same name
+    KeyDropsSection,    ///< a key named like a section given before drops that section
+    SectionAndKey,      ///< one name is a section and a key of the same section
+    KeyTwice,           ///< a key given twice in one section: the later value counts
+    // Malformed: the text is not read at all.
+    StrayText,        ///< text outside every element
+    StrayClosingTag,  ///< a closing tag with no element open
+    WrongClosingTag,  ///< a closing tag that names another element than the open one
+    Unclosed,         ///< an element still open at the end
+};
+
 class Config {
 public:
     /// Abstract text sink of the writer. Each operation returns false once a
@@ -66,6 +82,16 @@ public:
         std::size_t capacity;
     };
 
+    /// Hears what a parse reads other than it seems (ConfigNotice).
+    class Observer {
+    public:
+        virtual ~Observer() = default;
+        /// path: the names of the enclosing sections and the element's own,
+        /// joined by "/" ("" at the top level); line: where the element opens
+        /// (for a malformed text: where the fault is), counted from 1.
+        virtual void notice(ConfigNotice kind, const char* path, int line) = 0;
+    };
+
     /// What the last loadFile found.
     enum class LoadResult {
         Missing,     ///< neither the file nor its ".tmp" exists; tree unchanged
@@ -86,22 +112,25 @@ public:
     ConfigSection* getRoot() { return root; }
 
     /// Replaces the tree by the text's content; the buffer is modified while
-    /// parsing and restored token by token. False (and an empty tree) when malformed.
-    bool parse(char* buffer);
+    /// parsing and restored token by token. False (and an empty tree) when
+    /// malformed. An observer changes nothing in what is read.
+    bool parse(char* buffer, Observer* observer = nullptr);
     /// Reads the file, or the name + ".tmp" when there is no file of that name.
     /// A file that cannot be opened, is not a regular file, is larger than
     /// kMaxFileBytes, does not parse or nests sections deeper than kMaxDepth is
     /// Unreadable. Never blocks on a FIFO or a device.
-    bool loadFile(const char* fileName);
+    bool loadFile(const char* fileName, Observer* observer = nullptr);
     /// Writes name + ".tmp" completely (mode 0600, flushed and synced), then
     /// renames it over the name. False leaves the old file untouched. A lone
     /// ".tmp" left by an interrupted save first takes the name, so that it
     /// survives a failed write as well.
     bool saveFile(const char* fileName);
+    /// saveFile with the given bytes as the file's content.
+    static bool saveText(const char* fileName, const char* text, std::size_t length);
     /// The file named after the program with the extension "cfg" in the folder.
-    bool load(const Directory& folder);
+    bool load(const Directory& folder, Observer* observer = nullptr);
     bool save(const Directory& folder);
-    bool loadBesideProgram();
+    bool loadBesideProgram(Observer* observer = nullptr);
 
     LoadResult getLastLoadResult() const { return lastLoadResult; }
     /// The native name of the file the last loadFile opened (the name or the
@@ -110,6 +139,12 @@ public:
     /// Why the last loadFile found its file Unreadable, as a clause such as
     /// "it is larger than 1 MiB"; null after any other result.
     const char* getLastLoadProblem() const { return lastLoadProblem; }
+    /// The bytes the last loadFile read, whether or not they parsed (so that
+    /// a caller can tell whether the file changed since); null when it read
+    /// none. Kept until the next loadFile or forgetLoadedText.
+    const char* getLastLoadedText() const { return lastLoadedText; }
+    std::size_t getLastLoadedLength() const { return lastLoadedLength; }
+    void forgetLoadedText();
 
 private:
     void setLastLoadedFile(const char* fileName);
@@ -119,6 +154,8 @@ private:
     LoadResult lastLoadResult = LoadResult::Missing;
     char* lastLoadedFile = nullptr;
     char* lastLoadProblem = nullptr;
+    char* lastLoadedText = nullptr;
+    std::size_t lastLoadedLength = 0;
 };
 
 class ConfigParameter {
@@ -141,11 +178,16 @@ public:
     /// Text and boolean parameters only; every other kind reads as "".
     const char* asString() const;
     Kind getKind() const { return kind; }
+    /// True while the parameter holds what a read stored because the key was
+    /// missing (getParameter's unset value or a get's default); any setter
+    /// clears it. Lets a save tell a stored default from a value set since.
+    bool isStoredDefault() const { return storedDefault; }
 
     /// The value's file form through writeEscaped.
     bool writeValue(Config::Writer& writer) const;
 
 private:
+    friend class ConfigSection;  // marks the defaults its reads store
     void releaseText();
 
     union {
@@ -155,6 +197,7 @@ private:
         char* text;
     } value{};
     Kind kind = Unset;
+    bool storedDefault = true;
 };
 
 class ConfigSection {

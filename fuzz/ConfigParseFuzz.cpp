@@ -4,7 +4,10 @@
 // changes; and that round changes nothing unless a value had spaces at its ends
 // (which the format cannot hold) or two names differ in case only (the writer
 // keeps those in the map's order, and a map that has shrunk by removals orders
-// them differently from one freshly read).
+// them differently from one freshly read). An observer of the parse changes
+// nothing in what is read; it hears of a malformed text exactly when the parse
+// fails, and the writer's own text is never read otherwise than written, but
+// for a name that is both a section and a key.
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -28,10 +31,30 @@ namespace {
     std::abort();
 }
 
-bool parse(Config& config, const std::string& text) {
+/// Counts what a parse reports, by kind.
+class Notices : public Config::Observer {
+public:
+    void notice(toolbox::ConfigNotice kind, const char* path, int line) override {
+        if (path == nullptr || line < 1)
+            std::abort();
+        ++counts[static_cast<int>(kind)];
+        ++total;
+    }
+    int malformed() const {
+        int count = 0;
+        for (int kind = static_cast<int>(toolbox::ConfigNotice::StrayText); kind < kKinds; ++kind)
+            count += counts[kind];
+        return count;
+    }
+    static constexpr int kKinds = static_cast<int>(toolbox::ConfigNotice::Unclosed) + 1;
+    int counts[kKinds] = {};
+    int total = 0;
+};
+
+bool parse(Config& config, const std::string& text, Notices* notices = nullptr) {
     std::vector<char> buffer(text.begin(), text.end());
     buffer.push_back('\0');
-    bool parsed = config.parse(buffer.data());
+    bool parsed = config.parse(buffer.data(), notices);
     if (std::memcmp(buffer.data(), text.data(), text.size()) != 0) {
         fail("the parser did not restore its buffer", text, std::string(buffer.data()));
     }
@@ -110,13 +133,26 @@ bool mayChangeInOneRound(ConfigSection* section) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
     Config first;
-    parse(first, std::string(reinterpret_cast<const char*>(data), size));
+    const bool parsed = parse(first, input);
     const std::string written = write(first);
 
+    Config observed;
+    Notices heard;
+    if (parse(observed, input, &heard) != parsed || write(observed) != written)
+        fail("an observer changed what was read", written, write(observed));
+    if ((heard.malformed() == 1) == parsed || heard.malformed() > 1)
+        fail("a malformed text is not reported exactly once", input, written);
+
     Config second;
-    if (!parse(second, written))
+    Notices rereading;
+    if (!parse(second, written, &rereading))
         fail("written text does not parse", written, "");
+    const int sectionAndKey =
+        rereading.counts[static_cast<int>(toolbox::ConfigNotice::SectionAndKey)];
+    if (rereading.total != sectionAndKey)
+        fail("the writer's text is read otherwise than written", written, write(second));
     const std::string rewritten = write(second);
     if (rewritten != written && !mayChangeInOneRound(first.getRoot())) {
         fail("a write/parse round changed the text", written, rewritten);

@@ -137,7 +137,7 @@ void ServerOptionsForm::load(const Settings& settings, std::vector<std::string> 
     shutdown = shutdownAfter.has_value();
     shutdownMinutes = shutdownAfter ? std::to_string(*shutdownAfter) : "";
     alwaysConnected = settings.get(keys::AlwaysConnected);
-    retryBackoff = settings.get(keys::RetryBackoff);
+    retryBackoff = settings.get(keys::RetryBackoffProposal);
     setEntries(settings, std::move(entries));
     userName = settings.get(keys::UserName);
     password = settings.get(keys::Password);

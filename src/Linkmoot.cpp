@@ -5,6 +5,8 @@
 
 #include "Client.h"
 #include "Clock.h"
+#include "ConfigCheck.h"
+#include "ConfigDiff.h"
 #include "ConfigurationStore.h"
 #include "DialService.h"
 #include "FrontEnd.h"
@@ -21,41 +23,6 @@
 #endif
 
 namespace linkmoot {
-
-namespace {
-
-// The keys the server binds or dials with; a change of one restarts it on
-// reload. By name, in any of these sections, so keys added later count too.
-constexpr const char* kRestartKeys[] = {"Port",   "Dialer", "Connection", "AllowedNetworks",
-                                        "Secret", "WebPort"};
-constexpr const char* kKeySections[] = {nullptr, keys::kClientSection, keys::kServerSection};
-
-/// A key's value in file form; a missing key reads as empty, as most reads treat it.
-std::string valueOf(toolbox::ConfigSection* root, const char* section, const char* name) {
-    toolbox::ConfigSection* holder = root;
-    if (section != nullptr) {
-        if (!root->hasSection(section))
-            return {};
-        holder = root->getSection(section);
-    }
-    if (!holder->hasParameter(name))
-        return {};
-    toolbox::Config::BufferWriter text;
-    holder->getParameter(name)->writeValue(text);
-    return std::string(text.getText(), text.getLength());
-}
-
-bool restartKeysDiffer(toolbox::ConfigSection* before, toolbox::ConfigSection* after) {
-    for (const char* section : kKeySections) {
-        for (const char* name : kRestartKeys) {
-            if (valueOf(before, section, name) != valueOf(after, section, name))
-                return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
 
 const char* getApplicationName() {
     return "Linkmoot";
@@ -86,6 +53,8 @@ Linkmoot::~Linkmoot() {
 }
 
 bool Linkmoot::initInstance() {
+    if (services.configuration != nullptr)
+        logStartWarnings(*services.configuration, settings.configRoot());
     frontEnd.hideStatusWindow();
     if (settings.get(keys::Configured)) {
         if (isServerMode())
@@ -162,24 +131,18 @@ bool Linkmoot::reload(std::string& problem) {
         LM_LOG(Error, "The configuration was not reloaded: %s", problem.c_str());
         return false;
     }
-    std::unique_ptr<toolbox::Config> staged = services.configuration->readAgain(problem);
+    std::unique_ptr<toolbox::Config> staged = readChecked(*services.configuration, problem);
     if (!staged) {
         LM_LOG(Error, "The configuration was not reloaded: %s; the running configuration stays",
                problem.c_str());
         return false;
     }
-    toolbox::ConfigSection* next = staged->getRoot();
-    toolbox::ConfigSection* now = settings.configRoot();
-    // Read as the running tree was, so a default it stored is no change.
-    const Settings staging(next);
-    staging.get(keys::Dialer);
-    staging.get(keys::AllowedNetworks);
-    staging.get(keys::Secret);
-    const bool modeChanged = Settings(next).get(keys::Mode) != settings.get(keys::Mode);
-    const bool restart = modeChanged || restartKeysDiffer(now, next);
-    const bool clientMoved = valueOf(now, keys::kClientSection, "Server") !=
-                                 valueOf(next, keys::kClientSection, "Server") ||
-                             valueOf(now, nullptr, "Port") != valueOf(next, nullptr, "Port");
+    // Compared as the program reads them, so a default the running tree stored is no change.
+    const ConfigDiff diff(settings.configRoot(), staged->getRoot());
+    diff.log();
+    const bool modeChanged = diff.changed(keys::Mode);
+    const bool restart = diff.restartsServer();
+    const bool clientMoved = diff.changed(keys::ClientServer) || diff.changed(keys::Port);
     const bool wasVoting = client->isVoting();
     const bool wasStarted = server->isStarted();
     // What goes is stopped while the settings it was made with still hold: the

@@ -1,74 +1,161 @@
 #include "Settings.h"
 
+#include <cctype>
+
+#include "DialogForms.h"
+#include "SharedSecret.h"
 #include "ToolBox/Config.h"
+#include "Trust.h"
+#include "VoteTable.h"
 
 namespace linkmoot {
 
+namespace keys {
+
+std::string modeProblem(const std::string& value) {
+    // Empty is the mode of a program not configured yet.
+    if (value.empty() || value == "client" || value == "server")
+        return {};
+    return "neither \"client\" nor \"server\" (compared exactly): the program runs unconfigured";
+}
+
+std::string secretProblem(const std::string& value) {
+    if (value.empty() || secretCharacters(value) >= kMinSecretCharacters)
+        return {};
+    return "shorter than " + std::to_string(kMinSecretCharacters) +
+           " characters: the shared secret cannot be used";
+}
+
+std::string macProblem(const std::string& value) {
+    // Six hexadecimal pairs, each followed by one separator; the first 17 characters count.
+    constexpr std::size_t kMacText = 17;
+    if (value.empty())
+        return {};
+    bool pairs = value.size() >= kMacText;
+    for (std::size_t i = 0; pairs && i < kMacText; i += 3) {
+        pairs = std::isxdigit(static_cast<unsigned char>(value[i])) &&
+                std::isxdigit(static_cast<unsigned char>(value[i + 1]));
+    }
+    if (pairs)
+        return {};
+    return "not a hardware address such as 00:1A:2B:3C:4D:5E" +
+           std::string(value.size() < kMacText ? ": no Wake-on-LAN packet is sent" : "");
+}
+
+std::string networksProblem(const std::string& value) {
+    trust::AllowedNetworks networks;
+    std::string error;
+    if (trust::AllowedNetworks::parse(value, networks, error))
+        return {};
+    return "not a list of IPv4 networks (" + error + "): the server does not start";
+}
+
+std::string dialerProblem(const std::string& value) {
+    std::string names;
+    for (const DialerChoice& choice : dialerChoices()) {
+        if (value == choice.value)
+            return {};
+        names += std::string(names.empty() ? "" : ", ") + choice.value;
+    }
+    return "not a dial-up service; one of " + names;
+}
+
+// The page clamps a longer vote to what the server takes.
+static_assert(detail::row(kServerSection, "WebVoteMaxMinutes", KeyType::Number).max ==
+              static_cast<int32_t>(VoteTable::kMaxWebVoteMinutes));
+
+const KeyRow* findRow(const char* section, const char* name) {
+    for (const KeyRow& row : kKeyTable) {
+        if (detail::sameName(row.section, section) && detail::sameName(row.name, name))
+            return &row;
+    }
+    return nullptr;
+}
+
+}  // namespace keys
+
 toolbox::ConfigSection* Settings::section(const char* name) const {
+    if (name == nullptr)
+        return root;
+    if (!storesReads && !root->hasSection(name))
+        return nullptr;
+    return root->getSection(name);
+}
+
+toolbox::ConfigSection* Settings::sectionToWrite(const char* name) const {
     return name == nullptr ? root : root->getSection(name);
 }
 
 std::string Settings::get(const TextKey& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (key.rule == MissingKey::StoresDefault)
-        return holder->getString(key.name, key.fallback);
-    return holder->getParameter(key.name)->asString();
+    if (holder != nullptr && (stores(key.rule) || holder->hasParameter(key.name))) {
+        if (key.rule == MissingKey::StoresDefault)
+            return holder->getString(key.name, key.fallback);
+        return holder->getParameter(key.name)->asString();
+    }
+    return key.rule == MissingKey::CreatedEmpty ? "" : key.fallback;
 }
 
 int32_t Settings::get(const NumberKey& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (key.rule == MissingKey::StoresDefault)
-        return holder->getLong(key.name, key.fallback);
-    return holder->getParameter(key.name)->asLong();
+    if (holder != nullptr && (stores(key.rule) || holder->hasParameter(key.name))) {
+        if (key.rule == MissingKey::StoresDefault)
+            return holder->getLong(key.name, key.fallback);
+        return holder->getParameter(key.name)->asLong();
+    }
+    return key.rule == MissingKey::CreatedEmpty ? 0 : key.fallback;
 }
 
 bool Settings::get(const FlagKey& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (key.rule == MissingKey::StoresDefault)
-        return holder->getBool(key.name, key.fallback);
-    return holder->getParameter(key.name)->asBool();
+    if (holder != nullptr && (stores(key.rule) || holder->hasParameter(key.name))) {
+        if (key.rule == MissingKey::StoresDefault)
+            return holder->getBool(key.name, key.fallback);
+        return holder->getParameter(key.name)->asBool();
+    }
+    return key.rule == MissingKey::CreatedEmpty ? false : key.fallback;
 }
 
 std::optional<std::string> Settings::get(const OptionalKey<const char*>& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (!holder->hasParameter(key.name))
+    if (holder == nullptr || !holder->hasParameter(key.name))
         return std::nullopt;
     return std::string(holder->getString(key.name, key.fallback));
 }
 
 std::optional<int32_t> Settings::get(const OptionalKey<int32_t>& key) const {
     toolbox::ConfigSection* holder = section(key.section);
-    if (!holder->hasParameter(key.name))
+    if (holder == nullptr || !holder->hasParameter(key.name))
         return std::nullopt;
     return holder->getLong(key.name, key.fallback);
 }
 
 void Settings::set(const TextKey& key, const std::string& value) const {
-    section(key.section)->getParameter(key.name)->setString(value.c_str());
+    sectionToWrite(key.section)->getParameter(key.name)->setString(value.c_str());
 }
 
 void Settings::set(const NumberKey& key, int32_t value) const {
-    section(key.section)->getParameter(key.name)->setLong(value);
+    sectionToWrite(key.section)->getParameter(key.name)->setLong(value);
 }
 
 void Settings::set(const FlagKey& key, bool value) const {
-    section(key.section)->getParameter(key.name)->setBool(value);
+    sectionToWrite(key.section)->getParameter(key.name)->setBool(value);
 }
 
 void Settings::set(const OptionalKey<const char*>& key,
                    const std::optional<std::string>& value) const {
     if (value) {
-        section(key.section)->getParameter(key.name)->setString(value->c_str());
+        sectionToWrite(key.section)->getParameter(key.name)->setString(value->c_str());
     } else {
-        section(key.section)->removeParameter(key.name);
+        sectionToWrite(key.section)->removeParameter(key.name);
     }
 }
 
 void Settings::set(const OptionalKey<int32_t>& key, std::optional<int32_t> value) const {
     if (value) {
-        section(key.section)->getParameter(key.name)->setLong(*value);
+        sectionToWrite(key.section)->getParameter(key.name)->setLong(*value);
     } else {
-        section(key.section)->removeParameter(key.name);
+        sectionToWrite(key.section)->removeParameter(key.name);
     }
 }
 

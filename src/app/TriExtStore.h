@@ -15,10 +15,15 @@ class TriExtStore : public ConfigurationStore {
 public:
     explicit TriExtStore(mfctriext::TriExtApp& base) : base(base) {}
     bool saveNow() override { return base.saveNow(); }
-    std::unique_ptr<toolbox::Config> readAgain(std::string& problem) override {
-        return base.readAgain(problem);
+    std::unique_ptr<toolbox::Config> readAgain(std::string& problem,
+                                               toolbox::Config::Observer* observer) override {
+        return base.readAgain(problem, observer);
     }
     void adopt(toolbox::Config& staged) override { base.adopt(staged); }
+    void replayLoadNotices(toolbox::Config::Observer& observer) override {
+        for (const mfctriext::TriExtApp::LoadNotice& notice : base.getLoadNotices())
+            observer.notice(notice.kind, notice.path.c_str(), notice.line);
+    }
 
 private:
     mfctriext::TriExtApp& base;

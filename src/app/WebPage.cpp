@@ -31,18 +31,19 @@ WebPage::~WebPage() {
 std::optional<WebPage::Wanted> WebPage::wanted() const {
     if (!latest->serverMenu || !latest->serverStarted)
         return std::nullopt;
-    const std::optional<int32_t> port = settings.get(keys::WebPort);
+    // The page only follows the settings: its reads store nothing.
+    const Settings following = settings.peeking();
+    const std::optional<int32_t> port = following.get(keys::WebPort);
     if (!port || *port == 0)
         return std::nullopt;
     Wanted wish;
     wish.port = *port;
-    wish.password = settings.get(keys::WebPassword).value_or("");
-    const int32_t maxMinutes = settings.get(keys::WebVoteMaxMinutes).value_or(120);
+    wish.password = following.get(keys::WebPassword).value_or("");
+    const int32_t maxMinutes = following.get(keys::WebVoteMaxMinutes).value_or(120);
     wish.maxMinutes = static_cast<uint32_t>(
         std::clamp<int32_t>(maxMinutes, 1, static_cast<int32_t>(VoteTable::kMaxWebVoteMinutes)));
-    // Read without creating the key: a missing one means the default networks.
-    if (settings.configRoot()->getSection(keys::kServerSection)->hasParameter("AllowedNetworks"))
-        wish.allowedNetworks = settings.get(keys::AllowedNetworks);
+    // A missing key reads as empty: the default networks.
+    wish.allowedNetworks = following.get(keys::AllowedNetworks);
     wish.serverStart = latest->serverStarts;
     return wish;
 }

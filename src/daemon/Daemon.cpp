@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "CheckConfig.h"
 #include "DaemonFrontEnd.h"
 #include "EventLoop.h"
 #include "LineInput.h"
@@ -25,11 +26,15 @@ constexpr int kLatenessReportTicks = 60;
 
 constexpr const char* kUsage =
     "Usage: linkmootd [--configure] [--shared-socket] [/log:LEVEL]\n"
+    "       linkmootd --check-config [FILE]\n"
     "\n"
     "Shares one dial-up uplink among the computers of a LAN by votes: runs Linkmoot\n"
     "as a server or a client, without a desktop. Control it with linkmootctl.\n"
     "\n"
     "  --configure      ask for the mode and its options at the terminal, save, exit\n"
+    "  --check-config   read the configuration file (or FILE) as linkmootd would,\n"
+    "                   print what it holds and warn of what will not mean what it\n"
+    "                   seems; exit 0 when clean, 1 with warnings, 2 when unreadable\n"
     "  --shared-socket  make the control socket usable by the process's group (mode\n"
     "                   0660; the system service uses it)\n"
     "  --help           show this text\n"
@@ -45,6 +50,8 @@ struct Options {
     bool version = false;
     bool configure = false;
     bool sharedSocket = false;
+    bool checkConfig = false;
+    std::string checkFile;  ///< empty: the file linkmootd reads
     std::string error;
 };
 
@@ -60,6 +67,10 @@ Options parseOptions(int argc, char** argv) {
             options.configure = true;
         } else if (strcmp(argument, "--shared-socket") == 0) {
             options.sharedSocket = true;
+        } else if (strcmp(argument, "--check-config") == 0) {
+            options.checkConfig = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-' && strncmp(argv[i + 1], "/log:", 5) != 0)
+                options.checkFile = argv[++i];
         } else if (strncmp(argument, "/log:", 5) == 0) {
             // The logger reads these itself.
         } else {
@@ -153,6 +164,10 @@ int runDaemon(int argc, char** argv) {
     if (options.version) {
         printf("linkmootd %s\n", LINKMOOT_VERSION);
         return 0;
+    }
+    if (options.checkConfig) {
+        return checkConfiguration(options.checkFile.empty() ? nullptr : options.checkFile.c_str(),
+                                  stdout, stderr);
     }
 
     EventLoop loop;

@@ -6,7 +6,8 @@
 // Exit status: 0 after Exit or a completed --configure; 1 when another instance
 // runs, the control socket cannot be had, or start-up or --configure ended
 // without a configuration; 2 for bad options, or when the program is not
-// configured and there is no terminal to configure it.
+// configured and there is no terminal to configure it. --check-config exits
+// with the status of checkConfiguration (CheckConfig.h).
 namespace linkmoot::daemon {
 
 int runDaemon(int argc, char** argv);

@@ -8,8 +8,11 @@
 #include <memory>
 
 #include "Client.h"
+#include "ConfigCheck.h"
 #include "ConfigurationStore.h"
 #include "ControlCommands.h"
+#include "DialogForms.h"
+#include "LogCapture.h"
 #include "Server.h"
 #include "Strings.h"
 #include "TempFolder.h"
@@ -111,6 +114,48 @@ TEST_F(LinkmootTest, FirstStartRunsWelcomeAndTheFlowThenStoresConfigured) {
     ASSERT_TRUE(saved.loadFile(configFile().c_str()));
     EXPECT_TRUE(saved.getRoot()->getBool("Configured", false));
     EXPECT_STREQ(saved.getRoot()->getString("Mode", ""), "client");
+}
+
+// Every key a first configuration and a run save is one the key table knows,
+// with a value it takes; and the first server configuration proposes back-off.
+TEST_F(LinkmootTest, AFirstConfigurationSavesOnlyKeysTheTableTakesAndBackOffOn) {
+    for (const char* mode : {"server", "client"}) {
+        std::filesystem::remove(configFile());
+        frontEnd = FakeFrontEnd();
+        start();
+        frontEnd.onMode = [&] { root()->getParameter("Mode")->setString(mode); };
+        frontEnd.onServer = [&] {
+            ServerOptionsForm form;
+            form.load(app->getSettings(), {"Modem"});
+            EXPECT_TRUE(form.retryBackoff);
+            form.selected = 0;
+            EXPECT_TRUE(form.store(app->getSettings()).ok);
+        };
+        frontEnd.onClient = [&] {
+            ClientOptionsForm form;
+            form.load(app->getSettings());
+            form.server = "gw";
+            EXPECT_TRUE(form.store(app->getSettings()).ok);
+        };
+        ASSERT_TRUE(app->initInstance()) << mode;
+        network.inbound.push_back("vote:A");
+        ticks(3);
+        network.inbound.push_back("unvote:A");
+        ticks(3);
+        app->onCommand(Command::Connect);
+        ticks(10);
+        stop();
+
+        toolbox::Config saved;
+        ConfigCheck check;
+        ASSERT_TRUE(saved.loadFile(configFile().c_str(), &check)) << mode;
+        check.checkKeys(saved.getRoot());
+        for (const ConfigWarning& warning : check.warnings())
+            ADD_FAILURE() << mode << ": " << warning.text;
+        EXPECT_EQ(std::string(mode) == "server",
+                  Settings::peeking(saved.getRoot()).get(keys::RetryBackoff))
+            << mode;
+    }
 }
 
 TEST_F(LinkmootTest, StartUpEndsWhenAnyFirstDialogIsLeft) {
@@ -438,26 +483,76 @@ TEST_F(LinkmootTest, ReloadMovesAHeldVoteOnlyWhenTheClientsServerChanged) {
     EXPECT_TRUE(app->getClient().isVoting());
 }
 
-TEST_F(LinkmootTest, AnUnparsableFileIsRefusedAndKeptAsBrokenByTheExitsSave) {
+TEST_F(LinkmootTest, AReloadRefusesAFileThatDoesNotParseOrReadsOtherwiseAndTheExitLeavesIt) {
+    const std::string refused[] = {
+        "<Configured>1</><Mode>server</><Port>9011</><Server>",
+        // A literal \t before the closing tag turns the section into a key.
+        "<Configured>1</><Mode>server</><Port>9011</>\r\n<Server>\r\n\t<Connection>Modem</>"
+        "\r\n\\t</Server>\r\n",
+    };
+    const char* why[] = {"not in the configuration format (Server (line 1): never closed)",
+                         "does not read as it is written (Server (line 2): text beside child"};
+    for (std::size_t i = 0; i < std::size(refused); i++) {
+        writeConfig(kServerConfig);
+        ASSERT_TRUE(start().initInstance());
+        std::ofstream(configFile(), std::ios::trunc) << refused[i];
+        std::string problem;
+        EXPECT_FALSE(app->reload(problem));
+        EXPECT_NE(problem.find(why[i]), std::string::npos) << problem;
+        EXPECT_EQ(app->getSettings().get(keys::Connection), "Modem");
+        EXPECT_EQ(network.boundPorts.back(), 9010);
+        stop();
+        // The edit is its owner's to mend: neither overwritten nor moved aside.
+        std::ifstream kept(configFile());
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), refused[i]);
+        EXPECT_FALSE(std::filesystem::exists(configFile() + ".broken"));
+    }
+}
+
+TEST_F(LinkmootTest, AReloadLogsItsWarningsAndEachChangeAndTheWebPortRestartsNothing) {
     writeConfig(kServerConfig);
     ASSERT_TRUE(start().initInstance());
-    const std::string broken = "<Configured>1</><Mode>server</><Port>9011</><Server>";
-    {
-        std::ofstream file(configFile(), std::ios::trunc);
-        file << broken;
-    }
+    testsupport::LogCapture log;
+    writeConfig(
+        "<Configured>1</><Mode>server</><Port>9010</><Server><Connection>Dial-in</>"
+        "<Password>s3cr3t-pw</><WebPort>8081</><GuardTme>1</></Server>");
     std::string problem;
-    EXPECT_FALSE(app->reload(problem));
-    EXPECT_NE(problem.find("not in the configuration format"), std::string::npos) << problem;
-    EXPECT_EQ(app->getSettings().get(keys::Port), 9010);
-    EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{9010});
-    stop();
+    ASSERT_TRUE(app->reload(problem)) << problem;
+    EXPECT_EQ(network.boundPorts, (std::vector<uint16_t>{9010, 9010}));  // Connection restarts
+    EXPECT_TRUE(log.contains("Configuration changed: Server/Connection: \"Modem\" -> \"Dial-in\""));
+    EXPECT_TRUE(log.contains("Configuration changed: Server/Password: (changed)"));
+    EXPECT_FALSE(log.contains("s3cr3t-pw"));
+    EXPECT_EQ(log.count("Warn", "Server/GuardTme: unknown key"), 1u) << log.text();
 
-    std::ifstream kept(configFile() + ".broken");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), broken);
-    toolbox::Config saved;
-    ASSERT_TRUE(saved.loadFile(configFile().c_str()));
-    EXPECT_EQ(Settings(saved.getRoot()).get(keys::Port), 9010);
+    writeConfig(
+        "<Configured>1</><Mode>server</><Port>9010</><Server><Connection>Dial-in</>"
+        "<Password>s3cr3t-pw</><WebPort>8082</></Server>");
+    ASSERT_TRUE(app->reload(problem)) << problem;
+    EXPECT_EQ(network.boundPorts.size(), 2u);
+    EXPECT_TRUE(log.contains("Configuration reloaded: applied in place"));
+}
+
+TEST_F(LinkmootTest, ADialogConfirmedAfterAnEditKeepsBothAndSoDoesTheExit) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    // Edited by hand while the program runs, without a reload.
+    writeConfig(
+        "<Configured>1</><Mode>server</><Port>9010</><Server><Connection>Modem</>"
+        "<UserName>edited</></Server>");
+    frontEnd.onServer = [&] { root()->getParameter("Port")->setString("9012"); };
+    app->onCommand(Command::Configuration);
+    const auto saved = [&](const TextKey& key) {
+        toolbox::Config file;
+        EXPECT_TRUE(file.loadFile(configFile().c_str()));
+        return Settings::peeking(file.getRoot()).get(key);
+    };
+    EXPECT_EQ(saved(keys::PortText), "9012");
+    EXPECT_EQ(saved(keys::UserName), "edited");
+    // The running tree still has the old user name; the exit keeps the edit all the same.
+    EXPECT_EQ(app->getSettings().get(keys::UserName), "");
+    stop();
+    EXPECT_EQ(saved(keys::PortText), "9012");
+    EXPECT_EQ(saved(keys::UserName), "edited");
 }
 
 TEST_F(LinkmootTest, AConfirmedConfigurationIsSavedAtOnce) {

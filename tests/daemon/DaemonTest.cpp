@@ -180,12 +180,35 @@ TEST_F(DaemonTest, SighupAndReloadReadTheFileAgainAndSigtermWithdrawsTheVoteAndS
     for (std::string datagram; !(datagram = moved.next(1000)).empty();)
         last = datagram;
     EXPECT_EQ(last, "unvote:" + testsupport::shortHostName());
-    // The edited file is kept aside; the running configuration is saved.
-    EXPECT_EQ(daemontest::readWhole(instance.configFile() + ".broken"), broken);
-    const std::string saved = daemontest::readWhole(instance.configFile());
-    EXPECT_NE(saved.find("<Port>" + std::to_string(moved.port) + "</>"), std::string::npos)
-        << saved;
+    // The edit is left for its owner to mend, and the log says so.
+    EXPECT_EQ(daemontest::readWhole(instance.configFile()), broken);
+    EXPECT_FALSE(std::filesystem::exists(instance.configFile() + ".broken"));
+    EXPECT_NE(instance.errors().find("was changed and cannot be used"), std::string::npos)
+        << instance.errors();
     EXPECT_FALSE(std::filesystem::exists(instance.socketPath()));
+}
+
+TEST_F(DaemonTest, AnEditWhileItRunsSurvivesItsExit) {
+    VoteListener server;
+    Instance instance(folder.getPath(), "edited");
+    instance.writeConfig(clientConfig(server.port));
+    instance.start();
+    ASSERT_TRUE(instance.waitUntilAnswering()) << instance.errors();
+    // Edited by hand, then stopped as `systemctl restart` stops it: no reload between.
+    std::vector<std::string> edited = clientConfig(server.port);
+    edited.insert(edited.end() - 1, "\t<AutoVote>1</>");
+    edited.insert(edited.end() - 1, "\t<Note>kept</>");
+    instance.writeConfig(edited);
+    instance.signal(SIGTERM);
+    EXPECT_EQ(instance.waitForExit(), 0) << instance.errors();
+
+    const std::string saved = daemontest::readWhole(instance.configFile());
+    // The edit's values win over the defaults the run stored (AutoVote 0) ...
+    EXPECT_NE(saved.find("\t<AutoVote>1</>\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\t<Note>kept</>\r\n"), std::string::npos) << saved;
+    // ... and a default the file lacked goes in.
+    EXPECT_NE(saved.find("<Secret>\\0</>\r\n"), std::string::npos) << saved;
+    EXPECT_NE(instance.errors().find("its edits are kept"), std::string::npos) << instance.errors();
 }
 
 TEST_F(DaemonTest, DuringALongGuardTimeTheLoopAnswersAndSigtermExitsAtOnce) {
@@ -288,7 +311,7 @@ TEST_F(DaemonTest, ConfigureAtATerminalSetsUpAServerAndExits) {
         {"Auto dis- and reconnect? [y/N]: ", "\n"},
         {"Shutdown if no votes? [y/N]: ", "\n"},
         {"use with care!)? [y/N]: ", "\n"},
-        {"up to 5 minutes)? [y/N]: ", "\n"},
+        {"up to 5 minutes)? [Y/n]: ", "\n"},  // proposed on in a first configuration
         {"  2) Simulated modem\n", ""},
         {"Number []: ", "Simulated modem\n"},
         {"User name []: ", "\n"},
@@ -310,6 +333,7 @@ TEST_F(DaemonTest, ConfigureAtATerminalSetsUpAServerAndExits) {
     EXPECT_NE(config.find("<Dialer>simulated</>"), std::string::npos);
     EXPECT_NE(config.find("<Connection>Simulated modem</>"), std::string::npos);
     EXPECT_NE(config.find("<GuardTime>1500</>"), std::string::npos);
+    EXPECT_NE(config.find("<RetryBackoff>1</>"), std::string::npos);
 }
 
 TEST_F(DaemonTest, ABackgroundJobNeverTouchesItsTerminal) {

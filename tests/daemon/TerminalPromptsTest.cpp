@@ -146,7 +146,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
             {"Shutdown if no votes? [y/N]: ", "y\n"},
             {"Shutdown if no votes (minutes) []: ", "\n"},
             {"use with care!)? [y/N]: ", "\n"},
-            {"up to 5 minutes)? [y/N]: ", "y\n"},
+            {"up to 5 minutes)? [Y/n]: ", "y\n"},
             // The list is sorted as the dialog shows it.
             {"Connection:\n  1) Simulated busy line\n  2) Simulated modem\n"
              "  3) Simulated unstable line\nNumber []: ",
@@ -201,7 +201,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsCannotBeConfirmedWithoutAConnection) {
             {"Auto dis- and reconnect? [y/N]: ", "\n"},
             {"Shutdown if no votes? [y/N]: ", "\n"},
             {"use with care!)? [y/N]: ", "\n"},
-            {"up to 5 minutes)? [y/N]: ", "\n"},
+            {"up to 5 minutes)? [Y/n]: ", "\n"},  // proposed on
             {"Connection:\n  (none available)\nNumber []: ", "\n"},
             {"User name []: ", "\n"},
             {"Password []: ", "\n"},

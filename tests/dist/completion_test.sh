@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
-# The bash completion of linkmootctl: what it offers at typical points of a
-# line, and that its commands are exactly those `linkmootctl --help` lists.
-# Usage: completion_test.sh COMPLETION_FILE LINKMOOTCTL
+# The bash completions of linkmootctl and linkmootd: what they offer at
+# typical points of a line, and that linkmootctl's commands are exactly those
+# `linkmootctl --help` lists and linkmootd's options those `linkmootd --help` lists.
+# Usage: completion_test.sh CTL_COMPLETION LINKMOOTCTL DAEMON_COMPLETION LINKMOOTD
 set -uo pipefail
 # shellcheck source=/dev/null
 source "$1"
 linkmootctl=$2
+# shellcheck source=/dev/null
+source "$3"
+linkmootd=$4
 failed=0
 
-# Completes the line as typed up to its end.
+# Completes the line as typed up to its end, with the function of its program.
 offered() {
     COMP_LINE=$1
     COMP_POINT=${#1}
     COMPREPLY=()
-    _linkmootctl
+    "_${1%% *}"
     echo "${COMPREPLY[*]}"
 }
 
@@ -37,8 +41,18 @@ expect "linkmootctl status " ""
 expect "linkmootctl wait " "up down"
 expect "linkmootctl wait --timeout=5 d" "down"
 expect "linkmootctl status --" "--timeout= --help --version"
-[[ $(complete -p linkmootctl) == *"-F _linkmootctl linkmootctl"* ]] || {
-    echo "FAIL: no completion registered for linkmootctl"
-    failed=1
-}
+options=$("$linkmootd" --help | grep -oE '^ +--[a-z-]+' | tr -d ' ' | tr '\n' ' ')
+expect "linkmootd --" "${options% }"
+expect "linkmootd --c" "--configure --check-config"
+expect "linkmootd /log:w" "warn"
+folder=$(mktemp -d)
+touch "$folder/linkmootd.cfg"
+expect "linkmootd --check-config $folder/linkmootd.c" "$folder/linkmootd.cfg"
+rm -r "$folder"
+for program in linkmootctl linkmootd; do
+    [[ $(complete -p "$program") == *"-F _$program $program"* ]] || {
+        echo "FAIL: no completion registered for $program"
+        failed=1
+    }
+done
 exit $failed

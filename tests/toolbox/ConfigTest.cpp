@@ -174,23 +174,79 @@ TEST(ConfigTest, ClosingTagMayNameTheParameter) {
     EXPECT_FALSE(client->hasSection("Server"));
 }
 
-TEST(ConfigTest, MalformedTextLeavesAnEmptyTree) {
-    const char* inputs[] = {
-        "stray",                // text at the top level
-        "\xEF\xBB\xBF<A>1</>",  // a byte-order mark is text too
-        "</A>",                 // closing tag at the top level
-        "</>",                  //
-        "<A><B>1</>",           // a section never closed
-        "<A><B>1</></C>",       // closing tag of another section
-        "<A><B>1</></a>",       // names compare exactly
-        "<A>1</A></A>",         //
+/// What an observer heard, one "kind path line" entry each.
+class Notices : public Config::Observer {
+public:
+    void notice(toolbox::ConfigNotice kind, const char* path, int line) override {
+        static const char* const kNames[] = {
+            "TextDropsSection", "TextBesideSection", "KeyDropsSection", "SectionAndKey", "KeyTwice",
+            "StrayText",        "StrayClosingTag",   "WrongClosingTag", "Unclosed"};
+        heard.push_back(std::string(kNames[static_cast<int>(kind)]) + " " + path + " " +
+                        std::to_string(line));
+    }
+    std::vector<std::string> heard;
+};
+
+TEST(ConfigTest, MalformedTextLeavesAnEmptyTreeAndTheObserverHearsWhere) {
+    struct Case {
+        const char* input;
+        const char* notice;
     };
-    for (const char* input : inputs) {
+    const Case cases[] = {
+        {"stray", "StrayText  1"},                      // text at the top level
+        {"\xEF\xBB\xBF<A>1</>", "StrayText  1"},        // a byte-order mark is text too
+        {"<A>1</>\r\n</A>", "StrayClosingTag  2"},      // closing tag at the top level
+        {"</>", "StrayClosingTag  1"},                  //
+        {"<A>\n<B>1</>", "Unclosed A 1"},               // a section never closed
+        {"<A><B>1</>\n\n</C>", "WrongClosingTag A 3"},  // closing tag of another section
+        {"<A><B>1</></a>", "WrongClosingTag A 1"},      // names compare exactly
+        {"<A>1</A></A>", "StrayClosingTag  1"},         //
+    };
+    for (const Case& c : cases) {
         Config config;
         config.getRoot()->getParameter("Before")->setString("x");
         config.getRoot()->getSection("Old");
-        EXPECT_FALSE(parseText(config, input)) << input;
-        EXPECT_TRUE(isEmpty(config.getRoot())) << input;
+        Notices notices;
+        std::string buffer = c.input;
+        EXPECT_FALSE(config.parse(buffer.data(), &notices)) << c.input;
+        EXPECT_EQ(buffer, c.input);
+        EXPECT_TRUE(isEmpty(config.getRoot())) << c.input;
+        EXPECT_EQ(notices.heard, std::vector<std::string>{c.notice}) << c.input;
+    }
+}
+
+// Texts the format reads, but not as whoever wrote them meant: the observer
+// hears of each, and the tree is the one read without an observer.
+TEST(ConfigTest, TheObserverHearsWhatDoesNotReadAsItLooks) {
+    struct Case {
+        const char* input;
+        std::vector<std::string> notices;
+    };
+    const Case cases[] = {
+        // A literal \t written by hand before the closing tag: the section
+        // becomes a key at its closing tag.
+        {"<Mode>server</>\r\n<Server>\r\n\t<Connection>Dial-in</>\r\n\\t</Server>",
+         {"TextDropsSection Server 2"}},
+        {"<A>x<B>1</></A>", {"TextBesideSection A 1"}},
+        {"<A>\n<B>1</>\n</A>\n<A>x</>", {"KeyDropsSection A 4"}},
+        {"<A></A><A>x</>", {}},  // an empty section goes without loss
+        {"<A>x</>\n<A><B>1</></A>", {"SectionAndKey A 2"}},
+        {"<A>x</><A></A>", {"SectionAndKey A 1"}},
+        {"<S>\n\t<P>1</>\n\t<P>2</P>\n</S>", {"KeyTwice S/P 3"}},
+        {"<S><P>1</></S><S><P>2</></S>", {"KeyTwice S/P 1"}},
+        // The usual: repeated sections merge, nested sections, spaces only.
+        {"<S><a>1</></S>\r\n<S><b>2</></S><T><U><v>3</></U></T><W>  </>", {}},
+    };
+    for (const Case& c : cases) {
+        Config observed;
+        Notices notices;
+        std::string buffer = c.input;
+        EXPECT_TRUE(observed.parse(buffer.data(), &notices)) << c.input;
+        EXPECT_EQ(buffer, c.input);
+        EXPECT_EQ(notices.heard, c.notices) << c.input;
+        Config plain;
+        ASSERT_TRUE(parseText(plain, c.input));
+        EXPECT_EQ(writeTree(plain.getRoot()), writeTree(observed.getRoot())) << c.input;
     }
 }
 
@@ -281,6 +337,12 @@ TEST(ConfigTest, AccessorsStoreTheirDefaults) {
     EXPECT_STREQ("1", server->getString("On", ""));
     EXPECT_STREQ("dflt", server->getString("Name", "dflt"));
     EXPECT_EQ("<GuardTime>3000</>\r\n<Name>dflt</>\r\n<On>1</>\r\n", writeTree(server));
+    // A save tells what a read stored from what was set.
+    server->getParameter("Empty");
+    EXPECT_TRUE(server->getParameter("GuardTime")->isStoredDefault());
+    EXPECT_TRUE(server->getParameter("Empty")->isStoredDefault());
+    server->getParameter("GuardTime")->setLong(3000);
+    EXPECT_FALSE(server->getParameter("GuardTime")->isStoredDefault());
 }
 
 TEST(ConfigTest, TextConvertsLikeAtol) {

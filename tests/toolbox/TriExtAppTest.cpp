@@ -78,6 +78,13 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 class TriExtAppTest : public ::testing::Test {
 protected:
     testsupport::TempFolder temp;
@@ -309,6 +316,74 @@ TEST_F(TriExtAppTest, AFileThatCannotBeOpenedIsKeptAsideNotReplaced) {
                          "kept as " +
                              broken))
         << temp.readFile("config/warn.log");
+}
+
+TEST_F(TriExtAppTest, AnEditMadeWhileItRunsIsKeptAndOnlyTheProgramsChangesGoIn) {
+    writeDataFile("",
+                  "<Keep>1</>\r\n<Mode>client</>\r\n<Old>x</>\r\n<Port>9005</>\r\n\r\n"
+                  "<Client>\r\n\t<Server>gw</>\r\n</Client>\r\n");
+    {
+        TriExtApp app("Linkmoot");
+        toolbox::ConfigSection* root = app.getConfigRoot();
+        root->getParameter("Mode")->setString("server");         // what a dialog confirmed
+        root->removeParameter("Old");                            // an option it switched off
+        root->getSection("Server")->getLong("GuardTime", 3000);  // defaults reads stored
+        root->getSection("Server")->getString("Dialer", "auto");
+        // Meanwhile by hand: another port and server, a dial-up service, Keep gone.
+        writeDataFile("",
+                      "<Mode>client</>\r\n<Old>x</>\r\n<Port>9100</>\r\n<Client>\r\n"
+                      "\t<Server>gw2</>\r\n</Client>\r\n<Server>\r\n\t<Dialer>ppp</>\r\n"
+                      "</Server>\r\n");
+        ASSERT_TRUE(app.saveNow());  // as a confirmed configuration flow saves
+        EXPECT_EQ(temp.readFile(dataFile()),
+                  "<Mode>server</>\r\n<Port>9100</>\r\n\r\n<Client>\r\n\t<Server>gw2</>\r\n"
+                  "</Client>\r\n\r\n<Server>\r\n\t<Dialer>ppp</>\r\n\t<GuardTime>3000</>\r\n"
+                  "</Server>\r\n");
+        // The running tree still holds port 9005; the exit adds only what came since.
+        root->getSection("Client")->getParameter("AutoVote")->setBool(true);
+    }
+    EXPECT_EQ(temp.readFile(dataFile()),
+              "<Mode>server</>\r\n<Port>9100</>\r\n\r\n<Client>\r\n\t<AutoVote>1</>\r\n"
+              "\t<Server>gw2</>\r\n</Client>\r\n\r\n<Server>\r\n\t<Dialer>ppp</>\r\n"
+              "\t<GuardTime>3000</>\r\n</Server>\r\n");
+}
+
+TEST_F(TriExtAppTest, AChangedFileThatCannotBeUsedIsLeftAsItIsWithAWarnLine) {
+    const std::string edits[] = {
+        "<Mode>server</>\r\n<Server>\r\n",                     // does not parse
+        "<Server>\r\n\t<Connection>x</>\r\n\\t</Server>\r\n",  // the section would be dropped
+    };
+    for (const std::string& edit : edits) {
+        writeDataFile("", "<Mode>client</>\r\n");
+        const std::string log = temp.file("warn.log");
+        runLogged(log, [&](TriExtApp& app) {
+            app.getConfigRoot()->getParameter("Port")->setString("9100");
+            writeDataFile("", edit);
+            EXPECT_FALSE(app.saveNow());
+        });
+        EXPECT_EQ(temp.readFile(dataFile()), edit);
+        EXPECT_FALSE(temp.contains(dataFile(".broken")));
+        // The flow's save and the exit's.
+        EXPECT_EQ(2u, occurrences(temp.readFile("warn.log"), "was changed and cannot be used"))
+            << temp.readFile("warn.log");
+        std::filesystem::remove(log);
+    }
+}
+
+TEST_F(TriExtAppTest, AFileReadOtherwiseThanWrittenIsKeptAsBrokenBeforeTheSave) {
+    const std::string original = "<Port>9005</>\r\n<Port>9100</>\r\n";
+    writeDataFile("", original);
+    const std::string log = temp.file("warn.log");
+    runLogged(log, [&](TriExtApp& app) {
+        ASSERT_EQ(app.getLoadNotices().size(), 1u);
+        EXPECT_EQ(app.getLoadNotices()[0].kind, toolbox::ConfigNotice::KeyTwice);
+        EXPECT_EQ(app.getLoadNotices()[0].path, "Port");
+        EXPECT_EQ(app.getLoadNotices()[0].line, 2);
+    });
+    EXPECT_EQ(temp.readFile(dataFile(".broken")), original);
+    EXPECT_EQ(temp.readFile(dataFile()), "<Port>9100</>\r\n");
+    EXPECT_TRUE(contains(temp.readFile("warn.log"), "was read otherwise than written"))
+        << temp.readFile("warn.log");
 }
 
 }  // namespace
