@@ -100,8 +100,8 @@ bool claimControlSocket(Session& session, const Options& options) {
         case ControlServer::BindResult::AlreadyRunning:
             if (options.configure) {
                 complain("an instance is running (it answers on " + session.socketPath() +
-                         "): stop the running instance first, or it overwrites the "
-                         "configuration when it exits");
+                         "): stop it first, configure, then start it again; or edit its "
+                         "configuration file and reload it");
             } else {
                 complain(error);
             }
