@@ -25,26 +25,27 @@ std::string oneLine(const char* text) {
 // type a name.
 constexpr std::chrono::seconds kListingWait{20};
 
-std::vector<std::string> waitForEntries(const FrontEnd::EntryLister& lister,
-                                        const std::string& dialer) {
+std::vector<DialEntry> waitForEntries(const FrontEnd::EntryLister& lister,
+                                      const std::string& dialer) {
     struct Answer {
         std::mutex mutex;
         std::condition_variable arrived;
-        std::optional<std::vector<std::string>> names;
+        std::optional<std::vector<DialEntry>> entries;
     };
     auto answer = std::make_shared<Answer>();
-    lister(dialer, [answer](std::vector<std::string> names) {
+    lister(dialer, [answer](std::vector<DialEntry> listed) {
         std::lock_guard<std::mutex> lock(answer->mutex);
-        answer->names = std::move(names);
+        answer->entries = std::move(listed);
         answer->arrived.notify_all();
     });
     std::unique_lock<std::mutex> lock(answer->mutex);
-    if (!answer->arrived.wait_for(lock, kListingWait, [&] { return answer->names.has_value(); })) {
+    if (!answer->arrived.wait_for(lock, kListingWait,
+                                  [&] { return answer->entries.has_value(); })) {
         LM_LOG(Warn, "The dial-up service \"%s\" did not list its connections within %d s",
                dialer.c_str(), static_cast<int>(kListingWait.count()));
         return {};
     }
-    return *answer->names;
+    return *answer->entries;
 }
 
 }  // namespace
