@@ -62,12 +62,12 @@ void modelPoll(std::vector<ModelVote>& table, std::vector<std::string>& queue, u
     table.erase(std::remove_if(table.begin(), table.end(),
                                [&](const ModelVote& vote) {
                                    return static_cast<uint32_t>(now - vote.time) >
-                                          Server::kVoteTimeoutMs;
+                                          linkmoot::VoteTable::kVoteTimeoutMs;
                                }),
                 table.end());
     int served = 0;
-    for (int read = 0; read < Server::kMaxDatagramsReadPerPoll &&
-                       served < Server::kMaxDatagramsPerPoll && !queue.empty();
+    for (int read = 0; read < linkmoot::VoteIntake::kMaxDatagramsReadPerPoll &&
+                       served < linkmoot::VoteIntake::kMaxDatagramsPerPoll && !queue.empty();
          read++) {
         const std::string datagram = queue.front();
         queue.erase(queue.begin());
@@ -75,7 +75,7 @@ void modelPoll(std::vector<ModelVote>& table, std::vector<std::string>& queue, u
         // consumed and ends the reading.
         if (datagram.empty())
             break;
-        if (datagram.size() > static_cast<std::size_t>(Server::kMaxDatagramLength))
+        if (datagram.size() > linkmoot::protocol::kMaxDatagramLength)
             continue;
         linkmoot::protocol::Request request;
         switch (linkmoot::protocol::parseRequest(datagram, request)) {
@@ -117,29 +117,30 @@ public:
     }
 
     void lineDrops() {
-        if (server.getConnection() != 0)
-            dialers.dialer.states[server.getConnection()] = linkmoot::LineState::Disconnected;
+        if (server.lineController().connection() != 0)
+            dialers.dialer.states[server.lineController().connection()] =
+                linkmoot::LineState::Disconnected;
     }
-    void dialFails() { dialers.dialer.reportFailure(server.getConnection()); }
+    void dialFails() { dialers.dialer.reportFailure(server.lineController().connection()); }
     void advance(uint32_t milliseconds) { clock.advance(milliseconds); }
     bool drained() const { return network.inbound.empty(); }
-    bool connected() const { return server.getConnection() != 0; }
-    bool empty() const { return server.getVotes().getCount() == 0; }
+    bool connected() const { return server.lineController().connection() != 0; }
+    bool empty() const { return server.getVotes().empty(); }
 
 private:
     void check() {
-        const toolbox::ArrayList<linkmoot::Vote>& votes = server.getVotes();
-        if (static_cast<std::size_t>(votes.getCount()) != model.size())
+        const std::vector<linkmoot::Vote>& votes = server.getVotes().entries();
+        if (votes.size() != model.size())
             fuzzcheck::fail("the table's size differs from the model's", "");
-        for (int index = 0; index < votes.getCount(); index++) {
-            const linkmoot::Vote* vote = votes.get(index);
-            if (model[index].host != vote->getHost() || model[index].time != vote->getTime())
-                fuzzcheck::fail("the table differs from the model at", vote->getHost());
-            fuzzcheck::checkPrintable(vote->getHost(), linkmoot::printable(vote->getHost()));
+        for (std::size_t index = 0; index < votes.size(); index++) {
+            const linkmoot::Vote& vote = votes[index];
+            if (model[index].host != vote.host || model[index].time != vote.time)
+                fuzzcheck::fail("the table differs from the model at", vote.host.c_str());
+            fuzzcheck::checkPrintable(vote.host.c_str(), linkmoot::printable(vote.host.c_str()));
         }
         // Votes are served at once: a dial is under way or the line is there,
         // unless the guard time after a hang-up holds the dial off.
-        if (!model.empty() && server.getConnection() == 0 &&
+        if (!model.empty() && server.lineController().connection() == 0 &&
             server.line() != linkmoot::LineStatus::Guard)
             fuzzcheck::fail("votes are held but there is no connection", "");
         // Each dialled handle is hung up once at most, and only one is open.
@@ -149,7 +150,7 @@ private:
         if (std::adjacent_find(hungUp.begin(), hungUp.end()) != hungUp.end())
             fuzzcheck::fail("a handle was hung up twice", "");
         std::size_t open = dialer.dials.size() - hungUp.size();
-        if (open != (server.getConnection() != 0 ? 1u : 0u))
+        if (open != (server.lineController().connection() != 0 ? 1u : 0u))
             fuzzcheck::fail("dials and hang-ups do not match the connection", "");
     }
 
@@ -201,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     while (!harness.drained())
         harness.poll();
-    harness.advance(Server::kVoteTimeoutMs + 1);
+    harness.advance(linkmoot::VoteTable::kVoteTimeoutMs + 1);
     harness.poll();
     harness.poll();  // the poll that saw the line come up hangs up only at the next one
     if (!harness.empty() || harness.connected())

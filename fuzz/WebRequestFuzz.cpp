@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -35,18 +36,16 @@ constexpr uint32_t kMaxMinutes = 120;
     std::abort();
 }
 
-struct State : linkmoot::WebStateSource {
-    linkmoot::WebState webState() override {
-        linkmoot::WebState state;
-        state.line = linkmoot::WebLine::Up;
-        state.secondsUp = 42;
-        state.votes = {{"web:anna", linkmoot::WebVote::Kind::Web, 600},
-                       {"WS\xc3\x28", linkmoot::WebVote::Kind::Datagram, 20}};
-        return state;
+struct Sink : linkmoot::WebCommands {
+    std::shared_ptr<const linkmoot::StatusSnapshot> latestStatus() override {
+        auto status = std::make_shared<linkmoot::StatusSnapshot>();
+        status->line = linkmoot::LineStatus::Up;
+        status->lineWord = "up";
+        status->secondsUp = 42;
+        status->votes = {{"web:anna", 0, linkmoot::VoteEntry::Kind::Web, 600},
+                         {"WS\xc3\x28", 0, linkmoot::VoteEntry::Kind::Datagram, 20}};
+        return status;
     }
-};
-
-struct Sink : linkmoot::WebVoteSink {
     int calls = 0;
     static void checkName(const std::string& name) {
         if (name.rfind(WebApi::kNamePrefix, 0) != 0 || name.size() <= 4 ||
@@ -58,14 +57,14 @@ struct Sink : linkmoot::WebVoteSink {
                 fail("unprintable vote name", name);
         }
     }
-    bool vote(const std::string& name, uint32_t minutes, uint32_t) override {
+    bool vote(const std::string& name, uint32_t minutes) override {
         ++calls;
         checkName(name);
         if (minutes < 1 || minutes > kMaxMinutes)
             fail("minutes out of range", std::to_string(minutes));
         return true;
     }
-    bool unvote(const std::string& name, uint32_t) override {
+    bool unvote(const std::string& name) override {
         ++calls;
         checkName(name);
         return true;
@@ -108,7 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     const std::string body(rest);
 
-    State state;
     Sink sink;
     linkmoot::WebApiConfig config;
     config.password = (flags & 1) ? kPassword : "";
@@ -117,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     config.isAllowedPeer = [](uint32_t peer) { return (peer >> 24) != 203; };
     config.isLocalAddress = [](uint32_t address) { return address == 0xC000020A; };
     config.page = "<!DOCTYPE html>";
-    WebApi api(config, state, sink);
+    WebApi api(config, sink);
 
     std::string cookie = fields[5];
     if (flags & 2)

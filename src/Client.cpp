@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Clock.h"
+#include "Ipv4.h"
 #include "LogText.h"
 #include "SharedSecret.h"
 #include "Strings.h"
@@ -93,27 +94,10 @@ std::string Client::takeNotice() {
 }
 
 std::optional<uint32_t> Client::dottedAddress(const std::string& text) {
+    // Leading zeros were always read as decimal here; a Server key that
+    // relies on it keeps working.
     uint32_t address = 0;
-    std::size_t position = 0;
-    for (int part = 0; part < 4; part++) {
-        if (part > 0) {
-            if (position >= text.size() || text[position] != '.')
-                return std::nullopt;
-            position++;
-        }
-        std::size_t digits = 0;
-        uint32_t value = 0;
-        while (position < text.size() && text[position] >= '0' && text[position] <= '9' &&
-               digits < 4) {
-            value = value * 10 + static_cast<uint32_t>(text[position] - '0');
-            position++;
-            digits++;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return std::nullopt;
-        address = (address << 8) | value;
-    }
-    if (position != text.size())
+    if (!ipv4::parse(text, address, ipv4::LeadingZeros::Allowed))
         return std::nullopt;
     return address;
 }
@@ -130,6 +114,10 @@ ServerView Client::serverView() const {
 }
 
 std::string Client::serverLineText() const {
+    // Not even the name is read in server mode: the read would store an empty
+    // key that nothing there uses.
+    if (!settings.isClientMode())
+        return {};
     return linkmoot::serverLineText(serverName(), serverView());
 }
 
@@ -167,7 +155,7 @@ bool Client::connectTo(uint32_t address, protocol::Verb verb) {
         }
     }
     LM_LOG(Debug, "Connecting to server");
-    if (!socket->connect(trust::dottedQuad(address).c_str(), targetPort)) {
+    if (!socket->connect(ipv4::format(address).c_str(), targetPort)) {
         failed(verb, "Cannot connect to server", socket->lastErrorText());
         socket.reset();
         targetAddress.reset();
@@ -308,10 +296,10 @@ bool Client::tick() {
     const ServerView now = serverView();
     if (!sameLine(now, shown))
         changed = true;
-    if (voting && settings.get(keys::Notify)) {
-        const std::string text = noticeText(serverName(), noticeBetween(shown, now));
-        if (!text.empty())
-            notice = text;
+    // Only a change is worth the reads: each stores its key when missing.
+    if (const LineNotice change = noticeBetween(shown, now);
+        voting && change != LineNotice::None && settings.get(keys::Notify)) {
+        notice = noticeText(serverName(), change);
     }
     shown = now;
     return changed;

@@ -58,6 +58,8 @@ public:
     /// for the caller to ask when its command is done; 0 when none. Taking it
     /// clears it.
     int takeQuestion();
+    /// The question taken could not be asked now: the next failure asks it.
+    void questionDropped() { errorShown = false; }
     /// The notification text a change of the server's line left while this
     /// user votes (`Client`/`Notify`); empty when none. Taking it clears it.
     std::string takeNotice();

@@ -15,6 +15,16 @@
 
 namespace linkmoot {
 
+/// A view that draws the snapshots the application pushes (the web page; the
+/// front end's own views get them through FrontEnd::refreshViews). Called on
+/// the loop's thread after every change; it must not call back into the
+/// application from inside show().
+class StatusView {
+public:
+    virtual ~StatusView() = default;
+    virtual void show(const std::shared_ptr<const StatusSnapshot>& status) = 0;
+};
+
 class FrontEnd {
 public:
     /// Asks for the connections the dial-up service of a `Dialer` value

@@ -1,5 +1,6 @@
 #include "Linkmoot.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Client.h"
@@ -90,7 +91,12 @@ bool Linkmoot::initInstance() {
         if (isServerMode())
             startServer();
     } else {
-        if (!frontEnd.showWelcomeDialog())
+        bool welcomed = false;
+        {
+            Asking dialog(asking);
+            welcomed = frontEnd.showWelcomeDialog();
+        }
+        if (!welcomed)
             return false;
         if (!configure())
             return false;
@@ -102,6 +108,13 @@ bool Linkmoot::initInstance() {
 }
 
 bool Linkmoot::askConfiguration() {
+    // One flow at a time: a tick or a command while a dialog is open must not
+    // open a second one over it.
+    if (isAsking()) {
+        LM_LOG(Debug, "A configuration dialog is open: no second one");
+        return false;
+    }
+    Asking dialogs(asking);
     if (!frontEnd.showModeDialog(settings))
         return false;
     // The tray menu follows the stored mode at once, also when the options
@@ -140,6 +153,13 @@ bool Linkmoot::configure() {
 bool Linkmoot::reload(std::string& problem) {
     if (services.configuration == nullptr) {
         problem = "this instance has no configuration file to read";
+        return false;
+    }
+    // The dialog's OK would write the values it loaded over what a reload
+    // read, and the tree it works on must not be replaced under it.
+    if (isAsking()) {
+        problem = "a configuration dialog or question is open; answer it first";
+        LM_LOG(Error, "The configuration was not reloaded: %s", problem.c_str());
         return false;
     }
     std::unique_ptr<toolbox::Config> staged = services.configuration->readAgain(problem);
@@ -195,13 +215,16 @@ void Linkmoot::tick() {
     bool changed = server->poll();
     if (client->tick())
         changed = true;
+    // A look-up answers at a tick of its own; its failure asks then, not at
+    // the next re-vote.
+    askClientQuestion();
     if (const std::string notice = client->takeNotice(); !notice.empty())
         frontEnd.notify(notice);
     std::shared_ptr<const StatusSnapshot> next = snapshot();
     // A change the table did not see (the line came up) is shown as well.
     if (changed || *next != *latest) {
         latest = std::move(next);
-        frontEnd.refreshViews(latest);
+        pushSnapshot();
     }
     tickCounter = (tickCounter + 1) % 10;
     if (tickCounter == 0) {
@@ -259,7 +282,38 @@ void Linkmoot::onCommand(int commandId) {
 
 void Linkmoot::refreshViews() {
     latest = snapshot();
+    pushSnapshot();
+}
+
+void Linkmoot::pushSnapshot() {
     frontEnd.refreshViews(latest);
+    // A copy: a view may be detached while the snapshot goes round.
+    const std::vector<StatusView*> current = views;
+    for (StatusView* view : current)
+        view->show(latest);
+}
+
+void Linkmoot::attachView(StatusView& view) {
+    views.push_back(&view);
+    view.show(latest);
+}
+
+void Linkmoot::detachView(StatusView& view) {
+    views.erase(std::remove(views.begin(), views.end(), &view), views.end());
+}
+
+bool Linkmoot::webVote(const std::string& name, uint32_t minutes) {
+    const bool taken = server->webVote(name, minutes);
+    if (taken)
+        refreshViews();
+    return taken;
+}
+
+bool Linkmoot::webUnvote(const std::string& name) {
+    const bool removed = server->webUnvote(name);
+    if (removed)
+        refreshViews();
+    return removed;
 }
 
 void Linkmoot::startServer() {
@@ -273,12 +327,30 @@ void Linkmoot::saveConfiguration() {
 }
 
 void Linkmoot::askClientQuestion() {
-    if (const int question = client->takeQuestion(); question != 0)
-        askToConfigure(question);
+    const int question = client->takeQuestion();
+    if (question == 0)
+        return;
+    if (isAsking()) {
+        // Not over an open dialog; the client's next failure asks instead.
+        LM_LOG(Debug, "A dialog is open: the question %d is not asked now", question);
+        client->questionDropped();
+        return;
+    }
+    askToConfigure(question);
 }
 
 void Linkmoot::askToConfigure(int stringId) {
-    if (frontEnd.askYesNo(stringId))
+    // Asked from a tick while a dialog waits: dropped, the next failure asks.
+    if (isAsking()) {
+        LM_LOG(Debug, "A dialog is open: the question %d is not asked now", stringId);
+        return;
+    }
+    bool yes = false;
+    {
+        Asking question(asking);
+        yes = frontEnd.askYesNo(stringId);
+    }
+    if (yes)
         configure();
 }
 
@@ -287,46 +359,56 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     input.serverMode = isServerMode();
     input.started = server->isStarted();
     const LineStatus line = server->line();
-    // A dial in progress is a line that is not down, as the connection test has it.
-    input.connected = line == LineStatus::Up || line == LineStatus::Dialling;
+    input.connected = line == LineStatus::Up;
+    input.dialling = line == LineStatus::Dialling;
     input.voting = client->isVoting();
     const ServerView view = client->serverView();
     input.serverLine = client->serverLineText();
     input.serverUp =
         view.state == ServerView::State::Answered && view.report.line == protocol::Line::Up;
-    std::vector<VoteEntry> votes;
-    const toolbox::ArrayList<Vote>& table = server->getVotes();
-    const uint32_t now = services.clock.tickCount();
-    for (int i = 0; i < table.getCount(); i++) {
-        const Vote* vote = table.get(i);
-        votes.push_back({vote->getHost(), vote->getTime()});
-        std::string shown = vote->getHost();
-        if (vote->isTimed()) {
-            // Whole minutes, rounded up: "0 min left" would read as already gone.
-            const uint32_t minutes = (vote->millisLeft(now) + 59999) / 60000;
-            shown += " (" + std::to_string(minutes) + " min left)";
-        }
+    std::vector<VoteEntry> votes = voteEntries();
+    for (const VoteEntry& vote : votes) {
+        std::string shown = vote.host;
+        // Whole minutes, rounded up: "0 min left" would read as already gone.
+        if (vote.kind == VoteEntry::Kind::Web)
+            shown += " (" + std::to_string((vote.secondsLeft + 59) / 60) + " min left)";
         input.votes.push_back(shown);
     }
     auto status = std::make_shared<StatusSnapshot>(computeStatus(input));
     if (input.started && !webPageProblem.empty())
         status->rows.push_back({StatusIcon::Disabled, webPageProblem});
     status->serverStarted = input.started;
+    status->serverStarts = server->startCount();
     status->line = line;
     if (input.serverMode) {
         status->lineWord = input.started ? protocol::lineWord(protocolLineOf(line)) : "unknown";
+        status->secondsUp = server->secondsUp();
+        status->retrySeconds = server->retryWaitSeconds();
     } else {
         status->lineWord = lineWordOf(view);
     }
+    status->webPageProblem = input.started ? webPageProblem : "";
     status->votes = std::move(votes);
     return status;
 }
 
+std::vector<VoteEntry> Linkmoot::voteEntries() const {
+    std::vector<VoteEntry> entries;
+    const uint32_t now = services.clock.tickCount();
+    for (const Vote& vote : server->getVotes().entries()) {
+        const uint32_t left = vote.millisLeft(now);
+        // Rounded up, so a vote that still counts never shows 0 seconds.
+        entries.push_back({vote.host, vote.time,
+                           vote.isTimed() ? VoteEntry::Kind::Web : VoteEntry::Kind::Datagram,
+                           (left + 999) / 1000});
+    }
+    return entries;
+}
+
 void Linkmoot::setWebPageProblem(const std::string& problem) {
-    if (problem == webPageProblem)
-        return;
+    // Not drawn from here: the caller may be a view inside a push. The next
+    // tick's snapshot carries it.
     webPageProblem = problem;
-    refreshViews();
 }
 
 void Linkmoot::dialEntries(const std::string& dialer, DialService::EntriesCallback done) {

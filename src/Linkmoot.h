@@ -5,11 +5,13 @@
 // Plain C++: every front end (tray application, daemon, tests) drives it
 // through the same calls. The configuration tree belongs to whoever builds it
 // (see src/app/Instance.h) and outlives it.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "DialService.h"
+#include "FrontEnd.h"
 #include "Settings.h"
 #include "SharedSecret.h"
 #include "StatusModel.h"
@@ -96,9 +98,21 @@ public:
     /// The snapshot last handed to the front end (the state at construction
     /// before the first); never null.
     std::shared_ptr<const StatusSnapshot> latestStatus() const { return latest; }
+    /// Another view that gets every snapshot from now on (and the latest at
+    /// once); it must outlive the application object or be detached first.
+    void attachView(StatusView& view);
+    void detachView(StatusView& view);
     /// What keeps the web page from being served ("" when nothing does); shown
-    /// as a status row while the server is started.
+    /// as a status row while the server is started, from the next snapshot on.
     void setWebPageProblem(const std::string& problem);
+    /// The web page's commands: a timed vote (the name "web:"-prefixed and
+    /// checked) and its withdrawal. Like the menu's commands they end in a
+    /// refresh of every view. False when the server takes no votes now, or
+    /// (unvote) when no such web vote is held.
+    bool webVote(const std::string& name, uint32_t minutes);
+    bool webUnvote(const std::string& name);
+    /// True while a dialog, prompt or question of the application is open.
+    bool isAsking() const { return asking > 0; }
     /// The names the server options offer for a dial-up service value, handed
     /// to `done` as the service lists them (see DialService::listEntries).
     void dialEntries(const std::string& dialer, DialService::EntriesCallback done);
@@ -113,6 +127,7 @@ public:
 
 private:
     std::shared_ptr<const StatusSnapshot> snapshot() const;
+    std::vector<VoteEntry> voteEntries() const;
     /// The question a failed start or send left, asked now that its step is
     /// done; Yes runs the configuration flow.
     void askToConfigure(int stringId);
@@ -128,9 +143,24 @@ private:
     KeyStore keys;  // before the client and server, which use it
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
+    /// Counts the open dialogs around a front end's modal call.
+    class Asking {
+    public:
+        explicit Asking(int& depth) : depth(depth) { ++depth; }
+        ~Asking() { --depth; }
+        Asking(const Asking&) = delete;
+        Asking& operator=(const Asking&) = delete;
+
+    private:
+        int& depth;
+    };
+    void pushSnapshot();
+
     std::shared_ptr<const StatusSnapshot> latest;
+    std::vector<StatusView*> views;
     std::string webPageProblem;
     int tickCounter = 0;
+    int asking = 0;
 };
 
 }  // namespace linkmoot

@@ -41,9 +41,11 @@ StatusSnapshot computeStatus(const StatusInput& input) {
             snapshot.trayText = "Disabled";
             snapshot.trayIcon = StatusIcon::Disabled;
         } else {
-            snapshot.trayText =
-                input.connected ? "Connected (" + std::to_string(input.votes.size()) + " vote(s))"
-                                : "Disconnected";
+            const std::string count = " (" + std::to_string(input.votes.size()) + " vote(s))";
+            // A dial under way is not a line that is up: row, icon and text say so.
+            snapshot.trayText = input.connected  ? "Connected" + count
+                                : input.dialling ? "Dialling" + count
+                                                 : "Disconnected";
             snapshot.trayText += input.voting ? " - You are voting" : " - You are not voting";
             snapshot.trayIcon = input.voting      ? StatusIcon::Voting
                                 : input.connected ? StatusIcon::Connected

@@ -22,11 +22,15 @@ struct StatusRow {
     bool operator==(const StatusRow&) const = default;
 };
 
-/// One held vote: the host as the datagram named it and the tick count of the
-/// poll that read it.
+/// One held vote: the host as the datagram (or the web page) named it, the
+/// tick count of the poll that read it, its kind, and the whole seconds until
+/// it ends unless renewed (a web vote's own expiry, a datagram vote's time-out).
 struct VoteEntry {
+    enum class Kind { Datagram, Web };
     std::string host;
     uint32_t time = 0;
+    Kind kind = Kind::Datagram;
+    uint32_t secondsLeft = 0;
     bool operator==(const VoteEntry&) const = default;
 };
 
@@ -45,6 +49,15 @@ struct StatusSnapshot {
     /// answers in client mode): "up", "dialling", "down", "guard", "failed" or
     /// "unknown".
     std::string lineWord = "unknown";
+    /// Server mode: whole seconds since the first poll that saw the line up
+    /// (0 when not up), and the back-off's seconds until the next dial (0: none).
+    uint32_t secondsUp = 0;
+    uint32_t retrySeconds = 0;
+    /// How many times the server has started, so a view can tell a restart.
+    uint32_t serverStarts = 0;
+    /// What keeps the web page from being served; "" when nothing does. Never
+    /// a password or a secret.
+    std::string webPageProblem;
 
     bool operator==(const StatusSnapshot&) const = default;
 };
@@ -52,12 +65,13 @@ struct StatusSnapshot {
 struct StatusInput {
     bool serverMode = false;
     bool started = false;
-    bool connected = false;
+    bool connected = false;  ///< the line is up
     bool voting = false;
     std::vector<std::string> votes;  ///< hosts in table order
     // Default member initialisers keep older brace-initialised inputs valid.
     std::string serverLine{};  ///< the client's row of the server's line; empty: none
     bool serverUp = false;     ///< the latest trusted answer says the line is up
+    bool dialling = false;     ///< a dial is under way and the line not up yet
 };
 
 /// Rows, tray text and icon; the caller adds the line and the vote table.

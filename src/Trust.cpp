@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Ipv4.h"
 #include "SharedSecret.h"
 #include "TextTools.h"
 
@@ -16,23 +17,6 @@ uint32_t maskOf(unsigned prefix) {
     return prefix == 0 ? 0u : static_cast<uint32_t>(0xFFFFFFFFull << (32 - prefix));
 }
 
-/// A decimal number without a leading zero (so "010" cannot be read as octal
-/// by one program and as ten by another); false on anything else.
-bool parsePart(std::string_view text, std::size_t maxDigits, unsigned& value, std::string& why) {
-    if (text.empty() || text.size() > maxDigits ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return false;
-    }
-    if (text.size() > 1 && text[0] == '0') {
-        why = std::string(text) + " has a leading zero";
-        return false;
-    }
-    value = 0;
-    for (char c : text)
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    return true;
-}
-
 bool parseBlock(std::string_view entry, AllowedNetworks::Block& block, std::string& error) {
     const std::string quoted = "'" + std::string(entry) + "'";
     const std::string notANetwork = quoted + " is not an IPv4 network such as 192.168.1.0/24";
@@ -41,7 +25,8 @@ bool parseBlock(std::string_view entry, AllowedNetworks::Block& block, std::stri
     const std::string_view address = entry.substr(0, slash);
     unsigned prefix = 32;
     if (slash != std::string_view::npos) {
-        if (!parsePart(entry.substr(slash + 1), 2, prefix, why)) {
+        if (!ipv4::parseDecimal(entry.substr(slash + 1), 2, ipv4::LeadingZeros::Refused, prefix,
+                                why)) {
             error = notANetwork + (why.empty() ? "" : ": " + why);
             return false;
         }
@@ -51,42 +36,21 @@ bool parseBlock(std::string_view entry, AllowedNetworks::Block& block, std::stri
         }
     }
     uint32_t value = 0;
-    std::size_t start = 0;
-    for (int part = 0; part < 4; part++) {
-        const std::size_t dot = address.find('.', start);
-        if ((part < 3) == (dot == std::string_view::npos)) {
-            error = notANetwork;
-            return false;
-        }
-        const std::string_view text = address.substr(start, part < 3 ? dot - start : dot);
-        unsigned octet = 0;
-        if (!parsePart(text, 3, octet, why)) {
-            error = notANetwork + (why.empty() ? "" : ": " + why);
-            return false;
-        }
-        if (octet > 255) {
-            error = notANetwork + ": " + std::to_string(octet) + " is above 255";
-            return false;
-        }
-        value = (value << 8) | octet;
-        start = dot + 1;
+    if (!ipv4::parse(address, value, ipv4::LeadingZeros::Refused, why)) {
+        error = notANetwork + (why.empty() ? "" : ": " + why);
+        return false;
     }
     block.mask = maskOf(prefix);
     block.network = value & block.mask;
     if (block.network != value) {
         error = quoted + " has bits set past its prefix; the network is " +
-                dottedQuad(block.network) + "/" + std::to_string(prefix);
+                ipv4::format(block.network) + "/" + std::to_string(prefix);
         return false;
     }
     return true;
 }
 
 }  // namespace
-
-std::string dottedQuad(uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
 
 // --- AllowedNetworks
 
@@ -212,7 +176,7 @@ void DropLog::count(uint32_t source, DropReason reason, uint32_t nowTick) {
     if (!warnedOnce) {
         warnedOnce = true;
         lastReport = nowTick;
-        first = "Dropped a datagram from " + dottedQuad(source) + ": " + dropReasonText(reason) +
+        first = "Dropped a datagram from " + ipv4::format(source) + ": " + dropReasonText(reason) +
                 "; further drops are counted and reported at most once an hour";
         return;
     }
@@ -254,7 +218,7 @@ std::string DropLog::due(uint32_t nowTick) {
     std::size_t restSources = 0;
     for (std::size_t i = 0; i < sources.size(); i++) {
         if (i < kListed) {
-            line += (i == 0 ? " " : ", ") + dottedQuad(sources[i].address) + " " +
+            line += (i == 0 ? " " : ", ") + ipv4::format(sources[i].address) + " " +
                     std::to_string(sources[i].count) + " (" +
                     dropReasonText(sources[i].lastReason) + ")";
         } else {

@@ -26,9 +26,6 @@ struct WallClock {
     bool synchronised = false;
 };
 
-/// "192.0.2.1" for 0xC0000201.
-std::string dottedQuad(uint32_t address);
-
 /// The source networks whose datagrams the server reads.
 class AllowedNetworks {
 public:
@@ -140,6 +137,7 @@ private:
 struct PendingAnswer {
     uint32_t address = 0;
     uint16_t port = 0;
+    uint32_t local = 0;  ///< the local address the request reached: the answer leaves from it
     std::string name;
     uint64_t echo = 0;  ///< the request's t when signed
 };

@@ -34,11 +34,17 @@ public:
     /// Reads one pending datagram of at most `capacity` bytes without waiting.
     /// A longer datagram is consumed and reported as Oversized.
     virtual Received receive(char* buffer, std::size_t capacity, std::size_t& length) = 0;
-    /// As receive(), and says where the datagram came from.
+    /// As receive(), and says where the datagram came from and which local
+    /// address it reached: the unicast destination, or for a datagram sent to
+    /// a broadcast address the receiving interface's address (0: unknown).
     virtual Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
-                                 Endpoint& source) = 0;
-    /// Sends one datagram to `destination` (an unconnected socket); never waits.
-    virtual bool sendTo(const void* data, std::size_t length, const Endpoint& destination) = 0;
+                                 Endpoint& source, uint32_t& local) = 0;
+    /// Sends one datagram to `destination` (an unconnected socket) from the
+    /// local address `from` (0: the one the system picks); never waits. An
+    /// answer leaves from the address its request reached, so that a client
+    /// whose socket is connected to that address accepts it.
+    virtual bool sendTo(const void* data, std::size_t length, const Endpoint& destination,
+                        uint32_t from) = 0;
     virtual void close() = 0;
     /// The port the socket is bound to (after open), for tests and logs.
     virtual uint16_t localPort() const = 0;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "Ipv4.h"
 #include "TextTools.h"
 
 namespace linkmoot {
@@ -86,7 +87,7 @@ bool voteName(const Json& body, uint32_t peer, std::string& name, std::string& e
     if (typed.substr(0, std::strlen(WebApi::kNamePrefix)) == WebApi::kNamePrefix)
         typed.remove_prefix(std::strlen(WebApi::kNamePrefix));
     if (typed.empty()) {
-        name = std::string(WebApi::kNamePrefix) + formatIPv4(peer);
+        name = std::string(WebApi::kNamePrefix) + ipv4::format(peer);
         return true;
     }
     if (typed.size() > WebApi::kMaxNameLength) {
@@ -108,38 +109,8 @@ bool voteName(const Json& body, uint32_t peer, std::string& name, std::string& e
 
 }  // namespace
 
-bool parseIPv4(std::string_view text, uint32_t& address) {
-    uint32_t result = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (text.empty() || text[0] != '.')
-                return false;
-            text.remove_prefix(1);
-        }
-        std::size_t digits = 0;
-        uint32_t value = 0;
-        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9' && digits < 4) {
-            value = value * 10 + uint32_t(text[digits] - '0');
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[0] == '0'))
-            return false;
-        text.remove_prefix(digits);
-        result = (result << 8) | value;
-    }
-    if (!text.empty())
-        return false;
-    address = result;
-    return true;
-}
-
-std::string formatIPv4(uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
-WebApi::WebApi(WebApiConfig config, WebStateSource& state, WebVoteSink& votes)
-    : config(std::move(config)), stateSource(state), voteSink(votes) {
+WebApi::WebApi(WebApiConfig config, WebCommands& commands)
+    : config(std::move(config)), commands(commands) {
     // Fails only without a source of randomness: no key, no page.
     if (sodium_init() < 0)
         throw std::runtime_error("No source of randomness for the web page's key");
@@ -167,7 +138,7 @@ bool WebApi::hostAccepted(std::string_view host) const {
         host = host.substr(0, colon);
     }
     uint32_t address;
-    if (parseIPv4(host, address)) {
+    if (ipv4::parse(host, address)) {
         if ((address >> 24) == 127)
             return true;
         return config.isLocalAddress && config.isLocalAddress(address);
@@ -256,7 +227,7 @@ WebResponse WebApi::handle(const WebRequest& request, uint32_t nowMs) {
     return response;
 }
 
-WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
+std::optional<WebResponse> WebApi::refusedUnheard(const WebRequest& request) const {
     if (config.isAllowedPeer && !config.isAllowedPeer(request.peer))
         return errorResponse(403, "Your address is not in the server's allowed networks");
     if (!request.host)
@@ -269,11 +240,14 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
                              "The request comes from another site (Origin does not match Host)");
     if (request.bodyTooLarge || request.body.size() > kMaxBodyBytes)
         return errorResponse(413, "The request body is larger than 4096 bytes");
+    return std::nullopt;
+}
 
-    std::string_view path = request.path.substr(0, request.path.find('?'));
+std::optional<WebResponse> WebApi::refusedRoute(std::string_view path,
+                                                const WebRequest& request) const {
     const bool isGet = request.method == "GET" || request.method == "HEAD";
     const bool isPost = request.method == "POST";
-    bool wantsPost;
+    bool wantsPost = false;
     if (path == "/" || path == "/api/state") {
         wantsPost = false;
     } else if (path == "/api/vote" || path == "/api/unvote" || path == "/api/login") {
@@ -286,68 +260,79 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
         response.headers.emplace_back("Allow", wantsPost ? "POST" : "GET, HEAD");
         return response;
     }
-
-    if (path == "/") {
-        WebResponse response;
-        response.status = 200;
-        response.contentType = "text/html; charset=utf-8";
-        response.body = std::string(config.page);
-        response.headers.emplace_back(
-            "Content-Security-Policy",
-            "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-            "connect-src 'self'; img-src data:; form-action 'none'; frame-ancestors 'none'; "
-            "base-uri 'none'");
-        return response;
-    }
-
     if (isPost &&
         (!request.contentType || !equalsIgnoringCase(mediaType(*request.contentType), kJsonType))) {
         return errorResponse(415, "Send the body as Content-Type: application/json");
     }
+    return std::nullopt;
+}
 
+WebResponse WebApi::pageResponse() const {
+    WebResponse response;
+    response.status = 200;
+    response.contentType = "text/html; charset=utf-8";
+    response.body = std::string(config.page);
+    response.headers.emplace_back(
+        "Content-Security-Policy",
+        "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+        "connect-src 'self'; img-src data:; form-action 'none'; frame-ancestors 'none'; "
+        "base-uri 'none'");
+    return response;
+}
+
+std::optional<WebResponse> WebApi::refusedPassword(const WebRequest& request, uint32_t nowMs) {
+    bool allowed = request.cookie && hasValidCookie(*request.cookie);
+    if (!allowed && request.authorization) {
+        if (throttled(request.peer, nowMs))
+            return tooManyWrongPasswords();
+        std::string_view value = trimBlanks(*request.authorization);
+        constexpr std::string_view scheme = "Bearer ";
+        if (value.size() >= scheme.size() &&
+            equalsIgnoringCase(value.substr(0, scheme.size()), scheme) &&
+            passwordMatches(value.substr(scheme.size()))) {
+            forgetWrongPasswords(request.peer);
+            allowed = true;
+        } else {
+            noteWrongPassword(request.peer, nowMs);
+        }
+    }
+    if (allowed)
+        return std::nullopt;
+    WebResponse response = errorResponse(401, "Password required");
+    response.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"linkmoot\"");
+    return response;
+}
+
+WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
+    if (std::optional<WebResponse> refusal = refusedUnheard(request))
+        return *refusal;
+    const std::string_view path = request.path.substr(0, request.path.find('?'));
+    if (std::optional<WebResponse> refusal = refusedRoute(path, request))
+        return *refusal;
+    if (path == "/")
+        return pageResponse();
     if (path != "/api/login" && !config.password.empty()) {
-        bool allowed = request.cookie && hasValidCookie(*request.cookie);
-        if (!allowed && request.authorization) {
-            if (throttled(request.peer, nowMs))
-                return tooManyWrongPasswords();
-            std::string_view value = trimBlanks(*request.authorization);
-            constexpr std::string_view scheme = "Bearer ";
-            if (value.size() >= scheme.size() &&
-                equalsIgnoringCase(value.substr(0, scheme.size()), scheme) &&
-                passwordMatches(value.substr(scheme.size()))) {
-                forgetWrongPasswords(request.peer);
-                allowed = true;
-            } else {
-                noteWrongPassword(request.peer, nowMs);
-            }
-        }
-        if (!allowed) {
-            WebResponse response = errorResponse(401, "Password required");
-            response.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"linkmoot\"");
-            return response;
-        }
+        if (std::optional<WebResponse> refusal = refusedPassword(request, nowMs))
+            return *refusal;
     }
-
-    Json body;
-    if (isPost) {
-        try {
-            body = Json::parse(request.body);
-        } catch (const Json::exception& error) {
-            // parse_error, and out_of_range for numbers such as 1e400.
-            std::string what = error.what();
-            // Drop the library's "[json.exception.parse_error.101] " tag.
-            std::size_t tag = what.find("] ");
-            return errorResponse(
-                400, "Bad JSON: " + (tag == std::string::npos ? what : what.substr(tag + 2)));
-        }
-        if (!body.is_object())
-            return errorResponse(400, "The body must be a JSON object");
-    }
-
-    if (path == "/api/login")
-        return postLogin(request, body, nowMs);
     if (path == "/api/state")
         return jsonResponse(200, stateJson(request.peer));
+
+    Json body;
+    try {
+        body = Json::parse(request.body);
+    } catch (const Json::exception& error) {
+        // parse_error, and out_of_range for numbers such as 1e400.
+        std::string what = error.what();
+        // Drop the library's "[json.exception.parse_error.101] " tag.
+        std::size_t tag = what.find("] ");
+        return errorResponse(
+            400, "Bad JSON: " + (tag == std::string::npos ? what : what.substr(tag + 2)));
+    }
+    if (!body.is_object())
+        return errorResponse(400, "The body must be a JSON object");
+    if (path == "/api/login")
+        return postLogin(request, body, nowMs);
     return postVote(request, body, path == "/api/unvote");
 }
 
@@ -383,7 +368,7 @@ WebResponse WebApi::postVote(const WebRequest& request, const Json& body, bool w
     if (!voteName(body, request.peer, name, error))
         return errorResponse(400, error);
     if (withdraw) {
-        bool removed = voteSink.unvote(name, request.peer);
+        const bool removed = commands.unvote(name);
         Json json = stateJson(request.peer);
         json["name"] = name;
         json["removed"] = removed;
@@ -403,7 +388,7 @@ WebResponse WebApi::postVote(const WebRequest& request, const Json& body, bool w
         }
         minutes = uint32_t(field->get<uint64_t>());
     }
-    if (!voteSink.vote(name, minutes, request.peer))
+    if (!commands.vote(name, minutes))
         return errorResponse(503, "The server is not taking votes now");
     Json json = stateJson(request.peer);
     json["name"] = name;
@@ -411,20 +396,21 @@ WebResponse WebApi::postVote(const WebRequest& request, const Json& body, bool w
 }
 
 Json WebApi::stateJson(uint32_t peer) {
-    WebState state = stateSource.webState();
+    const std::shared_ptr<const StatusSnapshot> status = commands.latestStatus();
     Json votes = Json::array();
-    for (const WebVote& vote : state.votes) {
-        votes.push_back({{"name", vote.name},
-                         {"kind", vote.kind == WebVote::Kind::Web ? "web" : "datagram"},
+    for (const VoteEntry& vote : status->votes) {
+        votes.push_back({{"name", vote.host},
+                         {"kind", vote.kind == VoteEntry::Kind::Web ? "web" : "datagram"},
                          {"secondsLeft", vote.secondsLeft}});
     }
+    const bool up = status->line == LineStatus::Up;
     return Json{{"version", kProtocolVersion},
                 {"server", config.hostNames.empty() ? std::string() : config.hostNames.front()},
-                {"line", protocol::lineWord(state.line)},
-                {"secondsUp", state.line == WebLine::Up ? state.secondsUp : 0},
-                {"retrySeconds", state.retrySeconds},
+                {"line", status->lineWord},
+                {"secondsUp", up ? status->secondsUp : 0},
+                {"retrySeconds", status->retrySeconds},
                 {"maxMinutes", config.maxVoteMinutes},
-                {"defaultName", std::string(kNamePrefix) + formatIPv4(peer)},
+                {"defaultName", std::string(kNamePrefix) + ipv4::format(peer)},
                 {"votes", std::move(votes)}};
 }
 

@@ -12,6 +12,7 @@
 // the JSON body (400).
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
@@ -20,46 +21,24 @@
 #include <vector>
 
 #include "Protocol.h"
+#include "StatusModel.h"
+#include "VoteTable.h"
 
 namespace linkmoot {
 
-/// The line as the page shows it: the same states, and words, as the datagrams' answers.
-using WebLine = protocol::Line;
-
-/// One vote of the table as the API lists it.
-struct WebVote {
-    enum class Kind { Datagram, Web };
-    std::string name;
-    Kind kind = Kind::Datagram;
-    /// Seconds until the vote ends unless renewed: a web vote's own expiry, a
-    /// datagram vote's time-out.
-    uint32_t secondsLeft = 0;
-};
-
-struct WebState {
-    WebLine line = WebLine::Down;
-    /// Whole seconds since the line came up; 0 when it is not up.
-    uint32_t secondsUp = 0;
-    /// Seconds until the next dial while a back-off holds one off; 0 otherwise.
-    uint32_t retrySeconds = 0;
-    std::vector<WebVote> votes;
-};
-
-class WebStateSource {
+/// What the page reads and does. It draws the application's latest snapshot,
+/// as every view does, and its votes are commands of the application, which
+/// refresh every view at once.
+class WebCommands {
 public:
-    virtual ~WebStateSource() = default;
-    virtual WebState webState() = 0;
-};
-
-/// Where web votes go: the server's table, as timed votes.
-class WebVoteSink {
-public:
-    virtual ~WebVoteSink() = default;
+    virtual ~WebCommands() = default;
+    /// The latest snapshot (never null).
+    virtual std::shared_ptr<const StatusSnapshot> latestStatus() = 0;
     /// Enters or renews the timed vote `name` (already "web:"-prefixed and
     /// checked) for `minutes`; false when the server takes no votes now.
-    virtual bool vote(const std::string& name, uint32_t minutes, uint32_t peer) = 0;
+    virtual bool vote(const std::string& name, uint32_t minutes) = 0;
     /// Withdraws the web vote `name`; false when it was not held.
-    virtual bool unvote(const std::string& name, uint32_t peer) = 0;
+    virtual bool unvote(const std::string& name) = 0;
 };
 
 /// One complete request as the adapter read it. Header values are absent when
@@ -107,7 +86,7 @@ class WebApi {
 public:
     static constexpr std::size_t kMaxBodyBytes = 4096;
     static constexpr std::size_t kMaxNameLength = 32;
-    static constexpr const char* kNamePrefix = "web:";
+    static constexpr const char* kNamePrefix = kWebNamePrefix;
     static constexpr const char* kCookieName = "linkmoot_session";
     static constexpr int kProtocolVersion = 2;
     /// Wrong passwords one peer may try within kPasswordWindowMs.
@@ -118,7 +97,7 @@ public:
 
     /// Makes the random cookie key: cookies of an earlier start do not verify.
     /// Throws std::runtime_error when the system has no randomness to offer.
-    WebApi(WebApiConfig config, WebStateSource& state, WebVoteSink& votes);
+    WebApi(WebApiConfig config, WebCommands& commands);
     ~WebApi();
     WebApi(const WebApi&) = delete;
     WebApi& operator=(const WebApi&) = delete;
@@ -137,6 +116,12 @@ private:
     };
 
     WebResponse respond(const WebRequest& request, uint32_t nowMs);
+    /// The checks before the route: peer, Host, Origin, body size.
+    std::optional<WebResponse> refusedUnheard(const WebRequest& request) const;
+    /// No such route, the wrong method, a POST without JSON.
+    std::optional<WebResponse> refusedRoute(std::string_view path, const WebRequest& request) const;
+    std::optional<WebResponse> refusedPassword(const WebRequest& request, uint32_t nowMs);
+    WebResponse pageResponse() const;
     bool hostAccepted(std::string_view host) const;
     bool hasValidCookie(std::string_view cookieHeader) const;
     bool passwordMatches(std::string_view supplied) const;
@@ -149,16 +134,10 @@ private:
     WebResponse postLogin(const WebRequest& request, const nlohmann::json& body, uint32_t nowMs);
 
     WebApiConfig config;
-    WebStateSource& stateSource;
-    WebVoteSink& voteSink;
+    WebCommands& commands;
     unsigned char key[32];
     std::vector<PasswordFailures> failures;
 };
-
-/// Parses a dotted IPv4 address ("192.0.2.7": four decimal parts 0-255, no
-/// leading zeros) into host byte order.
-bool parseIPv4(std::string_view text, uint32_t& address);
-std::string formatIPv4(uint32_t address);
 
 /// The page (resources/web/index.html), built into the program.
 std::string_view webPage();

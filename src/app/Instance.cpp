@@ -7,8 +7,7 @@ Instance::Instance(FrontEnd& frontEnd)
       store(configuration),
       settingsView(configuration.getConfigRoot()),
       dialers(settingsView),
-      app(settingsView, Services{network, clock, dialers, shutdown, &store}, frontEnd),
-      webPage(app, settingsView, clock) {}
+      app(settingsView, Services{network, systemClock, dialers, shutdown, &store}, frontEnd) {}
 
 Instance::~Instance() = default;
 

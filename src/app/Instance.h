@@ -9,11 +9,10 @@
 //
 // The front end is built by each program before the instance and outlives it.
 // What the front end's user does reaches the application through the wiring
-// the program sets up after this object exists (timer, menus, control socket).
+// the program's session sets up after this object exists (see Session.h).
 #include "Linkmoot.h"
 #include "Settings.h"
 #include "app/TriExtStore.h"
-#include "app/WebPage.h"
 #include "mfctriext/TriExtApp.h"
 #include "platform/LogindShutdown.h"
 #include "platform/PosixClock.h"
@@ -35,19 +34,17 @@ public:
 
     Linkmoot& application() { return app; }
     const Settings& settings() const { return settingsView; }
-    /// The web page for phones; its owner's loop watches it (see WebPage.h).
-    WebPage& web() { return webPage; }
+    Clock& clock() { return systemClock; }
 
 private:
     mfctriext::TriExtApp configuration;
     TriExtStore store;
     Settings settingsView;
     PosixNetwork network;
-    PosixClock clock;
+    PosixClock systemClock;
     LogindShutdown shutdown;
     SystemDialServices dialers;
     Linkmoot app;
-    WebPage webPage;  // goes before the application object it reads
 };
 
 }  // namespace linkmoot

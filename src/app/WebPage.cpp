@@ -5,26 +5,31 @@
 
 #include "Clock.h"
 #include "Linkmoot.h"
-#include "Server.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "Trust.h"
-#include "WebApi.h"
+#include "VoteTable.h"
 
 namespace linkmoot {
 
-WebPage::WebPage(Linkmoot& app, Settings settings, Clock& clock)
-    : app(app), settings(settings), clock(clock), server([this](const WebRequest& request) {
+WebPage::WebPage(Linkmoot& app, Settings settings, Clock& clock, Loop& loop)
+    : app(app),
+      settings(settings),
+      clock(clock),
+      loop(loop),
+      latest(app.latestStatus()),
+      server([this](const WebRequest& request) {
           return api->handle(request, this->clock.tickCount());
       }) {}
 
 WebPage::~WebPage() {
-    server.stop();
+    stop();
+    if (followDue)
+        loop.cancelTimer(*followDue);
 }
 
 std::optional<WebPage::Wanted> WebPage::wanted() const {
-    Server& voteServer = app.getServer();
-    if (!app.isServerMode() || !voteServer.isStarted())
+    if (!latest->serverMenu || !latest->serverStarted)
         return std::nullopt;
     const std::optional<int32_t> port = settings.get(keys::WebPort);
     if (!port || *port == 0)
@@ -34,39 +39,53 @@ std::optional<WebPage::Wanted> WebPage::wanted() const {
     wish.password = settings.get(keys::WebPassword).value_or("");
     const int32_t maxMinutes = settings.get(keys::WebVoteMaxMinutes).value_or(120);
     wish.maxMinutes = static_cast<uint32_t>(
-        std::clamp<int32_t>(maxMinutes, 1, static_cast<int32_t>(Server::kMaxWebVoteMinutes)));
+        std::clamp<int32_t>(maxMinutes, 1, static_cast<int32_t>(VoteTable::kMaxWebVoteMinutes)));
     // Read without creating the key: a missing one means the default networks.
     if (settings.configRoot()->getSection(keys::kServerSection)->hasParameter("AllowedNetworks"))
         wish.allowedNetworks = settings.get(keys::AllowedNetworks);
-    wish.serverStart = voteServer.startCount();
+    wish.serverStart = latest->serverStarts;
     return wish;
 }
 
-void WebPage::stop(const Watch& watch) {
+void WebPage::show(const std::shared_ptr<const StatusSnapshot>& status) {
+    latest = status;
+    if (followDue || wanted() == attempted)
+        return;
+    followDue = loop.startTimer(0, [this] {
+        followDue.reset();
+        follow();
+    });
+}
+
+void WebPage::stop() {
+    if (deadline) {
+        loop.cancelTimer(*deadline);
+        deadline.reset();
+    }
+    if (watchedFd >= 0) {
+        loop.unwatch(watchedFd);
+        watchedFd = -1;
+    }
     if (server.isRunning()) {
-        watch(-1);
         server.stop();
         LM_LOG(Info, "Stopped serving the web page");
     }
     api.reset();
 }
 
-void WebPage::sync(const Watch& watch) {
+void WebPage::follow() {
     const std::optional<Wanted> wish = wanted();
-    if (wish != attempted)
-        stop(watch);
-    if (!wish) {
-        attempted.reset();
-        app.setWebPageProblem("");
-        return;
-    }
     if (wish == attempted)
         return;
+    stop();
     attempted = wish;
-    start(*wish, watch);
+    if (wish)
+        start(*wish);
+    else
+        report("");
 }
 
-void WebPage::start(const Wanted& wish, const Watch& watch) {
+void WebPage::start(const Wanted& wish) {
     std::string error;
     trust::AllowedNetworks networks;
     if (wish.port < 0 || wish.port > 65535) {
@@ -85,8 +104,7 @@ void WebPage::start(const Wanted& wish, const Watch& watch) {
         };
         config.page = webPage();
         try {
-            Server& voteServer = app.getServer();
-            api = std::make_unique<WebApi>(std::move(config), voteServer, voteServer);
+            api = std::make_unique<WebApi>(std::move(config), static_cast<WebCommands&>(*this));
         } catch (const std::runtime_error& failure) {
             error = std::string("Cannot serve the web page: ") + failure.what();
         }
@@ -95,12 +113,51 @@ void WebPage::start(const Wanted& wish, const Watch& watch) {
     }
     if (!api) {
         LM_LOG(Error, "%s", error.c_str());
-        app.setWebPageProblem(error);
+        report(error);
         return;
     }
     LM_LOG(Info, "Serving the web page on port %d", static_cast<int>(server.port()));
-    app.setWebPageProblem("");
-    watch(server.fd());
+    report("");
+    watchedFd = server.fd();
+    loop.watch(watchedFd, [this] { serve(); });
+    rearm();
+}
+
+void WebPage::serve() {
+    if (!server.isRunning())
+        return;
+    server.run();
+    rearm();
+}
+
+void WebPage::rearm() {
+    if (deadline)
+        loop.cancelTimer(*deadline);
+    deadline.reset();
+    const int wait = server.timeoutMs();
+    if (wait < 0)
+        return;
+    deadline = loop.startTimer(wait, [this] {
+        deadline.reset();
+        serve();
+    });
+}
+
+void WebPage::report(const std::string& next) {
+    if (next == problem)
+        return;
+    problem = next;
+    app.setWebPageProblem(problem);
+    // From the loop's own turn, not from inside a push: safe to draw now.
+    app.refreshViews();
+}
+
+bool WebPage::vote(const std::string& name, uint32_t minutes) {
+    return app.webVote(name, minutes);
+}
+
+bool WebPage::unvote(const std::string& name) {
+    return app.webUnvote(name);
 }
 
 }  // namespace linkmoot

@@ -1,17 +1,21 @@
 #pragma once
 // The web page for phones, served by the server instance while its server is
-// started and `Server`/`WebPort` is set. Both programs call sync() after every
-// tick and command; it starts, restarts (new settings, a server restart: a
-// fresh cookie key) or stops the page, and tells the caller which descriptor
-// to watch. The caller's loop calls run() when that descriptor is readable and
-// at the latest after timeoutMs().
+// started and `Server`/`WebPort` is set. It is a view like the others: it
+// draws the snapshots the application pushes, and its votes are commands of
+// the application. What it serves follows the snapshots (the server started,
+// stopped, restarted: a restart means a fresh cookie key) and the page's own
+// settings, read from Settings at each snapshot; a change is made at the
+// loop's next turn, outside the push that showed it. Its descriptor and its
+// deadlines (connection time-outs) are watched on the loop.
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "FrontEnd.h"
 #include "Settings.h"
+#include "WebApi.h"
+#include "app/Loop.h"
 #include "platform/LocalAddresses.h"
 #include "platform/WebServer.h"
 
@@ -19,23 +23,19 @@ namespace linkmoot {
 
 class Clock;
 class Linkmoot;
-class WebApi;
 
-class WebPage {
+class WebPage : public StatusView, private WebCommands {
 public:
-    /// Called with the descriptor to watch from now on; -1 before the old one closes.
-    using Watch = std::function<void(int fd)>;
-
-    WebPage(Linkmoot& app, Settings settings, Clock& clock);
-    ~WebPage();
+    /// `app`, the clock and the loop outlive the page.
+    WebPage(Linkmoot& app, Settings settings, Clock& clock, Loop& loop);
+    /// Stops serving.
+    ~WebPage() override;
     WebPage(const WebPage&) = delete;
     WebPage& operator=(const WebPage&) = delete;
 
-    void sync(const Watch& watch);
-    /// Stops serving (before the loop that watches it goes).
-    void stop(const Watch& watch);
-    void run() { server.run(); }
-    int timeoutMs() const { return server.timeoutMs(); }
+    void show(const std::shared_ptr<const StatusSnapshot>& status) override;
+    /// Stops serving and watching (before the loop goes).
+    void stop();
     bool isServing() const { return server.isRunning(); }
     uint16_t port() const { return server.port(); }
 
@@ -49,17 +49,32 @@ private:
         bool operator==(const Wanted&) const = default;
     };
     std::optional<Wanted> wanted() const;
-    void start(const Wanted& wish, const Watch& watch);
+    void follow();
+    void start(const Wanted& wish);
+    /// Serves what is ready and re-arms the deadline.
+    void serve();
+    void rearm();
+    void report(const std::string& problem);
+
+    std::shared_ptr<const StatusSnapshot> latestStatus() override { return latest; }
+    bool vote(const std::string& name, uint32_t minutes) override;
+    bool unvote(const std::string& name) override;
 
     Linkmoot& app;
     Settings settings;
     Clock& clock;
+    Loop& loop;
+    std::shared_ptr<const StatusSnapshot> latest;
     LocalAddresses localAddresses;
     std::unique_ptr<WebApi> api;
     WebServer server;
+    int watchedFd = -1;
+    std::optional<Loop::TimerId> deadline;
+    std::optional<Loop::TimerId> followDue;
     /// What the page runs with, or last failed to start with (not retried
     /// every tick: the Error line would repeat each second).
     std::optional<Wanted> attempted;
+    std::string problem;
 };
 
 }  // namespace linkmoot

@@ -2,23 +2,19 @@
 
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "ControlCommands.h"
 #include "DaemonFrontEnd.h"
 #include "EventLoop.h"
 #include "LineInput.h"
 #include "Linkmoot.h"
-#include "Server.h"
 #include "TerminalPrompts.h"
 #include "ToolBox/Logger.h"
-#include "app/Instance.h"
+#include "app/Session.h"
 #include "platform/ControlServer.h"
 #include "platform/ServiceNotifier.h"
-#include "platform/SignalPipe.h"
 
 namespace linkmoot::daemon {
 
@@ -80,6 +76,69 @@ void complain(const std::string& message) {
 
 }  // namespace
 
+namespace {
+
+/// Settles the single instance; false (with the complaint made) when the
+/// daemon must not go on.
+bool claimControlSocket(Session& session, const Options& options) {
+    std::string error;
+    switch (session.claim(error)) {
+        case ControlServer::BindResult::Listening:
+            return true;
+        case ControlServer::BindResult::AlreadyRunning:
+            if (options.configure) {
+                complain("an instance is running (it answers on " + session.socketPath() +
+                         "): stop the running instance first, or it overwrites the "
+                         "configuration when it exits");
+            } else {
+                complain(error);
+            }
+            return false;
+        case ControlServer::BindResult::Failed:
+            // --configure can do without: it only keeps a second instance out.
+            if (options.configure && !session.socketPath().empty())
+                return true;
+            complain(error);
+            return false;
+    }
+    return false;
+}
+
+/// The configuration flow alone: the server is not started, its port not bound.
+int configureOnly(Linkmoot& app) {
+    if (!app.askConfiguration()) {
+        complain("configuration cancelled; the fields confirmed so far are kept");
+        return 1;
+    }
+    app.getSettings().set(keys::Configured, true);
+    printf("Configuration saved.\n");
+    return 0;
+}
+
+int serve(Linkmoot& app, Session& session, EventLoop& loop, DaemonFrontEnd& frontEnd,
+          ServiceNotifier& notifier) {
+    if (!app.initInstance()) {
+        if (frontEnd.quitRequested())
+            return 0;
+        complain("not configured; exiting");
+        return 1;
+    }
+    LM_LOG(Info, "Running as %s; control socket %s", app.isServerMode() ? "server" : "client",
+           session.socketPath().c_str());
+    // Ready whatever the server's start did: a restart would not bind the
+    // port either, so the status says it and the service runs on.
+    std::string status = app.latestStatus()->trayText;
+    if (app.isServerMode() && !app.latestStatus()->serverStarted) {
+        status += " - the server could not start on UDP port " +
+                  std::to_string(app.getSettings().get(keys::Port)) + " (see the log)";
+    }
+    notifier.ready(status);
+    loop.run();
+    return 0;
+}
+
+}  // namespace
+
 int runDaemon(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
     if (!options.error.empty()) {
@@ -95,143 +154,52 @@ int runDaemon(int argc, char** argv) {
         return 0;
     }
 
-    // Settle the single instance before the application object exists: its
-    // destruction saves the configuration, which must not overwrite the file of
-    // an instance that is running.
-    std::string error;
-    const std::string socketPath = controlsocket::userSocketPath(error);
-    if (socketPath.empty()) {
-        complain("no folder for the control socket: " + error);
-        return 1;
-    }
-    if (options.configure && controlsocket::isAnswering(socketPath)) {
-        complain("an instance is running (it answers on " + socketPath +
-                 "): stop the running instance first, or it overwrites the configuration "
-                 "when it exits");
-        return 1;
-    }
-    SignalPipe signals;
-    ControlServer control;
-    const unsigned mode =
-        options.sharedSocket ? controlsocket::kSharedMode : controlsocket::kUserMode;
-    switch (control.bind(socketPath, mode, error)) {
-        case ControlServer::BindResult::Listening:
-            break;
-        case ControlServer::BindResult::AlreadyRunning:
-            complain(error);
-            return 1;
-        case ControlServer::BindResult::Failed:
-            // --configure can do without: it only keeps a second instance out.
-            if (!options.configure) {
-                complain(error);
-                return 1;
-            }
-            break;
-    }
-
     EventLoop loop;
     LineInput input(loop, STDIN_FILENO);
+    TerminalPrompts prompts(input, STDOUT_FILENO);
+    ServiceNotifier notifier;
+    DaemonFrontEnd frontEnd(
+        loop, input.isTerminal() ? &prompts : nullptr,
+        [&input] { return input.isForegroundTerminal(); }, &notifier);
+    Session::Options sessionOptions;
+    sessionOptions.socketMode =
+        options.sharedSocket ? controlsocket::kSharedMode : controlsocket::kUserMode;
+    sessionOptions.afterTick = [&loop, &notifier] {
+        notifier.watchdog();
+        // Whether anything held the loop up: one cheap line a minute.
+        if (loop.ticksDelivered() % kLatenessReportTicks == 0)
+            LM_LOG(Debug, "Ticks ran at most %lld ms late in the last %d",
+                   static_cast<long long>(loop.takeMaxLateness()), kLatenessReportTicks);
+    };
+    Session session(loop, sessionOptions);
+    // Before the configuration is read: the instance's end saves it, which
+    // must not overwrite the file of an instance that is running.
+    if (!claimControlSocket(session, options))
+        return 1;
     // A job in the background of a shell must not touch the terminal: it would be stopped.
     const bool terminal = input.isForegroundTerminal();
     if (options.configure && !terminal) {
         complain("--configure needs a terminal on standard input (in the foreground)");
         return 2;
     }
-    TerminalPrompts prompts(input, STDOUT_FILENO);
-    ServiceNotifier notifier;
-    DaemonFrontEnd frontEnd(
-        loop, input.isTerminal() ? &prompts : nullptr,
-        [&input] { return input.isForegroundTerminal(); }, &notifier);
 
+    Linkmoot& app = session.begin(frontEnd);
+    // Mirrored from the first line on, "Logger initialized" included.
+    toolbox::Logger::setMirrorToStandardError(true);
+    toolbox::Logger::construct(argc, argv);
     int status = 0;
-    {
-        Instance instance(frontEnd);
-        Linkmoot& app = instance.application();
-        // Mirrored from the first line on, "Logger initialized" included.
-        toolbox::Logger::setMirrorToStandardError(true);
-        toolbox::Logger::construct(argc, argv);
-
-        WebPage& web = instance.web();
-        int webFd = -1;
-        const WebPage::Watch watchWeb = [&](int fd) {
-            if (webFd >= 0)
-                loop.unwatch(webFd);
-            webFd = fd;
-            if (fd >= 0)
-                loop.watch(fd, [&web] { web.run(); });
-        };
-        loop.setTimeoutSource([&web] { return web.timeoutMs(); }, [&web] { web.run(); });
-
-        loop.watch(signals.fd(), [&] {
-            const SignalPipe::Received received = signals.drain();
-            if (received.terminating != 0) {
-                LM_LOG(Info, "Signal %d (%s): exiting", received.terminating,
-                       strsignal(received.terminating));
-                app.onCommand(Command::Exit);
-            } else if (received.reload) {
-                LM_LOG(Info, "Signal %d (%s): reloading the configuration", SIGHUP,
-                       strsignal(SIGHUP));
-                std::string problem;
-                app.reload(problem);  // a refusal is logged
-            }
-        });
-        if (control.fd() >= 0) {
-            loop.watch(control.fd(), [&] {
-                control.servePending(
-                    [&app](std::string_view request) { return control::handle(app, request); });
-                web.sync(watchWeb);
-            });
-        }
-        loop.startTicks([&] {
-            app.tick();
-            web.sync(watchWeb);
-            notifier.watchdog();
-            // Whether anything held the loop up: one cheap line a minute.
-            if (loop.ticksDelivered() % kLatenessReportTicks == 0)
-                LM_LOG(Debug, "Ticks ran at most %lld ms late in the last %d",
-                       static_cast<long long>(loop.takeMaxLateness()), kLatenessReportTicks);
-        });
-
-        const Settings& settings = instance.settings();
-        if (options.configure) {
-            // Only the dialogs: the server is not started, its port not bound.
-            if (app.askConfiguration()) {
-                settings.set(keys::Configured, true);
-                printf("Configuration saved.\n");
-            } else {
-                complain("configuration cancelled; the fields confirmed so far are kept");
-                status = 1;
-            }
-        } else if (!settings.get(keys::Configured) && !terminal) {
-            complain(
-                "not configured yet: run 'linkmootd --configure' in a terminal, as the user "
-                "this program runs as");
-            status = 2;
-        } else if (!app.initInstance()) {
-            if (!frontEnd.quitRequested()) {
-                complain("not configured; exiting");
-                status = 1;
-            }
-        } else {
-            LM_LOG(Info, "Running as %s; control socket %s",
-                   app.isServerMode() ? "server" : "client", control.path().c_str());
-            // Ready whatever the server's start did: a restart would not bind
-            // the port either, so the status says it and the service runs on.
-            std::string status = app.latestStatus()->trayText;
-            if (app.isServerMode() && !app.getServer().isStarted()) {
-                status += " - the server could not start on UDP port " +
-                          std::to_string(settings.get(keys::Port)) + " (see the log)";
-            }
-            notifier.ready(status);
-            web.sync(watchWeb);
-            loop.run();
-        }
-        web.stop(watchWeb);
-        loop.setTimeoutSource(nullptr, nullptr);
-        loop.unwatch(signals.fd());
-        loop.unwatch(control.fd());
-        loop.stopTicks();
-    }  // the vote withdrawn, the server stopped, the services ended, the configuration saved
+    if (options.configure) {
+        status = configureOnly(app);
+    } else if (!app.getSettings().get(keys::Configured) && !terminal) {
+        complain(
+            "not configured yet: run 'linkmootd --configure' in a terminal, as the user this "
+            "program runs as");
+        status = 2;
+    } else {
+        status = serve(app, session, loop, frontEnd, notifier);
+    }
+    session.end();  // the vote withdrawn, the server stopped, the services ended, the
+                    // configuration saved
     return status;
 }
 

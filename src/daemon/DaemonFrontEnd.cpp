@@ -1,7 +1,5 @@
 #include "DaemonFrontEnd.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 
@@ -20,35 +18,41 @@ std::string oneLine(const char* text) {
     return line;
 }
 
-// The terminal waits for its user anyway, so it may wait for a service's
-// list too; one that takes longer than this is broken, and the user can still
-// type a name.
-constexpr std::chrono::seconds kListingWait{20};
+// How often the wait looks for the answer between the loop's other events.
+constexpr int kListingPollMs = 50;
 
-std::vector<DialEntry> waitForEntries(const FrontEnd::EntryLister& lister,
-                                      const std::string& dialer) {
+}  // namespace
+
+std::vector<DialEntry> listThroughLoop(EventLoop& loop, const FrontEnd::EntryLister& lister,
+                                       const std::string& dialer, int64_t waitMs) {
     struct Answer {
         std::mutex mutex;
-        std::condition_variable arrived;
         std::optional<std::vector<DialEntry>> entries;
     };
     auto answer = std::make_shared<Answer>();
     lister(dialer, [answer](std::vector<DialEntry> listed) {
         std::lock_guard<std::mutex> lock(answer->mutex);
         answer->entries = std::move(listed);
-        answer->arrived.notify_all();
     });
-    std::unique_lock<std::mutex> lock(answer->mutex);
-    if (!answer->arrived.wait_for(lock, kListingWait,
-                                  [&] { return answer->entries.has_value(); })) {
-        LM_LOG(Warn, "The dial-up service \"%s\" did not list its connections within %d s",
-               dialer.c_str(), static_cast<int>(kListingWait.count()));
-        return {};
+    const int64_t deadline = monotonicMillis() + waitMs;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(answer->mutex);
+            if (answer->entries)
+                return *answer->entries;
+        }
+        if (loop.isStopped())
+            return {};
+        if (monotonicMillis() >= deadline) {
+            LM_LOG(Warn, "The dial-up service \"%s\" did not list its connections within %d s",
+                   dialer.c_str(), static_cast<int>(waitMs / 1000));
+            return {};
+        }
+        const Loop::TimerId wake = loop.startTimer(kListingPollMs, [] {});
+        loop.runOnce();
+        loop.cancelTimer(wake);
     }
-    return *answer->entries;
 }
-
-}  // namespace
 
 DaemonFrontEnd::DaemonFrontEnd(EventLoop& loop, TerminalPrompts* prompts,
                                std::function<bool()> canAsk, ServiceNotifier* notifier)
@@ -84,8 +88,8 @@ bool DaemonFrontEnd::showClientOptionsDialog(const Settings& settings) {
 bool DaemonFrontEnd::showServerOptionsDialog(const Settings& settings, const EntryLister& entries) {
     if (!terminalUsable())
         return noTerminal("server options");
-    return prompts->serverOptions(settings, [&entries](const std::string& dialer) {
-        return waitForEntries(entries, dialer);
+    return prompts->serverOptions(settings, [this, &entries](const std::string& dialer) {
+        return listThroughLoop(loop, entries, dialer);
     });
 }
 

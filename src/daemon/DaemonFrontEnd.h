@@ -4,9 +4,11 @@
 // No (logged at Warn), so the daemon never waits for input that cannot come.
 // The status "view" is the log: a changed tray text is logged at Info, and
 // handed to the service manager as the service's status.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "EventLoop.h"
 #include "FrontEnd.h"
@@ -14,6 +16,16 @@
 #include "platform/ServiceNotifier.h"
 
 namespace linkmoot::daemon {
+
+/// A service's list may take a while (NetworkManager asks over the bus); one
+/// that takes longer than this is broken, and the user can still type a name.
+inline constexpr int64_t kListingWaitMs = 20000;
+
+/// The connection names of a dial-up service, waited for by running the loop,
+/// so that ticks, the control socket and held votes go on meanwhile. Empty
+/// (with a Warn line) when they do not come within `waitMs`.
+std::vector<DialEntry> listThroughLoop(EventLoop& loop, const FrontEnd::EntryLister& lister,
+                                       const std::string& dialer, int64_t waitMs = kListingWaitMs);
 
 class DaemonFrontEnd : public FrontEnd {
 public:

@@ -50,9 +50,47 @@ void EventLoop::unwatch(int fd) {
                   watches.end());
 }
 
-void EventLoop::setTimeoutSource(std::function<int()> wait, Handler onDue) {
-    timeoutWait = std::move(wait);
-    timeoutDue = std::move(onDue);
+Loop::TimerId EventLoop::startTimer(int delayMs, Handler onDue) {
+    const TimerId id = nextTimer++;
+    timers.push_back({id, clock() + std::max(delayMs, 0), std::move(onDue)});
+    return id;
+}
+
+void EventLoop::cancelTimer(TimerId id) {
+    timers.erase(std::remove_if(timers.begin(), timers.end(),
+                                [id](const Timer& timer) { return timer.id == id; }),
+                 timers.end());
+}
+
+void EventLoop::runDueTimers() {
+    const int64_t now = clock();
+    std::vector<TimerId> due;
+    for (const Timer& timer : timers) {
+        if (timer.due <= now)
+            due.push_back(timer.id);
+    }
+    // By id, since a handler may start or cancel timers (its own included).
+    for (TimerId id : due) {
+        auto found = std::find_if(timers.begin(), timers.end(),
+                                  [id](const Timer& timer) { return timer.id == id; });
+        if (found == timers.end() || stopped)
+            continue;
+        Handler handler = std::move(found->handler);
+        timers.erase(found);
+        handler();
+    }
+}
+
+int EventLoop::waitLimit() {
+    int64_t until = -1;
+    if (ticking)
+        until = tickDue;
+    for (const Timer& timer : timers)
+        until = until < 0 ? timer.due : std::min(until, timer.due);
+    if (until < 0)
+        return -1;
+    const int64_t wait = std::max<int64_t>(until - clock(), 0);
+    return static_cast<int>(std::min<int64_t>(wait, std::numeric_limits<int>::max()));
 }
 
 void EventLoop::deliverTickIfDue() {
@@ -71,17 +109,7 @@ void EventLoop::deliverTickIfDue() {
 void EventLoop::runOnce() {
     if (stopped)
         return;
-    int timeout = -1;
-    if (ticking) {
-        int64_t wait = tickDue - clock();
-        if (wait < 0)
-            wait = 0;
-        timeout = static_cast<int>(std::min<int64_t>(wait, std::numeric_limits<int>::max()));
-    }
-    const int sourceWait = timeoutWait ? timeoutWait() : -1;
-    const bool sourceLimits = sourceWait >= 0 && (timeout < 0 || sourceWait <= timeout);
-    if (sourceLimits)
-        timeout = sourceWait;
+    const int timeout = waitLimit();
     std::vector<pollfd> entries;
     std::vector<std::pair<int, uint64_t>> polled;
     entries.reserve(watches.size());
@@ -104,10 +132,8 @@ void EventLoop::runOnce() {
         Handler handler = found->handler;  // a copy: the handler may unwatch itself
         handler();
     }
-    if (ready == 0 && sourceLimits && !stopped && timeoutDue) {
-        Handler handler = timeoutDue;
-        handler();
-    }
+    if (!stopped)
+        runDueTimers();
     if (!stopped)
         deliverTickIfDue();
 }

@@ -8,9 +8,13 @@
 //
 // runOnce() may be called from inside a handler (a prompt waiting for its
 // answer keeps ticks and the control socket going); handlers must allow that.
+// One-shot timers run on the same monotonic clock; the wait ends at the
+// earliest of the next tick and the next timer.
 #include <cstdint>
 #include <functional>
 #include <vector>
+
+#include "app/Loop.h"
 
 namespace linkmoot::daemon {
 
@@ -20,9 +24,8 @@ int64_t monotonicMillis();
 /// When the tick after one that was due at `due` and ran at `ranAt` is due.
 int64_t nextTickDue(int64_t due, int64_t ranAt, int64_t period);
 
-class EventLoop {
+class EventLoop : public Loop {
 public:
-    using Handler = std::function<void()>;
     using Clock = std::function<int64_t()>;
 
     explicit EventLoop(Clock clock = monotonicMillis, int64_t periodMs = 1000);
@@ -33,12 +36,17 @@ public:
     void stopTicks();
     /// Calls the handler whenever the descriptor is readable (or hung up).
     /// Watching a watched descriptor again replaces its handler.
-    void watch(int fd, Handler onReadable);
-    void unwatch(int fd);
-    /// A deadline besides the ticks: `wait` says how many milliseconds may
-    /// pass (-1: no deadline), and `onDue` runs when a wait ends on it. One
-    /// source; setting another replaces it, an empty `wait` removes it.
-    void setTimeoutSource(std::function<int()> wait, Handler onDue);
+    void watch(int fd, Handler onReadable) override;
+    void unwatch(int fd) override;
+    void setTick(Handler onTick) override {
+        if (onTick)
+            startTicks(std::move(onTick));
+        else
+            stopTicks();
+    }
+    TimerId startTimer(int delayMs, Handler onDue) override;
+    void cancelTimer(TimerId id) override;
+    void quit() override { stop(); }
 
     /// Waits for the next tick or a readable descriptor and dispatches what is
     /// due. Returns at once when stopped.
@@ -64,7 +72,15 @@ private:
         Handler handler;
         uint64_t generation;
     };
+    struct Timer {
+        TimerId id;
+        int64_t due;
+        Handler handler;
+    };
     void deliverTickIfDue();
+    void runDueTimers();
+    /// Milliseconds poll() may wait: up to the next tick or timer; -1: no end.
+    int waitLimit();
 
     Clock clock;
     int64_t period;
@@ -74,8 +90,8 @@ private:
     uint64_t tickCount = 0;
     int64_t maxLateness = 0;
     std::vector<Watch> watches;
-    std::function<int()> timeoutWait;
-    Handler timeoutDue;
+    std::vector<Timer> timers;
+    TimerId nextTimer = 1;
     uint64_t nextGeneration = 1;
     bool stopped = false;
 };

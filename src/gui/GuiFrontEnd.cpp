@@ -17,8 +17,7 @@ namespace linkmoot {
 
 GuiFrontEnd::GuiFrontEnd() : mainFrame(std::make_unique<MainFrame>()) {}
 
-void driveApplication(MainFrame& frame, Linkmoot& app) {
-    QObject::connect(&frame, &MainFrame::tickDue, &frame, [&app] { app.tick(); });
+void driveCommands(MainFrame& frame, Linkmoot& app) {
     QObject::connect(&frame, &MainFrame::commandChosen, &frame,
                      [&app](int commandId) { app.onCommand(commandId); });
 }

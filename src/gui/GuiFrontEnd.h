@@ -38,8 +38,9 @@ private:
     bool quitting = false;
 };
 
-/// The program's wiring: the window's ticks and commands go to `app`, which
-/// must outlive the connections (they end with the window or closeForGood()).
-void driveApplication(MainFrame& frame, Linkmoot& app);
+/// The program's wiring: the window's menu commands go to `app`, which must
+/// outlive the connections (they end with the window). The ticks go through
+/// the session (see QtLoop.h).
+void driveCommands(MainFrame& frame, Linkmoot& app);
 
 }  // namespace linkmoot

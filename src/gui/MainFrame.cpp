@@ -62,6 +62,17 @@ void MainFrame::showEvent(QShowEvent* event) {
 void MainFrame::refresh(const StatusSnapshot& snapshot) {
     if (closedForGood)
         return;
+    // Snapshots change every second while votes count down; the window and
+    // the tray are redrawn only when what they show changed.
+    const bool drawn = refreshed && snapshot.rows == shownRows &&
+                       snapshot.tooltip == shownTooltip && snapshot.trayIcon == shownIcon &&
+                       snapshot.serverMenu == shownServerMenu;
+    if (drawn)
+        return;
+    shownRows = snapshot.rows;
+    shownTooltip = snapshot.tooltip;
+    shownIcon = snapshot.trayIcon;
+    shownServerMenu = snapshot.serverMenu;
     statusView->rebuild(snapshot);
     tray->update(snapshot);
     if (!refreshed) {

@@ -69,6 +69,11 @@ private:
     QTimer timer;
     std::function<bool()> trayProbe;
     bool refreshed = false;
+    // What was last drawn.
+    std::vector<StatusRow> shownRows;
+    std::string shownTooltip;
+    StatusIcon shownIcon = StatusIcon::Idle;
+    bool shownServerMenu = false;
     bool menuBuilt = false;
     bool closedForGood = false;
 };

@@ -1,6 +1,5 @@
 #include "platform/NetworkManagerDialService.h"
 
-#include <arpa/inet.h>
 #include <string.h>
 #include <systemd/sd-bus.h>
 
@@ -10,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Ipv4.h"
 #include "ToolBox/Logger.h"
 #include "Trust.h"
 #include "platform/BusThread.h"
@@ -215,9 +215,9 @@ int readAddresses(sd_bus_message* message, std::vector<uint32_t>& addresses) {
                                                  : sd_bus_message_skip(message, "v");
             if (result < 0)
                 return result;
-            in_addr parsed{};
-            if (!text.empty() && inet_pton(AF_INET, text.c_str(), &parsed) == 1)
-                addresses.push_back(ntohl(parsed.s_addr));
+            uint32_t parsed = 0;
+            if (ipv4::parse(text, parsed))
+                addresses.push_back(parsed);
             if ((result = sd_bus_message_exit_container(message)) < 0)
                 return result;
         }
@@ -746,7 +746,7 @@ std::string NetworkManagerDialService::Impl::lanConflict(
             const std::string interface = name != nullptr ? name : device;
             free(name);
             return "NetworkManager would bring \"" + profile.id + "\" up on " + interface +
-                   ", which carries " + trust::dottedQuad(address) +
+                   ", which carries " + ipv4::format(address) +
                    (votedOn ? ", an address that votes arrive on"
                             : ", an address of the allowed networks (Server/AllowedNetworks)") +
                    ": taking it up or down would cut the LAN off; choose the uplink's own "

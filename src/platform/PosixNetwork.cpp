@@ -38,6 +38,14 @@ bool PosixUdpSocket::open(uint16_t port) {
         close();
         return false;
     }
+    // Each datagram then says which local address it reached, so the answer
+    // can leave from there (see sendTo).
+    int on = 1;
+    if (::setsockopt(descriptor, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
+        fail();
+        close();
+        return false;
+    }
     return true;
 }
 
@@ -99,12 +107,21 @@ UdpSocket::Received PosixUdpSocket::receive(char* buffer, std::size_t capacity,
 }
 
 UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capacity,
-                                                std::size_t& length, Endpoint& source) {
+                                                std::size_t& length, Endpoint& source,
+                                                uint32_t& local) {
     length = 0;
+    local = 0;
     sockaddr_in address{};
-    socklen_t size = sizeof address;
-    const ssize_t received = ::recvfrom(descriptor, buffer, capacity, MSG_TRUNC,
-                                        reinterpret_cast<sockaddr*>(&address), &size);
+    iovec part{buffer, capacity};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = ::recvmsg(descriptor, &message, MSG_TRUNC);
     if (received <= 0) {
         if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             fail();
@@ -112,21 +129,49 @@ UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capaci
     }
     source.address = ntohl(address.sin_addr.s_addr);
     source.port = ntohs(address.sin_port);
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            // ipi_spec_dst: the destination of a unicast datagram, the
+            // interface's own address for a broadcast one.
+            local = ntohl(info.ipi_spec_dst.s_addr);
+        }
+    }
     if (static_cast<std::size_t>(received) > capacity)
         return Received::Oversized;
     length = static_cast<std::size_t>(received);
     return Received::Datagram;
 }
 
-bool PosixUdpSocket::sendTo(const void* data, std::size_t length, const Endpoint& destination) {
+bool PosixUdpSocket::sendTo(const void* data, std::size_t length, const Endpoint& destination,
+                            uint32_t from) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(destination.address);
     address.sin_port = htons(destination.port);
-    if (::sendto(descriptor, data, length, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address),
-                 sizeof address) < 0) {
-        return fail();
+    iovec part{const_cast<void*>(data), length};
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (from != 0) {
+        // The source address alone; the routing table still picks the interface.
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst.s_addr = htonl(from);
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
     }
+    if (::sendmsg(descriptor, &message, MSG_DONTWAIT) < 0)
+        return fail();
     return true;
 }
 

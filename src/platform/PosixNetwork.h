@@ -19,9 +19,10 @@ public:
     bool connect(const char* host, uint16_t port) override;
     bool send(const void* data, std::size_t length) override;
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;
-    Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
-                         Endpoint& source) override;
-    bool sendTo(const void* data, std::size_t length, const Endpoint& destination) override;
+    Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length, Endpoint& source,
+                         uint32_t& local) override;
+    bool sendTo(const void* data, std::size_t length, const Endpoint& destination,
+                uint32_t from) override;
     void close() override;
     uint16_t localPort() const override;
     std::string lastErrorText() const override { return errorText; }

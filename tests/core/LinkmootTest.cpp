@@ -9,6 +9,7 @@
 
 #include "Client.h"
 #include "ConfigurationStore.h"
+#include "ControlCommands.h"
 #include "Server.h"
 #include "Strings.h"
 #include "TempFolder.h"
@@ -145,6 +146,34 @@ TEST_F(LinkmootTest, AConfiguredServerStartsAndAClientStartsNothing) {
     EXPECT_TRUE(network.boundPorts.empty());
 }
 
+TEST_F(LinkmootTest, AnIdleServerStoresNoClientKeyItNeverReads) {
+    writeConfig(kServerConfig);
+    ASSERT_TRUE(start().initInstance());
+    ticks(25);
+    app->onCommand(Command::Status);
+    stop();
+    toolbox::Config saved;
+    ASSERT_TRUE(saved.loadFile(configFile().c_str()));
+    EXPECT_FALSE(saved.getRoot()->getSection("Client")->hasParameter("Server"));
+    EXPECT_FALSE(saved.getRoot()->getSection("Client")->hasParameter("Notify"));
+}
+
+// A name that cannot be looked up fails at a tick of its own, long before the
+// next re-vote: the question comes then, once per Connect.
+TEST_F(LinkmootTest, AFailedLookUpAsksTheQuestionAtTheTickItFails) {
+    writeConfig(kClientConfig);
+    ASSERT_TRUE(start().initInstance());
+    network.lookupsWait = true;
+    app->onCommand(Command::Connect);
+    EXPECT_TRUE(frontEnd.questions.empty());
+    network.connectFails = true;
+    network.lookupsReleased = true;
+    ticks(1);
+    EXPECT_EQ(frontEnd.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
+    ticks(30);
+    EXPECT_EQ(frontEnd.questions.size(), 1u);
+}
+
 TEST_F(LinkmootTest, ModeTestsAreExactAndCaseSensitive) {
     Linkmoot& linkmoot = start();
     for (const char* mode : {"", "Server", "server ", "client "}) {
@@ -204,12 +233,12 @@ TEST_F(LinkmootTest, ConfigurationInServerModeRestartsTheServerOnTheNewPort) {
     ASSERT_TRUE(start().initInstance());
     network.inbound.push_back("vote:A");
     app->tick();
-    ASSERT_EQ(app->getServer().getVotes().getCount(), 1);
+    ASSERT_EQ(app->getServer().getVotes().size(), 1u);
     frontEnd.onMode = [&] { root()->getParameter("Mode")->setString("server"); };
     frontEnd.onServer = [&] { root()->getParameter("Port")->setString("9011"); };
     app->onCommand(Command::Configuration);
     EXPECT_TRUE(app->getServer().isStarted());
-    EXPECT_EQ(app->getServer().getVotes().getCount(), 0);
+    EXPECT_EQ(app->getServer().getVotes().size(), 0u);
     EXPECT_EQ(dialers.dialer.hangUps.size(), 1u);  // the dial made for the vote
     EXPECT_EQ(network.boundPorts, (std::vector<uint16_t>{9010, 9011}));
 }
@@ -255,15 +284,20 @@ TEST_F(LinkmootTest, TheSnapshotCarriesTheLineAndTheVoteTableAsTheControllerLast
 TEST_F(LinkmootTest, WebVotesShowTheirMinutesLeftAndAWebPageProblemIsARowWhileStarted) {
     writeConfig(kServerConfig);
     ASSERT_TRUE(start().initInstance());
-    ASSERT_TRUE(app->getServer().vote("web:anna-phone", 27, 0));
-    app->tick();
+    ASSERT_TRUE(app->webVote("web:anna-phone", 27));
+    // A command like the menu's: every view is refreshed at once.
     ASSERT_EQ(frontEnd.latest->rows.size(), 2u);
+    EXPECT_EQ(frontEnd.latest->votes[0].kind, VoteEntry::Kind::Web);
+    EXPECT_EQ(frontEnd.latest->votes[0].secondsLeft, 27u * 60);
     EXPECT_EQ(frontEnd.latest->rows[1].text, "Vote from web:anna-phone (27 min left)");
     clock.advance(26 * 60 * 1000 + 1);  // a part of a minute counts as one
     app->tick();
     EXPECT_EQ(frontEnd.latest->rows[1].text, "Vote from web:anna-phone (1 min left)");
 
     app->setWebPageProblem("Cannot serve the web page on port 80: Permission denied");
+    app->tick();  // the next snapshot carries it
+    EXPECT_EQ(frontEnd.latest->webPageProblem,
+              "Cannot serve the web page on port 80: Permission denied");
     EXPECT_EQ(frontEnd.latest->rows.back().text,
               "Cannot serve the web page on port 80: Permission denied");
     app->onCommand(Command::DisableServer);
@@ -307,6 +341,31 @@ TEST_F(LinkmootTest, AYesToTheClientQuestionRunsTheConfigurationFlow) {
     EXPECT_EQ(frontEnd.count("mode"), 1);
 }
 
+// Modal dialogs keep the ticks and the control socket going; what those would
+// start over the open dialog is refused: a second flow, a question, a reload
+// (whose tree the dialog's OK would overwrite).
+TEST_F(LinkmootTest, WhileADialogIsOpenNothingStartsASecondFlowOrReplacesTheTree) {
+    writeConfig(kClientConfig);
+    ASSERT_TRUE(start().initInstance());
+    network.connectFails = true;
+    std::string reloadAnswer;
+    std::size_t questionsInDialog = 99;
+    frontEnd.onClient = [&] {
+        app->onCommand(Command::Connect);  // fails: its question must wait
+        ticks(10);
+        app->onCommand(Command::Configuration);
+        reloadAnswer = control::handle(*app, "reload");
+        questionsInDialog = frontEnd.questions.size();
+    };
+    app->onCommand(Command::Configuration);
+    EXPECT_EQ(questionsInDialog, 0u);
+    EXPECT_EQ(frontEnd.count("mode"), 1);
+    EXPECT_EQ(reloadAnswer.rfind("ERROR configuration not reloaded: a configuration dialog", 0), 0u)
+        << reloadAnswer;
+    // Once the dialog is closed, the next failure asks: the flow's own unvote.
+    EXPECT_EQ(frontEnd.questions, std::vector<int>{StringId::QuestionClientCannotConnect});
+}
+
 TEST_F(LinkmootTest, ExitWithdrawsTheVoteBeforeTheConfigurationIsSaved) {
     writeConfig(kClientConfig);
     ASSERT_TRUE(start().initInstance());
@@ -340,7 +399,7 @@ TEST_F(LinkmootTest, ReloadRestartsTheServerOnlyForAKeyItBindsOrDialsWith) {
     ASSERT_TRUE(app->reload(problem)) << problem;
     EXPECT_EQ(app->getSettings().get(keys::GuardTime), 500);
     EXPECT_TRUE(dialers.dialer.hangUps.empty());
-    EXPECT_EQ(app->getServer().getVotes().getCount(), 1);
+    EXPECT_EQ(app->getServer().getVotes().size(), 1u);
     EXPECT_EQ(network.boundPorts, std::vector<uint16_t>{9010});
 
     // A port hangs up and binds the new one.
@@ -350,7 +409,7 @@ TEST_F(LinkmootTest, ReloadRestartsTheServerOnlyForAKeyItBindsOrDialsWith) {
     ASSERT_TRUE(app->reload(problem)) << problem;
     EXPECT_EQ(dialers.dialer.hangUps.size(), 1u);
     EXPECT_TRUE(app->getServer().isStarted());
-    EXPECT_EQ(app->getServer().getVotes().getCount(), 0);
+    EXPECT_EQ(app->getServer().getVotes().size(), 0u);
     EXPECT_EQ(network.boundPorts, (std::vector<uint16_t>{9010, 9011}));
 }
 

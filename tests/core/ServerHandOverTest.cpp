@@ -40,7 +40,7 @@ TEST(ServerHandOverTest, FailureReportsFromAnotherThreadDoNotRaceWithPolls) {
     reporter.join();
     server.poll();
     // Every applied report led to a re-dial; the server still holds one live dial.
-    EXPECT_NE(server.getConnection(), 0u);
+    EXPECT_NE(server.lineController().connection(), 0u);
     EXPECT_EQ(dialers.dialer.dials.size(), dialers.dialer.hangUps.size() + 1);
 }
 

@@ -45,8 +45,14 @@ TEST(StatusModelTest, TrayTextAndIconFollowTheTableOfStates) {
         bool server, started, connected, voting;
         const char* text;
         StatusIcon icon;
+        bool dialling = false;
     };
     const Row rows[] = {
+        // A dial under way is counted like "Connected" but shown as not up.
+        {true, true, false, true, "Dialling (3 vote(s)) - You are voting", StatusIcon::Voting,
+         true},
+        {true, true, false, false, "Dialling (3 vote(s)) - You are not voting", StatusIcon::Idle,
+         true},
         {true, true, true, true, "Connected (3 vote(s)) - You are voting", StatusIcon::Voting},
         {true, true, true, false, "Connected (3 vote(s)) - You are not voting",
          StatusIcon::Connected},
@@ -57,9 +63,13 @@ TEST(StatusModelTest, TrayTextAndIconFollowTheTableOfStates) {
         {false, false, false, false, "Not voting for connection", StatusIcon::Idle},
     };
     for (const Row& row : rows) {
-        StatusSnapshot snapshot =
-            status(row.server, row.started, row.connected, row.voting, {"A", "B", "C"});
+        StatusInput input{row.server, row.started, row.connected, row.voting, {"A", "B", "C"}};
+        input.dialling = row.dialling;
+        StatusSnapshot snapshot = computeStatus(input);
         EXPECT_EQ(snapshot.trayText, row.text);
+        // Row 0 says "connected" only for a line that is up.
+        EXPECT_EQ(snapshot.rows[0].icon == StatusIcon::Connected, row.started && row.connected)
+            << row.text;
         EXPECT_EQ(snapshot.tooltip, row.text);
         EXPECT_EQ(snapshot.trayIcon, row.icon) << row.text;
         EXPECT_EQ(snapshot.serverMenu, row.server);

@@ -233,7 +233,7 @@ TEST(TrustTest, GateDropsForgedReplayedAndLateDatagramsAndCountsThem) {
 TEST(TrustTest, GateSignsAnswersEchoingTheRequestAndHoldsBackAnswersOverTheLimit) {
     auto key = testKey();
     ServerGate gate;
-    PendingAnswer pending{ip(192, 168, 1, 2), 40000, "WS01", 1700000000000ull};
+    PendingAnswer pending{ip(192, 168, 1, 2), 40000, 0, "WS01", 1700000000000ull};
     protocol::LineReport report;
     report.line = protocol::Line::Dialling;
     report.votes = 1;

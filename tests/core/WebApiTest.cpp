@@ -18,23 +18,23 @@ constexpr uint32_t kPhone = 0xC000024D;     // 192.0.2.77
 constexpr uint32_t kOutsider = 0xCB007105;  // 203.0.113.5
 constexpr const char* kPassword = "correct horse";
 
-struct FakeState : WebStateSource {
-    WebState state;
-    WebState webState() override { return state; }
-};
-
-struct FakeSink : WebVoteSink {
+/// The application as the page sees it: a snapshot, and the commands it records.
+struct FakeCommands : WebCommands {
     struct Call {
         std::string verb, name;
         uint32_t minutes;
     };
+    StatusSnapshot status;
     std::vector<Call> calls;
     bool accept = true;
-    bool vote(const std::string& name, uint32_t minutes, uint32_t) override {
+    std::shared_ptr<const StatusSnapshot> latestStatus() override {
+        return std::make_shared<StatusSnapshot>(status);
+    }
+    bool vote(const std::string& name, uint32_t minutes) override {
         calls.push_back({"vote", name, minutes});
         return accept;
     }
-    bool unvote(const std::string& name, uint32_t) override {
+    bool unvote(const std::string& name) override {
         calls.push_back({"unvote", name, 0});
         return true;
     }
@@ -250,10 +250,10 @@ TEST(WebApiTest, EachCheckRefusesWithItsStatusAndOnlyGoodRequestsVote) {
          200, "<title>", nullptr},
     };
     for (const Row& row : rows) {
-        FakeState state;
-        state.state.line = WebLine::Up;
-        FakeSink sink;
-        WebApi api(config(), state, sink);
+        FakeCommands sink;
+        sink.status.line = LineStatus::Up;
+        sink.status.lineWord = "up";
+        WebApi api(config(), sink);
         WebRequest request = goodVote();
         row.change(request);
         WebResponse response = api.handle(request, 1000);
@@ -278,9 +278,8 @@ TEST(WebApiTest, EachCheckRefusesWithItsStatusAndOnlyGoodRequestsVote) {
 }
 
 TEST(WebApiTest, WrongMethodNamesTheAllowedOnesAndAServerNotTakingVotesSaysSo) {
-    FakeState state;
-    FakeSink sink;
-    WebApi api(config(""), state, sink);
+    FakeCommands sink;
+    WebApi api(config(""), sink);
     WebRequest request = goodVote();
     request.method = "PUT";
     EXPECT_EQ(header(api.handle(request, 0), "Allow"), "POST");
@@ -294,9 +293,8 @@ TEST(WebApiTest, WrongMethodNamesTheAllowedOnesAndAServerNotTakingVotesSaysSo) {
 }
 
 TEST(WebApiTest, LoginSetsACookieThatHoldsOnlyUntilTheServerStartsAgain) {
-    FakeState state;
-    FakeSink sink;
-    WebApi api(config(), state, sink);
+    FakeCommands sink;
+    WebApi api(config(), sink);
     WebRequest login = goodVote();
     login.path = "/api/login";
     login.authorization.reset();
@@ -315,17 +313,16 @@ TEST(WebApiTest, LoginSetsACookieThatHoldsOnlyUntilTheServerStartsAgain) {
     EXPECT_EQ(api.handle(vote, 0).status, 200);
 
     // A new start makes a new key.
-    WebApi restarted(config(), state, sink);
+    WebApi restarted(config(), sink);
     EXPECT_EQ(restarted.handle(vote, 0).status, 401);
     // A changed password does not keep old cookies either.
-    WebApi otherPassword(config("battery staple"), state, sink);
+    WebApi otherPassword(config("battery staple"), sink);
     EXPECT_NE(otherPassword.sessionToken(), restarted.sessionToken());
 }
 
 TEST(WebApiTest, RepeatedWrongPasswordsFromOnePeerAreHeldOffForAMinute) {
-    FakeState state;
-    FakeSink sink;
-    WebApi api(config(), state, sink);
+    FakeCommands sink;
+    WebApi api(config(), sink);
     WebRequest login = goodVote();
     login.path = "/api/login";
     login.authorization.reset();
@@ -349,13 +346,14 @@ TEST(WebApiTest, RepeatedWrongPasswordsFromOnePeerAreHeldOffForAMinute) {
 }
 
 TEST(WebApiTest, StateListsVotesWithKindAndTimeLeftAsValidJson) {
-    FakeState state;
-    state.state.line = WebLine::Guard;
-    state.state.secondsUp = 99;  // stale: only an up line has an up time
-    state.state.votes = {{"web:anna", WebVote::Kind::Web, 1620},
-                         {"WS\xff\x01", WebVote::Kind::Datagram, 21}};
-    FakeSink sink;
-    WebApi api(config(""), state, sink);
+    FakeCommands sink;
+    sink.status.line = LineStatus::Guard;
+    sink.status.lineWord = "guard";
+    sink.status.secondsUp = 99;  // stale: only an up line has an up time
+    sink.status.retrySeconds = 40;
+    sink.status.votes = {{"web:anna", 0, VoteEntry::Kind::Web, 1620},
+                         {"WS\xff\x01", 0, VoteEntry::Kind::Datagram, 21}};
+    WebApi api(config(""), sink);
     WebRequest request = goodVote();
     request.method = "GET";
     request.path = "/api/state";
@@ -367,6 +365,7 @@ TEST(WebApiTest, StateListsVotesWithKindAndTimeLeftAsValidJson) {
     EXPECT_EQ(json["version"], 2);
     EXPECT_EQ(json["line"], "guard");
     EXPECT_EQ(json["secondsUp"], 0);
+    EXPECT_EQ(json["retrySeconds"], 40);
     EXPECT_EQ(json["maxMinutes"], 120);
     EXPECT_EQ(json["server"], "gateway");
     EXPECT_EQ(json["defaultName"], "web:192.0.2.77");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 namespace linkmoot::daemon {
@@ -118,21 +119,27 @@ TEST_F(EventLoopTest, AHandlerMayUnwatchAnotherDescriptorThatIsReadyInTheSameRou
     close(other[1]);
 }
 
-TEST_F(EventLoopTest, ATimeoutSourceBoundsTheWaitAndRunsOnlyWhenTheWaitEndsOnIt) {
-    int due = 0;
-    int wait = 0;  // due now; no ticks, so without the source poll() would block for ever
-    loop.setTimeoutSource([&] { return wait; }, [&] { due++; });
+// The web page's connection time-outs and deferred work ride on these.
+TEST_F(EventLoopTest, TimersRunOnceAtTheirDeadlineAndACancelledOneNever) {
+    std::vector<std::string> ran;
+    loop.startTimer(0, [&] { ran.push_back("now"); });  // no ticks: poll() must not block
+    const Loop::TimerId later = loop.startTimer(500, [&] { ran.push_back("later"); });
+    const Loop::TimerId cancelled = loop.startTimer(200, [&] { ran.push_back("cancelled"); });
     loop.runOnce();
-    EXPECT_EQ(due, 1);
-    runRound();  // a descriptor was ready: its handler serves, not the deadline
-    EXPECT_EQ(due, 1);
-    EXPECT_EQ(wakeUps, 1);
-    wait = -1;  // no deadline: only the readable pipe ends the wait
-    runRound();
-    EXPECT_EQ(due, 1);
-    loop.setTimeoutSource(nullptr, nullptr);
-    runRound();
-    EXPECT_EQ(due, 1);
+    EXPECT_EQ(ran, std::vector<std::string>{"now"});
+    loop.cancelTimer(cancelled);
+    now += 499;
+    runRound();  // the pipe ends this wait, before the deadline
+    EXPECT_EQ(ran.size(), 1u);
+    now += 1;
+    loop.runOnce();
+    EXPECT_EQ(ran, (std::vector<std::string>{"now", "later"}));
+    loop.cancelTimer(later);  // ran already: nothing happens
+    // A timer's handler may start the next one.
+    loop.startTimer(0, [&] { loop.startTimer(0, [&] { ran.push_back("chained"); }); });
+    loop.runOnce();
+    loop.runOnce();
+    EXPECT_EQ(ran.back(), "chained");
 }
 
 TEST_F(EventLoopTest, StopEndsRunAndLaterRoundsDoNothing) {

@@ -62,7 +62,9 @@ struct Fixture {
         frontEnd = std::make_unique<GuiFrontEnd>();
         app = std::make_unique<Linkmoot>(Settings(root),
                                          Services{network, clock, dialers, shutdown}, *frontEnd);
-        driveApplication(frontEnd->frame(), *app);
+        driveCommands(frontEnd->frame(), *app);
+        QObject::connect(&frontEnd->frame(), &MainFrame::tickDue, &frontEnd->frame(),
+                         [this] { app->tick(); });
         frontEnd->refreshViews(app->latestStatus());
     }
     ~Fixture() {

@@ -101,8 +101,8 @@ TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndDropsAnOversizedOne) {
     sendTo(port, "vote:B:C");
     sendTo(port, std::string("unvote:A"));  // from the address of A's vote
     EXPECT_TRUE(server.poll());
-    ASSERT_EQ(server.getVotes().getCount(), 1);
-    EXPECT_STREQ(server.getVotes().get(0)->getHost(), "B:C");
+    ASSERT_EQ(server.getVotes().size(), 1u);
+    EXPECT_EQ(server.getVotes().entries()[0].host, "B:C");
 }
 
 // Compatibility both ways over real sockets: a plain "vote:NAME" sender is
@@ -149,6 +149,29 @@ TEST(PosixNetworkTest, PlainVotesAreAnsweredAndTheClientReadsTheAnswer) {
     ASSERT_TRUE(changed);
     EXPECT_EQ(client.serverLineText(),
               "Server 127.0.0.1: line up for 0 s, 2 votes (yours among them)");
+}
+
+// A client that votes to a second address of the server (127.0.0.2 here, an
+// alias or a second LAN elsewhere) accepts on its connected socket only what
+// comes from that address: the answer must leave from where the vote arrived.
+TEST(PosixNetworkTest, TheAnswerLeavesFromTheAddressTheRequestReached) {
+    RealServer real;
+    ASSERT_TRUE(real.server.start());
+    PosixUdpSocket client;
+    ASSERT_TRUE(client.open(0));
+    ASSERT_TRUE(client.connect("127.0.0.2", real.server.boundPort()));
+    ASSERT_TRUE(client.send("query:ALIAS", 11));
+    std::size_t length = 0;
+    UdpSocket::Received received = UdpSocket::Received::Nothing;
+    char buffer[300];
+    for (int i = 0; i < 200 && received == UdpSocket::Received::Nothing; i++) {
+        real.server.poll();
+        received = client.receive(buffer, sizeof buffer, length);
+        if (received == UdpSocket::Received::Nothing)
+            usleep(10000);
+    }
+    ASSERT_EQ(received, UdpSocket::Received::Datagram);
+    EXPECT_EQ(std::string(buffer, length).rfind("state:v=2,", 0), 0u);
 }
 
 TEST(PosixNetworkTest, ASecondServerOnTheSamePortFailsAndAsks) {
@@ -238,7 +261,7 @@ TEST(PosixNetworkTest, AnOutsideSourceIsDroppedOverARealVethPair) {
     Server& server = real.server;
     ASSERT_TRUE(server.start());
     const uint16_t port = server.boundPort();
-    const uint32_t idle = server.getLastVoteTime();
+    const uint32_t idle = server.idleShutdown().lastVoteTime();
 
     struct Case {
         const char* from;
@@ -251,8 +274,8 @@ TEST(PosixNetworkTest, AnOutsideSourceIsDroppedOverARealVethPair) {
         real.clock.advance(1000);
         server.poll();
         // The 12 dropped ones did not use up the poll's 10.
-        EXPECT_EQ(server.getVotes().getCount(), c.votes * 10) << c.from;
-        EXPECT_EQ(server.getLastVoteTime() == idle, c.votes == 0) << c.from;
+        EXPECT_EQ(server.getVotes().size(), static_cast<std::size_t>(c.votes * 10)) << c.from;
+        EXPECT_EQ(server.idleShutdown().lastVoteTime() == idle, c.votes == 0) << c.from;
         server.poll();  // the inside sender's last two
     }
 }

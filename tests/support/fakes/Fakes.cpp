@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Ipv4.h"
 #include "Trust.h"
 
 namespace linkmoot::fakes {
@@ -58,12 +59,14 @@ bool FakeSocket::send(const void* data, std::size_t length) {
 
 UdpSocket::Received FakeSocket::receive(char* buffer, std::size_t capacity, std::size_t& length) {
     Endpoint source;
-    return receiveFrom(buffer, capacity, length, source);
+    uint32_t local = 0;
+    return receiveFrom(buffer, capacity, length, source, local);
 }
 
 UdpSocket::Received FakeSocket::receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
-                                            Endpoint& source) {
+                                            Endpoint& source, uint32_t& local) {
     length = 0;
+    local = network.inboundLocal;
     // Client sockets (bound to any port) read the answers, the server the votes.
     std::deque<std::string>& queue = port == 40000 ? network.answers : network.inbound;
     if (queue.empty())
@@ -84,13 +87,15 @@ UdpSocket::Received FakeSocket::receiveFrom(char* buffer, std::size_t capacity, 
     return Received::Datagram;
 }
 
-bool FakeSocket::sendTo(const void* data, std::size_t length, const Endpoint& destination) {
+bool FakeSocket::sendTo(const void* data, std::size_t length, const Endpoint& destination,
+                        uint32_t from) {
     if (network.sendFails) {
         error = "Error 101 in facility 0: Network is unreachable";
         return false;
     }
-    network.sentTo.push_back({trust::dottedQuad(destination.address), destination.port, broadcast,
-                              std::string(static_cast<const char*>(data), length)});
+    network.sentTo.push_back({ipv4::format(destination.address), destination.port, broadcast,
+                              std::string(static_cast<const char*>(data), length),
+                              ipv4::format(from)});
     return true;
 }
 

@@ -41,6 +41,7 @@ struct SentDatagram {
     uint16_t port = 0;
     bool broadcast = false;
     std::string payload;
+    std::string from{};  ///< sendTo's local source address, dotted
 };
 
 class FakeNetwork;
@@ -54,9 +55,10 @@ public:
     bool connect(const char* host, uint16_t port) override;
     bool send(const void* data, std::size_t length) override;
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;
-    Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
-                         Endpoint& source) override;
-    bool sendTo(const void* data, std::size_t length, const Endpoint& destination) override;
+    Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length, Endpoint& source,
+                         uint32_t& local) override;
+    bool sendTo(const void* data, std::size_t length, const Endpoint& destination,
+                uint32_t from) override;
     void close() override;
     uint16_t localPort() const override { return port; }
     std::string lastErrorText() const override { return error; }
@@ -99,6 +101,8 @@ public:
     /// when there is one (taken with it), else inboundSource.
     Endpoint inboundSource{0xC0A80114, 40001};  // 192.168.1.20
     std::deque<Endpoint> inboundSources;
+    /// The local address every inbound datagram reached.
+    uint32_t inboundLocal = 0xC0A80101;  // 192.168.1.1
     /// Datagrams waiting for client sockets (bound to port 0).
     std::deque<std::string> answers;
     /// What left through sendTo (the server's answers), with the dotted address.

@@ -1,5 +1,5 @@
-// The control socket served from the Qt event loop: requests are answered by
-// the shared handler, also while a request's own modal dialog is open.
+// The session's loop over Qt: the control socket served from it (also while a
+// request's own modal dialog is open), and its one-shot timers.
 #include <QDialog>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -7,8 +7,9 @@
 #include <thread>
 
 #include "ControlCommands.h"
-#include "ControlSocketWatcher.h"
 #include "Linkmoot.h"
+#include "QtLoop.h"
+#include "platform/ControlServer.h"
 
 using namespace linkmoot;
 
@@ -47,21 +48,26 @@ struct Fixture {
     std::string path = folder.filePath(QStringLiteral("linkmoot.sock")).toStdString();
     ControlServer server;
     ScriptedTarget target;
-    std::unique_ptr<ControlSocketWatcher> watcher;
+    QtLoop loop;
     Fixture() {
         std::string error;
         if (server.bind(path, controlsocket::kUserMode, error) !=
             ControlServer::BindResult::Listening) {
             qFatal("bind: %s", error.c_str());
         }
-        watcher = std::make_unique<ControlSocketWatcher>(
-            server, [this](std::string_view request) { return control::handle(target, request); });
+        // A request may open a question box; its loop keeps the watch live,
+        // so further requests (status, exit) are answered meanwhile.
+        loop.watch(server.fd(), [this] {
+            server.servePending(
+                [this](std::string_view request) { return control::handle(target, request); });
+        });
     }
+    ~Fixture() { loop.unwatch(server.fd()); }
 };
 
 }  // namespace
 
-class ControlSocketWatcherTest : public QObject {
+class QtLoopTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void answersFromTheEventLoop() {
@@ -108,7 +114,27 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString(first.reply.answer), QStringLiteral("OK\n"));
         QCOMPARE(fixture.target.commands, QList<int>{Command::Connect});
     }
+
+    // The web page's deadlines: once each, never when cancelled, and a timer
+    // may cancel itself or start the next from its own handler.
+    void timersRunOnceUnlessCancelled() {
+        QtLoop loop;
+        QStringList ran;
+        loop.startTimer(20, [&] { ran << QStringLiteral("later"); });
+        const Loop::TimerId cancelled = loop.startTimer(10, [&] { ran << QStringLiteral("no"); });
+        Loop::TimerId self = 0;
+        self = loop.startTimer(0, [&] {
+            ran << QStringLiteral("now");
+            loop.cancelTimer(self);
+            loop.startTimer(0, [&] { ran << QStringLiteral("chained"); });
+        });
+        loop.cancelTimer(cancelled);
+        QTRY_COMPARE_WITH_TIMEOUT(ran.size(), 3, 5000);
+        QTest::qWait(50);
+        QCOMPARE(ran, (QStringList{QStringLiteral("now"), QStringLiteral("chained"),
+                                   QStringLiteral("later")}));
+    }
 };
 
-QTEST_MAIN(ControlSocketWatcherTest)
-#include "ControlSocketWatcherTest.moc"
+QTEST_MAIN(QtLoopTest)
+#include "QtLoopTest.moc"

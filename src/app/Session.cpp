@@ -1,0 +1,83 @@
+#include "app/Session.h"
+
+#include <csignal>
+#include <cstring>
+
+#include "ControlCommands.h"
+#include "Linkmoot.h"
+#include "ToolBox/Logger.h"
+#include "app/Instance.h"
+#include "app/WebPage.h"
+
+namespace linkmoot {
+
+Session::Session(Loop& loop, Options options) : loop(loop), options(std::move(options)) {}
+
+Session::~Session() {
+    end();
+}
+
+ControlServer::BindResult Session::claim(std::string& error) {
+    path = controlsocket::userSocketPath(error);
+    if (path.empty()) {
+        error = "no folder for the control socket: " + error;
+        return ControlServer::BindResult::Failed;
+    }
+    return control.bind(path, options.socketMode, error);
+}
+
+Linkmoot& Session::begin(FrontEnd& frontEnd) {
+    running = std::make_unique<Instance>(frontEnd);
+    Linkmoot& app = running->application();
+    web = std::make_unique<WebPage>(app, running->settings(), running->clock(), loop);
+    app.attachView(*web);
+    loop.watch(signalPipe.fd(), [this] { onSignal(); });
+    if (control.fd() >= 0) {
+        loop.watch(control.fd(), [this] {
+            Linkmoot& target = running->application();
+            control.servePending(
+                [&target](std::string_view request) { return control::handle(target, request); });
+        });
+    }
+    loop.setTick([this] { onTick(); });
+    return app;
+}
+
+void Session::onTick() {
+    running->application().tick();
+    if (options.afterTick)
+        options.afterTick();
+}
+
+void Session::onSignal() {
+    const SignalPipe::Received received = signalPipe.drain();
+    Linkmoot& app = running->application();
+    if (received.terminating != 0) {
+        LM_LOG(Info, "Signal %d (%s): exiting", received.terminating,
+               strsignal(received.terminating));
+        app.onCommand(Command::Exit);
+    } else if (received.reload) {
+        LM_LOG(Info, "Signal %d (%s): reloading the configuration", SIGHUP, strsignal(SIGHUP));
+        std::string problem;
+        app.reload(problem);  // a refusal is logged at Error
+    }
+}
+
+void Session::end() {
+    if (!running)
+        return;
+    // No tick, request, signal or page while the application withdraws its
+    // vote, hangs up and saves.
+    loop.setTick(nullptr);
+    loop.unwatch(signalPipe.fd());
+    if (control.fd() >= 0)
+        loop.unwatch(control.fd());
+    if (web) {
+        running->application().detachView(*web);
+        web->stop();
+        web.reset();
+    }
+    running.reset();
+}
+
+}  // namespace linkmoot
