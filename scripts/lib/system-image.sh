@@ -58,7 +58,7 @@ EOF
     # The kernel's initrd must find the virtio disk whatever machine makes it.
     mkdir -p "$root/etc/initramfs-tools/conf.d"
     printf 'virtio_pci\nvirtio_blk\next4\n' >>"$root/etc/initramfs-tools/modules"
-    echo 'MODULES=most' >"$root/etc/initramfs-tools/conf.d/linkmoot-system-test"
+    echo 'MODULES=most' >"$root/etc/initramfs-tools/conf.d/system-test"
     # man-db rebuilds its index after every install: slow in an emulated
     # machine and of no use to the checks.
     echo 'man-db man-db/auto-update boolean false' | chroot "$root" debconf-set-selections
@@ -81,25 +81,27 @@ EOF
     cp -L "$root/initrd.img" "$image.initrd"
     rm -f "$image"
     truncate -s "$SYSTEM_IMAGE_SIZE" "$image"
-    mkfs.ext4 -q -F -L linkmoot-test -d "$root" "$image"
+    mkfs.ext4 -q -F -L testbed -d "$root" "$image"
 }
 
 # The machine boots to multi-user, runs the runner of the share and powers
 # off. No login, no network card (NetworkManager gets the test's veth pairs).
 system_image_configure() {
     local root=$1
-    echo linkmoot-test >"$root/etc/hostname"
-    printf '127.0.0.1 localhost\n127.0.1.1 linkmoot-test\n::1 localhost\n' >"$root/etc/hosts"
-    printf 'LABEL=linkmoot-test / ext4 defaults,errors=remount-ro 0 1\n' >"$root/etc/fstab"
-    mkdir -p "$root/mnt/linkmoot"
-    cat >"$root/etc/systemd/system/linkmoot-system-test.service" <<'EOF'
+    echo testbed >"$root/etc/hostname"
+    printf '127.0.0.1 localhost\n127.0.1.1 testbed\n::1 localhost\n' >"$root/etc/hosts"
+    printf '/dev/vda / ext4 defaults,errors=remount-ro 0 1\n' >"$root/etc/fstab"
+    # Named apart from the packages, so that the purge check finds nothing of
+    # theirs but what they left.
+    mkdir -p "$root/mnt/share"
+    cat >"$root/etc/systemd/system/system-test-runner.service" <<'EOF'
 [Unit]
-Description=Linkmoot system test: runs the checks from the host's share, then powers off
+Description=System test: runs the checks from the host's share, then powers off
 After=multi-user.target dbus.service NetworkManager.service systemd-logind.service polkit.service
 
 [Service]
 Type=oneshot
-ExecStart=/bin/sh -c 'mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 linkmoot /mnt/linkmoot && exec /mnt/linkmoot/run /mnt/linkmoot'
+ExecStart=/bin/sh -c 'mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 share /mnt/share && exec /mnt/share/run /mnt/share'
 ExecStopPost=/bin/systemctl --no-block poweroff
 StandardOutput=tty
 StandardError=tty
@@ -109,8 +111,8 @@ TimeoutStartSec=infinity
 [Install]
 WantedBy=multi-user.target
 EOF
-    ln -sf /etc/systemd/system/linkmoot-system-test.service \
-        "$root/etc/systemd/system/multi-user.target.wants/linkmoot-system-test.service"
+    ln -sf /etc/systemd/system/system-test-runner.service \
+        "$root/etc/systemd/system/multi-user.target.wants/system-test-runner.service"
     # Nothing on the serial line but the kernel's and the runner's lines; no
     # timers that would wake the emulated machine for nothing.
     local unit
@@ -121,6 +123,6 @@ EOF
     done
     # The journal in memory: the image stays as it is made between runs anyway.
     mkdir -p "$root/etc/systemd/journald.conf.d"
-    printf '[Journal]\nStorage=volatile\n' >"$root/etc/systemd/journald.conf.d/linkmoot.conf"
+    printf '[Journal]\nStorage=volatile\n' >"$root/etc/systemd/journald.conf.d/system-test.conf"
     chroot "$root" passwd -l root >/dev/null
 }
