@@ -5,7 +5,9 @@
 # the check with a FAIL line naming it. Everything a check sets up (network
 # namespaces, veth pairs, providers, profiles, files) it takes down again on
 # its way out (lm_on_exit), so the checks can run in any order.
-set -euo pipefail
+# No pipefail: "journalctl | grep -m1" and the like are meant to stop reading
+# early, and the pipeline's status is the last command's.
+set -eu
 
 LM_TEST=${0##*/}
 LM_CONFIG_DIR="/var/lib/linkmoot/Fennel Brookworks/Linkmoot"
@@ -52,6 +54,23 @@ trap 'fail "line $LINENO: \"$BASH_COMMAND\" failed"' ERR
 # linkmootd's journal lines since the check began (journalctl options may follow).
 lm_journal() {
     journalctl -q --no-pager --after-cursor="$LM_CURSOR" -u linkmootd.service "$@"
+}
+
+# lm_logged TEXT [journalctl options]: linkmootd's journal since the check
+# began holds TEXT.
+lm_logged() {
+    local text=$1 lines
+    shift
+    lines=$(lm_journal -o cat "$@")
+    [[ $lines == *"$text"* ]]
+}
+
+# lm_has TEXT COMMAND...: the command's output holds TEXT.
+lm_has() {
+    local text=$1 output
+    shift
+    output=$("$@" 2>/dev/null) || true
+    [[ $output == *"$text"* ]]
 }
 
 # The configuration file's escapes: / < > and the backslash get a backslash.
