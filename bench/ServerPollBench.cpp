@@ -26,6 +26,7 @@ public:
     explicit QueueSocket(std::deque<std::string>& queue) : queue(queue) {}
     bool open(uint16_t) override { return true; }
     bool setBroadcast() override { return true; }
+    std::size_t setReceiveBuffer(std::size_t bytes) override { return bytes; }
     bool connect(const char*, uint16_t) override { return true; }
     bool send(const void*, std::size_t) override { return true; }
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override {

@@ -56,8 +56,7 @@ void applyRequest(std::vector<ModelVote>& table, const linkmoot::protocol::Reque
 /// One poll as the model sees it: time-outs, then the datagrams. Every source
 /// is allowed and there is no secret, so a datagram is dropped (malformed:
 /// over the limit or a broken extension block), ignored (not a request) or
-/// served; dropped ones do not count among the ten a poll serves, all count
-/// among the thousand it reads.
+/// served; a poll reads at most a thousand, dropped ones included.
 void modelPoll(std::vector<ModelVote>& table, std::vector<std::string>& queue, uint32_t now) {
     table.erase(std::remove_if(table.begin(), table.end(),
                                [&](const ModelVote& vote) {
@@ -65,9 +64,7 @@ void modelPoll(std::vector<ModelVote>& table, std::vector<std::string>& queue, u
                                           linkmoot::VoteTable::kVoteTimeoutMs;
                                }),
                 table.end());
-    int served = 0;
-    for (int read = 0; read < linkmoot::VoteIntake::kMaxDatagramsReadPerPoll &&
-                       served < linkmoot::VoteIntake::kMaxDatagramsPerPoll && !queue.empty();
+    for (int read = 0; read < linkmoot::VoteIntake::kMaxDatagramsPerPoll && !queue.empty();
          read++) {
         const std::string datagram = queue.front();
         queue.erase(queue.begin());
@@ -83,10 +80,8 @@ void modelPoll(std::vector<ModelVote>& table, std::vector<std::string>& queue, u
             case linkmoot::protocol::RequestError::BadBlock:
                 continue;
             case linkmoot::protocol::RequestError::NotARequest:
-                served++;
                 continue;
             case linkmoot::protocol::RequestError::None:
-                served++;
                 applyRequest(table, request, now);
                 break;
         }

@@ -135,21 +135,56 @@ bool withinTimeWindow(uint64_t t, uint64_t nowUnixMs) {
 
 // --- AnswerLimiter
 
-bool AnswerLimiter::allow(uint32_t source, uint32_t nowTick) {
-    std::size_t stale = 0;
-    while (stale < recent.size() &&
-           static_cast<uint32_t>(nowTick - recent[stale].time) >= kWindowMs) {
-        stale++;
+std::vector<bool> AnswerLimiter::admit(const std::vector<uint32_t>& sources, uint32_t nowTick) {
+    while (!sentAt.empty() && static_cast<uint32_t>(nowTick - sentAt.front()) >= kWindowMs)
+        sentAt.pop_front();
+    // Due: the first request of each source not answered within the second.
+    std::vector<std::size_t> due;
+    std::unordered_map<uint32_t, bool> seen;
+    for (std::size_t i = 0; i < sources.size(); i++) {
+        if (!seen.emplace(sources[i], true).second)
+            continue;
+        const auto last = lastAnswer.find(sources[i]);
+        if (last == lastAnswer.end() || static_cast<uint32_t>(nowTick - last->second) >= kWindowMs)
+            due.push_back(i);
     }
-    recent.erase(recent.begin(), recent.begin() + static_cast<std::ptrdiff_t>(stale));
-    if (recent.size() >= kMaxPerWindow)
-        return false;
-    for (const Sent& sent : recent) {
-        if (sent.source == source)
-            return false;
+    const std::size_t budget = kMaxPerWindow - sentAt.size();
+    if (due.size() > budget) {
+        // Longest unanswered first; the never answered before all others.
+        auto age = [&](std::size_t i) -> uint64_t {
+            const auto last = lastAnswer.find(sources[i]);
+            return last == lastAnswer.end() ? UINT64_MAX : nowTick - last->second;
+        };
+        std::stable_sort(due.begin(), due.end(),
+                         [&](std::size_t a, std::size_t b) { return age(a) > age(b); });
+        due.resize(budget);
     }
-    recent.push_back({source, nowTick});
-    return true;
+    std::vector<bool> admitted(sources.size(), false);
+    for (std::size_t i : due) {
+        admitted[i] = true;
+        sentAt.push_back(nowTick);
+        lastAnswer[sources[i]] = nowTick;
+    }
+    if (lastAnswer.size() > kMaxSources)
+        forgetStalest(nowTick);
+    return admitted;
+}
+
+void AnswerLimiter::forgetStalest(uint32_t nowTick) {
+    std::vector<uint32_t> ages;
+    ages.reserve(lastAnswer.size());
+    for (const auto& [source, tick] : lastAnswer)
+        ages.push_back(nowTick - tick);
+    // Keep the most recent three quarters, so the pruning is rare.
+    std::nth_element(ages.begin(), ages.begin() + kMaxSources * 3 / 4, ages.end());
+    const uint32_t limit = ages[kMaxSources * 3 / 4];
+    for (auto entry = lastAnswer.begin(); entry != lastAnswer.end();) {
+        const uint32_t age = nowTick - entry->second;
+        if (age >= limit && age >= kWindowMs)
+            entry = lastAnswer.erase(entry);
+        else
+            ++entry;
+    }
 }
 
 // --- DropLog
@@ -292,10 +327,16 @@ ServerGate::Verdict ServerGate::check(std::string_view datagram, uint32_t source
     return Verdict::Accepted;
 }
 
+std::vector<bool> ServerGate::admit(const std::vector<PendingAnswer>& pending, uint32_t nowTick) {
+    std::vector<uint32_t> sources;
+    sources.reserve(pending.size());
+    for (const PendingAnswer& request : pending)
+        sources.push_back(request.address);
+    return limiter.admit(sources, nowTick);
+}
+
 std::string ServerGate::answer(const PendingAnswer& pending, const protocol::LineReport& report,
-                               const ProtocolKey* key, const WallClock& wall, uint32_t nowTick) {
-    if (!limiter.allow(pending.address, nowTick))
-        return {};
+                               const ProtocolKey* key, const WallClock& wall) {
     const uint64_t t = key != nullptr ? counter.next(wall.unixMs) : 0;
     return protocol::buildAnswer(report, key, pending.echo, t);
 }

@@ -6,6 +6,7 @@
 // in milliseconds (compared as unsigned differences), so no OS header is needed.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <string>
 #include <string_view>
@@ -77,21 +78,30 @@ private:
 inline constexpr uint64_t kTimeWindowMs = 300000;
 bool withinTimeWindow(uint64_t t, uint64_t nowUnixMs);
 
-/// At most one answer a second per source address and 100 a second in all.
+/// Answers could be turned against a forged source, so at most one goes to
+/// each source address a second and 400 a second in all. The 400 are shared
+/// fairly: when a poll has more answers due than the second has left, the
+/// sources answered longest ago (or never) go first, so one held back wins
+/// the next time, whenever in the second it asks.
 class AnswerLimiter {
 public:
     static constexpr uint32_t kWindowMs = 1000;
-    static constexpr std::size_t kMaxPerWindow = 100;
+    static constexpr std::size_t kMaxPerWindow = 400;
+    /// Sources whose last answer is remembered; beyond this the stalest are
+    /// forgotten and count as never answered (first in line).
+    static constexpr std::size_t kMaxSources = 8192;
 
-    /// True (and counted) when an answer to this source may go now.
-    bool allow(uint32_t source, uint32_t nowTick);
+    /// Of one poll's requests (their sources, in the order read), which may
+    /// be answered now; those are counted as answered.
+    std::vector<bool> admit(const std::vector<uint32_t>& sources, uint32_t nowTick);
+    /// One request alone.
+    bool allow(uint32_t source, uint32_t nowTick) { return admit({source}, nowTick)[0]; }
 
 private:
-    struct Sent {
-        uint32_t source;
-        uint32_t time;
-    };
-    std::vector<Sent> recent;  // the answers of the last second, oldest first
+    void forgetStalest(uint32_t nowTick);
+
+    std::deque<uint32_t> sentAt;  // the tick of each answer of the last second, oldest first
+    std::unordered_map<uint32_t, uint32_t> lastAnswer;  // source -> tick
 };
 
 /// Why a datagram was dropped.
@@ -164,11 +174,13 @@ public:
     /// ordinary one. `request` views `datagram`.
     Verdict check(std::string_view datagram, uint32_t source, const ProtocolKey* key,
                   const WallClock& wall, uint32_t nowTick, protocol::Request& request);
-    /// The answer to one accepted request, or empty when the rate limit holds
-    /// it back (the request was still served). Signed with the key when there
-    /// is one; `report.you` is the caller's.
+    /// Which of one poll's accepted requests are answered; the rest were
+    /// still served, only not answered (see AnswerLimiter).
+    std::vector<bool> admit(const std::vector<PendingAnswer>& pending, uint32_t nowTick);
+    /// The answer to one admitted request, signed with the key when there is
+    /// one; `report.you` is the caller's. Empty when a counter does not fit.
     std::string answer(const PendingAnswer& pending, const protocol::LineReport& report,
-                       const ProtocolKey* key, const WallClock& wall, uint32_t nowTick);
+                       const ProtocolKey* key, const WallClock& wall);
     /// Once a poll: forgets stale replay entries and returns the Warn lines due.
     std::vector<std::string> housekeeping(uint32_t nowTick);
 

@@ -26,6 +26,10 @@ public:
     virtual bool open(uint16_t port) = 0;
     /// SO_BROADCAST on.
     virtual bool setBroadcast() = 0;
+    /// Asks for a receive buffer of `bytes` (as the kernel counts them, its
+    /// own bookkeeping included) and returns what was granted, which the
+    /// system's limit may make less.
+    virtual std::size_t setReceiveBuffer(std::size_t bytes) = 0;
     /// Fixes the destination of later sends. A dotted address is taken as it
     /// is; a name is resolved for IPv4 and its first address used.
     virtual bool connect(const char* host, uint16_t port) = 0;

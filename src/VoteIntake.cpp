@@ -37,6 +37,7 @@ bool VoteIntake::open(int32_t port, const std::string& allowedNetworks) {
         return false;
     }
     socket = std::move(created);
+    askForReceiveBuffer();
     trust::AllowedNetworks allowed;
     std::string error;
     if (!trust::AllowedNetworks::parse(allowedNetworks, allowed, error)) {
@@ -45,6 +46,19 @@ bool VoteIntake::open(int32_t port, const std::string& allowedNetworks) {
     }
     trustGate.setAllowedNetworks(allowed);
     return true;
+}
+
+void VoteIntake::askForReceiveBuffer() {
+    const std::size_t granted = socket->setReceiveBuffer(kReceiveBufferBytes);
+    // Said once: a small LAN does not need the room, a large one should know.
+    if (granted < kReceiveBufferBytes && !smallBufferSaid) {
+        smallBufferSaid = true;
+        LM_LOG(Info,
+               "The vote socket got a receive buffer of %zu KiB, less than the %zu KiB asked "
+               "for: a burst of more than about %zu datagrams is dropped by the kernel; raise "
+               "net.core.rmem_max (see the README) for a LAN of many hundred clients",
+               granted / 1024, kReceiveBufferBytes / 1024, granted / 832);
+    }
 }
 
 void VoteIntake::close() {
@@ -66,8 +80,7 @@ VoteIntake::Served VoteIntake::read(VoteTable& votes, uint32_t now) {
     if (!socket || (keys != nullptr && keys->configured() && keys->key() == nullptr))
         return served;
     wall = clock.wallClock();
-    int counted = 0;
-    for (int read = 0; read < kMaxDatagramsReadPerPoll && counted < kMaxDatagramsPerPoll; read++) {
+    for (int read = 0; read < kMaxDatagramsPerPoll; read++) {
         char buffer[protocol::kMaxDatagramLength + 1];
         std::size_t length = 0;
         Endpoint source;
@@ -88,11 +101,9 @@ VoteIntake::Served VoteIntake::read(VoteTable& votes, uint32_t now) {
             case trust::ServerGate::Verdict::Dropped:
                 break;
             case trust::ServerGate::Verdict::Ignored:
-                counted++;
                 served.any = true;
                 break;
             case trust::ServerGate::Verdict::Accepted:
-                counted++;
                 served.any = true;
                 apply(request, source, local, votes, now, served);
                 pending.push_back(
@@ -140,9 +151,13 @@ void VoteIntake::apply(const protocol::Request& request, const Endpoint& source,
 void VoteIntake::answer(protocol::LineReport report, const VoteTable& votes, uint32_t now) {
     if (pending.empty() || !socket)
         return;
-    for (const trust::PendingAnswer& request : pending) {
+    const std::vector<bool> admitted = trustGate.admit(pending, now);
+    for (std::size_t i = 0; i < pending.size(); i++) {
+        if (!admitted[i])
+            continue;  // served, only not answered
+        const trust::PendingAnswer& request = pending[i];
         report.you = votes.holds(request.name);
-        const std::string answer = trustGate.answer(request, report, key(), wall, now);
+        const std::string answer = trustGate.answer(request, report, key(), wall);
         if (answer.empty())
             continue;
         if (!socket->sendTo(answer.data(), answer.size(), {request.address, request.port},

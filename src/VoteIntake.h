@@ -21,11 +21,13 @@ class VoteTable;
 
 class VoteIntake {
 public:
-    /// At most this many accepted (or ignored) datagrams are served per poll.
-    static constexpr int kMaxDatagramsPerPoll = 10;
-    /// At most this many datagrams are read per poll in all, dropped ones
-    /// included, so a flood cannot hold the loop.
-    static constexpr int kMaxDatagramsReadPerPoll = 1000;
+    /// Every datagram waiting at a poll is served, up to this many read per
+    /// poll in all (dropped ones included), so a flood cannot hold the loop.
+    static constexpr int kMaxDatagramsPerPoll = 1000;
+    /// The receive buffer asked for: one second of 2000 clients' datagrams
+    /// should they all send at once (a small datagram costs the kernel about
+    /// 832 bytes of it), within the kernel's net.core.rmem_max.
+    static constexpr std::size_t kReceiveBufferBytes = 2000 * 832;
 
     /// `keys`: the shared secret's key store (null: no secret), owned by the caller.
     VoteIntake(Network& network, Clock& clock, KeyStore* keys);
@@ -62,6 +64,7 @@ private:
     void apply(const protocol::Request& request, const Endpoint& source, uint32_t local,
                VoteTable& votes, uint32_t now, Served& served);
     const ProtocolKey* key() const;
+    void askForReceiveBuffer();
 
     Network& network;
     Clock& clock;
@@ -69,6 +72,7 @@ private:
     std::unique_ptr<UdpSocket> socket;
     trust::ServerGate trustGate;
     trust::WallClock wall;  // read once a poll
+    bool smallBufferSaid = false;
     std::vector<trust::PendingAnswer> pending;
 };
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -164,12 +165,23 @@ int runDaemon(int argc, char** argv) {
     Session::Options sessionOptions;
     sessionOptions.socketMode =
         options.sharedSocket ? controlsocket::kSharedMode : controlsocket::kUserMode;
-    sessionOptions.afterTick = [&loop, &notifier] {
+    // The loop's figures once a minute: at Debug, or at Info for a
+    // measurement (bench/crowd.py) that must not log every datagram.
+    const toolbox::LogLevel figuresLevel = getenv("LINKMOOT_LOOP_FIGURES") != nullptr
+                                               ? toolbox::LogLevel::Info
+                                               : toolbox::LogLevel::Debug;
+    sessionOptions.afterTick = [&loop, &notifier, figuresLevel] {
         notifier.watchdog();
         // Whether anything held the loop up: one cheap line a minute.
-        if (loop.ticksDelivered() % kLatenessReportTicks == 0)
-            LM_LOG(Debug, "Ticks ran at most %lld ms late in the last %d",
-                   static_cast<long long>(loop.takeMaxLateness()), kLatenessReportTicks);
+        if (loop.ticksDelivered() % kLatenessReportTicks == 0 &&
+            toolbox::Logger::passes(figuresLevel)) {
+            toolbox::Logger::log(__FILE_NAME__, __LINE__, figuresLevel,
+                                 "Ticks ran at most %lld ms late in the last %d; the longest "
+                                 "took %lld us",
+                                 static_cast<long long>(loop.takeMaxLateness()),
+                                 kLatenessReportTicks,
+                                 static_cast<long long>(loop.takeLongestTickMicros()));
+        }
     };
     Session session(loop, sessionOptions);
     // Before the configuration is read: the instance's end saves it, which

@@ -15,6 +15,12 @@ int64_t monotonicMillis() {
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+int64_t monotonicMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 int64_t nextTickDue(int64_t due, int64_t ranAt, int64_t period) {
     int64_t next = due + period;
     return next > ranAt ? next : ranAt + period;
@@ -103,7 +109,9 @@ void EventLoop::deliverTickIfDue() {
     // Reschedule before the handler runs: it may run nested loops that tick.
     tickDue = daemon::nextTickDue(tickDue, now, period);
     ++tickCount;
+    const int64_t started = monotonicMicros();
     tickHandler();
+    longestTick = std::max(longestTick, monotonicMicros() - started);
 }
 
 void EventLoop::runOnce() {

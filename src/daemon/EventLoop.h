@@ -20,6 +20,7 @@ namespace linkmoot::daemon {
 
 /// Milliseconds of CLOCK_MONOTONIC.
 int64_t monotonicMillis();
+int64_t monotonicMicros();
 
 /// When the tick after one that was due at `due` and ran at `ranAt` is due.
 int64_t nextTickDue(int64_t due, int64_t ranAt, int64_t period);
@@ -65,6 +66,13 @@ public:
         maxLateness = 0;
         return most;
     }
+    /// The longest a tick's handler ran since the last call (µs, nested loops
+    /// included); for the crowd figures of bench/crowd.py.
+    int64_t takeLongestTickMicros() {
+        const int64_t most = longestTick;
+        longestTick = 0;
+        return most;
+    }
 
 private:
     struct Watch {
@@ -89,6 +97,7 @@ private:
     int64_t tickDue = 0;
     uint64_t tickCount = 0;
     int64_t maxLateness = 0;
+    int64_t longestTick = 0;
     std::vector<Watch> watches;
     std::vector<Timer> timers;
     TimerId nextTimer = 1;

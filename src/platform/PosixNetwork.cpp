@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -54,6 +55,19 @@ bool PosixUdpSocket::setBroadcast() {
     if (::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
         return fail();
     return true;
+}
+
+std::size_t PosixUdpSocket::setReceiveBuffer(std::size_t bytes) {
+    // The kernel doubles what it is asked for (its bookkeeping), up to twice
+    // net.core.rmem_max, and reports the doubled size.
+    int asked = static_cast<int>(std::min<std::size_t>(bytes / 2, INT_MAX));
+    if (::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &asked, sizeof asked) != 0)
+        fail();
+    int granted = 0;
+    socklen_t size = sizeof granted;
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &granted, &size) != 0 || granted < 0)
+        return 0;
+    return static_cast<std::size_t>(granted);
 }
 
 bool PosixUdpSocket::connect(const char* host, uint16_t port) {

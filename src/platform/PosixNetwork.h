@@ -16,6 +16,7 @@ public:
 
     bool open(uint16_t port) override;
     bool setBroadcast() override;
+    std::size_t setReceiveBuffer(std::size_t bytes) override;
     bool connect(const char* host, uint16_t port) override;
     bool send(const void* data, std::size_t length) override;
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;

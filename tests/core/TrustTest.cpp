@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "SharedSecret.h"
 
 namespace linkmoot::trust {
@@ -111,14 +113,47 @@ TEST(TrustTest, AnswersAreLimitedPerSourceAndInAll) {
     EXPECT_FALSE(limiter.allow(ip(192, 168, 1, 2), t0 + 999));
     EXPECT_TRUE(limiter.allow(ip(192, 168, 1, 3), t0 + 999));
     EXPECT_TRUE(limiter.allow(ip(192, 168, 1, 2), t0 + 1000));
+    // Twice in one poll: one answer.
+    EXPECT_EQ(limiter.admit({ip(192, 168, 1, 4), ip(192, 168, 1, 4)}, t0 + 1000),
+              (std::vector<bool>{true, false}));
 
     AnswerLimiter flood;
     for (uint32_t i = 0; i < AnswerLimiter::kMaxPerWindow; i++) {
         ASSERT_TRUE(flood.allow(ip(10, 0, 0, 0) + i, 5000 + i));
     }
-    EXPECT_FALSE(flood.allow(ip(10, 0, 1, 0), 5000 + 100));
-    EXPECT_FALSE(flood.allow(ip(10, 0, 1, 0), 5999));
-    EXPECT_TRUE(flood.allow(ip(10, 0, 1, 0), 6000));  // the first answer is a second old
+    EXPECT_FALSE(flood.allow(ip(10, 0, 2, 0), 5000 + 400));
+    EXPECT_FALSE(flood.allow(ip(10, 0, 2, 0), 5999));
+    EXPECT_TRUE(flood.allow(ip(10, 0, 2, 0), 6000));  // the first answer is a second old
+}
+
+// 2000 sources, each asking every ten seconds but all of them late in their
+// second, against room for 400 a second: each is answered at least every
+// 20 s, since those held back go first the next time.
+TEST(TrustTest, TheAnswerBudgetIsSharedSoThatNoSourceStarves) {
+    AnswerLimiter limiter;
+    std::vector<uint32_t> lastAnswered(2000, 0);
+    uint32_t longestWait = 0;
+    for (uint32_t second = 0; second < 120; second++) {
+        // A crowd of the same 800 in each poll, plus this second's share of the rest.
+        std::vector<uint32_t> sources;
+        for (uint32_t i = 0; i < 2000; i++) {
+            if (i % 10 == second % 10 || i < 800)
+                sources.push_back(ip(10, 0, 0, 0) + i);
+        }
+        const std::vector<bool> admitted = limiter.admit(sources, 1000 * second + 900);
+        for (std::size_t k = 0; k < sources.size(); k++) {
+            const uint32_t index = sources[k] - ip(10, 0, 0, 0);
+            if (admitted[k]) {
+                if (second >= 20)
+                    longestWait = std::max(longestWait, second - lastAnswered[index]);
+                lastAnswered[index] = second;
+            }
+        }
+        EXPECT_LE(std::count(admitted.begin(), admitted.end(), true), 400) << second;
+    }
+    for (uint32_t i = 800; i < 2000; i++)
+        EXPECT_GE(lastAnswered[i], 100u) << i;  // none left out
+    EXPECT_LE(longestWait, 20u);
 }
 
 TEST(TrustTest, DropsWarnAtOnceThenOnceAnHourWithTheCounts) {
@@ -240,7 +275,8 @@ TEST(TrustTest, GateSignsAnswersEchoingTheRequestAndHoldsBackAnswersOverTheLimit
     report.you = true;
     const WallClock wall{1700000000500ull, true};
 
-    const std::string answer = gate.answer(pending, report, key.get(), wall, 1000);
+    EXPECT_EQ(gate.admit({pending}, 1000), std::vector<bool>{true});
+    const std::string answer = gate.answer(pending, report, key.get(), wall);
     protocol::Answer parsed;
     ASSERT_EQ(protocol::parseAnswer(answer, parsed), protocol::AnswerError::None) << answer;
     ASSERT_EQ(parsed.signing, protocol::Signing::Signed);
@@ -249,8 +285,9 @@ TEST(TrustTest, GateSignsAnswersEchoingTheRequestAndHoldsBackAnswersOverTheLimit
     EXPECT_TRUE(key->verify(parsed.signedBytes, parsed.mac));
     EXPECT_EQ(parsed.report.line, protocol::Line::Dialling);
 
-    EXPECT_EQ(gate.answer(pending, report, key.get(), wall, 1500), "");  // served, not answered
-    EXPECT_EQ(gate.answer(pending, report, nullptr, wall, 2000),
+    EXPECT_EQ(gate.admit({pending}, 1500), std::vector<bool>{false});  // served, not answered
+    EXPECT_EQ(gate.admit({pending}, 2000), std::vector<bool>{true});
+    EXPECT_EQ(gate.answer(pending, report, nullptr, wall),
               "state:v=2,line=dialling,votes=1,you=1,up=0");
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "LogCapture.h"
 #include "SharedSecret.h"
 #include "VoteTable.h"
 #include "fakes/Fakes.h"
@@ -62,15 +63,27 @@ TEST_F(VoteIntakeTest, DatagramsAreParsedAtTheFirstColonAndByExactVerb) {
     EXPECT_FALSE(readAfter().any);  // nothing read
 }
 
-TEST_F(VoteIntakeTest, AtMostTenDatagramsArePolledAndAnOversizedOneDoesNotCount) {
-    receive("vote:" + std::string(300, 'x'));
-    for (int i = 0; i < 11; i++)
+// Every datagram waiting is served, up to a thousand read per poll (dropped
+// ones included, so a flood cannot hold the loop); the rest wait.
+TEST_F(VoteIntakeTest, APollServesWhatWaitsUpToAThousandDatagrams) {
+    receive("vote:" + std::string(300, 'x'));  // dropped, and read
+    for (int i = 0; i < 1000; i++)
         receive("vote:H" + std::to_string(i));
     readAfter();
-    EXPECT_EQ(votes.size(), 10u);
+    EXPECT_EQ(votes.size(), 999u);
     readAfter();
-    EXPECT_EQ(votes.size(), 11u);
-    EXPECT_EQ(hosts().back(), "H10");
+    EXPECT_EQ(votes.size(), 1000u);
+    EXPECT_EQ(hosts().back(), "H999");
+}
+
+TEST_F(VoteIntakeTest, ASmallerReceiveBufferThanAskedIsToldOnce) {
+    testsupport::LogCapture log;
+    network.receiveBufferLimit = 425984;  // Debian's default limit, doubled
+    VoteIntake small(network, clock, nullptr);
+    ASSERT_TRUE(small.open(9006, ""));
+    small.close();
+    ASSERT_TRUE(small.open(9006, ""));
+    EXPECT_EQ(log.count("Info", "receive buffer of 416 KiB, less than the 1625 KiB"), 1u);
 }
 
 // Every accepted request is answered (votes, unvotes and queries alike), to its
@@ -99,7 +112,7 @@ TEST_F(VoteIntakeTest, EveryAcceptedRequestIsAnsweredFromTheAddressItReached) {
     EXPECT_EQ(network.sentTo.size(), 3u);
 }
 
-// At most one answer a second per source and 100 in all; the requests are
+// At most one answer a second per source and 400 in all; the requests are
 // still served.
 TEST_F(VoteIntakeTest, AnswersAreRateLimitedButTheRequestsStillCount) {
     for (int i = 0; i < 3; i++)
@@ -111,21 +124,21 @@ TEST_F(VoteIntakeTest, AnswersAreRateLimitedButTheRequestsStillCount) {
 
     clock.advance(1000);
     network.sentTo.clear();
-    for (int poll = 0; poll < 15; poll++) {
-        for (int i = 0; i < 10; i++) {
+    for (int poll = 0; poll < 5; poll++) {
+        for (int i = 0; i < 100; i++) {
             network.inboundSources.push_back(
-                {0x0A000000u + static_cast<uint32_t>(poll * 10 + i), 40000});
-            receive("vote:M" + std::to_string(poll * 10 + i));
+                {0x0A000000u + static_cast<uint32_t>(poll * 100 + i), 40000});
+            receive("vote:M" + std::to_string(poll * 100 + i));
         }
         readAfter();
         answer();
     }
-    EXPECT_EQ(votes.size(), 153u);
-    EXPECT_EQ(network.sentTo.size(), 100u);
+    EXPECT_EQ(votes.size(), 503u);
+    EXPECT_EQ(network.sentTo.size(), 400u);
     receive("query:again");
     readAfter(1000);
     answer();
-    EXPECT_EQ(network.sentTo.size(), 101u);
+    EXPECT_EQ(network.sentTo.size(), 401u);
 }
 
 // The web page's names belong to its timed votes: a datagram can neither

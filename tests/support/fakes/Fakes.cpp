@@ -106,6 +106,10 @@ void FakeSocket::close() {
     }
 }
 
+std::size_t FakeSocket::setReceiveBuffer(std::size_t bytes) {
+    return std::min(bytes, network.receiveBufferLimit);
+}
+
 void FakeResolver::start(const std::string& name) {
     network.lookups.push_back(name);
     network.lookupsReleased = false;

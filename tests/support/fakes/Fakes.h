@@ -52,6 +52,7 @@ public:
     ~FakeSocket() override;
     bool open(uint16_t port) override;
     bool setBroadcast() override;
+    std::size_t setReceiveBuffer(std::size_t bytes) override;
     bool connect(const char* host, uint16_t port) override;
     bool send(const void* data, std::size_t length) override;
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;
@@ -122,6 +123,7 @@ public:
     bool connectFails = false;
     bool broadcastFails = false;
     bool sendFails = false;
+    std::size_t receiveBufferLimit = SIZE_MAX;
     std::function<void(const SentDatagram&)> onSend;
     int socketsCreated = 0;
     int socketsOpen = 0;  ///< sockets opened and not yet closed
