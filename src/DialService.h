@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace linkmoot {
@@ -18,10 +19,35 @@ enum class LineState {
     Connected      ///< up; also what a service that cannot tell reports
 };
 
+/// A connection a service offers: the name the configuration stores
+/// (`Server`/`Connection`) and, for the list shown to the user, its kind.
+struct DialEntry {
+    // A bare name is an entry of a service that has one kind of connection.
+    DialEntry(std::string entryName, std::string entryType = {})
+        : name(std::move(entryName)), type(std::move(entryType)) {}
+    DialEntry(const char* entryName) : name(entryName) {}
+
+    std::string name;
+    /// The kind as the service calls it (NetworkManager's profile type, such
+    /// as "pppoe" or "ethernet", or "pppoe, gsm" when profiles of both kinds
+    /// share the name); empty where the service has one kind only.
+    std::string type;
+
+    bool operator==(const DialEntry&) const = default;
+};
+
+/// Entries of one kind from their names.
+inline std::vector<DialEntry> entriesNamed(const std::vector<std::string>& names) {
+    return {names.begin(), names.end()};
+}
+
 struct DialRequest {
     std::string entry;     ///< the name of the connection to dial
     std::string userName;  ///< may be empty
     std::string password;  ///< may be empty; never logged, never on a command line
+    /// The local IPv4 addresses, host order, on which the votes that asked for
+    /// this dial arrived.
+    std::vector<uint32_t> lanAddresses{};
 
     /// The request's copy of the password does not outlive the request.
     ~DialRequest() {
@@ -57,13 +83,13 @@ struct DialRequest {
 class DialService {
 public:
     using FailureCallback = std::function<void(DialHandle handle, const std::string& reason)>;
-    using EntriesCallback = std::function<void(std::vector<std::string> names)>;
+    using EntriesCallback = std::function<void(std::vector<DialEntry> entries)>;
 
     virtual ~DialService() = default;
     /// The value of `Server`/`Dialer` that selects this service.
     virtual const char* name() const = 0;
-    /// The names of the connections that can be dialled, in the service's
-    /// order, handed to `done` exactly once: before listEntries() returns, or
+    /// The connections that can be dialled, in the service's order, each name
+    /// once, handed to `done` exactly once: before listEntries() returns, or
     /// later from another thread when the service has to ask (the callback
     /// then takes care of reaching its own thread). Never waits on the
     /// caller's thread; a service that cannot ask hands over an empty list and

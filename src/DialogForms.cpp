@@ -73,6 +73,10 @@ int32_t parseLong(const std::string& text) {
     return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
 
+std::string connectionLabel(const DialEntry& entry) {
+    return entry.type.empty() ? entry.name : entry.name + " (" + entry.type + ")";
+}
+
 const std::vector<DialerChoice>& dialerChoices() {
     static const std::vector<DialerChoice> choices = {
         {"auto", "Automatic"},
@@ -126,7 +130,7 @@ StoreResult ClientOptionsForm::store(const Settings& settings) const {
     return {};
 }
 
-void ServerOptionsForm::load(const Settings& settings, std::vector<std::string> entries) {
+void ServerOptionsForm::load(const Settings& settings, std::vector<DialEntry> entries) {
     dialer = settings.get(keys::Dialer);
     port = settings.get(keys::PortText);
     guardTime = std::to_string(settings.get(keys::GuardTime));
@@ -148,10 +152,12 @@ void ServerOptionsForm::load(const Settings& settings, std::vector<std::string> 
     webPort = webPage ? std::to_string(*storedWebPort) : "";
 }
 
-void ServerOptionsForm::setEntries(const Settings& settings, std::vector<std::string> entries) {
+void ServerOptionsForm::setEntries(const Settings& settings, std::vector<DialEntry> entries) {
     // The list shows them alphabetically, and the pre-selection below takes the
     // first match from the top: both must see the same order.
-    std::sort(entries.begin(), entries.end(), lessIgnoringCase);
+    std::sort(entries.begin(), entries.end(), [](const DialEntry& left, const DialEntry& right) {
+        return lessIgnoringCase(left.name, right.name);
+    });
     connections = std::move(entries);
     selected = -1;
     const std::string stored = settings.get(keys::Connection);
@@ -159,7 +165,7 @@ void ServerOptionsForm::setEntries(const Settings& settings, std::vector<std::st
     if (stored.empty())
         return;
     for (std::size_t i = 0; i < connections.size(); i++) {
-        if (startsWithIgnoringCase(connections[i], stored)) {
+        if (startsWithIgnoringCase(connections[i].name, stored)) {
             selected = static_cast<int>(i);
             return;
         }
@@ -186,10 +192,10 @@ StoreResult ServerOptionsForm::store(const Settings& settings) const {
     settings.set(keys::AlwaysConnected, alwaysConnected);
     settings.set(keys::RetryBackoff, retryBackoff);
     if (selected < 0 || selected >= static_cast<int>(connections.size()) ||
-        connections[static_cast<std::size_t>(selected)].empty()) {
+        connections[static_cast<std::size_t>(selected)].name.empty()) {
         return StoreResult::refused(ConnectionList, StringId::ChooseConnection);
     }
-    settings.set(keys::Connection, connections[static_cast<std::size_t>(selected)]);
+    settings.set(keys::Connection, connections[static_cast<std::size_t>(selected)].name);
     settings.set(keys::UserName, userName);
     settings.set(keys::Password, password);
     trust::AllowedNetworks networks;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "DialService.h"
 #include "Settings.h"
 
 namespace linkmoot {
@@ -86,8 +87,8 @@ struct ServerOptionsForm {
     std::string shutdownMinutes;
     bool alwaysConnected = false;
     bool retryBackoff = false;
-    std::vector<std::string> connections;  ///< sorted regardless of case, as the list shows them
-    int selected = -1;                     ///< index into connections; -1: none
+    std::vector<DialEntry> connections;  ///< sorted by name regardless of case, as listed
+    int selected = -1;                   ///< index into connections; -1: none
     std::string userName;
     std::string password;
     bool webPage = false;  ///< `Server`/`WebPort` present and not 0
@@ -95,13 +96,17 @@ struct ServerOptionsForm {
     std::string allowedNetworks;  ///< comma-separated IPv4 blocks; empty: the private networks
     std::string secret;           ///< the root `Secret`: empty, or 16 characters at least
 
-    /// Loads every field; `entries` are the dial service's names (sorted here).
-    void load(const Settings& settings, std::vector<std::string> entries);
+    /// Loads every field; `entries` are the dial service's (sorted here).
+    void load(const Settings& settings, std::vector<DialEntry> entries);
     /// Refills the list (after the dial-up service changed) and selects the
     /// stored connection again.
-    void setEntries(const Settings& settings, std::vector<std::string> entries);
+    void setEntries(const Settings& settings, std::vector<DialEntry> entries);
     StoreResult store(const Settings& settings) const;
 };
+
+/// How the connection list shows an entry: "Dial-in (pppoe)", or the bare
+/// name when the service gives no type.
+std::string connectionLabel(const DialEntry& entry);
 
 /// The dial-up service choices offered: value stored in `Dialer` and label.
 struct DialerChoice {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DialService.h"
 #include "Settings.h"
 #include "StatusModel.h"
 
@@ -26,11 +27,11 @@ public:
 
 class FrontEnd {
 public:
-    /// Asks for the connection names the dial-up service of a `Dialer` value
-    /// offers. The names reach `done` once, possibly later and from another
-    /// thread (DialService::listEntries); the front end gets them to its own.
-    using EntryLister = std::function<void(
-        const std::string& dialer, std::function<void(std::vector<std::string> names)> done)>;
+    /// Asks for the connections the dial-up service of a `Dialer` value
+    /// offers. They reach `done` once, possibly later and from another thread
+    /// (DialService::listEntries); the front end gets them to its own.
+    using EntryLister =
+        std::function<void(const std::string& dialer, DialService::EntriesCallback done)>;
 
     virtual ~FrontEnd() = default;
     /// All calls come on the user-interface thread. Modal calls keep

@@ -210,6 +210,8 @@ void LineController::dial(const VoteTable& votes) {
     request.entry = settings.get(keys::Connection);
     request.userName = settings.get(keys::UserName);
     request.password = settings.get(keys::Password);
+    // The service must not take down the link the voters reach us through.
+    request.lanAddresses = votes.localAddresses();
     moveTo(Phase::Dialling);
     // Longer values would not fit the dial parameters; refusing is better than
     // dialling a silently shortened name or password.

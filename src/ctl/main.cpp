@@ -158,8 +158,9 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::string> candidates;
-    std::string error;
-    std::string userPath = linkmoot::controlsocket::userSocketPath(error);
+    // Root without XDG_RUNTIME_DIR (sudo, a root shell) usually means the
+    // system service; nothing is made for an instance that is not there.
+    std::string userPath = linkmoot::controlsocket::clientSocketPath();
     if (!userPath.empty())
         candidates.push_back(userPath);
     if (userPath != linkmoot::controlsocket::kSystemSocketPath) {
@@ -168,8 +169,6 @@ int main(int argc, char** argv) {
 
     const int timeoutMs = static_cast<int>(std::lround(timeoutSeconds * 1000));
     std::vector<std::string> reasons;
-    if (!error.empty())
-        reasons.push_back(error);
     for (const std::string& path : candidates) {
         Reply reply =
             linkmoot::controlsocket::sendRequest(path, waiting ? "line" : command, timeoutMs);

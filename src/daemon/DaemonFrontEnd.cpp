@@ -23,23 +23,23 @@ constexpr int kListingPollMs = 50;
 
 }  // namespace
 
-std::vector<std::string> listThroughLoop(EventLoop& loop, const FrontEnd::EntryLister& lister,
-                                         const std::string& dialer, int64_t waitMs) {
+std::vector<DialEntry> listThroughLoop(EventLoop& loop, const FrontEnd::EntryLister& lister,
+                                       const std::string& dialer, int64_t waitMs) {
     struct Answer {
         std::mutex mutex;
-        std::optional<std::vector<std::string>> names;
+        std::optional<std::vector<DialEntry>> entries;
     };
     auto answer = std::make_shared<Answer>();
-    lister(dialer, [answer](std::vector<std::string> names) {
+    lister(dialer, [answer](std::vector<DialEntry> listed) {
         std::lock_guard<std::mutex> lock(answer->mutex);
-        answer->names = std::move(names);
+        answer->entries = std::move(listed);
     });
     const int64_t deadline = monotonicMillis() + waitMs;
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(answer->mutex);
-            if (answer->names)
-                return *answer->names;
+            if (answer->entries)
+                return *answer->entries;
         }
         if (loop.isStopped())
             return {};

@@ -24,9 +24,8 @@ inline constexpr int64_t kListingWaitMs = 20000;
 /// The connection names of a dial-up service, waited for by running the loop,
 /// so that ticks, the control socket and held votes go on meanwhile. Empty
 /// (with a Warn line) when they do not come within `waitMs`.
-std::vector<std::string> listThroughLoop(EventLoop& loop, const FrontEnd::EntryLister& lister,
-                                         const std::string& dialer,
-                                         int64_t waitMs = kListingWaitMs);
+std::vector<DialEntry> listThroughLoop(EventLoop& loop, const FrontEnd::EntryLister& lister,
+                                       const std::string& dialer, int64_t waitMs = kListingWaitMs);
 
 class DaemonFrontEnd : public FrontEnd {
 public:

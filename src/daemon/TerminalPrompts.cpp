@@ -332,7 +332,16 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
         return askYesNo("Wait longer after each failed dial (5 s, doubling up to 5 minutes)?",
                         form.retryBackoff);
     };
-    auto askConnection = [&] { return askChoice("Connection:", form.connections, form.selected); };
+    // Listed with their types; a name typed alone chooses too.
+    auto askConnection = [&] {
+        std::vector<std::string> labels;
+        std::vector<std::string> names;
+        for (const DialEntry& entry : form.connections) {
+            labels.push_back(connectionLabel(entry));
+            names.push_back(entry.name);
+        }
+        return askChoice("Connection:", labels, form.selected, names);
+    };
     auto askUserName = [&] { return askText("User name", form.userName); };
     auto askPassword = [&] { return askSecret("Password", form.password); };
     auto askWebPage = [&] {

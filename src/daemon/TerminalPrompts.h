@@ -18,8 +18,8 @@ namespace linkmoot::daemon {
 
 class TerminalPrompts {
 public:
-    /// The connection names a dial-up service offers.
-    using EntriesFor = std::function<std::vector<std::string>(const std::string& dialer)>;
+    /// The connections a dial-up service offers.
+    using EntriesFor = std::function<std::vector<DialEntry>(const std::string& dialer)>;
 
     TerminalPrompts(LineInput& input, int outputFd);
 

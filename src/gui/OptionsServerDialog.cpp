@@ -150,8 +150,8 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
 
 void OptionsServerDialog::showConnections() {
     connection->clear();
-    for (const std::string& name : form.connections) {
-        connection->addItem(QString::fromStdString(name));
+    for (const DialEntry& entry : form.connections) {
+        connection->addItem(QString::fromStdString(connectionLabel(entry)));
     }
     connection->setCurrentIndex(form.selected);
 }
@@ -161,15 +161,15 @@ void OptionsServerDialog::requestEntries(bool keepStoredChoice) {
     pendingEntries = answer;  // an answer for an earlier choice is dropped
     // Until the list comes, the stored connection stays chosen, so OK keeps it.
     const std::string stored = settings.get(keys::Connection);
-    std::vector<std::string> provisional;
+    std::vector<DialEntry> provisional;
     if (keepStoredChoice && !stored.empty())
         provisional.push_back(stored);
     form.setEntries(settings, provisional);
     connection->setPlaceholderText(QStringLiteral("Reading the connections…"));
     showConnections();
-    entries(form.dialer, [answer](std::vector<std::string> names) {
+    entries(form.dialer, [answer](std::vector<DialEntry> listed) {
         std::lock_guard<std::mutex> lock(answer->mutex);
-        answer->names = std::move(names);
+        answer->entries = std::move(listed);
     });
     takeEntries();
     if (pendingEntries)
@@ -179,16 +179,16 @@ void OptionsServerDialog::requestEntries(bool keepStoredChoice) {
 void OptionsServerDialog::takeEntries() {
     if (!pendingEntries)
         return;
-    std::vector<std::string> names;
+    std::vector<DialEntry> listed;
     {
         std::lock_guard<std::mutex> lock(pendingEntries->mutex);
-        if (!pendingEntries->names)
+        if (!pendingEntries->entries)
             return;
-        names = std::move(*pendingEntries->names);
+        listed = std::move(*pendingEntries->entries);
     }
     pendingEntries.reset();
     entriesTimer->stop();
-    form.setEntries(settings, std::move(names));
+    form.setEntries(settings, std::move(listed));
     connection->setPlaceholderText(QString());
     showConnections();
 }

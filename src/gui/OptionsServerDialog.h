@@ -22,10 +22,10 @@ namespace linkmoot {
 class OptionsServerDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    /// Asks for the connection names a dial-up service value (`Server`/`Dialer`)
+    /// Asks for the connections a dial-up service value (`Server`/`Dialer`)
     /// offers; they reach the callback once, at once or later from any thread.
-    using EntryLister = std::function<void(
-        const std::string& dialer, std::function<void(std::vector<std::string> names)> done)>;
+    using EntryLister =
+        std::function<void(const std::string& dialer, DialService::EntriesCallback done)>;
 
     OptionsServerDialog(Settings settings, EntryLister entries, QWidget* parent = nullptr);
 
@@ -58,7 +58,7 @@ private:
     /// so an answer after the dialog has gone lands nowhere harmful.
     struct EntriesAnswer {
         std::mutex mutex;
-        std::optional<std::vector<std::string>> names;
+        std::optional<std::vector<DialEntry>> entries;
     };
 
     void requestEntries(bool keepStoredChoice);

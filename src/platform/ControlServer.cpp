@@ -196,6 +196,23 @@ std::string userSocketPath(std::string& error) {
     return userSocketPath(getenv("XDG_RUNTIME_DIR"), "/tmp", error);
 }
 
+std::string clientSocketPath(const char* runtimeDir, const std::string& tmpBase) {
+    if (runtimeDir != nullptr && *runtimeDir != '\0')
+        return std::string(runtimeDir) + "/" + kSocketName;
+    // An instance makes this folder; a client that made it would leave it behind.
+    const uid_t uid = getuid();
+    const std::string folder = tmpBase + "/linkmoot-" + std::to_string(uid);
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != uid ||
+        (info.st_mode & 077) != 0)
+        return {};
+    return folder + "/" + kSocketName;
+}
+
+std::string clientSocketPath() {
+    return clientSocketPath(getenv("XDG_RUNTIME_DIR"), "/tmp");
+}
+
 Reply sendRequest(const std::string& path, std::string_view line, int timeoutMs) {
     Reply reply;
     int64_t deadline = nowMillis() + timeoutMs;

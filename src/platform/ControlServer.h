@@ -52,6 +52,11 @@ std::string userSocketPath(std::string& error);
 /// The same with the inputs given: runtimeDir may be null or empty; the
 /// fallback folder goes below tmpBase.
 std::string userSocketPath(const char* runtimeDir, const std::string& tmpBase, std::string& error);
+/// Where a client looks for the user's own instance: like userSocketPath(),
+/// but it makes nothing, and a fallback folder that is not a private folder of
+/// the user's own counts as none (empty).
+std::string clientSocketPath();
+std::string clientSocketPath(const char* runtimeDir, const std::string& tmpBase);
 
 /// The outcome of one request from the client side.
 struct Reply {

@@ -3,15 +3,18 @@
 #include <string.h>
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
+#include "Ipv4.h"
 #include "ToolBox/Logger.h"
+#include "Trust.h"
 #include "platform/BusThread.h"
 #include "platform/FailureReporter.h"
+#include "platform/NetworkManagerReasons.h"
 
 namespace linkmoot {
 
@@ -24,6 +27,8 @@ constexpr const char* kSettingsPath = "/org/freedesktop/NetworkManager/Settings"
 constexpr const char* kSettings = "org.freedesktop.NetworkManager.Settings";
 constexpr const char* kProfile = "org.freedesktop.NetworkManager.Settings.Connection";
 constexpr const char* kActive = "org.freedesktop.NetworkManager.Connection.Active";
+constexpr const char* kDevice = "org.freedesktop.NetworkManager.Device";
+constexpr const char* kIp4Config = "org.freedesktop.NetworkManager.IP4Config";
 constexpr const char* kAgentManagerPath = "/org/freedesktop/NetworkManager/AgentManager";
 constexpr const char* kAgentManager = "org.freedesktop.NetworkManager.AgentManager";
 constexpr const char* kAgentPath = "/org/freedesktop/NetworkManager/SecretAgent";
@@ -40,7 +45,19 @@ constexpr const char* kDocs = "see docs/dialup-services.md";
 
 constexpr std::chrono::seconds kListingTime{15};
 
-const std::set<std::string> kUplinkTypes = {"pppoe", "gsm", "cdma", "bluetooth", "adsl", "vpn"};
+// NetworkManager's own profile of the loopback device carries no uplink.
+constexpr const char* kLoopbackType = "loopback";
+
+// The names nmcli shows for the profile types that have a longer one.
+std::string typeLabel(const std::string& type) {
+    if (type == "802-3-ethernet")
+        return "ethernet";
+    if (type == "802-11-wireless")
+        return "wifi";
+    if (type == "802-11-olpc-mesh")
+        return "olpc-mesh";
+    return type;
+}
 
 struct Profile {
     std::string path;
@@ -104,56 +121,6 @@ std::string hintFor(const ErrorHolder& error) {
                    "or allow it by a polkit rule for "
                    "org.freedesktop.NetworkManager.network-control (") +
                kDocs + ")";
-    return "";
-}
-
-const char* reasonText(uint32_t reason) {
-    switch (reason) {
-        case 0:
-            return "unknown reason";
-        case 1:
-            return "no reason given";
-        case 2:
-            return "disconnected by the user";
-        case 3:
-            return "the device was disconnected";
-        case 4:
-            return "the VPN service stopped";
-        case 5:
-            return "the IP configuration was invalid";
-        case 6:
-            return "the connection attempt timed out";
-        case 7:
-            return "the VPN service did not start in time";
-        case 8:
-            return "the VPN service failed to start";
-        case 9:
-            return "no secrets (password) were available";
-        case 10:
-            return "the login failed";
-        case 11:
-            return "the connection profile was removed";
-        case 12:
-            return "a connection it depends on failed";
-        case 13:
-            return "the device could not be set up";
-        case 14:
-            return "the device was removed";
-        default:
-            return "reason unknown to Linkmoot";
-    }
-}
-
-std::string reasonHint(uint32_t reason) {
-    if (reason == 9)
-        return std::string(
-                   "; set the password in the server options and the profile's password "
-                   "flags to agent-owned or not saved (") +
-               kDocs + ")";
-    if (reason == 10)
-        return "; check the user name in the profile and Server/Password";
-    if (reason == 3 || reason == 14)
-        return "; is the modem plugged in?";
     return "";
 }
 
@@ -232,6 +199,86 @@ int readPaths(sd_bus_message* message, std::vector<std::string>& paths) {
     return sd_bus_message_exit_container(message);
 }
 
+// The "address" of each entry of an IP4Config's AddressData (aa{sv}), as
+// numbers in host order.
+int readAddresses(sd_bus_message* message, std::vector<uint32_t>& addresses) {
+    int result = sd_bus_message_enter_container(message, 'a', "a{sv}");
+    if (result < 0)
+        return result;
+    while ((result = sd_bus_message_enter_container(message, 'a', "{sv}")) > 0) {
+        while ((result = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
+            const char* key = nullptr;
+            if ((result = sd_bus_message_read(message, "s", &key)) < 0)
+                return result;
+            std::string text;
+            result = strcmp(key, "address") == 0 ? readTextVariant(message, text)
+                                                 : sd_bus_message_skip(message, "v");
+            if (result < 0)
+                return result;
+            uint32_t parsed = 0;
+            if (ipv4::parse(text, parsed))
+                addresses.push_back(parsed);
+            if ((result = sd_bus_message_exit_container(message)) < 0)
+                return result;
+        }
+        if (result < 0)
+            return result;
+        if ((result = sd_bus_message_exit_container(message)) < 0)
+            return result;
+    }
+    if (result < 0)
+        return result;
+    return sd_bus_message_exit_container(message);
+}
+
+// An object path property, or "" when it cannot be read.
+std::string pathProperty(sd_bus* connection, const std::string& path, const char* interface,
+                         const char* name) {
+    ErrorHolder error;
+    MessageHolder reply;
+    const char* value = nullptr;
+    if (sd_bus_get_property(connection, kService, path.c_str(), interface, name, &error.error,
+                            &reply.message, "o") < 0 ||
+        sd_bus_message_read(reply.message, "o", &value) < 0 || value == nullptr)
+        return "";
+    return value;
+}
+
+// An "ao" property, empty when it cannot be read.
+std::vector<std::string> pathsProperty(sd_bus* connection, const std::string& path,
+                                       const char* interface, const char* name) {
+    ErrorHolder error;
+    MessageHolder reply;
+    std::vector<std::string> paths;
+    if (sd_bus_get_property(connection, kService, path.c_str(), interface, name, &error.error,
+                            &reply.message, "ao") >= 0)
+        readPaths(reply.message, paths);
+    return paths;
+}
+
+// One entry per name, in NetworkManager's order, with the types of every
+// profile of that name (two types show that the name is ambiguous).
+std::vector<DialEntry> entriesOf(const std::vector<Profile>& profiles) {
+    std::vector<std::string> names;
+    std::map<std::string, std::vector<std::string>> types;
+    for (const Profile& profile : profiles) {
+        std::vector<std::string>& known = types[profile.id];
+        if (known.empty())
+            names.push_back(profile.id);
+        const std::string type = typeLabel(profile.type);
+        if (std::find(known.begin(), known.end(), type) == known.end())
+            known.push_back(type);
+    }
+    std::vector<DialEntry> entries;
+    for (const std::string& name : names) {
+        std::string joined;
+        for (const std::string& type : types[name])
+            joined += (joined.empty() ? "" : ", ") + type;
+        entries.emplace_back(name, joined);
+    }
+    return entries;
+}
+
 }  // namespace
 
 struct NetworkManagerDialService::Impl {
@@ -239,8 +286,10 @@ struct NetworkManagerDialService::Impl {
         std::string entry;
         std::string activePath;
         std::string profilePath;
+        std::vector<std::string> devices{};  // the active connection's, for their failure reasons
         bool activated = false;
         bool reported = false;
+        networkmanager::FailedActivation failed{};
     };
 
     FailureReporter failures;
@@ -283,20 +332,29 @@ struct NetworkManagerDialService::Impl {
     bool connect(sd_bus* connection, std::string& error);
     bool listProfiles(sd_bus* connection, std::vector<Profile>& profiles, std::string& error);
     std::string findActive(sd_bus* connection, const std::string& profilePath);
-    bool dial(sd_bus* connection, const DialRequest& request, DialHandle handle,
-              std::string& error);
+    std::string lanConflict(sd_bus* connection, const Profile& profile,
+                            const trust::AllowedNetworks& allowed,
+                            const std::vector<uint32_t>& lanAddresses);
+    bool dial(sd_bus* connection, const DialRequest& request, const trust::AllowedNetworks& allowed,
+              DialHandle handle, std::string& error);
     void startDial(sd_bus* connection, const std::string& openError, const DialRequest& request,
-                   DialHandle handle);
+                   const trust::AllowedNetworks& allowed, DialHandle handle);
     bool stillWanted(DialHandle handle);
     void hangUp(sd_bus* connection, DialHandle handle);
     LineState state(sd_bus* connection, DialHandle handle);
     void stateChanged(sd_bus* connection, const std::string& path, uint32_t state, uint32_t reason);
+    void deviceStateChanged(const std::string& path, uint32_t state, uint32_t before,
+                            uint32_t reason);
+    void reportFailed(sd_bus* connection, DialHandle handle, Dial& dial, uint32_t reason);
+    void ownerChanged(const std::string& before, const std::string& after);
     int getSecrets(sd_bus_message* message, sd_bus_error* error);
     void keepSecret(sd_bus* connection, const std::string& profilePath,
                     const std::string& password);
     void forgetSecret(sd_bus* connection, const std::string& profilePath);
 
     static int onStateChanged(sd_bus_message* message, void* self, sd_bus_error*);
+    static int onDeviceStateChanged(sd_bus_message* message, void* self, sd_bus_error*);
+    static int onOwnerChanged(sd_bus_message* message, void* self, sd_bus_error*);
     static int onGetSecrets(sd_bus_message* message, void* self, sd_bus_error* error);
     static int onIgnoredAgentCall(sd_bus_message* message, void*, sd_bus_error*);
 };
@@ -316,6 +374,17 @@ bool NetworkManagerDialService::Impl::connect(sd_bus* connection, std::string& e
     // Subscribed before any activation, so even a fast failure is seen.
     int result = sd_bus_match_signal(connection, nullptr, nullptr, nullptr, kActive, "StateChanged",
                                      &Impl::onStateChanged, this);
+    if (result >= 0)
+        result = sd_bus_match_signal(connection, nullptr, nullptr, nullptr, kDevice, "StateChanged",
+                                     &Impl::onDeviceStateChanged, this);
+    // A NetworkManager that stops or restarts takes its active connections and
+    // the agent's registration with it.
+    if (result >= 0)
+        result = sd_bus_add_match(connection, nullptr,
+                                  "type='signal',sender='org.freedesktop.DBus',"
+                                  "interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+                                  "arg0='org.freedesktop.NetworkManager'",
+                                  &Impl::onOwnerChanged, this);
     if (result >= 0)
         result =
             sd_bus_add_object_vtable(connection, nullptr, kAgentPath, kAgent, agentVtable, this);
@@ -353,17 +422,98 @@ void NetworkManagerDialService::Impl::stateChanged(sd_bus* connection, const std
             forgetSecret(connection, dial.profilePath);
             if (dial.activated) {
                 LM_LOG(Info, "NetworkManager took \"%s\" down: %s", dial.entry.c_str(),
-                       reasonText(reason));
-            } else if (!dial.reported) {
-                dial.reported = true;
-                const std::string text = "NetworkManager could not bring \"" + dial.entry +
-                                         "\" up: " + reasonText(reason);
-                LM_LOG(Warn, "%s%s", text.c_str(), reasonHint(reason).c_str());
-                failures.report(handle, text);
+                       networkmanager::activeReasonText(reason));
+            } else {
+                reportFailed(connection, handle, dial, reason);
             }
         }
         return;
     }
+}
+
+// Once per dial that never came up (the signal and the state read both lead
+// here): the caller would otherwise wait for it for ever.
+void NetworkManagerDialService::Impl::reportFailed(sd_bus* connection, DialHandle handle,
+                                                   Dial& dial, uint32_t reason) {
+    if (dial.reported)
+        return;
+    dial.reported = true;
+    forgetSecret(connection, dial.profilePath);
+    dial.failed.reason = reason;
+    const std::string text = networkmanager::failureText(dial.entry, dial.failed);
+    LM_LOG(Warn, "%s%s", text.c_str(), networkmanager::failureHint(dial.failed).c_str());
+    failures.report(handle, text);
+}
+
+int NetworkManagerDialService::Impl::onDeviceStateChanged(sd_bus_message* message, void* self,
+                                                          sd_bus_error*) {
+    uint32_t state = 0;
+    uint32_t before = 0;
+    uint32_t reason = 0;
+    const char* path = sd_bus_message_get_path(message);
+    if (path == nullptr || sd_bus_message_read(message, "uuu", &state, &before, &reason) < 0)
+        return 0;
+    static_cast<Impl*>(self)->deviceStateChanged(path, state, before, reason);
+    return 0;
+}
+
+// NetworkManager says why a device failed before the active connection ends
+// with its vaguer reason; the failure report weighs both.
+void NetworkManagerDialService::Impl::deviceStateChanged(const std::string& path, uint32_t state,
+                                                         uint32_t before, uint32_t reason) {
+    if (state != networkmanager::kDeviceStateFailed)
+        return;
+    for (auto& [handle, dial] : dials) {
+        if (dial.activated ||
+            std::find(dial.devices.begin(), dial.devices.end(), path) == dial.devices.end())
+            continue;
+        dial.failed.deviceReason = reason;
+        dial.failed.deviceStateBefore = before;
+    }
+}
+
+int NetworkManagerDialService::Impl::onOwnerChanged(sd_bus_message* message, void* self,
+                                                    sd_bus_error*) {
+    const char* name = nullptr;
+    const char* before = nullptr;
+    const char* after = nullptr;
+    if (sd_bus_message_read(message, "sss", &name, &before, &after) < 0 || name == nullptr ||
+        strcmp(name, kService) != 0)
+        return 0;
+    static_cast<Impl*>(self)->ownerChanged(before != nullptr ? before : "",
+                                           after != nullptr ? after : "");
+    return 0;
+}
+
+// The old instance's active connections, objects and agent registration mean
+// nothing to a new one (whose object paths start afresh): its lines are down,
+// and the next dial starts from nothing.
+void NetworkManagerDialService::Impl::ownerChanged(const std::string& before,
+                                                   const std::string& after) {
+    if (before.empty()) {
+        LM_LOG(Info, "NetworkManager is on the system bus");
+        return;
+    }
+    LM_LOG(Warn, "NetworkManager %s; what Linkmoot knew of it is dropped",
+           after.empty() ? "stopped" : "restarted");
+    agentRegistered = false;
+    for (auto& [handle, dial] : dials) {
+        setLine(handle, LineState::Disconnected);
+        if (dial.activated) {
+            LM_LOG(Warn, "\"%s\" counts as down until it is dialled again", dial.entry.c_str());
+        } else if (!dial.reported) {
+            dial.reported = true;
+            const std::string text =
+                "NetworkManager stopped while it was bringing \"" + dial.entry + "\" up";
+            LM_LOG(Warn, "%s", text.c_str());
+            failures.report(handle, text);
+        }
+    }
+    dials.clear();
+    for (auto& [path, password] : secrets)
+        explicit_bzero(password.data(), password.size());
+    secrets.clear();
+    lastRefusal.clear();
 }
 
 int NetworkManagerDialService::Impl::onIgnoredAgentCall(sd_bus_message* message, void*,
@@ -410,6 +560,13 @@ int NetworkManagerDialService::Impl::getSecrets(sd_bus_message* message, sd_bus_
     auto found = secrets.find(profilePath);
     if (found == secrets.end())
         return sd_bus_error_set(error, kNoSecrets, "Linkmoot holds no password for this profile");
+    for (auto& [handle, dial] : dials) {
+        if (dial.profilePath != profilePath)
+            continue;
+        dial.failed.passwordGiven = true;
+        if ((flags & kRequestNewSecrets) != 0)
+            dial.failed.passwordRefused = true;
+    }
     if ((flags & kRequestNewSecrets) != 0) {
         // Giving the same password again would only fail again.
         LM_LOG(Warn,
@@ -514,7 +671,7 @@ bool NetworkManagerDialService::Impl::listProfiles(sd_bus* connection,
                    settingsError.text(result).c_str());
             continue;
         }
-        if (kUplinkTypes.count(profile.type) != 0 && !profile.id.empty())
+        if (profile.type != kLoopbackType && !profile.id.empty())
             profiles.push_back(profile);
     }
     return true;
@@ -549,8 +706,61 @@ std::string NetworkManagerDialService::Impl::findActive(sd_bus* connection,
     return "";
 }
 
+// The devices NetworkManager would activate the profile on are those that list
+// it among their AvailableConnections. One that carries an address of the LAN
+// (an allowed network, or one that votes arrived on) must stay as it is.
+std::string NetworkManagerDialService::Impl::lanConflict(
+    sd_bus* connection, const Profile& profile, const trust::AllowedNetworks& allowed,
+    const std::vector<uint32_t>& lanAddresses) {
+    ErrorHolder error;
+    MessageHolder reply;
+    std::vector<std::string> devices;
+    if (sd_bus_call_method(connection, kService, kManagerPath, kManager, "GetDevices", &error.error,
+                           &reply.message, "") < 0 ||
+        readPaths(reply.message, devices) < 0)
+        return "";  // no list, no device to protect: the activation will say more
+    for (const std::string& device : devices) {
+        const std::vector<std::string> available =
+            pathsProperty(connection, device, kDevice, "AvailableConnections");
+        if (std::find(available.begin(), available.end(), profile.path) == available.end())
+            continue;
+        const std::string config = pathProperty(connection, device, kDevice, "Ip4Config");
+        if (config.empty() || config == "/")
+            continue;
+        ErrorHolder addressError;
+        MessageHolder addressReply;
+        std::vector<uint32_t> addresses;
+        if (sd_bus_get_property(connection, kService, config.c_str(), kIp4Config, "AddressData",
+                                &addressError.error, &addressReply.message, "aa{sv}") < 0 ||
+            readAddresses(addressReply.message, addresses) < 0)
+            continue;
+        for (uint32_t address : addresses) {
+            const bool votedOn =
+                std::find(lanAddresses.begin(), lanAddresses.end(), address) != lanAddresses.end();
+            if (!votedOn && !allowed.allows(address))
+                continue;
+            char* name = nullptr;
+            ErrorHolder nameError;
+            sd_bus_get_property_string(connection, kService, device.c_str(), kDevice, "Interface",
+                                       &nameError.error, &name);
+            const std::string interface = name != nullptr ? name : device;
+            free(name);
+            return "NetworkManager would bring \"" + profile.id + "\" up on " + interface +
+                   ", which carries " + ipv4::format(address) +
+                   (votedOn ? ", an address that votes arrive on"
+                            : ", an address of the allowed networks (Server/AllowedNetworks)") +
+                   ": taking it up or down would cut the LAN off; choose the uplink's own "
+                   "profile, or bind it to the uplink's device (nmcli connection modify ID "
+                   "connection.interface-name DEVICE)" +
+                   (votedOn ? "" : ", or narrow Server/AllowedNetworks to the LAN");
+        }
+    }
+    return "";
+}
+
 bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest& request,
-                                           DialHandle handle, std::string& error) {
+                                           const trust::AllowedNetworks& allowed, DialHandle handle,
+                                           std::string& error) {
     std::vector<Profile> profiles;
     if (!listProfiles(connection, profiles, error))
         return false;
@@ -559,11 +769,8 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
         if (profile.id == request.entry)
             named.push_back(&profile);
     if (named.empty()) {
-        error =
-            "NetworkManager has no uplink profile (pppoe, gsm, cdma, bluetooth, adsl or vpn) "
-            "called \"" +
-            request.entry + "\"; create one (" + kDocs +
-            ") or choose another in the server options";
+        error = "NetworkManager has no connection profile called \"" + request.entry +
+                "\"; create one (" + kDocs + ") or choose another in the server options";
         return false;
     }
     if (named.size() > 1) {
@@ -579,6 +786,11 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
         return false;
     }
     const Profile* chosen = named.front();
+    // Before an activation and before using an active profile, whose hang-up
+    // would deactivate it just the same.
+    error = lanConflict(connection, *chosen, allowed, request.lanAddresses);
+    if (!error.empty())
+        return false;
     if (!request.userName.empty() && request.userName != chosen->userName)
         LM_LOG(Warn,
                "NetworkManager takes the user name from the profile \"%s\", not from "
@@ -612,7 +824,8 @@ bool NetworkManagerDialService::Impl::dial(sd_bus* connection, const DialRequest
     }
     // Recorded before this thread dispatches anything else, so a StateChanged
     // that arrived meanwhile still finds its dial.
-    dials[handle] = Dial{request.entry, activePath, chosen->path};
+    Dial& made = dials[handle] = Dial{request.entry, activePath, chosen->path};
+    made.devices = pathsProperty(connection, made.activePath, kActive, "Devices");
     setLine(handle, LineState::Dialling);
     LM_LOG(Info, "NetworkManager is activating \"%s\" (%s)", request.entry.c_str(), activePath);
     return true;
@@ -624,12 +837,14 @@ bool NetworkManagerDialService::Impl::stillWanted(DialHandle handle) {
 }
 
 void NetworkManagerDialService::Impl::startDial(sd_bus* connection, const std::string& openError,
-                                                const DialRequest& request, DialHandle handle) {
+                                                const DialRequest& request,
+                                                const trust::AllowedNetworks& allowed,
+                                                DialHandle handle) {
     // Hung up before its turn came: nothing to activate, nothing to report.
     if (!stillWanted(handle))
         return;
     std::string error = openError;
-    if (connection != nullptr && dial(connection, request, handle, error)) {
+    if (connection != nullptr && dial(connection, request, allowed, handle, error)) {
         lastRefusal.clear();
         return;
     }
@@ -694,18 +909,15 @@ LineState NetworkManagerDialService::Impl::state(sd_bus* connection, DialHandle 
     }
     // Gone without ever coming up and without a signal that said so: without
     // a report the caller would wait for this dial for ever.
-    if (line == LineState::Disconnected && !dial.activated && !dial.reported) {
-        dial.reported = true;
-        forgetSecret(connection, dial.profilePath);
-        const std::string text =
-            "NetworkManager's activation of \"" + dial.entry + "\" ended before the line came up";
-        LM_LOG(Warn, "%s", text.c_str());
-        failures.report(handle, text);
-    }
+    if (line == LineState::Disconnected && !dial.activated)
+        reportFailed(connection, handle, dial, 0);
     return line;
 }
 
 NetworkManagerDialService::NetworkManagerDialService() : impl(std::make_unique<Impl>()) {}
+
+NetworkManagerDialService::NetworkManagerDialService(Settings settings)
+    : settings(settings), impl(std::make_unique<Impl>()) {}
 
 NetworkManagerDialService::~NetworkManagerDialService() {
     setFailureCallback(nullptr);
@@ -716,17 +928,13 @@ void NetworkManagerDialService::listEntries(EntriesCallback done) {
     impl->bus->post(
         [self, done = std::move(done)](sd_bus* connection, const std::string& openError) {
             std::vector<Profile> profiles;
-            std::vector<std::string> names;
             std::string error = openError;
             if (connection == nullptr || !self->listProfiles(connection, profiles, error)) {
                 LM_LOG(Warn, "No NetworkManager connections to offer: %s", error.c_str());
-            } else {
-                std::set<std::string> seen;
-                for (const Profile& profile : profiles)
-                    if (seen.insert(profile.id).second)
-                        names.push_back(profile.id);
+                done({});
+                return;
             }
-            done(std::move(names));
+            done(entriesOf(profiles));
         });
 }
 
@@ -739,11 +947,21 @@ bool NetworkManagerDialService::dial(const DialRequest& request, DialHandle& han
     // The profiles have to be asked for first, so every answer, a refusal
     // too, comes from the bus thread. The copy wipes its password when freed.
     auto copy = std::make_shared<const DialRequest>(request);
+    // Read here: the settings belong to the caller's thread.
+    trust::AllowedNetworks allowed;
+    if (settings) {
+        std::string malformed;
+        if (!trust::AllowedNetworks::parse(settings->get(keys::AllowedNetworks), allowed,
+                                           malformed))
+            LM_LOG(Debug, "Server/AllowedNetworks: %s; the private networks count as the LAN",
+                   malformed.c_str());
+    }
     Impl* self = impl.get();
     const DialHandle dialled = handle;
-    impl->bus->post([self, copy, dialled](sd_bus* connection, const std::string& openError) {
-        self->startDial(connection, openError, *copy, dialled);
-    });
+    impl->bus->post(
+        [self, copy, allowed, dialled](sd_bus* connection, const std::string& openError) {
+            self->startDial(connection, openError, *copy, allowed, dialled);
+        });
     return true;
 }
 

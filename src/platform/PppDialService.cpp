@@ -208,6 +208,10 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
 
     ChildProcess::Options options;
     options.arguments = {program, "call", peer, "nodetach"};
+    // pppd logs every line to syslog with its own priority and, with
+    // nodetach, a copy to standard output: under systemd that copy would reach
+    // the journal a second time, at Info, as the daemon's own line.
+    options.outputFile = "/dev/null";
     // linkname is a privileged option: only root may give it.
     if (geteuid() == 0)
         options.arguments.insert(options.arguments.end(), {"linkname", peer});

@@ -29,7 +29,7 @@ public:
     ~PppDialService() override;
 
     const char* name() const override { return "ppp"; }
-    void listEntries(EntriesCallback done) override { done(peerNames()); }
+    void listEntries(EntriesCallback done) override { done(entriesNamed(peerNames())); }
     /// The peers in the peers folder (a quick local read, so answered at once).
     std::vector<std::string> peerNames();
     /// The peers in a folder; touches no settings, so any thread may call it.

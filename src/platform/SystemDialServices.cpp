@@ -65,7 +65,7 @@ DialService& SystemDialServices::service(const std::string& dialerName) {
 
 DialService& SystemDialServices::networkManagerService() {
     if (!networkManager)
-        networkManager = std::make_unique<NetworkManagerDialService>();
+        networkManager = std::make_unique<NetworkManagerDialService>(settings);
     return *networkManager;
 }
 
@@ -102,7 +102,7 @@ void SystemDialServices::listWhenFound(DialService::EntriesCallback done) {
             if (running)
                 networkManagerList->listEntries(std::move(done));
             else if (pppInstalled)
-                done(PppDialService::listPeers(peers));
+                done(entriesNamed(PppDialService::listPeers(peers)));
             else
                 done({});
         });

@@ -80,7 +80,7 @@ TEST_F(DialogFormsTest, ServerFormOnAFreshConfiguration) {
     EXPECT_EQ(form.reconnectMinutes, "");
     EXPECT_FALSE(form.shutdown);
     EXPECT_FALSE(form.alwaysConnected);
-    EXPECT_EQ(form.connections, (std::vector<std::string>{"alpha", "Modem", "Zeta"}));
+    EXPECT_EQ(form.connections, (std::vector<DialEntry>{"alpha", "Modem", "Zeta"}));
     EXPECT_EQ(form.selected, -1);
     EXPECT_EQ(form.userName, "");
 
@@ -101,7 +101,7 @@ TEST_F(DialogFormsTest, ServerFormShutdownZeroAndAtolConversions) {
     EXPECT_EQ(form.shutdownMinutes, "0");
     // The first entry from the top of the list that begins with the stored
     // name, any case: the list is in alphabetical order regardless of case.
-    EXPECT_EQ(form.connections, (std::vector<std::string>{"mobile", "Modem", "Other"}));
+    EXPECT_EQ(form.connections, (std::vector<DialEntry>{"mobile", "Modem", "Other"}));
     EXPECT_EQ(form.selected, 0);
 
     form.port = "abc";

@@ -65,6 +65,8 @@ TEST_F(LineControllerTest, TheFirstVoteDialsInTheSameStepWithTheConfiguredParame
     EXPECT_EQ(dialer().dials[0].entry, "Modem");
     EXPECT_EQ(dialer().dials[0].userName, "me");
     EXPECT_EQ(dialer().dials[0].password, "secret");
+    // The address the vote reached: the service keeps the LAN's link up.
+    EXPECT_EQ(dialer().dials[0].lanAddresses, std::vector<uint32_t>{0xC0A80101});
     EXPECT_TRUE(line.isDialling());
     EXPECT_EQ(line.dialTime(), clock.process);
     EXPECT_EQ(dialers.asked.back(), "auto");  // Dialer missing: read as "auto", stored

@@ -380,6 +380,23 @@ TEST(ControlSocketPath, TheRuntimeFolderWinsElseAPrivateFolderBelowTmp) {
     EXPECT_EQ(modeOf(own), 0700u);
 }
 
+// A client only looks: it makes no folder, and takes none that another could
+// have put there for it.
+TEST(ControlSocketPath, AClientMakesNothingAndTrustsOnlyAPrivateFolderOfItsOwn) {
+    testsupport::TempFolder folder;
+    EXPECT_EQ(controlsocket::clientSocketPath("/run/user/1000", folder.getPath()),
+              "/run/user/1000/linkmoot.sock");
+    const std::string own = folder.file("linkmoot-" + std::to_string(getuid()));
+    EXPECT_EQ(controlsocket::clientSocketPath(nullptr, folder.getPath()), "");
+    struct stat info {};
+    EXPECT_NE(lstat(own.c_str(), &info), 0);
+
+    ASSERT_EQ(mkdir(own.c_str(), 0755), 0);
+    EXPECT_EQ(controlsocket::clientSocketPath("", folder.getPath()), "");
+    chmod(own.c_str(), 0700);
+    EXPECT_EQ(controlsocket::clientSocketPath("", folder.getPath()), own + "/linkmoot.sock");
+}
+
 TEST(ControlSocketPath, ASymlinkInPlaceOfTheFolderIsRefused) {
     testsupport::TempFolder folder;
     testsupport::TempFolder elsewhere;

@@ -29,7 +29,7 @@ TEST(DaemonFrontEndTest, TheConnectionListIsWaitedForThroughTheLoop) {
         answer = std::move(done);
     };
     EXPECT_EQ(listThroughLoop(loop, lateService, "networkmanager"),
-              (std::vector<std::string>{"Dial-in", "Mobile"}));
+              (std::vector<DialEntry>{"Dial-in", "Mobile"}));
     service.join();
     EXPECT_GE(ticks, 3);
 

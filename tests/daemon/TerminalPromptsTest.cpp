@@ -132,8 +132,8 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
     std::vector<std::string> asked;
     auto entriesFor = [&](const std::string& dialer) {
         asked.push_back(dialer);
-        return std::vector<std::string>{"Simulated unstable line", "Simulated modem",
-                                        "Simulated busy line"};
+        return std::vector<DialEntry>{
+            "Simulated unstable line", "Simulated modem", {"Dial-in", "pppoe"}};
     };
     EXPECT_TRUE(converse(
         {
@@ -147,12 +147,13 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
             {"Shutdown if no votes (minutes) []: ", "\n"},
             {"use with care!)? [y/N]: ", "\n"},
             {"up to 5 minutes)? [Y/n]: ", "y\n"},
-            // The list is sorted as the dialog shows it.
-            {"Connection:\n  1) Simulated busy line\n  2) Simulated modem\n"
+            // The list is sorted as the dialog shows it, each with its type.
+            {"Connection:\n  1) Dial-in (pppoe)\n  2) Simulated modem\n"
              "  3) Simulated unstable line\nNumber []: ",
              "7\n"},
             {"Please type a number from 1 to 3.\n", ""},
-            {"Number []: ", "2\n"},
+            // The name alone, any case, chooses as well.
+            {"Number []: ", "dial-in\n"},
             {"User name []: ", "bob\n"},
             {"Password []: ", "s3cret\n"},
             {"empty: the private networks) []: ", "192.168.1.0/33\n"},
@@ -180,7 +181,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
     EXPECT_EQ(server()->getLong("ShutDownMinutes", -1), 15);
     EXPECT_TRUE(server()->getBool("RetryBackoff", false));
     EXPECT_FALSE(server()->hasParameter("AutoReconnectMinutes"));
-    EXPECT_EQ(text(server(), "Connection"), "Simulated modem");
+    EXPECT_EQ(text(server(), "Connection"), "Dial-in");
     EXPECT_EQ(text(server(), "UserName"), "bob");
     EXPECT_EQ(text(server(), "Password"), "s3cret");
     EXPECT_EQ(server()->getLong("WebPort", -1), 8080);
@@ -192,7 +193,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
 }
 
 TEST_F(TerminalPromptsTest, ServerOptionsCannotBeConfirmedWithoutAConnection) {
-    auto none = [](const std::string&) { return std::vector<std::string>{}; };
+    auto none = [](const std::string&) { return std::vector<DialEntry>{}; };
     EXPECT_FALSE(converse(
         {
             {"Number [Automatic (auto)]: ", "\n"},

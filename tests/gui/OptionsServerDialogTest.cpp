@@ -23,24 +23,23 @@ namespace {
 
 /// Dial-up services by name, recording what the dialog asked for.
 struct Services {
-    std::map<std::string, std::vector<std::string>> entries = {
-        {"auto", {"Modem", "dsl-provider", "Bluetooth phone"}},
+    std::map<std::string, std::vector<DialEntry>> entries = {
+        {"auto", {"Modem", {"dsl-provider", "pppoe"}, "Bluetooth phone"}},
         {"simulated", {"Simulated modem"}},
         {"ppp", {}},
     };
     std::vector<std::string> asked;
     /// Held answers wait for answerFromAnotherThread(), as a bus round trip would.
     bool hold = false;
-    std::map<std::string, std::function<void(std::vector<std::string>)>> held;
+    std::map<std::string, DialService::EntriesCallback> held;
     OptionsServerDialog::EntryLister lister() {
-        return
-            [this](const std::string& dialer, std::function<void(std::vector<std::string>)> done) {
-                asked.push_back(dialer);
-                if (hold)
-                    held[dialer] = std::move(done);
-                else
-                    done(entries[dialer]);
-            };
+        return [this](const std::string& dialer, DialService::EntriesCallback done) {
+            asked.push_back(dialer);
+            if (hold)
+                held[dialer] = std::move(done);
+            else
+                done(entries[dialer]);
+        };
     }
     void answerFromAnotherThread(const std::string& dialer) {
         std::thread([done = held[dialer], names = entries[dialer]] { done(names); }).join();
@@ -90,7 +89,7 @@ private Q_SLOTS:
         QCOMPARE(fixture.services.asked, std::vector<std::string>{"auto"});
         QVERIFY(!dialog.connectionList()->isEditable());
         QCOMPARE(items(dialog.connectionList()),
-                 (QStringList{"Bluetooth phone", "dsl-provider", "Modem"}));
+                 (QStringList{"Bluetooth phone", "dsl-provider (pppoe)", "Modem"}));
         QCOMPARE(dialog.connectionList()->currentIndex(), -1);
     }
 
@@ -114,10 +113,11 @@ private Q_SLOTS:
         QCOMPARE(text(fixture.server, "UserName"), QString());
         QCOMPARE(text(fixture.server, "Connection"), QString());
 
-        dialog.connectionList()->setCurrentIndex(2);
+        // The list shows the type; the name alone is stored.
+        dialog.connectionList()->setCurrentIndex(1);
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(text(fixture.server, "Connection"), QStringLiteral("Modem"));
+        QCOMPARE(text(fixture.server, "Connection"), QStringLiteral("dsl-provider"));
         QCOMPARE(text(fixture.server, "UserName"), QStringLiteral("me"));
         QCOMPARE(text(fixture.server, "Password"), QString());
     }

@@ -70,6 +70,40 @@ protected:
         return result;
     }
 
+    // An ethernet device with these IPv4 addresses that offers these profiles.
+    void addDevice(const std::string& interface, const std::vector<std::string>& addresses,
+                   const std::vector<std::string>& profiles) {
+        sd_bus_message* call = nullptr;
+        sd_bus_message* reply = nullptr;
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        std::vector<const char*> addressTexts;
+        std::vector<const char*> profileTexts;
+        for (const std::string& address : addresses)
+            addressTexts.push_back(address.c_str());
+        addressTexts.push_back(nullptr);
+        for (const std::string& profile : profiles)
+            profileTexts.push_back(profile.c_str());
+        int result = sd_bus_message_new_method_call(testBus.get(), &call, kNetworkManager,
+                                                    kManagerPath, kMock, "AddUplinkDevice");
+        if (result >= 0)
+            result = sd_bus_message_append(call, "s", interface.c_str());
+        if (result >= 0)
+            result = sd_bus_message_append_strv(call, const_cast<char**>(addressTexts.data()));
+        if (result >= 0)
+            result = sd_bus_message_open_container(call, 'a', "o");
+        for (const char* profile : profileTexts)
+            if (result >= 0)
+                result = sd_bus_message_append(call, "o", profile);
+        if (result >= 0)
+            result = sd_bus_message_close_container(call);
+        if (result >= 0)
+            result = sd_bus_call(testBus.get(), call, 0, &error, &reply);
+        EXPECT_GE(result, 0) << "AddUplinkDevice: " << (error.message ? error.message : "");
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+        sd_bus_message_unref(call);
+    }
+
     std::vector<std::string> receivedSecrets() {
         sd_bus_message* reply = callMock("ReceivedSecrets", "");
         char** texts = nullptr;
@@ -144,16 +178,20 @@ protected:
     NetworkManagerDialService service;
 };
 
-TEST_F(NetworkManagerDialServiceTest, ListsEachUplinkProfileIdOnceInNetworkManagersOrder) {
+TEST_F(NetworkManagerDialServiceTest, ListsEveryProfileNameOnceWithItsTypesButLoopback) {
     startNetworkManager();
     addProfile("Dial-in", "pppoe", "connect");
     addProfile("Office LAN", "802-3-ethernet", "connect");
+    addProfile("lo", "loopback", "connect");
     addProfile("Mobile", "gsm", "connect");
-    addProfile("Dial-in", "pppoe", "connect");
-    addProfile("Tunnel", "vpn", "connect");
+    addProfile("Dial-in", "gsm", "connect");
+    addProfile("Phone hotspot", "802-11-wireless", "connect");
 
-    EXPECT_EQ(platformtest::entriesOf(service),
-              (std::vector<std::string>{"Dial-in", "Mobile", "Tunnel"}));
+    EXPECT_EQ(platformtest::listedEntries(service),
+              (std::vector<DialEntry>{{"Dial-in", "pppoe, gsm"},
+                                      {"Office LAN", "ethernet"},
+                                      {"Mobile", "gsm"},
+                                      {"Phone hotspot", "wifi"}}));
 }
 
 TEST_F(NetworkManagerDialServiceTest, DialActivatesTheProfileAndHangUpDeactivatesItQuietly) {
@@ -233,7 +271,6 @@ TEST_F(NetworkManagerDialServiceTest, LineThatDropsAfterComingUpIsDisconnectedNo
 TEST_F(NetworkManagerDialServiceTest, RefusalsAreReportedAsFailuresSayingWhatToDoOnceAtError) {
     startNetworkManager();
     addProfile("Locked", "pppoe", "refuse");
-    addProfile("Office LAN", "802-3-ethernet", "connect");
     service.setFailureCallback(failures.callback());
 
     DialHandle handle = 0;
@@ -254,9 +291,8 @@ TEST_F(NetworkManagerDialServiceTest, RefusalsAreReportedAsFailuresSayingWhatToD
     EXPECT_EQ(log.count("Error", "Cannot dial with NetworkManager: NetworkManager refused"), 1u)
         << log.text();
 
-    // Neither a missing profile nor one that cannot carry an uplink is dialled.
+    // A missing profile is not dialled.
     EXPECT_NE(refusal("Nowhere").second.find("\"Nowhere\""), std::string::npos);
-    refusal("Office LAN");
     EXPECT_EQ(activationCount(), 0u);
 }
 
@@ -275,7 +311,7 @@ TEST_F(NetworkManagerDialServiceTest, NoCallWaitsForAPeerThatDoesNotAnswer) {
     std::string error;
     ASSERT_TRUE(service.dial({"Dial-in", "", ""}, handle, error));
     EXPECT_EQ(service.state(handle), LineState::Pending);
-    platformtest::Answer<std::vector<std::string>> listed;
+    platformtest::Answer<std::vector<DialEntry>> listed;
     service.listEntries(listed.callback());
     // Hung up before its turn came: never activated.
     ASSERT_TRUE(service.dial({"Second", "", ""}, abandoned, error));
@@ -297,8 +333,6 @@ TEST_F(NetworkManagerDialServiceTest, SharedIdRefusesTheDialNamingEveryUuidAndGi
     const char* secondUuid = "99999999-8888-7777-6666-555555555555";
     addProfile("Dial-in", "pppoe", "secret", kPassword, firstUuid);
     addProfile("Dial-in", "gsm", "secret", kPassword, secondUuid);
-    // Not an uplink, so not dialable: it makes no third one.
-    addProfile("Dial-in", "802-3-ethernet", "connect");
     EXPECT_EQ(platformtest::entriesOf(service), std::vector<std::string>{"Dial-in"});
 
     service.setFailureCallback(failures.callback());
@@ -334,17 +368,117 @@ TEST_F(NetworkManagerDialServiceTest, SecretAgentGivesThePasswordToNetworkManage
     EXPECT_FALSE(log.contains(kPassword));
 }
 
-TEST_F(NetworkManagerDialServiceTest, WrongPasswordEndsInAFailureReport) {
+// What NetworkManager says differs by type: a VPN names the login failure, PPP
+// only fails its device while the link is being made.
+TEST_F(NetworkManagerDialServiceTest, FailureReportsNameTheCauseAsFarAsItIsKnown) {
     startNetworkManager();
-    addProfile("Dial-in", "pppoe", "secret", kPassword);
+    struct Case {
+        const char* profile;
+        const char* behaviour;
+        const char* password;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Tunnel", "secret", "wrong-one",
+         "NetworkManager could not log in to \"Tunnel\": the provider refused the user name or "
+         "password"},
+        {"Dial-in", "ppp", "wrong-one",
+         "NetworkManager could not log in to \"Dial-in\": the provider refused the user name or "
+         "password"},
+        {"Silent line", "ppp-silent", "",
+         "could not bring \"Silent line\" up: the PPP link could not be made (no answer: the "
+         "modem, the line or the provider is down)"},
+    };
+    for (const Case& each : cases) {
+        const std::string profile = addProfile(each.profile, "pppoe", each.behaviour, kPassword);
+        addDevice(std::string("eth-") + each.behaviour, {}, {profile});
+        FailureRecorder recorder;
+        service.setFailureCallback(recorder.callback());
+        DialHandle handle = 0;
+        std::string error;
+        ASSERT_TRUE(service.dial({each.profile, "", each.password}, handle, error)) << error;
+        ASSERT_TRUE(waitUntil([&] { return !recorder.get().empty(); })) << each.profile;
+        EXPECT_NE(recorder.get()[0].second.find(each.expected), std::string::npos)
+            << recorder.get()[0].second;
+        service.hangUp(handle);
+    }
+    EXPECT_FALSE(log.contains("wrong-one"));
+}
+
+// Taking the LAN's own device up or down would cut the LAN off.
+TEST_F(NetworkManagerDialServiceTest, AProfileOnADeviceOfTheLanIsRefusedNamingIt) {
+    startNetworkManager();
+    const std::string lan = addProfile("LAN", "802-3-ethernet", "connect");
+    addDevice("eth0", {"192.168.1.2"}, {lan});
+    const std::string phone = addProfile("Phone", "802-3-ethernet", "connect");
+    addDevice("usb0", {"198.51.100.7"}, {phone});
     service.setFailureCallback(failures.callback());
 
+    auto refusalOf = [&](const DialRequest& request) -> std::string {
+        const size_t before = failures.get().size();
+        DialHandle handle = 0;
+        std::string error;
+        EXPECT_TRUE(service.dial(request, handle, error));
+        if (!waitUntil([&] {
+                return failures.get().size() > before || log.contains("activating \"Phone\"");
+            }))
+            return "<nothing happened>";
+        service.hangUp(handle);
+        return failures.get().size() > before ? failures.get().back().second : "";
+    };
+    // The private networks are allowed by default.
+    const std::string onLan = refusalOf({"LAN", "", ""});
+    EXPECT_NE(onLan.find("\"LAN\" up on eth0, which carries 192.168.1.2, an address of the "
+                         "allowed networks"),
+              std::string::npos)
+        << onLan;
+    // Votes arrived on the phone's address: it is the LAN here.
+    const std::string votedOn = refusalOf({"Phone", "", "", {0xC6336407}});
+    EXPECT_NE(votedOn.find("usb0, which carries 198.51.100.7, an address that votes arrive on"),
+              std::string::npos)
+        << votedOn;
+    EXPECT_EQ(activationCount(), 0u);
+    EXPECT_EQ(refusalOf({"Phone", "", ""}), "");
+    EXPECT_EQ(activationCount(), 1u);
+
+    // With the allowed networks narrowed to another one, eth0 is no LAN device.
+    platformtest::ServerSection section;
+    section.set("AllowedNetworks", "10.0.0.0/8");
+    NetworkManagerDialService narrowed(section.settings());
     DialHandle handle = 0;
     std::string error;
-    ASSERT_TRUE(service.dial({"Dial-in", "", "wrong-one"}, handle, error)) << error;
+    ASSERT_TRUE(narrowed.dial({"LAN", "", ""}, handle, error)) << error;
+    EXPECT_TRUE(waitUntil([&] { return narrowed.state(handle) == LineState::Connected; }));
+}
+
+// A restarted NetworkManager knows nothing of the old one's activations and
+// agents: what was kept is dropped, and the next dial starts afresh.
+TEST_F(NetworkManagerDialServiceTest, ARestartOfNetworkManagerDropsWhatWasKept) {
+    startNetworkManager();
+    addProfile("Slow line", "pppoe", "hold", kPassword);
+    service.setFailureCallback(failures.callback());
+    DialHandle pending = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"Slow line", "", kPassword}, pending, error)) << error;
+    ASSERT_TRUE(waitUntil([&] { return activeConnections().size() == 1; }));
+    ASSERT_FALSE(readText("RegisteredAgent").empty());
+
+    systemBus.stopMocks();
     ASSERT_TRUE(waitUntil([&] { return !failures.get().empty(); }));
-    EXPECT_NE(failures.get()[0].second.find("login failed"), std::string::npos);
-    EXPECT_FALSE(log.contains("wrong-one"));
+    EXPECT_EQ(failures.get()[0].first, pending);
+    EXPECT_NE(failures.get()[0].second.find("stopped while it was bringing \"Slow line\" up"),
+              std::string::npos)
+        << failures.get()[0].second;
+    EXPECT_EQ(service.state(pending), LineState::Disconnected);
+    service.hangUp(pending);
+
+    // The new instance gets its agent registered again, and the password.
+    startNetworkManager();
+    addProfile("Dial-in", "pppoe", "secret", kPassword);
+    DialHandle handle = 0;
+    ASSERT_TRUE(service.dial({"Dial-in", "", kPassword}, handle, error)) << error;
+    ASSERT_TRUE(cameUp("Dial-in"));
+    EXPECT_EQ(receivedSecrets(), std::vector<std::string>{kPassword});
 }
 
 TEST_F(NetworkManagerDialServiceTest, SecretAgentAnswersNobodyButNetworkManager) {
@@ -397,7 +531,7 @@ TEST_F(NetworkManagerDialServiceTest, MissingNetworkManagerIsReportedAndQueriesF
     ASSERT_TRUE(cameUp("Dial-in"));
     systemBus.stopMocks();
     EXPECT_TRUE(waitUntil([&] { return !systemBus.hasOwner(kNetworkManager); }));
-    EXPECT_TRUE(waitUntil([&] { return service.state(handle) == LineState::QueryFailed; }));
+    EXPECT_TRUE(waitUntil([&] { return service.state(handle) == LineState::Disconnected; }));
 }
 
 TEST(NetworkManagerWithoutBusTest, NoSystemBusRefusesTheDialWithTheReason) {

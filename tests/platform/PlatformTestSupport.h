@@ -85,13 +85,21 @@ private:
     std::shared_ptr<State> state = std::make_shared<State>();
 };
 
-/// The names a service lists, waited for here; "<no answer>" when none came.
-inline std::vector<std::string> entriesOf(linkmoot::DialService& service) {
-    Answer<std::vector<std::string>> names;
-    service.listEntries(names.callback());
-    if (!names.wait())
+/// The entries a service lists, waited for here; "<no answer>" when none came.
+inline std::vector<linkmoot::DialEntry> listedEntries(linkmoot::DialService& service) {
+    Answer<std::vector<linkmoot::DialEntry>> entries;
+    service.listEntries(entries.callback());
+    if (!entries.wait())
         return {"<no answer>"};
-    return names.get();
+    return entries.get();
+}
+
+/// Their names alone.
+inline std::vector<std::string> entriesOf(linkmoot::DialService& service) {
+    std::vector<std::string> names;
+    for (const linkmoot::DialEntry& entry : listedEntries(service))
+        names.push_back(entry.name);
+    return names;
 }
 
 using testsupport::LogCapture;

@@ -88,12 +88,12 @@ TEST(SystemDialServicesLookTest, UntilTheFirstLookAnswersDialsWaitAndTheListFoll
     std::string error;
     EXPECT_FALSE(looking.dial({"provider", "", ""}, handle, error));
     EXPECT_NE(error.find("still looking"), std::string::npos) << error;
-    platformtest::Answer<std::vector<std::string>> listed;
+    platformtest::Answer<std::vector<DialEntry>> listed;
     looking.listEntries(listed.callback());
 
     systemBus.freezeBus(false);
     ASSERT_TRUE(listed.wait());
-    EXPECT_EQ(listed.get(), std::vector<std::string>{"provider"});
+    EXPECT_EQ(listed.get(), std::vector<DialEntry>{"provider"});
     EXPECT_TRUE(platformtest::waitUntil(
         [&] { return std::string(services.service("auto").name()) == "ppp"; }));
 }

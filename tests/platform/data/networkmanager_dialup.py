@@ -23,6 +23,8 @@ AGENT_MANAGER_OBJ = '/org/freedesktop/NetworkManager/AgentManager'
 AGENT_MANAGER_IFACE = 'org.freedesktop.NetworkManager.AgentManager'
 AGENT_OBJ = '/org/freedesktop/NetworkManager/SecretAgent'
 AGENT_IFACE = 'org.freedesktop.NetworkManager.SecretAgent'
+DEVICE_IFACE = 'org.freedesktop.NetworkManager.Device'
+IP4_IFACE = 'org.freedesktop.NetworkManager.IP4Config'
 
 ACTIVATING = 1
 ACTIVATED = 2
@@ -32,10 +34,18 @@ REASON_USER_DISCONNECTED = 2
 REASON_CONNECT_TIMEOUT = 6
 REASON_NO_SECRETS = 9
 REASON_LOGIN_FAILED = 10
+REASON_DEVICE_DISCONNECTED = 3
+DEVICE_CONFIG = 50
+DEVICE_FAILED = 120
+DEVICE_REASON_PPP_DISCONNECT = 13
+DEVICE_REASON_PPP_FAILED = 14
 ALLOW_INTERACTION = 1
 
-# What each profile does when activated ("connect", "fail", "secret", "hold"
-# or "refuse") and the password its peer expects, by profile path.
+# What each profile does when activated ("connect", "fail", "secret", "hold",
+# "refuse", or as the real service does with PPP: "ppp", which asks the agent
+# and fails its device with ppp-disconnect on a wrong password, and
+# "ppp-silent", whose provider never answers) and the password its peer
+# expects, by profile path.
 BEHAVIOUR = {}
 EXPECTED_PASSWORD = {}
 STATE = {'agent': '', 'received': [], 'activations': 0}
@@ -99,11 +109,28 @@ def activate(manager, profile, _device, _specific_object):
         raise dbus.exceptions.DBusException('Not authorized to control networking.',
                                             name=MANAGER_IFACE + '.PermissionDenied')
     STATE['activations'] += 1
-    path = manager.AddActiveConnection([], profile, '/', f'dial{STATE["activations"]}',
-                                       dbus.UInt32(ACTIVATING))
+    path = manager.AddActiveConnection(devices_for(profile), profile, '/',
+                                       f'dial{STATE["activations"]}', dbus.UInt32(ACTIVATING))
     # The real service answers at once and works on in the background.
     GLib.timeout_add(100, progress, path, profile, behaviour)
     return dbus.ObjectPath(path)
+
+
+def devices_for(profile):
+    '''The devices that offer the profile, as the real service would choose.'''
+    manager = dbusmock.get_object(MANAGER_OBJ)
+    return [dbus.ObjectPath(device) for device in manager.Get(MANAGER_IFACE, 'Devices')
+            if profile in dbusmock.get_object(device).Get(DEVICE_IFACE, 'AvailableConnections')]
+
+
+def fail_devices(path, reason):
+    '''The devices of an activation fail first, then the activation ends with
+    the real service's vaguer reason.'''
+    for device in dbusmock.get_object(path).Get(ACTIVE_IFACE, 'Devices'):
+        dbusmock.get_object(device).EmitSignal(
+            DEVICE_IFACE, 'StateChanged', 'uuu',
+            [dbus.UInt32(DEVICE_FAILED), dbus.UInt32(DEVICE_CONFIG), dbus.UInt32(reason)])
+    set_state(path, DEACTIVATED, REASON_DEVICE_DISCONNECTED)
 
 
 def progress(path, profile, behaviour):
@@ -113,12 +140,14 @@ def progress(path, profile, behaviour):
         set_state(path, ACTIVATED, REASON_NONE)
     elif behaviour == 'fail':
         set_state(path, DEACTIVATED, REASON_CONNECT_TIMEOUT)
-    elif behaviour == 'secret':
-        ask_agent(path, profile)
+    elif behaviour in ('secret', 'ppp'):
+        ask_agent(path, profile, behaviour)
+    elif behaviour == 'ppp-silent':
+        fail_devices(path, DEVICE_REASON_PPP_FAILED)
     return False
 
 
-def ask_agent(path, profile):
+def ask_agent(path, profile, behaviour):
     if not STATE['agent']:
         set_state(path, DEACTIVATED, REASON_NO_SECRETS)
         return
@@ -133,6 +162,8 @@ def ask_agent(path, profile):
         STATE['received'].append(password)
         if password == EXPECTED_PASSWORD.get(profile):
             set_state(path, ACTIVATED, REASON_NONE)
+        elif behaviour == 'ppp':
+            fail_devices(path, DEVICE_REASON_PPP_DISCONNECT)
         else:
             set_state(path, DEACTIVATED, REASON_LOGIN_FAILED)
 
@@ -189,3 +220,21 @@ def RegisteredAgent(_self):
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='u')
 def ActivationCount(_self):
     return dbus.UInt32(STATE['activations'])
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='sasao', out_signature='o')
+def AddUplinkDevice(_self, interface, addresses, profiles):
+    '''An ethernet device with these IPv4 addresses that offers these profiles.'''
+    manager = dbusmock.get_object(MANAGER_OBJ)
+    object_name = interface.replace('-', '_')  # object paths take no "-"
+    path = manager.AddEthernetDevice(object_name, interface, dbus.UInt32(100))
+    config = '/org/freedesktop/NetworkManager/IP4Config/' + object_name
+    manager.AddObject(config, IP4_IFACE, {
+        'AddressData': dbus.Array([dbus.Dictionary({'address': dbus.String(address),
+                                                    'prefix': dbus.UInt32(24, variant_level=1)},
+                                                   signature='sv') for address in addresses],
+                                  signature='a{sv}')}, [])
+    device = dbusmock.get_object(path)
+    device.Set(DEVICE_IFACE, 'AvailableConnections', dbus.Array(profiles, signature='o'))
+    device.AddProperty(DEVICE_IFACE, 'Ip4Config', dbus.ObjectPath(config))
+    return path

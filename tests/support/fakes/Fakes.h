@@ -148,7 +148,7 @@ public:
     }
 
     std::string serviceName;
-    std::vector<std::string> entries = {"Modem"};
+    std::vector<DialEntry> entries = {"Modem"};
     std::vector<DialRequest> dials;
     std::vector<DialHandle> hangUps;
     std::map<DialHandle, LineState> states;  ///< default for a live handle: `unknownState`
