@@ -132,7 +132,8 @@ TEST_F(DaemonTest, ASecondInstanceAndConfigureAreRefusedWhileOneRuns) {
     CommandResult configure =
         runProgram({instance.program(), "--configure"}, instance.environment(), 10000);
     EXPECT_EQ(configure.exitStatus, 1);
-    EXPECT_NE(configure.err.find("stop it first, configure, then start it again"), std::string::npos)
+    EXPECT_NE(configure.err.find("stop it first, configure, then start it again"),
+              std::string::npos)
         << configure.err;
     // Neither wrote the configuration, and the first one still answers.
     EXPECT_EQ(daemontest::readWhole(instance.configFile()), before);
