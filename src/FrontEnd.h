@@ -49,6 +49,8 @@ public:
     virtual void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) = 0;
     virtual void showStatusWindow() = 0;
     virtual void hideStatusWindow() = 0;
+    /// The usage window (the tray); a front end without windows does nothing.
+    virtual void showUsageWindow() {}
     /// Opens a local document (absolute path) or a web address; failures are ignored.
     virtual void openDocument(const std::string& pathOrAddress) = 0;
     /// A change of the server's line while this user votes ("The line of

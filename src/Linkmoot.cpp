@@ -8,6 +8,8 @@
 #include "ConfigurationStore.h"
 #include "DialService.h"
 #include "FrontEnd.h"
+#include "InterfaceCounters.h"
+#include "LocalTime.h"
 #include "Server.h"
 #include "ServerLine.h"
 #include "Strings.h"
@@ -15,6 +17,7 @@
 #include "ToolBox/Directory.h"
 #include "ToolBox/Logger.h"
 #include "ToolBox/Memory.h"
+#include "UsageRecorder.h"
 
 #ifndef LINKMOOT_DATADIR
 #define LINKMOOT_DATADIR "/usr/local/share/linkmoot"
@@ -23,6 +26,25 @@
 namespace linkmoot {
 
 namespace {
+
+/// Without the system's counters nothing is counted.
+class NoCounters : public InterfaceCounters {
+public:
+    InterfaceReading read(const std::string&) override { return {}; }
+};
+
+/// Without the system's calendar the days are UTC's.
+class UtcTime : public LocalTime {
+public:
+    CivilDate dateAt(int64_t unixSeconds) override {
+        return civilFromDays(unixSeconds >= 0 ? unixSeconds / 86400
+                                              : -((-unixSeconds + 86399) / 86400));
+    }
+    int64_t startOf(const CivilDate& date) override { return daysFromCivil(date) * 86400; }
+    std::string minuteText(int64_t unixSeconds) override {
+        return isoUtc(unixSeconds * 1000).substr(0, 16);
+    }
+};
 
 // The keys the server binds or dials with; a change of one restarts it on
 // reload. By name, in any of these sections, so keys added later count too.
@@ -65,11 +87,18 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
     : settings(settings),
       services(services),
       frontEnd(frontEnd),
+      noCounters(std::make_unique<NoCounters>()),
+      utc(std::make_unique<UtcTime>()),
+      local(services.localTime != nullptr ? services.localTime : utc.get()),
+      usage(std::make_unique<UsageRecorder>(
+          services.clock, services.counters != nullptr ? *services.counters : *noCounters, *local,
+          services.usage, services.usageProblem, services.usageWriteIntervalMs)),
       client(std::make_unique<Client>(settings, services.network, services.clock, &keys)),
       server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
-                                      services.shutdown, &keys)),
+                                      services.shutdown, &keys, usage.get())),
       latest(snapshot()) {
     applySecret();
+    usage->loadHistory();
 }
 
 void Linkmoot::applySecret() {
@@ -81,8 +110,9 @@ Linkmoot::~Linkmoot() {
     // the configuration; the sockets are still usable here.
     client->stopVoting();
     client.reset();
-    server->stop();
+    server->stop(EndReason::Exit);
     server.reset();
+    usage.reset();
 }
 
 bool Linkmoot::initInstance() {
@@ -271,6 +301,9 @@ void Linkmoot::onCommand(int commandId) {
         case Command::Refresh:
             refreshViews();
             break;
+        case Command::Usage:
+            frontEnd.showUsageWindow();
+            break;
         case Command::Exit:
             frontEnd.hideStatusWindow();
             frontEnd.quit();
@@ -403,6 +436,15 @@ std::vector<VoteEntry> Linkmoot::voteEntries() const {
                            (left + 999) / 1000});
     }
     return entries;
+}
+
+UsageReport Linkmoot::usageReport() {
+    return usage->report();
+}
+
+void Linkmoot::readSessions(int64_t sinceUnixMs, UsageStorage::SessionsFormatter format,
+                            UsageStorage::TextDone done) {
+    usage->readSessions(sinceUnixMs, std::move(format), std::move(done));
 }
 
 void Linkmoot::setWebPageProblem(const std::string& problem) {
