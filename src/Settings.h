@@ -120,6 +120,13 @@ inline constexpr TextKey HangUpCommand{kServerSection, "HangUpCommand", "",
                                        MissingKey::StoresDefault};
 inline constexpr TextKey StatusCommand{kServerSection, "StatusCommand", "",
                                        MissingKey::StoresDefault};
+/// The command service's network interface, whose bytes are counted while
+/// the line is up; missing or empty: not counted.
+inline constexpr OptionalKey<const char*> CommandInterface{kServerSection, "Interface", ""};
+/// The simulated line's received bytes a second (a tenth of it is sent);
+/// missing: 20000.
+inline constexpr OptionalKey<int32_t> SimulatedBytesPerSecond{kServerSection,
+                                                              "SimulatedBytesPerSecond", 20000};
 /// The TCP port of the web page for phones; missing or 0: no page. Present
 /// means the options' check box is checked.
 inline constexpr OptionalKey<int32_t> WebPort{kServerSection, "WebPort", 8080};

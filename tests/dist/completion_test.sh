@@ -37,6 +37,10 @@ expect "linkmootctl status " ""
 expect "linkmootctl wait " "up down"
 expect "linkmootctl wait --timeout=5 d" "down"
 expect "linkmootctl status --" "--timeout= --help --version"
+expect "linkmootctl usage --" "--timeout= --help --version --json"
+expect "linkmootctl sessions --c" "--csv"
+expect "linkmootctl sessions --since " ""
+expect "linkmootctl sessions --since 2026-12-01 --c" "--csv"
 [[ $(complete -p linkmootctl) == *"-F _linkmootctl linkmootctl"* ]] || {
     echo "FAIL: no completion registered for linkmootctl"
     failed=1
