@@ -27,6 +27,8 @@ std::string SqliteUsageStorage::defaultPath(const std::string& programName,
     }
     if (const char* xdg = getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
         const std::string folder = std::string(xdg) + "/linkmoot";
+        // The base folder too, as the XDG rules ask of a missing one.
+        mkdir(xdg, 0700);
         if (mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST)
             return folder + "/" + file;
         LM_LOG(Warn, "Cannot make %s (%s); the usage database goes beside the configuration",
