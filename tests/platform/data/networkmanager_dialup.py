@@ -101,6 +101,11 @@ def activate(manager, profile, _device, _specific_object):
     STATE['activations'] += 1
     path = manager.AddActiveConnection([], profile, '/', f'dial{STATE["activations"]}',
                                        dbus.UInt32(ACTIVATING))
+    # The modem's device, with the interface the line runs on once it is up.
+    device = f'/org/freedesktop/NetworkManager/Devices/modem{STATE["activations"]}'
+    manager.AddObject(device, 'org.freedesktop.NetworkManager.Device',
+                      {'Interface': 'ttyUSB0', 'IpInterface': f'ppp{STATE["activations"]}'}, [])
+    dbusmock.get_object(path).Set(ACTIVE_IFACE, 'Devices', dbus.Array([device], signature='o'))
     # The real service answers at once and works on in the background.
     GLib.timeout_add(100, progress, path, profile, behaviour)
     return dbus.ObjectPath(path)
