@@ -112,6 +112,7 @@ Linkmoot::~Linkmoot() {
     client.reset();
     server->stop(EndReason::Exit);
     server.reset();
+    frontEnd.showUsageWindow(nullptr);
     usage.reset();
 }
 
@@ -302,7 +303,7 @@ void Linkmoot::onCommand(int commandId) {
             refreshViews();
             break;
         case Command::Usage:
-            frontEnd.showUsageWindow();
+            frontEnd.showUsageWindow([this] { return usage->report(); });
             break;
         case Command::Exit:
             frontEnd.hideStatusWindow();
