@@ -88,8 +88,8 @@ void ApplicationTarget::sessions(std::optional<CivilDate> since, bool csv,
         sinceMs,
         [csv, &local](const std::vector<SessionRecord>& list, const std::string& problem) {
             if (!problem.empty())
-                return std::string(kError) + " the sessions cannot be read: " +
-                       printable(problem.c_str()) + "\n";
+                return std::string(kError) +
+                       " the sessions cannot be read: " + printable(problem.c_str()) + "\n";
             return std::string(kOk) + "\n" + (csv ? sessionsCsv(list) : sessionsText(list, local));
         },
         std::move(done));

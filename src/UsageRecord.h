@@ -19,8 +19,8 @@ enum class EndReason : int {
     DroppedByLine = 4,  ///< the service said the line went down
     ServerStopped = 5,  ///< disabled, reconfigured or reloaded
     Exit = 6,
-    IdleShutdown = 7,   ///< the server powered its computer off
-    Interrupted = 8,    ///< the program ended without closing it (a crash, a power cut)
+    IdleShutdown = 7,  ///< the server powered its computer off
+    Interrupted = 8,   ///< the program ended without closing it (a crash, a power cut)
 };
 inline constexpr EndReason kLastEndReason = EndReason::Interrupted;
 /// The name stored in end_reasons and shown by the views ("no more votes").
@@ -32,8 +32,9 @@ std::optional<EndReason> endReasonOf(int number);
 /// time zone (all offsets are whole quarter hours) and free hours are sums of them.
 inline constexpr int64_t kBucketSeconds = 15 * 60;
 inline int64_t bucketOf(int64_t unixSeconds) {
-    const int64_t floor = unixSeconds >= 0 ? unixSeconds / kBucketSeconds
-                                           : -((-unixSeconds + kBucketSeconds - 1) / kBucketSeconds);
+    const int64_t floor = unixSeconds >= 0
+                              ? unixSeconds / kBucketSeconds
+                              : -((-unixSeconds + kBucketSeconds - 1) / kBucketSeconds);
     return floor * kBucketSeconds;
 }
 

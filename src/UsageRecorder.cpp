@@ -10,8 +10,7 @@
 namespace linkmoot {
 
 UsageRecorder::UsageRecorder(Clock& clock, InterfaceCounters& systemCounters, LocalTime& local,
-                             UsageStorage* storage, std::string problem,
-                             uint32_t writeIntervalMs)
+                             UsageStorage* storage, std::string problem, uint32_t writeIntervalMs)
     : clock(clock),
       systemCounters(systemCounters),
       local(local),
@@ -70,7 +69,8 @@ void UsageRecorder::step(DialService* service, DialHandle handle, bool up, const
         poll.interfaceName = service->interfaceName(handle);
         if (!poll.interfaceName.empty()) {
             InterfaceCounters* counters = service->ownCounters();
-            poll.reading = (counters != nullptr ? *counters : systemCounters).read(poll.interfaceName);
+            poll.reading =
+                (counters != nullptr ? *counters : systemCounters).read(poll.interfaceName);
         } else if (toldUncounted.insert(service->name()).second) {
             LM_LOG(Info,
                    "The line's bytes are not counted: the dial-up service \"%s\" names no network "

@@ -65,8 +65,7 @@ UsageReport composeReport(const UsageHistory& closed, const SessionRecord* open,
     UsageReport report;
     report.today = local.dateAt(nowSeconds);
     const int64_t today = daysFromCivil(report.today);
-    const int64_t monthStart =
-        daysFromCivil(CivilDate{report.today.year, report.today.month, 1});
+    const int64_t monthStart = daysFromCivil(CivilDate{report.today.year, report.today.month, 1});
     const int64_t chartStart = today - (UsageReport::kChartDays - 1);
     const DayGrid grid(local, std::min(monthStart, chartStart), today);
 
@@ -105,8 +104,8 @@ UsageReport composeReport(const UsageHistory& closed, const SessionRecord* open,
         PeriodUsage* usage;
         int64_t firstDay;
     };
-    const Period periods[] = {{&report.day, today}, {&report.month, monthStart},
-                              {&report.last30, chartStart}};
+    const Period periods[] = {
+        {&report.day, today}, {&report.month, monthStart}, {&report.last30, chartStart}};
     for (const Period& period : periods) {
         period.usage->from = civilFromDays(period.firstDay);
         std::map<std::string, VoterFigures> voters;

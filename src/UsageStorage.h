@@ -23,8 +23,8 @@ class UsageStorage {
 public:
     using HistoryDone = std::function<void(UsageHistory history, std::string problem)>;
     /// Runs on the storage's thread: it must touch nothing of the loop's.
-    using SessionsFormatter = std::function<std::string(
-        const std::vector<SessionRecord>& sessions, const std::string& problem)>;
+    using SessionsFormatter = std::function<std::string(const std::vector<SessionRecord>& sessions,
+                                                        const std::string& problem)>;
     using TextDone = std::function<void(std::string text)>;
 
     virtual ~UsageStorage() = default;

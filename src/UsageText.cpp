@@ -32,8 +32,7 @@ std::string voterNames(const std::vector<VoterUsage>& voters) {
 std::string figuresLine(const char* title, const UsageFigures& figures) {
     std::string line = std::string(title) + ": " + formatDuration(figures.onlineMs) + " online, ";
     const bool noneCounted = figures.uncountedSessions > 0 && figures.bytesIn == 0 &&
-                             figures.bytesOut == 0 &&
-                             figures.uncountedSessions == figures.sessions;
+                             figures.bytesOut == 0 && figures.uncountedSessions == figures.sessions;
     if (noneCounted) {
         line += "bytes not counted";
     } else {
@@ -104,8 +103,8 @@ std::string sessionEndedLine(const SessionRecord& session) {
         line += formatBytes(session.bytesIn) + " in, " + formatBytes(session.bytesOut) + " out";
     else
         line += "bytes not counted";
-    line += "; held by " + (session.voters.empty() ? std::string("nobody")
-                                                   : voterNames(session.voters));
+    line += "; held by " +
+            (session.voters.empty() ? std::string("nobody") : voterNames(session.voters));
     return line;
 }
 
@@ -165,9 +164,9 @@ std::string sessionsText(const std::vector<SessionRecord>& sessions, LocalTime& 
             continue;
         }
         text += formatDuration(session.onlineMs) + " online, ";
-        text += session.counted()
-                    ? formatBytes(session.bytesIn) + " in, " + formatBytes(session.bytesOut) + " out"
-                    : std::string("bytes not counted");
+        text += session.counted() ? formatBytes(session.bytesIn) + " in, " +
+                                        formatBytes(session.bytesOut) + " out"
+                                  : std::string("bytes not counted");
         text += ", ";
         text += session.ended ? endReasonName(*session.ended) : "open";
         if (!session.voters.empty())
@@ -200,15 +199,13 @@ std::string sessionsCsv(const std::vector<SessionRecord>& sessions) {
         "session,start,end,dialling_seconds,online_seconds,bytes_in,bytes_out,dials,ended,"
         "failure,interface,voter,held_seconds,share_in,share_out\r\n";
     for (const SessionRecord& session : sessions) {
-        std::string common = number(static_cast<uint64_t>(session.id)) + "," +
-                             isoUtc(session.startMs) + "," +
-                             (session.endMs != 0 ? isoUtc(session.endMs) : std::string()) + "," +
-                             number(session.diallingMs / 1000) + "," +
-                             number(session.onlineMs / 1000) + "," + number(session.bytesIn) +
-                             "," + number(session.bytesOut) + "," + number(session.dials) + "," +
-                             csvCell(session.ended ? endReasonName(*session.ended) : "open") +
-                             "," + csvCell(session.failure) + "," +
-                             csvCell(session.interfaceName) + ",";
+        std::string common =
+            number(static_cast<uint64_t>(session.id)) + "," + isoUtc(session.startMs) + "," +
+            (session.endMs != 0 ? isoUtc(session.endMs) : std::string()) + "," +
+            number(session.diallingMs / 1000) + "," + number(session.onlineMs / 1000) + "," +
+            number(session.bytesIn) + "," + number(session.bytesOut) + "," + number(session.dials) +
+            "," + csvCell(session.ended ? endReasonName(*session.ended) : "open") + "," +
+            csvCell(session.failure) + "," + csvCell(session.interfaceName) + ",";
         if (session.voters.empty()) {
             csv += common + ",,,\r\n";
             continue;

@@ -37,12 +37,12 @@ Linkmoot& Session::begin(FrontEnd& frontEnd) {
     if (control.fd() >= 0) {
         loop.watch(control.fd(), [this] {
             Linkmoot& target = running->application();
-            control.servePending([this, &target](std::string_view request,
-                                                 ControlServer::Ticket ticket) {
-                return control::handle(target, request, [this, ticket](std::string answer) {
-                    control.answerLater(ticket, std::move(answer));
+            control.servePending(
+                [this, &target](std::string_view request, ControlServer::Ticket ticket) {
+                    return control::handle(target, request, [this, ticket](std::string answer) {
+                        control.answerLater(ticket, std::move(answer));
+                    });
                 });
-            });
         });
     }
     loop.setTick([this] { onTick(); });

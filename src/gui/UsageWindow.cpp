@@ -16,7 +16,8 @@ namespace {
 
 QString line(const char* title, const PeriodUsage& period) {
     const UsageFigures& f = period.figures;
-    return QStringLiteral("%1 (from %2): %3 online, %4 in, %5 out, %6 session(s), %7 failed dial(s)")
+    return QStringLiteral(
+               "%1 (from %2): %3 online, %4 in, %5 out, %6 session(s), %7 failed dial(s)")
         .arg(QString::fromUtf8(title), QString::fromStdString(isoDate(period.from)),
              QString::fromStdString(formatDuration(f.onlineMs)),
              QString::fromStdString(formatBytes(f.bytesIn)),
@@ -68,9 +69,8 @@ UsageWindow::UsageWindow(QWidget* parent)
       timer(new QTimer(this)) {
     setWindowTitle(QStringLiteral("Linkmoot - Usage"));
     figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    table->setHorizontalHeaderLabels(
-        {QStringLiteral("Voter"), QStringLiteral("Time held"), QStringLiteral("Share in"),
-         QStringLiteral("Share out")});
+    table->setHorizontalHeaderLabels({QStringLiteral("Voter"), QStringLiteral("Time held"),
+                                      QStringLiteral("Share in"), QStringLiteral("Share out")});
     table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     table->verticalHeader()->hide();
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);

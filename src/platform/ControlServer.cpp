@@ -403,10 +403,9 @@ void ControlServer::close() {
 }
 
 int ControlServer::servePending(const Handler& handler) {
-    return servePending(
-        [&handler](std::string_view request, Ticket) -> std::optional<std::string> {
-            return handler(request);
-        });
+    return servePending([&handler](std::string_view request, Ticket) -> std::optional<std::string> {
+        return handler(request);
+    });
 }
 
 bool ControlServer::answerLater(Ticket ticket, std::string answer) {
@@ -471,7 +470,8 @@ bool ControlServer::advanceAll(const std::vector<int>& open, const DeferringHand
             if (nowMillis() < state.deadline)
                 continue;
             waiting.erase(state.ticket);
-            state.output = std::string(control::kError) + " timeout: the answer did not come in time\n";
+            state.output =
+                std::string(control::kError) + " timeout: the answer did not come in time\n";
             state.phase = Connection::Phase::Writing;
             state.deadline = nowMillis() + requestTimeoutMs;
         }

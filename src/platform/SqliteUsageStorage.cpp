@@ -60,8 +60,7 @@ void SqliteUsageStorage::save(SessionRecord record) {
         int64_t& row = rows[record.key];
         std::string error;
         if (!database.save(record, row, error)) {
-            LM_LOG(Error, "Cannot write to the usage database %s: %s", path.c_str(),
-                   error.c_str());
+            LM_LOG(Error, "Cannot write to the usage database %s: %s", path.c_str(), error.c_str());
             // A file that went bad is opened (and kept aside) afresh next time.
             database.close();
             rows.clear();
@@ -81,11 +80,11 @@ void SqliteUsageStorage::loadHistory(int64_t since, HistoryDone done) {
         if (ready()) {
             const int interrupted = database.closeInterrupted(error);
             if (interrupted > 0)
-                LM_LOG(Info, "%d line session(s) the program could not close are marked interrupted",
+                LM_LOG(Info,
+                       "%d line session(s) the program could not close are marked interrupted",
                        interrupted);
             if (interrupted < 0 || !database.loadHistory(since, history, error))
-                LM_LOG(Error, "Cannot read the usage database %s: %s", path.c_str(),
-                       error.c_str());
+                LM_LOG(Error, "Cannot read the usage database %s: %s", path.c_str(), error.c_str());
         } else {
             error = problem;
         }

@@ -41,11 +41,11 @@ private:
 
     std::string path;
     Deliver deliver;
-    UsageDatabase database;     // the worker's only
+    UsageDatabase database;            // the worker's only
     std::map<uint64_t, int64_t> rows;  // record key to row, the worker's only
-    std::string problem;        // the worker's only
-    bool told = false;          // the worker's only
-    BackgroundQueue worker;     // last: ends first, with the other members still there
+    std::string problem;               // the worker's only
+    bool told = false;                 // the worker's only
+    BackgroundQueue worker;            // last: ends first, with the other members still there
 };
 
 }  // namespace linkmoot

@@ -83,8 +83,8 @@ const std::vector<std::string>& UsageDatabase::schemaSteps() {
         " (7, 'idle shutdown'), (8, 'interrupted');"
         "CREATE TABLE sessions("
         " id INTEGER PRIMARY KEY,"
-        " start_ms INTEGER NOT NULL,"          // Unix milliseconds, UTC
-        " end_ms INTEGER,"                     // NULL while open
+        " start_ms INTEGER NOT NULL,"  // Unix milliseconds, UTC
+        " end_ms INTEGER,"             // NULL while open
         " clock_synchronised INTEGER NOT NULL,"
         " dialling_ms INTEGER NOT NULL,"
         " online_ms INTEGER NOT NULL,"
@@ -195,8 +195,7 @@ bool UsageDatabase::openFile(std::string& error, bool& damaged) {
     Statement check(*api, db, "PRAGMA quick_check(1)");
     if (!check.prepared() || check.step() != SQLITE_ROW || check.text(0) != "ok") {
         damaged = true;
-        error = file + " is damaged: " +
-                (check.code() == SQLITE_ROW ? check.text(0) : lastError());
+        error = file + " is damaged: " + (check.code() == SQLITE_ROW ? check.text(0) : lastError());
         return false;
     }
     return true;
@@ -224,8 +223,8 @@ bool UsageDatabase::upgrade(std::string& error, bool& damaged) {
             damaged = isDamage(api->extended_errcode(db));
             std::string ignored;
             execute("ROLLBACK", ignored);
-            error = file + ": cannot bring it to version " + std::to_string(next + 1) + ": " +
-                    error;
+            error =
+                file + ": cannot bring it to version " + std::to_string(next + 1) + ": " + error;
             return false;
         }
         if (current > 0)
@@ -449,8 +448,8 @@ bool UsageDatabase::readSessions(int64_t sinceMs, std::vector<SessionRecord>& li
         auto found = byId.find(voters.integer(0));
         if (found == byId.end())
             continue;
-        list[found->second].voters.push_back(VoterUsage{voters.text(1), voters.count(2),
-                                                        voters.count(3), voters.count(4)});
+        list[found->second].voters.push_back(
+            VoterUsage{voters.text(1), voters.count(2), voters.count(3), voters.count(4)});
     }
     if (sessions.code() != SQLITE_DONE || voters.code() != SQLITE_DONE) {
         error = lastError();

@@ -12,9 +12,7 @@ constexpr uint64_t kWall = 1796601600000ull;  // 2026-12-07 00:00:00 UTC
 // Drives a meter the way the line controller does: one poll a second.
 class UsageMeterTest : public ::testing::Test {
 protected:
-    void begin(bool synchronised = true) {
-        meter.begin(1, tick, {wall, synchronised});
-    }
+    void begin(bool synchronised = true) { meter.begin(1, tick, {wall, synchronised}); }
     /// One second later; the interface has carried `in` and `out` more.
     void poll(bool up, uint64_t in = 0, uint64_t out = 0, bool synchronised = true) {
         tick += 1000;

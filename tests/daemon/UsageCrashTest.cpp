@@ -53,13 +53,13 @@ TEST(UsageCrashTest, KilledThirtyTimesAroundItsWrites) {
                         "</Server>"});
     const std::string database = state + "/linkmoot/linkmootd.db";
 
-    std::map<int64_t, Figures> ended;      // every session closed so far, as it was closed
+    std::map<int64_t, Figures> ended;  // every session closed so far, as it was closed
     std::optional<std::pair<int64_t, Figures>> open;  // the one the last kill left open
     for (int round = 0; round < 30; ++round) {
         server.start({});
         ASSERT_TRUE(server.waitUntilAnswering()) << server.errors();
-        ASSERT_TRUE(daemontest::waitUntil(
-            [&] { return server.ctl({"line"}).out == "up\n"; }, 10000))
+        ASSERT_TRUE(
+            daemontest::waitUntil([&] { return server.ctl({"line"}).out == "up\n"; }, 10000))
             << "round " << round;
         // Spread over one write interval and a little beyond.
         std::this_thread::sleep_for(std::chrono::milliseconds(50 + round * 50));

@@ -47,9 +47,9 @@ std::string httpGet(int port, const std::string& path, const std::string& passwo
         close(fd);
         return "";
     }
-    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" +
-                                std::to_string(port) + "\r\nAuthorization: Bearer " + password +
-                                "\r\n\r\n";
+    const std::string request = "GET " + path +
+                                " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                "\r\nAuthorization: Bearer " + password + "\r\n\r\n";
     send(fd, request.data(), request.size(), 0);
     std::string answer;
     char buffer[4096];
@@ -92,8 +92,8 @@ void UsageViewsTest::theViewsAgreeOnOneDatabase() {
             session.bytesOut = session.bytesIn / 10;
             session.ended = EndReason::NoMoreVotes;
             session.interfaceName = "ppp0";
-            session.buckets = {{bucketOf(session.startMs / 1000), session.bytesIn,
-                                session.bytesOut, session.onlineMs}};
+            session.buckets = {{bucketOf(session.startMs / 1000), session.bytesIn, session.bytesOut,
+                                session.onlineMs}};
             session.voters = {{"office-pc", 590000, session.bytesIn, session.bytesOut},
                               {"<b>web:anna</b>", 300000, 0, 0}};
             int64_t row = 0;
@@ -104,8 +104,8 @@ void UsageViewsTest::theViewsAgreeOnOneDatabase() {
     const QString config = root.path() + "/config/Fennel Brookworks/Linkmoot";
     QDir().mkpath(config);
     QDir().mkpath(root.path() + "/runtime");
-    QFile::setPermissions(root.path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner |
-                                                        QFile::ExeOwner);
+    QFile::setPermissions(root.path() + "/runtime",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const int webPort = freePort(SOCK_STREAM);
     QFile cfg(config + "/linkmootd.cfg");
     QVERIFY(cfg.open(QIODevice::WriteOnly));

@@ -20,9 +20,9 @@ SessionRecord session(int64_t startMs, uint64_t bytesIn) {
     record.interfaceName = "ppp0";
     record.buckets = {{startMs / 1000 / 900 * 900, bytesIn, bytesIn / 10, 60000}};
     // Names come from the network: quotes and SQL stay text.
-    record.voters = {{"office-pc", 60000, bytesIn / 2, bytesIn / 20},
-                     {"x'); DROP TABLE sessions;--", 30000, bytesIn - bytesIn / 2,
-                      bytesIn / 10 - bytesIn / 20}};
+    record.voters = {
+        {"office-pc", 60000, bytesIn / 2, bytesIn / 20},
+        {"x'); DROP TABLE sessions;--", 30000, bytesIn - bytesIn / 2, bytesIn / 10 - bytesIn / 20}};
     return record;
 }
 
