@@ -104,8 +104,11 @@ void UsageMeter::poll(const Poll& poll, const std::vector<Vote>& votes) {
     if (wasUp) {
         onlineStep = step;
         current.onlineMs += step;
+        // Like the shares: a vote that ended during the interval held it.
         const std::vector<std::size_t> heldBy =
-            holders.empty() ? std::vector<std::size_t>{voterIndex(kAlwaysConnectedVoter)} : holders;
+            !holders.empty()       ? holders
+            : !lastHolders.empty() ? lastHolders
+                                   : std::vector<std::size_t>{voterIndex(kAlwaysConnectedVoter)};
         for (std::size_t index : heldBy)
             current.voters[index].heldMs += step;
     } else {

@@ -15,6 +15,7 @@
 // Shares: each poll's bytes are divided among the votes held at that poll
 // (the remainder to the first), or those of the poll before when none is held
 // now (the last interval before the hang-up), or else "(always connected)".
+// Held time is given the same way, the whole interval to each.
 #include <cstdint>
 #include <string>
 #include <unordered_map>
