@@ -94,7 +94,8 @@ int makeDatabase(const char* path, int sessions, int voters) {
         record.clockSynchronised = true;
         record.diallingMs = 5000;
         record.onlineMs = 1795000;
-        record.bytesIn = 20000000 + static_cast<uint64_t>(i);
+        // Uneven, so that a chart of them shows its days apart.
+        record.bytesIn = 5000000 + static_cast<uint64_t>((i * 7919) % 37) * 1000000;
         record.bytesOut = 2000000;
         record.ended = EndReason::NoMoreVotes;
         record.interfaceName = "ppp0";

@@ -418,6 +418,7 @@ bool ControlServer::answerLater(Ticket ticket, std::string answer) {
     state.output = std::move(answer);
     state.phase = Connection::Phase::Writing;
     state.deadline = nowMillis() + requestTimeoutMs;
+    rewatch(connection);
     advanceWriting(connection);
     return true;
 }
@@ -474,6 +475,7 @@ bool ControlServer::advanceAll(const std::vector<int>& open, const DeferringHand
                 std::string(control::kError) + " timeout: the answer did not come in time\n";
             state.phase = Connection::Phase::Writing;
             state.deadline = nowMillis() + requestTimeoutMs;
+            rewatch(connection);
         }
         if (advance(connection, handler, answered))
             closeConnection(connection);
@@ -539,15 +541,14 @@ bool ControlServer::advance(int connection, const DeferringHandler& handler, int
                 return false;  // closed by a nested call
             state = &found->second;
             if (!answer) {
-                // Unwatched while it waits: a peer that shut its side down
-                // would keep it readable and wake the loop for ever.
+                // Out of the epoll set while it waits: a peer that shut its
+                // side down (or went) would keep it ready and wake the loop
+                // again and again. A peer that went is found when writing.
                 state->phase = Connection::Phase::Waiting;
                 state->ticket = ticket;
                 state->deadline = nowMillis() + kDeferredTimeoutMs;
                 waiting[ticket] = connection;
-                epoll_event event{};
-                event.data.fd = connection;
-                epoll_ctl(pollFd, EPOLL_CTL_MOD, connection, &event);
+                epoll_ctl(pollFd, EPOLL_CTL_DEL, connection, nullptr);
                 ++answered;
                 return false;
             }
@@ -652,6 +653,13 @@ bool ControlServer::write(int connection, Connection& state, int64_t now) {
     shutdown(connection, SHUT_WR);
     state.phase = Connection::Phase::Draining;
     return true;
+}
+
+void ControlServer::rewatch(int connection) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = connection;
+    epoll_ctl(pollFd, EPOLL_CTL_ADD, connection, &event);
 }
 
 void ControlServer::watchFor(int connection, bool output) {

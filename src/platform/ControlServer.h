@@ -149,6 +149,8 @@ private:
     bool write(int connection, Connection& state, int64_t now);
     void closeConnection(int connection);
     void watchFor(int connection, bool output);
+    /// Back into the epoll set once a waiting connection's answer is there.
+    void rewatch(int connection);
     void armTimer();
     bool isAllowedPeer(int connection);
 

@@ -49,7 +49,7 @@ def start_browser():
 class Daemon:
     """linkmootd as a configured server with the page on, in its own folders."""
 
-    def __init__(self, program):
+    def __init__(self, program, prepare=None):
         self.root = tempfile.mkdtemp(prefix="linkmoot-web-")
         self.web_port = free_port(socket.SOCK_STREAM)
         folder = os.path.join(self.root, "config", "Fennel Brookworks", "Linkmoot")
@@ -68,6 +68,9 @@ class Daemon:
                  "</Server>"]
         with open(os.path.join(folder, "linkmootd.cfg"), "wb") as config:
             config.write(("\r\n".join(lines) + "\r\n").encode())
+        # The usage database lies beside the configuration here.
+        if prepare:
+            prepare(folder)
         environment = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.root, "config"),
                            XDG_RUNTIME_DIR=runtime,
                            DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/linkmoot-test-bus")
