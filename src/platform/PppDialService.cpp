@@ -323,6 +323,7 @@ void PppDialService::childEnded(DialHandle handle, int waitStatus) {
 void PppDialService::hangUp(DialHandle handle) {
     std::unique_ptr<ChildProcess> child;
     std::string entry;
+    int output = -1;
     {
         std::lock_guard<std::mutex> lock(mutex);
         auto found = calls.find(handle);
@@ -331,15 +332,24 @@ void PppDialService::hangUp(DialHandle handle) {
         found->second.hungUp = true;
         child = std::move(found->second.child);
         entry = found->second.entry;
+        output = found->second.output;
+        found->second.output = -1;
         calls.erase(found);
     }
     // Off the caller's thread, and outside the lock: the watcher takes it
-    // when the child ends, and the end may take the whole grace time.
+    // when the child ends, and the end may take the whole grace time. Its
+    // output stays open until then: pppd logs while it closes the link.
     if (child && child->isRunning()) {
         LM_LOG(Debug, "Stopping pppd for peer \"%s\" (process %d)", entry.c_str(),
                static_cast<int>(child->pid()));
         auto shared = std::shared_ptr<ChildProcess>(std::move(child));
-        stopping.post([shared] { shared->terminate(kTerminationGrace); });
+        stopping.post([shared, output] {
+            shared->terminate(kTerminationGrace);
+            if (output >= 0)
+                close(output);
+        });
+    } else if (output >= 0) {
+        close(output);
     }
 }
 
