@@ -384,7 +384,7 @@ TEST(WebApiTest, TheBuiltInPageIsSmallAndSelfContained) {
     for (const char* outside : {"http:", "https:", "src=", "@import", "url("})
         EXPECT_EQ(page.find(outside), std::string_view::npos) << outside;
     for (const char* shown : {"prefers-color-scheme", "localStorage", "/api/state", "/api/vote",
-                              "/api/unvote", "/api/login", "lost when the server stops"})
+                              "/api/unvote", "/api/login", "/api/usage", "lost when the server stops"})
         EXPECT_NE(page.find(shown), std::string_view::npos) << shown;
 }
 
