@@ -61,10 +61,10 @@ echo "linkmootctl sessions --csv: $(median_ms 5 ctl big sessions --csv)" \
     "($(ctl big sessions --csv | wc -l) lines)"
 ctl big exit >/dev/null
 
-# CPU (utime + stime), voluntary switches and VmRSS of a process.
+# CPU (ns on a CPU, from schedstat), voluntary switches and VmRSS of a process.
 sample() {
     local pid=$1
-    awk '{ print $14 + $15 }' "/proc/$pid/stat"
+    awk '{ print $1 }' "/proc/$pid/schedstat"
     awk '/^voluntary_ctxt_switches/ { print $2 } /^VmRSS/ { print $2 }' "/proc/$pid/status"
 }
 idle() {
@@ -75,9 +75,7 @@ idle() {
     mapfile -t a < <(sample "$pid")
     sleep "$IDLE_SECONDS"
     mapfile -t b < <(sample "$pid")
-    local tick
-    tick=$(getconf CLK_TCK)
-    echo "$name: CPU $(((b[0] - a[0]) * 1000 / tick)) ms in ${IDLE_SECONDS} s," \
+    echo "$name: CPU $(((b[0] - a[0]) / 1000000)) ms in ${IDLE_SECONDS} s," \
         "$((b[2] - a[2])) wake-ups, RSS ${b[1]} kB"
     ctl "$name" exit >/dev/null
 }

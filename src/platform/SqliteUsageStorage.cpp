@@ -69,14 +69,15 @@ void SqliteUsageStorage::save(SessionRecord record) {
 }
 
 void SqliteUsageStorage::loadHistory(int64_t since, HistoryDone done) {
+    // No file yet (a first start): nothing to read, no SQLite to load, and no
+    // thread to start. One look at a local path, like a peer file's.
+    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
+        deliver([done = std::move(done)] { done(UsageHistory{}, ""); });
+        return;
+    }
     worker.post([this, since, done = std::move(done)] {
         UsageHistory history;
         std::string error;
-        // No file yet: nothing to read, and nothing to load SQLite for.
-        if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
-            deliver([done, history] { done(history, ""); });
-            return;
-        }
         if (ready()) {
             const int interrupted = database.closeInterrupted(error);
             if (interrupted > 0)
