@@ -96,8 +96,9 @@ TEST_F(UsageRecorderTest, ASessionIsWrittenAtItsStartEveryMinuteAndAtItsEnd) {
         EXPECT_EQ(write.key, last.key);
     ASSERT_EQ(last.voters.size(), 1u);
     EXPECT_EQ(last.voters[0].shareIn, 130000u);
-    EXPECT_EQ(log.count("Info", "Line session ended after 2 min: 130.0 kB in, 13.0 kB out; "
-                                "held by office-pc"),
+    EXPECT_EQ(log.count("Info",
+                        "Line session ended after 2 min: 130.0 kB in, 13.0 kB out; "
+                        "held by office-pc"),
               1u)
         << log.text();
     const UsageReport report = recorder.report();
