@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Protocol.h"
 #include "ServerLine.h"
@@ -114,8 +115,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     report.upSeconds = report.line == protocol::Line::Up ? size * 7 : 0;
     if (data[0] & 8)
         report.retrySeconds = data[0];
-    const std::string answer = fresh.answer({source, 40000, std::string(check.name), check.t},
-                                            report, &key(), {5, true}, 1000);
+    const trust::PendingAnswer pending{.address = source,
+                                       .port = 40000,
+                                       .local = 0x7f000001,
+                                       .name = std::string(check.name),
+                                       .echo = check.t};
+    if (fresh.admit({pending}, 1000) != std::vector<bool>{true})
+        fail("the first answer to a source was not admitted", resigned);
+    const std::string answer = fresh.answer(pending, report, &key(), {5, true});
     protocol::Answer read;
     if (answer.empty() || protocol::parseAnswer(answer, read) != protocol::AnswerError::None ||
         read.signing != protocol::Signing::Signed || read.echo != 5 ||
@@ -130,12 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         watch.view(100).state != ServerView::State::Answered) {
         fail("the client does not trust the answer", answer);
     }
-    if (!fresh
-             .answer({source, 40000, std::string(check.name), check.t}, report, &key(), {5, true},
-                     1500)
-             .empty()) {
+    if (fresh.admit({pending}, 1500) != std::vector<bool>{false})
         fail("a second answer to the same source within a second", answer);
-    }
     // Sixteen positions spread over the datagram keep the runs fast.
     const std::size_t stride = resigned.size() / 16 + 1;
     for (std::size_t i = size % stride; i < resigned.size(); i += stride) {

@@ -2,7 +2,7 @@
 // The calendar of a data plan: where a billing cycle begins and ends, and
 // which hours are free. Providers bill in local time (a cycle "begins on the
 // 14th at 06:00"), so cycle boundaries are local dates and hours, turned into
-// UTC instants through the system's zone (LocalTime). A boundary is a local
+// UTC instants through the system's zone (LocalTime.h). A boundary is a local
 // reading, never a count of seconds, so a change of daylight-saving time
 // neither skips nor doubles an hour of a cycle: the cycle that holds the
 // change is an hour shorter or longer. A boundary hour that the clocks skip
@@ -16,41 +16,6 @@
 #include "LocalTime.h"
 
 namespace linkmoot {
-
-/// A date of the proleptic Gregorian calendar.
-struct CivilDate {
-    int32_t year = 1970;
-    unsigned month = 1;  ///< 1 to 12
-    unsigned day = 1;    ///< 1 to the month's last day
-    bool operator==(const CivilDate&) const = default;
-};
-
-/// A local reading of the clock.
-struct LocalDateTime {
-    CivilDate date;
-    unsigned hour = 0;
-    unsigned minute = 0;
-    unsigned second = 0;
-    bool operator==(const LocalDateTime&) const = default;
-};
-
-namespace calendar {
-
-/// Days since 1970-01-01 (negative before).
-int64_t daysFromCivil(const CivilDate& date);
-CivilDate civilFromDays(int64_t days);
-unsigned daysInMonth(int32_t year, unsigned month);
-/// The local reading at a UTC instant (Unix seconds).
-LocalDateTime toLocal(int64_t utcSeconds, const LocalTime& zone);
-/// The UTC instant at which the local clock reads `local`: the first of two
-/// when the reading happens twice, the end of the skip when it never happens.
-int64_t toUtc(const LocalDateTime& local, const LocalTime& zone);
-/// "2026-01-14": a real date, four-digit year.
-bool parseDate(std::string_view text, CivilDate& date);
-/// "2026-01-14T06:00:00+01:00", the local reading with its offset (ISO 8601).
-std::string isoLocal(int64_t utcSeconds, const LocalTime& zone);
-
-}  // namespace calendar
 
 /// How a plan's cycles run.
 struct CycleRule {

@@ -9,12 +9,21 @@
 //   reload   read the configuration file again and apply it
 //   line     one word: the line as this instance sees it (up, dialling, down,
 //            guard, failed, unknown)
+//   usage [json]   today, this month, the last 30 days and the voters (text,
+//            or one JSON object on one line), from memory, at once
+//   sessions [since YYYY-MM-DD] [csv]   the line sessions (since that local
+//            date), one per line or as CSV; read off the loop and answered
+//            when ready (a deferred answer)
 // Answers: "OK\n" followed by the body lines, or "ERROR <reason>\n". A request
 // that is not one of the above gets an error answer and changes nothing.
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "LocalTime.h"
 #include "StatusModel.h"
 
 namespace linkmoot {
@@ -40,6 +49,19 @@ public:
         problem = "reload is not supported here";
         return false;
     }
+    /// The body of a usage answer (text, or one line of JSON); at once.
+    virtual std::string usage(bool json) {
+        (void)json;
+        return "usage is not counted here\n";
+    }
+    /// Reads the sessions since the local date (none: all) and hands the
+    /// body of the answer to `done` later, on the loop's thread.
+    virtual void sessions(std::optional<CivilDate> since, bool csv,
+                          std::function<void(std::string body)> done) {
+        (void)since;
+        (void)csv;
+        done("no sessions are kept here\n");
+    }
 };
 
 /// Adapts the application object.
@@ -49,6 +71,9 @@ public:
     void runCommand(int commandId) override;
     StatusSnapshot currentStatus() override;
     bool reloadConfiguration(std::string& problem) override;
+    std::string usage(bool json) override;
+    void sessions(std::optional<CivilDate> since, bool csv,
+                  std::function<void(std::string body)> done) override;
 
 private:
     Linkmoot& application;
@@ -60,7 +85,15 @@ int commandIdOf(std::string_view word);
 /// True for every word the protocol knows.
 bool isKnownRequest(std::string_view word);
 
-/// Serves one request line (without its newline) and returns the whole answer.
+/// Serves one request line (without its newline) and returns the whole
+/// answer; a request answered later gets its answer through `later` (on the
+/// loop's thread) and returns nullopt.
+using Later = std::function<void(std::string answer)>;
+std::optional<std::string> handle(CommandTarget& target, std::string_view request, Later later);
+std::optional<std::string> handle(Linkmoot& application, std::string_view request, Later later);
+/// The same for callers without deferred answers: a deferred request's
+/// answer is what `later` would have been given, when given at once, else
+/// an error.
 std::string handle(CommandTarget& target, std::string_view request);
 std::string handle(Linkmoot& application, std::string_view request);
 

@@ -8,6 +8,8 @@
 
 namespace linkmoot {
 
+class InterfaceCounters;
+
 /// A dial-up connection as a service knows it; 0 means none.
 using DialHandle = uint64_t;
 
@@ -100,6 +102,16 @@ public:
     virtual LineState state(DialHandle handle) = 0;
     /// True while the work of an earlier hangUp() still runs.
     virtual bool hangingUp() { return false; }
+    /// The network interface that carries an established connection (its
+    /// bytes are counted there); "" while the line is not up or when the
+    /// service cannot tell. Answers at once, like state().
+    virtual std::string interfaceName(DialHandle handle) {
+        (void)handle;
+        return {};
+    }
+    /// The counters of this service's interfaces when the system does not
+    /// keep them (the simulation); null: the system's.
+    virtual InterfaceCounters* ownCounters() { return nullptr; }
     /// Where failures go. The owner sets it before each dial (setting it again
     /// replaces it); implementations guard it, since reports come from other
     /// threads. An empty callback stops reports.

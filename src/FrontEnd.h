@@ -12,6 +12,7 @@
 #include "DialService.h"
 #include "Settings.h"
 #include "StatusModel.h"
+#include "UsageReport.h"
 
 namespace linkmoot {
 
@@ -50,6 +51,10 @@ public:
     virtual void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) = 0;
     virtual void showStatusWindow() = 0;
     virtual void hideStatusWindow() = 0;
+    /// Opens (or raises) the usage window, which shows what `figures` gives
+    /// while it is open; an empty `figures` closes it (the application goes).
+    /// A front end without windows does nothing.
+    virtual void showUsageWindow(std::function<UsageReport()> figures) { (void)figures; }
     /// Opens a local document (absolute path) or a web address; failures are ignored.
     virtual void openDocument(const std::string& pathOrAddress) = 0;
     /// A change of the server's line while this user votes ("The line of

@@ -4,6 +4,7 @@
 
 #include "Clock.h"
 #include "ToolBox/Logger.h"
+#include "UsageRecorder.h"
 #include "VoteTable.h"
 
 namespace linkmoot {
@@ -55,11 +56,13 @@ void LineController::RefusalLog::refused(const std::string& reason, uint32_t now
 
 // --- LineController
 
-LineController::LineController(Settings settings, Clock& clock, DialServiceProvider& dialers)
+LineController::LineController(Settings settings, Clock& clock, DialServiceProvider& dialers,
+                               UsageRecorder* usage)
     : settings(settings),
       clock(clock),
       dialers(dialers),
-      inbox(std::make_shared<ThreadInbox<FailureReport>>()) {}
+      inbox(std::make_shared<ThreadInbox<FailureReport>>()),
+      usage(usage) {}
 
 LineController::~LineController() {
     inbox->close();
@@ -107,7 +110,7 @@ void LineController::applyFailureReports() {
             // asking (NetworkManager), which repeats like a refusal at once.
             if (line.reported == LineState::Pending)
                 refusals.refused(report.reason, clock.tickCount());
-            dialFailed();
+            dialFailed(report.reason);
         } else {
             LM_LOG(Debug, "Ignoring the failure report of a connection that was already hung up");
         }
@@ -115,9 +118,11 @@ void LineController::applyFailureReports() {
 }
 
 void LineController::step(const VoteTable& votes) {
+    lastVotes = &votes;
     applyFailureReports();
     if (line.phase == Phase::Dialling || line.phase == Phase::Up) {
         const LineState answer = readLine();
+        recordStep(votes);
         if (line.phase == Phase::Dialling)
             stepDialling(votes, answer);
         else
@@ -149,7 +154,7 @@ void LineController::stepDialling(const VoteTable& votes, LineState answer) {
     }
     if (answer == LineState::Disconnected) {
         // The service gave the dial up without a report of its own.
-        dialFailed();
+        dialFailed("the dial-up service gave the dial up");
         return;
     }
     hangUpIfUnwanted(votes);
@@ -159,7 +164,7 @@ void LineController::stepUp(const VoteTable& votes, LineState answer) {
     // Pending is no answer yet, not a broken line.
     if (answer == LineState::Disconnected || answer == LineState::QueryFailed) {
         LM_LOG(Debug, "Connection is broken, hanging up");
-        hangUpWithGuard();
+        hangUpWithGuard(EndReason::DroppedByLine);
         return;
     }
     hangUpIfUnwanted(votes);
@@ -168,7 +173,7 @@ void LineController::stepUp(const VoteTable& votes, LineState answer) {
 void LineController::hangUpIfUnwanted(const VoteTable& votes) {
     if (!wanted(votes)) {
         LM_LOG(Debug, "No more votes, hanging up");
-        hangUpWithGuard();
+        hangUpWithGuard(EndReason::NoMoreVotes);
         return;
     }
     // Counted from the dial request, in Dialling too.
@@ -177,7 +182,7 @@ void LineController::hangUpIfUnwanted(const VoteTable& votes) {
         const uint32_t minutes = ((clock.processMillis() - lastDialTime) / 1000) / 60;
         if (static_cast<int32_t>(minutes) >= *limit) {
             LM_LOG(Debug, "Auto dis- and reconnect time out, hanging up");
-            hangUpWithGuard();
+            hangUpWithGuard(EndReason::PeriodicRedial);
         }
     }
 }
@@ -213,6 +218,8 @@ void LineController::dial(const VoteTable& votes) {
     // The service must not take down the link the voters reach us through.
     request.lanAddresses = votes.localAddresses();
     moveTo(Phase::Dialling);
+    if (usage != nullptr)
+        usage->dialStarted();
     // Longer values would not fit the dial parameters; refusing is better than
     // dialling a silently shortened name or password.
     const char* tooLong = request.entry.size() > kMaxDialParameterLength      ? "connection name"
@@ -222,7 +229,7 @@ void LineController::dial(const VoteTable& votes) {
     if (tooLong != nullptr) {
         LM_LOG(Warn, "Cannot dial: the %s is longer than %d characters", tooLong,
                static_cast<int>(kMaxDialParameterLength));
-        dialFailed();
+        dialFailed(std::string("the ") + tooLong + " is too long");
         return;
     }
     if (!votes.empty()) {
@@ -255,7 +262,7 @@ void LineController::dial(const VoteTable& votes) {
     lastDialRefusedAtOnce = !started;
     if (!started) {
         refusals.refused(error, clock.tickCount());
-        dialFailed();
+        dialFailed(error);
     }
 }
 
@@ -277,14 +284,23 @@ void LineController::hangUpConnection() {
     LM_LOG(Debug, "Hung up RAS connection");
 }
 
-void LineController::hangUpWithGuard() {
+void LineController::recordStep(const VoteTable& votes) {
+    if (usage != nullptr)
+        usage->step(line.service, line.handle, line.reported == LineState::Connected, votes);
+}
+
+void LineController::hangUpWithGuard(EndReason reason) {
+    if (usage != nullptr)
+        usage->ended(reason);
     hangUpConnection();
     LM_LOG(Debug, "Waiting hangup guard time");
     moveTo(Phase::Guard);
 }
 
-void LineController::dialFailed() {
+void LineController::dialFailed(const std::string& reason) {
     LM_LOG(Warn, "Dialling failed");
+    if (usage != nullptr)
+        usage->ended(EndReason::Failed, reason);
     if (line.handle != 0)
         hangUpConnection();
     moveTo(Phase::Failed);
@@ -295,7 +311,13 @@ void LineController::dialFailed() {
     }
 }
 
-void LineController::stop() {
+void LineController::stop(EndReason reason) {
+    if (usage != nullptr && usage->isRecording()) {
+        // The time and bytes since the last step count too.
+        if (lastVotes != nullptr && line.handle != 0)
+            recordStep(*lastVotes);
+        usage->ended(reason);
+    }
     if (line.handle != 0)
         hangUpConnection();
     if (line.phase != Phase::Guard)

@@ -20,10 +20,12 @@
 #include "Settings.h"
 #include "StatusModel.h"
 #include "ThreadInbox.h"
+#include "UsageRecord.h"
 
 namespace linkmoot {
 
 class Clock;
+class UsageRecorder;
 class VoteTable;
 
 class LineController {
@@ -36,7 +38,9 @@ public:
     /// How often repeated refusals are summed up at Warn.
     static constexpr uint32_t kRefusalReportMs = 10 * 60 * 1000;
 
-    LineController(Settings settings, Clock& clock, DialServiceProvider& dialers);
+    /// `usage` (may be null) records each session; it outlives the controller.
+    LineController(Settings settings, Clock& clock, DialServiceProvider& dialers,
+                   UsageRecorder* usage = nullptr);
     /// Drops the reports that still come; hangs nothing up (stop() does).
     ~LineController();
     LineController(const LineController&) = delete;
@@ -50,8 +54,8 @@ public:
     void step(const VoteTable& votes);
     /// The server stops: a line or dial is hung up without the guard time. A
     /// guard time under way outlives it, so a Disable and Enable cannot
-    /// shorten it.
-    void stop();
+    /// shorten it. `reason` is how the session that was open ends.
+    void stop(EndReason reason = EndReason::ServerStopped);
 
     /// The connection test: a connection exists and its line is not down
     /// (asks the dial-up service, which answers at once).
@@ -128,13 +132,15 @@ private:
     void stepUp(const VoteTable& votes, LineState answer);
     /// Hangs up for a want that ended (no votes, the periodic re-dial).
     void hangUpIfUnwanted(const VoteTable& votes);
+    /// Hands this step's line to the usage record.
+    void recordStep(const VoteTable& votes);
     bool guardHolds();
     void dial(const VoteTable& votes);
     /// Reads the line once (never waits); Pending leaves the last answer.
     LineState readLine();
     void hangUpConnection();
-    void hangUpWithGuard();
-    void dialFailed();
+    void hangUpWithGuard(EndReason reason);
+    void dialFailed(const std::string& reason);
     bool wanted(const VoteTable& votes) const;
 
     Settings settings;
@@ -146,6 +152,8 @@ private:
     RefusalLog refusals;
     bool lastDialRefusedAtOnce = false;
     std::shared_ptr<ThreadInbox<FailureReport>> inbox;
+    UsageRecorder* usage;
+    const VoteTable* lastVotes = nullptr;  // the server's table, which outlives us
 };
 
 }  // namespace linkmoot

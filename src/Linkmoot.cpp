@@ -10,6 +10,8 @@
 #include "ConfigurationStore.h"
 #include "DialService.h"
 #include "FrontEnd.h"
+#include "InterfaceCounters.h"
+#include "LocalTime.h"
 #include "Server.h"
 #include "ServerLine.h"
 #include "Strings.h"
@@ -17,12 +19,23 @@
 #include "ToolBox/Directory.h"
 #include "ToolBox/Logger.h"
 #include "ToolBox/Memory.h"
+#include "UsageRecorder.h"
 
 #ifndef LINKMOOT_DATADIR
 #define LINKMOOT_DATADIR "/usr/local/share/linkmoot"
 #endif
 
 namespace linkmoot {
+
+namespace {
+
+/// Without the system's counters nothing is counted.
+class NoCounters : public InterfaceCounters {
+public:
+    InterfaceReading read(const std::string&) override { return {}; }
+};
+
+}  // namespace
 
 const char* getApplicationName() {
     return "Linkmoot";
@@ -32,11 +45,18 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
     : settings(settings),
       services(services),
       frontEnd(frontEnd),
+      noCounters(std::make_unique<NoCounters>()),
+      utc(std::make_unique<UtcTime>()),
+      local(services.localTime != nullptr ? services.localTime : utc.get()),
+      usage(std::make_unique<UsageRecorder>(
+          services.clock, services.counters != nullptr ? *services.counters : *noCounters, *local,
+          services.usage, services.usageProblem, services.usageWriteIntervalMs)),
       client(std::make_unique<Client>(settings, services.network, services.clock, &keys)),
       server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
-                                      services.shutdown, &keys)),
+                                      services.shutdown, &keys, usage.get())),
       latest(snapshot()) {
     applySecret();
+    usage->loadHistory();
 }
 
 void Linkmoot::applySecret() {
@@ -48,8 +68,10 @@ Linkmoot::~Linkmoot() {
     // the configuration; the sockets are still usable here.
     client->stopVoting();
     client.reset();
-    server->stop();
+    server->stop(EndReason::Exit);
     server.reset();
+    frontEnd.showUsageWindow(nullptr);
+    usage.reset();
 }
 
 bool Linkmoot::initInstance() {
@@ -234,6 +256,9 @@ void Linkmoot::onCommand(int commandId) {
         case Command::Refresh:
             refreshViews();
             break;
+        case Command::Usage:
+            frontEnd.showUsageWindow([this] { return usage->report(); });
+            break;
         case Command::Exit:
             frontEnd.hideStatusWindow();
             frontEnd.quit();
@@ -366,6 +391,15 @@ std::vector<VoteEntry> Linkmoot::voteEntries() const {
                            (left + 999) / 1000});
     }
     return entries;
+}
+
+UsageReport Linkmoot::usageReport() {
+    return usage->report();
+}
+
+void Linkmoot::readSessions(int64_t sinceUnixMs, UsageStorage::SessionsFormatter format,
+                            UsageStorage::TextDone done) {
+    usage->readSessions(sinceUnixMs, std::move(format), std::move(done));
 }
 
 void Linkmoot::setWebPageProblem(const std::string& problem) {

@@ -15,6 +15,8 @@
 #include "Settings.h"
 #include "SharedSecret.h"
 #include "StatusModel.h"
+#include "UsageReport.h"
+#include "UsageStorage.h"
 
 namespace linkmoot {
 
@@ -26,6 +28,9 @@ class Clock;
 class DialServiceProvider;
 class ShutdownService;
 class ConfigurationStore;
+class InterfaceCounters;
+class LocalTime;
+class UsageRecorder;
 
 /// Command ids of the menus, accelerators and the control socket.
 namespace Command {
@@ -40,6 +45,7 @@ enum : int {
     EnableServer = 32781,
     Status = 32782,
     Refresh = 32783,
+    Usage = 32784,
     Exit = 57665,
 };
 }
@@ -56,6 +62,15 @@ struct Services {
     /// Saves a confirmed configuration at once and reads the file again on
     /// reload; null: neither (the exit's save alone).
     ConfigurationStore* configuration = nullptr;
+    /// The record of the line's use: the system's interface counters (null:
+    /// nothing counted but what a dial-up service counts itself), the local
+    /// calendar (null: UTC), and where sessions are kept (null: nowhere, and
+    /// `usageProblem` says why).
+    InterfaceCounters* counters = nullptr;
+    LocalTime* localTime = nullptr;
+    UsageStorage* usage = nullptr;
+    std::string usageProblem{};
+    uint32_t usageWriteIntervalMs = 60000;
 };
 
 class Linkmoot {
@@ -111,6 +126,13 @@ public:
     /// (unvote) when no such web vote is held.
     bool webVote(const std::string& name, uint32_t minutes);
     bool webUnvote(const std::string& name);
+    /// The usage figures of every view, at once.
+    UsageReport usageReport();
+    /// The sessions since `sinceUnixMs`, formatted off the loop, to `done` at
+    /// a later turn of the loop.
+    void readSessions(int64_t sinceUnixMs, UsageStorage::SessionsFormatter format,
+                      UsageStorage::TextDone done);
+    LocalTime& localTime() { return *local; }
     /// True while a dialog, prompt or question of the application is open.
     bool isAsking() const { return asking > 0; }
     /// The names the server options offer for a dial-up service value, handed
@@ -141,6 +163,10 @@ private:
     Services services;
     FrontEnd& frontEnd;
     KeyStore keys;  // before the client and server, which use it
+    std::unique_ptr<InterfaceCounters> noCounters;
+    std::unique_ptr<LocalTime> utc;
+    LocalTime* local;
+    std::unique_ptr<UsageRecorder> usage;  // before the server, which records into it
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
     /// Counts the open dialogs around a front end's modal call.

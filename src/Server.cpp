@@ -23,11 +23,11 @@ protocol::Line protocolLineOf(LineStatus line) {
 }
 
 Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
-               ShutdownService& shutdown, KeyStore* keys)
+               ShutdownService& shutdown, KeyStore* keys, UsageRecorder* usage)
     : settings(settings),
       clock(clock),
       intake(network, clock, keys),
-      lineControl(settings, clock, dialers),
+      lineControl(settings, clock, dialers, usage),
       idle(settings, clock, shutdown) {
     LM_LOG(Debug, "Created server");
 }
@@ -50,9 +50,10 @@ bool Server::start() {
     return true;
 }
 
-void Server::stop() {
+void Server::stop(EndReason reason) {
     LM_LOG(Debug, "Stopping server");
-    lineControl.stop();
+    lineControl.stop(idle.lastVoteTime() == IdleShutdown::kDisarmed ? EndReason::IdleShutdown
+                                                                    : reason);
     intake.close();
     votes.clear();
     LM_LOG(Info, "Server stopped");

@@ -28,15 +28,17 @@ class Clock;
 class KeyStore;
 class Network;
 class ShutdownService;
+class UsageRecorder;
 
 /// The line as the protocol's answers name it.
 protocol::Line protocolLineOf(LineStatus line);
 
 class Server {
 public:
-    /// `keys`: the shared secret's key store (null: no secret), owned by the caller.
+    /// `keys`: the shared secret's key store (null: no secret), `usage`: the
+    /// record of the line's sessions (null: none); both owned by the caller.
     Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
-           ShutdownService& shutdown, KeyStore* keys = nullptr);
+           ShutdownService& shutdown, KeyStore* keys = nullptr, UsageRecorder* usage = nullptr);
     /// Stops first: a line still up is hung up.
     ~Server();
     Server(const Server&) = delete;
@@ -46,7 +48,9 @@ public:
     /// cannot be had: the caller offers the configuration.
     bool start();
     /// Hangs up without the guard time, closes the socket, empties the table.
-    void stop();
+    /// `reason`: how an open session ends (an idle shutdown asked for says so
+    /// whatever stops the server next).
+    void stop(EndReason reason = EndReason::ServerStopped);
     /// One step of every part. True when the table changed (a datagram was
     /// served or a vote timed out).
     bool poll();

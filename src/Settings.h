@@ -132,6 +132,12 @@ inline constexpr KeyRow kKeyTable[] = {
     text(kServerSection, "DialCommand", ""),
     text(kServerSection, "HangUpCommand", ""),
     text(kServerSection, "StatusCommand", ""),
+    /// The command service's network interface, whose bytes are counted
+    /// while the line is up; missing or empty: not counted.
+    text(kServerSection, "Interface", ""),
+    /// The simulated line's received bytes a second (a tenth of it is sent);
+    /// missing: 20000.
+    number(kServerSection, "SimulatedBytesPerSecond", "20000").range(0, INT32_MAX),
     /// The TCP port of the web page for phones; missing or 0: no page. The
     /// page follows its own settings: a change restarts the page, not the server.
     number(kServerSection, "WebPort", "0").range(0, 65535),
@@ -307,6 +313,13 @@ inline constexpr TextKey HangUpCommand =
     textKey(kServerSection, "HangUpCommand", MissingKey::StoresDefault);
 inline constexpr TextKey StatusCommand =
     textKey(kServerSection, "StatusCommand", MissingKey::StoresDefault);
+/// The command service's network interface, whose bytes are counted while
+/// the line is up; missing or empty: not counted.
+inline constexpr OptionalKey<const char*> CommandInterface =
+    optionalKey<const char*>(kServerSection, "Interface", KeyType::Text, "");
+/// The simulated line's received bytes a second (a tenth of it is sent).
+inline constexpr OptionalKey<int32_t> SimulatedBytesPerSecond =
+    optionalKey<int32_t>(kServerSection, "SimulatedBytesPerSecond", KeyType::Number, 20000);
 /// Present means the options' check box is checked.
 inline constexpr OptionalKey<int32_t> WebPort =
     optionalKey<int32_t>(kServerSection, "WebPort", KeyType::Number, 8080);

@@ -9,6 +9,7 @@
 
 #include "Ipv4.h"
 #include "TextTools.h"
+#include "UsageText.h"
 
 namespace linkmoot {
 
@@ -248,7 +249,7 @@ std::optional<WebResponse> WebApi::refusedRoute(std::string_view path,
     const bool isGet = request.method == "GET" || request.method == "HEAD";
     const bool isPost = request.method == "POST";
     bool wantsPost = false;
-    if (path == "/" || path == "/api/state") {
+    if (path == "/" || path == "/api/state" || path == "/api/usage") {
         wantsPost = false;
     } else if (path == "/api/vote" || path == "/api/unvote" || path == "/api/login") {
         wantsPost = true;
@@ -317,6 +318,10 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
     }
     if (path == "/api/state")
         return jsonResponse(200, stateJson(request.peer));
+    // Who used the line is for those who know the password: without one,
+    // the figures alone.
+    if (path == "/api/usage")
+        return jsonResponse(200, usageJson(commands.usage(), !config.password.empty()));
 
     Json body;
     try {

@@ -22,6 +22,7 @@
 
 #include "Protocol.h"
 #include "StatusModel.h"
+#include "UsageReport.h"
 #include "VoteTable.h"
 
 namespace linkmoot {
@@ -39,6 +40,8 @@ public:
     virtual bool vote(const std::string& name, uint32_t minutes) = 0;
     /// Withdraws the web vote `name`; false when it was not held.
     virtual bool unvote(const std::string& name) = 0;
+    /// The usage figures (the same every view shows).
+    virtual UsageReport usage() { return {}; }
 };
 
 /// One complete request as the adapter read it. Header values are absent when

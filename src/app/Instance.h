@@ -10,13 +10,19 @@
 // The front end is built by each program before the instance and outlives it.
 // What the front end's user does reaches the application through the wiring
 // the program's session sets up after this object exists (see Session.h).
+#include <functional>
+#include <memory>
+
 #include "Linkmoot.h"
 #include "Settings.h"
 #include "app/TriExtStore.h"
 #include "mfctriext/TriExtApp.h"
 #include "platform/LogindShutdown.h"
 #include "platform/PosixClock.h"
+#include "platform/PosixLocalTime.h"
 #include "platform/PosixNetwork.h"
+#include "platform/SqliteUsageStorage.h"
+#include "platform/SysfsInterfaceCounters.h"
 #include "platform/SystemDialServices.h"
 
 namespace linkmoot {
@@ -25,8 +31,9 @@ class FrontEnd;
 
 class Instance {
 public:
-    /// Loads the configuration and builds everything on it.
-    explicit Instance(FrontEnd& frontEnd);
+    /// Loads the configuration and builds everything on it. `toLoop` hands
+    /// a job to the loop's thread (the usage database's answers).
+    Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop);
     /// The application object, then the services; the configuration is saved last.
     ~Instance();
     Instance(const Instance&) = delete;
@@ -44,6 +51,9 @@ private:
     PosixClock systemClock;
     LogindShutdown shutdown;
     SystemDialServices dialers;
+    SysfsInterfaceCounters counters;
+    PosixLocalTime localTime;
+    std::unique_ptr<SqliteUsageStorage> usage;  // its writes end after the application's
     Linkmoot app;
 };
 

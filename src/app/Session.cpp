@@ -27,16 +27,22 @@ ControlServer::BindResult Session::claim(std::string& error) {
 }
 
 Linkmoot& Session::begin(FrontEnd& frontEnd) {
-    running = std::make_unique<Instance>(frontEnd);
+    running = std::make_unique<Instance>(
+        frontEnd, [this](std::function<void()> job) { inbox.post(std::move(job)); });
     Linkmoot& app = running->application();
     web = std::make_unique<WebPage>(app, running->settings(), running->clock(), loop);
     app.attachView(*web);
     loop.watch(signalPipe.fd(), [this] { onSignal(); });
+    loop.watch(inbox.fd(), [this] { inbox.runPending(); });
     if (control.fd() >= 0) {
         loop.watch(control.fd(), [this] {
             Linkmoot& target = running->application();
             control.servePending(
-                [&target](std::string_view request) { return control::handle(target, request); });
+                [this, &target](std::string_view request, ControlServer::Ticket ticket) {
+                    return control::handle(target, request, [this, ticket](std::string answer) {
+                        control.answerLater(ticket, std::move(answer));
+                    });
+                });
         });
     }
     loop.setTick([this] { onTick(); });
@@ -70,6 +76,7 @@ void Session::end() {
     // vote, hangs up and saves.
     loop.setTick(nullptr);
     loop.unwatch(signalPipe.fd());
+    loop.unwatch(inbox.fd());
     if (control.fd() >= 0)
         loop.unwatch(control.fd());
     if (web) {

@@ -17,6 +17,7 @@
 
 #include "app/Loop.h"
 #include "platform/ControlServer.h"
+#include "platform/LoopInbox.h"
 #include "platform/SignalPipe.h"
 
 namespace linkmoot {
@@ -66,6 +67,9 @@ private:
     std::string path;
     SignalPipe signalPipe;
     ControlServer control;
+    /// What other threads hand the loop (the usage database's answers);
+    /// outlives the instance, whose storage posts to it.
+    LoopInbox inbox;
     std::unique_ptr<Instance> running;
     std::unique_ptr<WebPage> web;
 };

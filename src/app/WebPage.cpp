@@ -161,4 +161,8 @@ bool WebPage::unvote(const std::string& name) {
     return app.webUnvote(name);
 }
 
+UsageReport WebPage::usage() {
+    return app.usageReport();
+}
+
 }  // namespace linkmoot

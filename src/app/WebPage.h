@@ -59,6 +59,7 @@ private:
     std::shared_ptr<const StatusSnapshot> latestStatus() override { return latest; }
     bool vote(const std::string& name, uint32_t minutes) override;
     bool unvote(const std::string& name) override;
+    UsageReport usage() override;
 
     Linkmoot& app;
     Settings settings;

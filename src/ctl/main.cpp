@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ControlCommands.h"
+#include "LocalTime.h"
 #include "platform/ControlServer.h"
 
 using linkmoot::controlsocket::Reply;
@@ -48,6 +49,11 @@ constexpr const char* kUsage =
     "  disable     disable the server\n"
     "  refresh     refresh the status\n"
     "  reload      read the configuration file again and apply it\n"
+    "  usage [--json]  what the line was used for: today, this month and the\n"
+    "              last 30 days (online time, bytes in and out, sessions, failed\n"
+    "              dials), and the voters with their time and share\n"
+    "  sessions [--since YYYY-MM-DD] [--csv]  the line sessions, one per line or\n"
+    "              as CSV (RFC 4180, with a header)\n"
     "  exit        end the instance\n"
     "\n"
     "  --timeout=SECONDS  how long to wait for the answer (default 10; a server\n"
@@ -99,8 +105,39 @@ int waitForLine(const std::string& path, const std::string& wanted, bool limited
 
 }  // namespace
 
+/// The options of usage and sessions, added to the request line; false
+/// (with the complaint made) when one does not belong or is malformed.
+bool takeUsageOption(const std::string& command, const std::string& argument,
+                     const char* nextArgument, int& i, std::string& request) {
+    if (command == "usage" && argument == "--json" && request.find(" json") == std::string::npos) {
+        request += " json";
+        return true;
+    }
+    if (command == "sessions" && argument == "--csv" && request.find(" csv") == std::string::npos) {
+        request += " csv";
+        return true;
+    }
+    if (command == "sessions" && (argument == "--since" || argument.rfind("--since=", 0) == 0) &&
+        request.find(" since ") == std::string::npos) {
+        std::string date = argument == "--since" ? (nextArgument != nullptr ? nextArgument : "")
+                                                 : argument.substr(strlen("--since="));
+        if (argument == "--since")
+            ++i;
+        linkmoot::CivilDate parsed;
+        if (!linkmoot::parseIsoDate(date, parsed)) {
+            complain("--since takes a date as YYYY-MM-DD, not '" + date + "'");
+            return false;
+        }
+        request += " since " + date;
+        return true;
+    }
+    complain("unexpected argument '" + argument + "' (see linkmootctl --help)");
+    return false;
+}
+
 int main(int argc, char** argv) {
     std::string command;
+    std::string request;
     std::string waitFor;
     double timeoutSeconds = 10;
     bool timeoutGiven = false;
@@ -135,11 +172,18 @@ int main(int argc, char** argv) {
             }
             continue;
         }
+        if ((command == "usage" || command == "sessions") && argument.rfind("--", 0) == 0) {
+            if (!takeUsageOption(command, argument, i + 1 < argc ? argv[i + 1] : nullptr, i,
+                                 request))
+                return kUsageError;
+            continue;
+        }
         if (!command.empty() || argument.rfind("-", 0) == 0) {
             complain("unexpected argument '" + argument + "' (see linkmootctl --help)");
             return kUsageError;
         }
         command = argument;
+        request = argument;
     }
     if (command.empty()) {
         fputs(kUsage, stderr);
@@ -153,7 +197,7 @@ int main(int argc, char** argv) {
     if (!waiting && !linkmoot::control::isKnownRequest(command)) {
         complain("unknown command '" + command +
                  "'; the commands are status, line, wait, connect, disconnect, enable, "
-                 "disable, refresh, reload, exit");
+                 "disable, refresh, reload, usage, sessions, exit");
         return kUsageError;
     }
 
@@ -171,7 +215,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> reasons;
     for (const std::string& path : candidates) {
         Reply reply =
-            linkmoot::controlsocket::sendRequest(path, waiting ? "line" : command, timeoutMs);
+            linkmoot::controlsocket::sendRequest(path, waiting ? "line" : request, timeoutMs);
         switch (reply.status) {
             case Reply::Status::NoInstance:
                 reasons.push_back(path + ": nobody listens");

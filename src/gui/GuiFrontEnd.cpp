@@ -59,6 +59,20 @@ void GuiFrontEnd::showStatusWindow() {
     mainFrame->showStatus();
 }
 
+void GuiFrontEnd::showUsageWindow(std::function<UsageReport()> figures) {
+    if (!figures) {
+        if (usage)
+            usage->setSource(nullptr);
+        return;
+    }
+    if (!usage)
+        usage = std::make_unique<UsageWindow>();
+    usage->setSource(std::move(figures));
+    usage->show();
+    usage->raise();
+    usage->activateWindow();
+}
+
 void GuiFrontEnd::hideStatusWindow() {
     mainFrame->hideStatus();
 }

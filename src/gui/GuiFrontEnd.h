@@ -5,6 +5,7 @@
 
 #include "FrontEnd.h"
 #include "MainFrame.h"
+#include "UsageWindow.h"
 
 namespace linkmoot {
 
@@ -25,6 +26,9 @@ public:
     void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) override;
     void showStatusWindow() override;
     void hideStatusWindow() override;
+    void showUsageWindow(std::function<UsageReport()> figures) override;
+    /// The usage window once it was opened; null before.
+    UsageWindow* usageWindow() { return usage.get(); }
     void openDocument(const std::string& pathOrAddress) override;
     void quit() override;
     void notify(const std::string& text) override;
@@ -35,6 +39,7 @@ public:
 
 private:
     std::unique_ptr<MainFrame> mainFrame;
+    std::unique_ptr<UsageWindow> usage;
     bool quitting = false;
 };
 

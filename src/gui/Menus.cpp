@@ -79,6 +79,7 @@ std::unique_ptr<QMenu> buildTrayMenu(bool serverMode, const CommandHandler& hand
         addCommand(server, "&Disable", Command::DisableServer, handler);
         server->addSeparator();
         addCommand(server, "Status...", Command::Status, handler);
+        addCommand(server, "Usage...", Command::Usage, handler);
         menu->addSeparator();
     }
     addOptionsItems(menu->addMenu(QStringLiteral("&Options")), handler);

@@ -1,7 +1,8 @@
 #pragma once
 // One worker thread that runs jobs in the order they were posted, for the work
 // of a dial-up service that has to wait (a state command, a hang-up command, a
-// process to end) and must not wait on the loop's thread.
+// process to end) and must not wait on the loop's thread. The thread starts
+// with the first job.
 #include <condition_variable>
 #include <deque>
 #include <functional>

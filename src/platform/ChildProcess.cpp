@@ -144,6 +144,9 @@ bool ChildProcess::start(const Options& options, ExitCallback onExit, std::strin
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.outputFile.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0600);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    } else if (options.outputDescriptor >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, options.outputDescriptor, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, options.outputDescriptor, STDERR_FILENO);
     }
     // dup2 onto itself clears close-on-exec for the child only.
     for (int descriptor : options.inheritedDescriptors)

@@ -32,6 +32,9 @@ public:
         /// When set, standard output and error are appended to this file
         /// instead of going where ours go.
         std::string outputFile;
+        /// When set (0 or more), standard output and error go to this
+        /// descriptor (a pipe's writing end) instead.
+        int outputDescriptor = -1;
     };
     /// Called once on the watcher thread with the wait status, when the child ends.
     using ExitCallback = std::function<void(int waitStatus)>;

@@ -195,6 +195,17 @@ LineState CommandDialService::state(DialHandle handle) {
     return line;
 }
 
+std::string CommandDialService::interfaceName(DialHandle handle) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto found = calls.find(handle);
+        if (found == calls.end() ||
+            !(found->second.seenUp || found->second.answer == LineState::Connected))
+            return {};
+    }
+    return settings.get(keys::CommandInterface).value_or("");
+}
+
 void CommandDialService::queryState(DialHandle handle, uint64_t started,
                                     const std::string& statusCommand) {
     std::string entry;

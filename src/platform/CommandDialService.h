@@ -12,6 +12,8 @@
 // - `HangUpCommand`: run in the background for a hang-up; then the dial command's
 //   whole process group is terminated, also when the command itself has
 //   ended and left something running (a wrapper that detaches escapes it).
+// - `Interface`: the network interface the line runs on, whose bytes are
+//   counted while it is up (empty or missing: not counted).
 // The entry, user name and password reach the commands as the environment
 // variables LINKMOOT_ENTRY, LINKMOOT_USER and LINKMOOT_PASSWORD (the password
 // only for the dial command), never on a command line.
@@ -41,6 +43,7 @@ public:
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
+    std::string interfaceName(DialHandle handle) override;
     bool hangingUp() override { return hangUps.idle() == false; }
     void setFailureCallback(FailureCallback callback) override;
 

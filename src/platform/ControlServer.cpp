@@ -26,7 +26,10 @@ namespace {
 
 // A flood beyond the cap is closed as it comes, but not for ever in one call.
 constexpr int kMaxAcceptsPerCall = 64;
-constexpr std::size_t kMaxAnswerLength = 64 * 1024;
+// What a client takes from an instance (a list of sessions is long), and what
+// an instance drops from a client after its request.
+constexpr std::size_t kMaxAnswerLength = 64 * 1024 * 1024;
+constexpr std::size_t kMaxDroppedInput = 64 * 1024;
 
 int64_t nowMillis() {
     timespec now{};
@@ -417,6 +420,35 @@ void ControlServer::close() {
 }
 
 int ControlServer::servePending(const Handler& handler) {
+    return servePending([&handler](std::string_view request, Ticket) -> std::optional<std::string> {
+        return handler(request);
+    });
+}
+
+bool ControlServer::answerLater(Ticket ticket, std::string answer) {
+    auto found = waiting.find(ticket);
+    if (found == waiting.end())
+        return false;
+    const int connection = found->second;
+    waiting.erase(found);
+    Connection& state = connections.at(connection);
+    state.output = std::move(answer);
+    state.phase = Connection::Phase::Writing;
+    state.deadline = nowMillis() + requestTimeoutMs;
+    rewatch(connection);
+    advanceWriting(connection);
+    return true;
+}
+
+void ControlServer::advanceWriting(int connection) {
+    int answered = 0;
+    const DeferringHandler none = [](std::string_view, Ticket) { return std::nullopt; };
+    if (advance(connection, none, answered))
+        closeConnection(connection);
+    armTimer();
+}
+
+int ControlServer::servePending(const DeferringHandler& handler) {
     if (listenFd < 0)
         return 0;
     uint64_t expirations = 0;
@@ -444,13 +476,24 @@ int ControlServer::servePending(const Handler& handler) {
     return answered;
 }
 
-bool ControlServer::advanceAll(const std::vector<int>& open, const Handler& handler,
+bool ControlServer::advanceAll(const std::vector<int>& open, const DeferringHandler& handler,
                                int& answered) {
     for (int connection : open) {
         // A nested call from the handler may have moved it on meanwhile.
         auto found = connections.find(connection);
         if (found == connections.end() || found->second.phase == Connection::Phase::Handling)
             continue;
+        Connection& state = found->second;
+        if (state.phase == Connection::Phase::Waiting) {
+            if (nowMillis() < state.deadline)
+                continue;
+            waiting.erase(state.ticket);
+            state.output =
+                std::string(control::kError) + " timeout: the answer did not come in time\n";
+            state.phase = Connection::Phase::Writing;
+            state.deadline = nowMillis() + requestTimeoutMs;
+            rewatch(connection);
+        }
         if (advance(connection, handler, answered))
             closeConnection(connection);
         if (listenFd < 0)
@@ -499,7 +542,7 @@ std::vector<int> ControlServer::acceptWaiting(int64_t now) {
     return accepted;
 }
 
-bool ControlServer::advance(int connection, const Handler& handler, int& answered) {
+bool ControlServer::advance(int connection, const DeferringHandler& handler, int& answered) {
     Connection* state = &connections.at(connection);
     const int64_t now = nowMillis();
     if (state->phase == Connection::Phase::Reading) {
@@ -508,12 +551,25 @@ bool ControlServer::advance(int connection, const Handler& handler, int& answere
         if (state->phase == Connection::Phase::Handling) {
             const std::string request = state->input;
             LM_LOG(Debug, "Control request '%s'", request.c_str());
-            std::string answer = handler(request);
+            const Ticket ticket = nextTicket++;
+            std::optional<std::string> answer = handler(request, ticket);
             auto found = connections.find(connection);
             if (found == connections.end())
                 return false;  // closed by a nested call
             state = &found->second;
-            state->output = std::move(answer);
+            if (!answer) {
+                // Out of the epoll set while it waits: a peer that shut its
+                // side down (or went) would keep it ready and wake the loop
+                // again and again. A peer that went is found when writing.
+                state->phase = Connection::Phase::Waiting;
+                state->ticket = ticket;
+                state->deadline = nowMillis() + kDeferredTimeoutMs;
+                waiting[ticket] = connection;
+                epoll_ctl(pollFd, EPOLL_CTL_DEL, connection, nullptr);
+                ++answered;
+                return false;
+            }
+            state->output = std::move(*answer);
             state->phase = Connection::Phase::Writing;
             state->deadline = nowMillis() + requestTimeoutMs;
             ++answered;
@@ -532,7 +588,7 @@ bool ControlServer::advance(int connection, const Handler& handler, int& answere
     // Closing with unread input would reset the connection and lose the answer
     // at the client: read what comes until it closes, and drop it.
     char buffer[512];
-    for (std::size_t dropped = 0; dropped < kMaxAnswerLength;) {
+    for (std::size_t dropped = 0; dropped < kMaxDroppedInput;) {
         const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
         if (got > 0) {
             dropped += static_cast<std::size_t>(got);
@@ -594,6 +650,8 @@ bool ControlServer::write(int connection, Connection& state, int64_t now) {
             send(connection, state.output.data(), state.output.size(), MSG_NOSIGNAL);
         if (sent > 0) {
             state.output.erase(0, static_cast<std::size_t>(sent));
+            // A peer that keeps reading keeps its connection.
+            state.deadline = now + requestTimeoutMs;
         } else if (sent < 0 && errno == EINTR) {
             continue;
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -614,6 +672,13 @@ bool ControlServer::write(int connection, Connection& state, int64_t now) {
     return true;
 }
 
+void ControlServer::rewatch(int connection) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = connection;
+    epoll_ctl(pollFd, EPOLL_CTL_ADD, connection, &event);
+}
+
 void ControlServer::watchFor(int connection, bool output) {
     epoll_event event{};
     event.events = output ? EPOLLOUT : EPOLLIN;
@@ -622,6 +687,9 @@ void ControlServer::watchFor(int connection, bool output) {
 }
 
 void ControlServer::closeConnection(int connection) {
+    auto found = connections.find(connection);
+    if (found != connections.end() && found->second.phase == Connection::Phase::Waiting)
+        waiting.erase(found->second.ticket);
     epoll_ctl(pollFd, EPOLL_CTL_DEL, connection, nullptr);
     ::close(connection);
     connections.erase(connection);

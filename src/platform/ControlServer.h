@@ -27,9 +27,17 @@
 //   the private socket answers its own user and root; the shared socket also
 //   the members of the socket file's group, supplementary members included.
 //   Any other peer is closed without an answer, with a Warn line.
+// - A request may be answered later (work off the loop, such as a database
+//   read): the handler returns no answer and keeps the request's ticket, and
+//   answerLater() sends the answer when it is there. Until then the
+//   connection waits, unwatched, for at most kDeferredTimeoutMs, then gets an
+//   error answer.
+// - An answer is written as fast as the peer reads it: its deadline is
+//   renewed by each part the peer takes, so a long answer is not cut off.
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +90,11 @@ bool isAnswering(const std::string& path);
 class ControlServer {
 public:
     using Handler = std::function<std::string(std::string_view request)>;
+    /// Names a request whose answer comes later.
+    using Ticket = uint64_t;
+    /// Returns the answer, or nullopt when it will come through answerLater().
+    using DeferringHandler =
+        std::function<std::optional<std::string>(std::string_view request, Ticket ticket)>;
     enum class BindResult { Listening, AlreadyRunning, Failed };
 
     ControlServer() = default;
@@ -105,9 +118,17 @@ public:
     /// How long one connection may take to deliver its request line.
     void setRequestTimeout(int milliseconds) { requestTimeoutMs = milliseconds; }
 
+    /// How long an answer may take to come through answerLater().
+    static constexpr int kDeferredTimeoutMs = 30000;
+
     /// Accepts what waits and moves every open connection on as far as it
-    /// can without waiting. Returns how many requests were answered.
+    /// can without waiting. Returns how many requests were answered (or
+    /// taken to be answered later).
+    int servePending(const DeferringHandler& handler);
     int servePending(const Handler& handler);
+    /// The answer of a request handled with a ticket (on the loop's thread);
+    /// false when its connection is gone (closed, timed out).
+    bool answerLater(Ticket ticket, std::string answer);
     void close();
     /// Open connections (for the tests and the loop's figures).
     std::size_t openConnections() const { return connections.size(); }
@@ -115,21 +136,26 @@ public:
 
 private:
     struct Connection {
-        enum class Phase { Reading, Handling, Writing, Draining };
+        enum class Phase { Reading, Handling, Waiting, Writing, Draining };
         Phase phase = Phase::Reading;
+        Ticket ticket = 0;
         int64_t deadline = 0;
         std::string input;
         std::string output;
     };
     std::vector<int> acceptWaiting(int64_t now);
     /// False when the handler closed the server.
-    bool advanceAll(const std::vector<int>& open, const Handler& handler, int& answered);
+    bool advanceAll(const std::vector<int>& open, const DeferringHandler& handler, int& answered);
     /// True when the connection is done with and can be closed.
-    bool advance(int connection, const Handler& handler, int& answered);
+    bool advance(int connection, const DeferringHandler& handler, int& answered);
+    /// Moves a connection whose answer is set on from Writing.
+    void advanceWriting(int connection);
     bool read(int connection, Connection& state, int64_t now);
     bool write(int connection, Connection& state, int64_t now);
     void closeConnection(int connection);
     void watchFor(int connection, bool output);
+    /// Back into the epoll set once a waiting connection's answer is there.
+    void rewatch(int connection);
     void armTimer();
     bool isAllowedPeer(int connection);
 
@@ -137,6 +163,8 @@ private:
     int pollFd = -1;   // epoll set: listener, connections, timer
     int timerFd = -1;  // wakes the loop at the next deadline
     std::map<int, Connection> connections;
+    std::map<Ticket, int> waiting;  // tickets of the connections waiting for their answer
+    Ticket nextTicket = 1;
     bool acceptPaused = false;
     int64_t acceptResumesAt = 0;
     std::string socketPath;

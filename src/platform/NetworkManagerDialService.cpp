@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -297,6 +298,8 @@ struct NetworkManagerDialService::Impl {
     // The line of each dial as the bus thread last learnt it; read by state().
     std::mutex linesMutex;
     std::map<DialHandle, LineState> lines;
+    // The interface of each activated dial (its device's IpInterface).
+    std::map<DialHandle, std::string> interfaces;
     bool refreshing = false;
     int hangUpsRunning = 0;
 
@@ -342,6 +345,10 @@ struct NetworkManagerDialService::Impl {
     bool stillWanted(DialHandle handle);
     void hangUp(sd_bus* connection, DialHandle handle);
     LineState state(sd_bus* connection, DialHandle handle);
+    /// The dial came up: its secret goes, its interface is read.
+    void noteActivated(sd_bus* connection, DialHandle handle, Dial& dial);
+    /// The IpInterface of the active connection's first device; "" when none.
+    std::string readInterface(sd_bus* connection, const std::string& activePath);
     void stateChanged(sd_bus* connection, const std::string& path, uint32_t state, uint32_t reason);
     void deviceStateChanged(const std::string& path, uint32_t state, uint32_t before,
                             uint32_t reason);
@@ -411,12 +418,14 @@ void NetworkManagerDialService::Impl::stateChanged(sd_bus* connection, const std
     for (auto& [handle, dial] : dials) {
         if (dial.activePath != path)
             continue;
+        // Its interface is known before the line says connected.
+        const bool cameUp = state == kActivated && !dial.activated;
+        if (cameUp)
+            noteActivated(connection, handle, dial);
         setLine(handle, state == kActivated     ? LineState::Connected
                         : state == kDeactivated ? LineState::Disconnected
                                                 : LineState::Dialling);
-        if (state == kActivated && !dial.activated) {
-            dial.activated = true;
-            forgetSecret(connection, dial.profilePath);
+        if (cameUp) {
             LM_LOG(Info, "NetworkManager brought \"%s\" up", dial.entry.c_str());
         } else if (state == kDeactivated) {
             forgetSecret(connection, dial.profilePath);
@@ -904,14 +913,45 @@ LineState NetworkManagerDialService::Impl::state(sd_bus* connection, DialHandle 
     } else if (value == kDeactivated) {
         line = LineState::Disconnected;
     } else if (value == kActivated && !dial.activated) {
-        dial.activated = true;
-        forgetSecret(connection, dial.profilePath);
+        noteActivated(connection, handle, dial);
     }
     // Gone without ever coming up and without a signal that said so: without
     // a report the caller would wait for this dial for ever.
     if (line == LineState::Disconnected && !dial.activated)
         reportFailed(connection, handle, dial, 0);
     return line;
+}
+
+void NetworkManagerDialService::Impl::noteActivated(sd_bus* connection, DialHandle handle,
+                                                    Dial& dial) {
+    dial.activated = true;
+    forgetSecret(connection, dial.profilePath);
+    // Read with the state it came up with, for counting its bytes.
+    const std::string name = readInterface(connection, dial.activePath);
+    std::lock_guard<std::mutex> lock(linesMutex);
+    interfaces[handle] = name;
+}
+
+std::string NetworkManagerDialService::Impl::readInterface(sd_bus* connection,
+                                                           const std::string& activePath) {
+    ErrorHolder error;
+    MessageHolder reply;
+    std::vector<std::string> devices;
+    if (sd_bus_get_property(connection, kService, activePath.c_str(), kActive, "Devices",
+                            &error.error, &reply.message, "ao") < 0 ||
+        readPaths(reply.message, devices) < 0 || devices.empty()) {
+        LM_LOG(Debug, "No device for the active connection %s", activePath.c_str());
+        return "";
+    }
+    ErrorHolder deviceError;
+    char* name = nullptr;
+    if (sd_bus_get_property_string(connection, kService, devices.front().c_str(),
+                                   "org.freedesktop.NetworkManager.Device", "IpInterface",
+                                   &deviceError.error, &name) < 0)
+        return "";
+    std::string interfaceName = name != nullptr ? name : "";
+    free(name);
+    return interfaceName;
 }
 
 NetworkManagerDialService::NetworkManagerDialService() : impl(std::make_unique<Impl>()) {}
@@ -968,6 +1008,7 @@ bool NetworkManagerDialService::dial(const DialRequest& request, DialHandle& han
 void NetworkManagerDialService::hangUp(DialHandle handle) {
     {
         std::lock_guard<std::mutex> lock(impl->linesMutex);
+        impl->interfaces.erase(handle);
         if (impl->lines.erase(handle) == 0)
             return;
         impl->hangUpsRunning++;
@@ -1004,6 +1045,16 @@ LineState NetworkManagerDialService::state(DialHandle handle) {
                 current->second = line;
         });
     }
+    return found->second;
+}
+
+std::string NetworkManagerDialService::interfaceName(DialHandle handle) {
+    std::lock_guard<std::mutex> lock(impl->linesMutex);
+    auto line = impl->lines.find(handle);
+    auto found = impl->interfaces.find(handle);
+    if (line == impl->lines.end() || line->second != LineState::Connected ||
+        found == impl->interfaces.end())
+        return {};
     return found->second;
 }
 

@@ -64,6 +64,8 @@ public:
     bool dial(const DialRequest& request, DialHandle& handle, std::string& error) override;
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
+    /// The device's IpInterface, read with the state that said activated.
+    std::string interfaceName(DialHandle handle) override;
     bool hangingUp() override;
     void setFailureCallback(FailureCallback callback) override;
 

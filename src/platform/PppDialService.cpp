@@ -15,12 +15,16 @@
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "platform/ChildProcess.h"
+#include "platform/SysfsInterfaceCounters.h"
 
 namespace linkmoot {
 
 namespace {
 
 constexpr auto kTerminationGrace = std::chrono::seconds(10);
+// Polls (about a second each) that a pppd saying nothing at all is waited for.
+constexpr uint32_t kSilentPolls = 20;
+constexpr std::size_t kLongestLine = 1024;
 
 bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
@@ -79,7 +83,15 @@ const char* exitCodeHint(int code) {
 
 }  // namespace
 
-PppDialService::PppDialService(Settings settings) : settings(settings) {}
+PppDialService::PppDialService(Settings settings, InterfaceCounters* given)
+    : settings(settings),
+      ownInterfaces(given != nullptr ? nullptr : std::make_unique<SysfsInterfaceCounters>()),
+      interfaces(given != nullptr ? *given : *ownInterfaces) {}
+
+PppDialService::Call::~Call() {
+    if (output >= 0)
+        close(output);
+}
 
 PppDialService::~PppDialService() {
     setFailureCallback(nullptr);
@@ -209,9 +221,9 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
     ChildProcess::Options options;
     options.arguments = {program, "call", peer, "nodetach"};
     // pppd logs every line to syslog with its own priority and, with
-    // nodetach, a copy to standard output: under systemd that copy would reach
-    // the journal a second time, at Info, as the daemon's own line.
-    options.outputFile = "/dev/null";
+    // nodetach, a copy to standard output. That copy comes to us through a
+    // pipe (below): it tells the interface and when the line is up, and is
+    // not logged again (but at Debug), so the journal has each line once.
     // linkname is a privileged option: only root may give it.
     if (geteuid() == 0)
         options.arguments.insert(options.arguments.end(), {"linkname", peer});
@@ -245,10 +257,18 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
                                  {"file", "/dev/fd/" + std::to_string(passwordPipe[0])});
     }
 
+    // pppd's log lines, which tell the interface and when the line is up.
+    int outputPipe[2] = {-1, -1};
+    if (pipe2(outputPipe, O_CLOEXEC) == 0) {
+        fcntl(outputPipe[0], F_SETFL, O_NONBLOCK);
+        options.outputDescriptor = outputPipe[1];
+    }
+
     std::lock_guard<std::mutex> lock(mutex);
     const DialHandle newHandle = nextHandle++;
     Call& call = calls[newHandle];
     call.entry = peer;
+    call.output = outputPipe[0];
     call.child = std::make_unique<ChildProcess>();
     std::string startError;
     const bool started = call.child->start(
@@ -256,6 +276,8 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
         startError);
     if (passwordPipe[0] >= 0)
         close(passwordPipe[0]);
+    if (outputPipe[1] >= 0)
+        close(outputPipe[1]);
     if (!started) {
         calls.erase(newHandle);
         error = startError;
@@ -305,6 +327,7 @@ void PppDialService::childEnded(DialHandle handle, int waitStatus) {
 void PppDialService::hangUp(DialHandle handle) {
     std::unique_ptr<ChildProcess> child;
     std::string entry;
+    int output = -1;
     {
         std::lock_guard<std::mutex> lock(mutex);
         auto found = calls.find(handle);
@@ -313,15 +336,24 @@ void PppDialService::hangUp(DialHandle handle) {
         found->second.hungUp = true;
         child = std::move(found->second.child);
         entry = found->second.entry;
+        output = found->second.output;
+        found->second.output = -1;
         calls.erase(found);
     }
     // Off the caller's thread, and outside the lock: the watcher takes it
-    // when the child ends, and the end may take the whole grace time.
+    // when the child ends, and the end may take the whole grace time. Its
+    // output stays open until then: pppd logs while it closes the link.
     if (child && child->isRunning()) {
         LM_LOG(Debug, "Stopping pppd for peer \"%s\" (process %d)", entry.c_str(),
                static_cast<int>(child->pid()));
         auto shared = std::shared_ptr<ChildProcess>(std::move(child));
-        stopping.post([shared] { shared->terminate(kTerminationGrace); });
+        stopping.post([shared, output] {
+            shared->terminate(kTerminationGrace);
+            if (output >= 0)
+                close(output);
+        });
+    } else if (output >= 0) {
+        close(output);
     }
 }
 
@@ -336,8 +368,7 @@ LineState PppDialService::state(DialHandle handle) {
         Call& call = found->second;
         if (call.child->isRunning()) {
             call.seenRunning = true;
-            // A running pppd may still be negotiating; it cannot tell.
-            return LineState::Connected;
+            return runningState(call);
         }
         // Ended cleanly before anyone saw it run: without a report the
         // caller would wait for this dial for ever.
@@ -350,6 +381,64 @@ LineState PppDialService::state(DialHandle handle) {
     if (endedUnseen)
         failures.report(handle, "pppd for peer \"" + entry + "\" ended before the line came up");
     return LineState::Disconnected;
+}
+
+void PppDialService::readOutput(Call& call) {
+    if (call.output < 0)
+        return;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(call.output, buffer, sizeof buffer);
+        if (got <= 0) {
+            if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                close(call.output);  // pppd has ended (or closed its output)
+                call.output = -1;
+            }
+            return;
+        }
+        call.saidAnything = true;
+        call.partialLine.append(buffer, static_cast<std::size_t>(got));
+        std::size_t end;
+        while ((end = call.partialLine.find('\n')) != std::string::npos) {
+            const std::string line = call.partialLine.substr(0, end);
+            call.partialLine.erase(0, end + 1);
+            // Logged by pppd itself to syslog: here only for a debug log.
+            LM_LOG(Debug, "pppd: %s", line.c_str());
+            constexpr const char* kUsing = "Using interface ";
+            if (line.rfind(kUsing, 0) == 0)
+                call.interfaceName = line.substr(strlen(kUsing));
+            if (line.rfind("local  IP address", 0) == 0 || line.rfind("local  LL address", 0) == 0)
+                call.addressed = true;
+        }
+        if (call.partialLine.size() > kLongestLine)
+            call.partialLine.clear();
+    }
+}
+
+LineState PppDialService::runningState(Call& call) {
+    readOutput(call);
+    if (!call.up && !call.interfaceName.empty())
+        call.up = call.addressed || interfaces.read(call.interfaceName).up;
+    if (call.up)
+        return LineState::Connected;
+    if (!call.saidAnything && ++call.silentPolls >= kSilentPolls) {
+        if (call.silentPolls == kSilentPolls)
+            LM_LOG(Info,
+                   "pppd for peer \"%s\" says nothing on its output (its peer file may send the "
+                   "log elsewhere): the line counts as up while pppd runs, and its bytes are not "
+                   "counted",
+                   call.entry.c_str());
+        return LineState::Connected;
+    }
+    return LineState::Dialling;
+}
+
+std::string PppDialService::interfaceName(DialHandle handle) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = calls.find(handle);
+    if (found == calls.end() || !found->second.up)
+        return {};
+    return found->second.interfaceName;
 }
 
 void PppDialService::setFailureCallback(FailureCallback newCallback) {

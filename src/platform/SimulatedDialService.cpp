@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 
 #include "ToolBox/Logger.h"
 
@@ -50,9 +52,10 @@ bool SimulatedDialService::dial(const DialRequest& request, DialHandle& handle,
         handle = 0;
         return false;
     }
+    const uint32_t rate = bytesPerSecond ? bytesPerSecond() : 20000;
     std::lock_guard<std::mutex> lock(mutex);
     handle = nextHandle++;
-    calls[handle] = Call{line, now()};
+    calls[handle] = Call{line, now(), rate};
     LM_LOG(Info, "Simulated dial-up: dialling '%s'", request.entry.c_str());
     if (line == Line::Busy) {
         // Started lazily: a program that never dials a busy line runs no thread.
@@ -130,6 +133,33 @@ LineState SimulatedDialService::state(DialHandle handle) {
             return call.reportedUp ? LineState::Connected : LineState::Dialling;
     }
     return LineState::QueryFailed;
+}
+
+std::string SimulatedDialService::interfaceName(DialHandle handle) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = calls.find(handle);
+    if (found == calls.end() || !found->second.reportedUp)
+        return {};
+    return "sim" + std::to_string(handle);
+}
+
+InterfaceReading SimulatedDialService::Counters::read(const std::string& name) {
+    InterfaceReading reading;
+    if (name.rfind("sim", 0) != 0)
+        return reading;
+    const DialHandle handle = std::strtoull(name.c_str() + 3, nullptr, 10);
+    std::lock_guard<std::mutex> lock(service.mutex);
+    auto found = service.calls.find(handle);
+    if (found == service.calls.end() || !found->second.reportedUp)
+        return reading;
+    const Call& call = found->second;
+    const uint64_t upFor = service.now() - (call.dialledAt + service.timing.connectMs);
+    reading.present = true;
+    reading.up = true;
+    reading.identity = handle;
+    reading.received = upFor * call.rate / 1000;
+    reading.sent = reading.received / 10;
+    return reading;
 }
 
 void SimulatedDialService::setFailureCallback(FailureCallback newCallback) {

@@ -4,6 +4,10 @@
 // - "Simulated modem": dialling for 2 s, then connected until hung up;
 // - "Simulated busy line": every dial fails after 1 s, reported from another thread;
 // - "Simulated unstable line": connects after 2 s and drops 30 s later.
+// While a line is up it has an interface of its own ("sim" and its handle)
+// whose counters grow by the rate given at the dial (received bytes a second;
+// a tenth of that is sent), so every usage figure can be driven without a
+// modem.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -12,6 +16,7 @@
 #include <thread>
 
 #include "DialService.h"
+#include "InterfaceCounters.h"
 
 namespace linkmoot {
 
@@ -37,12 +42,26 @@ public:
     void hangUp(DialHandle handle) override;
     LineState state(DialHandle handle) override;
     void setFailureCallback(FailureCallback callback) override;
+    std::string interfaceName(DialHandle handle) override;
+    InterfaceCounters* ownCounters() override { return &counters; }
+    /// The received bytes a second of the lines dialled from now on, asked
+    /// at each dial (on the dialling thread); 20000 when not set.
+    void setBytesPerSecond(std::function<uint32_t()> rate) { bytesPerSecond = std::move(rate); }
 
 private:
+    class Counters : public InterfaceCounters {
+    public:
+        explicit Counters(SimulatedDialService& service) : service(service) {}
+        InterfaceReading read(const std::string& name) override;
+
+    private:
+        SimulatedDialService& service;
+    };
     enum class Line { Modem, Busy, Unstable };
     struct Call {
         Line line;
         uint64_t dialledAt;
+        uint32_t rate = 0;
         bool failed = false;
         bool reportedUp = false;
     };
@@ -55,6 +74,8 @@ private:
     std::map<DialHandle, Call> calls;
     DialHandle nextHandle = 1;
     FailureCallback callback;
+    std::function<uint32_t()> bytesPerSecond;
+    Counters counters{*this};
     bool stopping = false;
     std::thread reporter;
 };

@@ -54,8 +54,13 @@ DialService& SystemDialServices::service(const std::string& dialerName) {
         return *command;
     }
     if (dialerName == "simulated") {
-        if (!simulated)
+        if (!simulated) {
             simulated = std::make_unique<SimulatedDialService>();
+            simulated->setBytesPerSecond([this] {
+                const int32_t rate = settings.get(keys::SimulatedBytesPerSecond).value_or(20000);
+                return static_cast<uint32_t>(rate > 0 ? rate : 0);
+            });
+        }
         return *simulated;
     }
     return refusing(dialerName, dialerName,

@@ -383,8 +383,9 @@ TEST(WebApiTest, TheBuiltInPageIsSmallAndSelfContained) {
     // The line may be down: nothing may come from elsewhere.
     for (const char* outside : {"http:", "https:", "src=", "@import", "url("})
         EXPECT_EQ(page.find(outside), std::string_view::npos) << outside;
-    for (const char* shown : {"prefers-color-scheme", "localStorage", "/api/state", "/api/vote",
-                              "/api/unvote", "/api/login", "lost when the server stops"})
+    for (const char* shown :
+         {"prefers-color-scheme", "localStorage", "/api/state", "/api/vote", "/api/unvote",
+          "/api/login", "/api/usage", "lost when the server stops"})
         EXPECT_NE(page.find(shown), std::string_view::npos) << shown;
 }
 

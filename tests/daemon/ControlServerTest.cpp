@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -356,6 +357,39 @@ TEST_F(ControlServerTest, AClientGivesUpWhenTheInstanceDoesNotAnswerInTime) {
     Reply reply = controlsocket::sendRequest(path, "status", 300);
     EXPECT_EQ(reply.status, Reply::Status::Timeout);
     EXPECT_TRUE(controlsocket::isAnswering(path));
+}
+
+TEST_F(ControlServerTest, ADeferredAnswerComesLaterWholeAndTheWaitWakesNobody) {
+    ControlServer server;
+    bindOrFail(server);
+    std::optional<ControlServer::Ticket> ticket;
+    const ControlServer::DeferringHandler later =
+        [&](std::string_view, ControlServer::Ticket given) -> std::optional<std::string> {
+        ticket = given;
+        return std::nullopt;
+    };
+    Reply reply;
+    std::thread client([&] { reply = controlsocket::sendRequest(path, "sessions", 10000); });
+    while (!ticket) {
+        pollfd entry{server.fd(), POLLIN, 0};
+        if (poll(&entry, 1, 20) > 0)
+            server.servePending(later);
+    }
+    // The client has shut its side down and waits: nothing wakes the loop.
+    pollfd entry{server.fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&entry, 1, 300), 0);
+    // Longer than any socket buffer: written as the client reads.
+    const std::string answer = "OK\n" + std::string(3 * 1024 * 1024, 'x') + "\n";
+    EXPECT_TRUE(server.answerLater(*ticket, answer));
+    EXPECT_FALSE(server.answerLater(*ticket, "again"));
+    while (server.openConnections() > 0) {
+        pollfd again{server.fd(), POLLIN, 0};
+        if (poll(&again, 1, 20) > 0)
+            server.servePending(later);
+    }
+    client.join();
+    ASSERT_EQ(reply.status, Reply::Status::Answered) << reply.error;
+    EXPECT_EQ(reply.answer.size(), answer.size());
 }
 
 TEST_F(ControlServerTest, NoSocketMeansNoInstance) {

@@ -112,6 +112,7 @@ private Q_SLOTS:
             "  &Disable=32780",
             "  ---",
             "  Status...=32782",
+            "  Usage...=32784",
             "---",
             "&Options>",
             "  &Configuration...=32773",

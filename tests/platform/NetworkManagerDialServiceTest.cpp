@@ -206,8 +206,11 @@ TEST_F(NetworkManagerDialServiceTest, DialActivatesTheProfileAndHangUpDeactivate
     EXPECT_NE(service.state(handle), LineState::Disconnected);
     ASSERT_TRUE(cameUp("Dial-in"));
     EXPECT_TRUE(waitUntil([&] { return service.state(handle) == LineState::Connected; }));
+    // Its device's interface, read with the state, for counting its bytes.
+    EXPECT_EQ(service.interfaceName(handle), "ppp1");
 
     service.hangUp(handle);  // queued for the bus thread
+    EXPECT_EQ(service.interfaceName(handle), "");
     EXPECT_TRUE(waitUntil([&] { return activeConnections().empty() && !service.hangingUp(); }));
     EXPECT_EQ(service.state(handle), LineState::Disconnected);
     // The DEACTIVATED that our own hang-up caused is not a failure.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "PlatformTestSupport.h"
 #include "Settings.h"
@@ -19,10 +20,29 @@ namespace {
 
 using platformtest::waitUntil;
 
+/// The interfaces pppd makes: the fake can make none in /sys.
+class FakeInterfaces : public InterfaceCounters {
+public:
+    InterfaceReading read(const std::string& name) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        InterfaceReading reading;
+        reading.present = reading.up = upName == name;
+        return reading;
+    }
+    void setUp(const std::string& name) {
+        std::lock_guard<std::mutex> lock(mutex);
+        upName = name;
+    }
+
+private:
+    std::mutex mutex;
+    std::string upName;
+};
+
 // pppd is replaced by data/fake-pppd, the peers folder by a temporary one.
 class PppDialServiceTest : public ::testing::Test {
 protected:
-    PppDialServiceTest() : service(server.settings()) {
+    PppDialServiceTest() : service(server.settings(), &interfaces) {
         server.set(keys::PppProgram.name, platformtest::dataFolder() + "/fake-pppd");
         server.set(keys::PppPeersFolder.name, peers.getPath());
         setenv("FAKE_PPP_PEERS", peers.getPath().c_str(), 1);
@@ -52,6 +72,7 @@ protected:
     testsupport::TempFolder peers;
     testsupport::TempFolder work;
     platformtest::ServerSection server;
+    FakeInterfaces interfaces;
     PppDialService service;
     std::mutex mutex;
     std::vector<std::pair<DialHandle, std::string>> reports;
@@ -106,7 +127,9 @@ TEST_F(PppDialServiceTest, DialRunsPppdForThePeerAndHangUpStopsItWithoutAReport)
     std::string error;
     ASSERT_TRUE(service.dial({"provider", "alice", "pa\"ss\\word"}, handle, error)) << error;
     ASSERT_TRUE(started());
-    EXPECT_EQ(service.state(handle), LineState::Connected);  // pppd cannot tell
+    // Up once pppd has said its addresses, on the interface it named.
+    ASSERT_TRUE(waitUntil([&] { return service.state(handle) == LineState::Connected; }));
+    EXPECT_EQ(service.interfaceName(handle), "ppp7");
 
     std::string arguments = work.readFile("record");
     const std::string root = geteuid() == 0 ? "linkname provider " : "";
@@ -120,6 +143,21 @@ TEST_F(PppDialServiceTest, DialRunsPppdForThePeerAndHangUpStopsItWithoutAReport)
     EXPECT_EQ(work.readFile("record.events"), "terminated\n");
     EXPECT_EQ(service.state(handle), LineState::Disconnected);
     EXPECT_TRUE(failureReports().empty());
+}
+
+TEST_F(PppDialServiceTest, DiallingUntilTheInterfaceItNamedIsUp) {
+    addPeer("provider", "negotiate");
+    DialHandle handle = 0;
+    std::string error;
+    ASSERT_TRUE(service.dial({"provider", "", ""}, handle, error)) << error;
+    ASSERT_TRUE(started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(service.state(handle), LineState::Dialling);
+    EXPECT_EQ(service.interfaceName(handle), "");  // not up: nothing to count yet
+    interfaces.setUp("ppp7");
+    EXPECT_EQ(service.state(handle), LineState::Connected);
+    EXPECT_EQ(service.interfaceName(handle), "ppp7");
+    service.hangUp(handle);
 }
 
 TEST_F(PppDialServiceTest, ThePasswordIsOnNoCommandLineNorInTheLog) {

@@ -49,7 +49,7 @@ def start_browser():
 class Daemon:
     """linkmootd as a configured server with the page on, in its own folders."""
 
-    def __init__(self, program):
+    def __init__(self, program, prepare=None):
         self.root = tempfile.mkdtemp(prefix="linkmoot-web-")
         self.web_port = free_port(socket.SOCK_STREAM)
         folder = os.path.join(self.root, "config", "Fennel Brookworks", "Linkmoot")
@@ -68,6 +68,9 @@ class Daemon:
                  "</Server>"]
         with open(os.path.join(folder, "linkmootd.cfg"), "wb") as config:
             config.write(("\r\n".join(lines) + "\r\n").encode())
+        # The usage database lies beside the configuration here.
+        if prepare:
+            prepare(folder)
         environment = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.root, "config"),
                            XDG_RUNTIME_DIR=runtime,
                            DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/linkmoot-test-bus")
@@ -89,6 +92,16 @@ class Daemon:
 
     def state(self):
         with urllib.request.urlopen(self.base + "/api/state", timeout=5) as answer:
+            return json.load(answer)
+
+    def usage(self):
+        with urllib.request.urlopen(self.base + "/api/usage", timeout=5) as answer:
+            return json.load(answer)
+
+    def post(self, path, body):
+        request = urllib.request.Request(self.base + path, data=json.dumps(body).encode(),
+                                         headers={"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=5) as answer:
             return json.load(answer)
 
     def log(self):
@@ -191,6 +204,36 @@ class WebPageTest(unittest.TestCase):
         self.assertIn("error", answer)
         self.assertNotIn("mallory", json.dumps(self.daemon.state()["votes"]))
         self.assertNotIn("web:mallory", self.daemon.log())
+
+    def test_the_chart_shows_the_days_bytes_at_360_pixels_without_names(self):
+        # A session of a few seconds of the simulated line (20 kB a second).
+        self.daemon.post("/api/vote", {"name": "chart-phone", "minutes": 15})
+        self.wait_for(lambda: self.daemon.state()["line"] == "up", 15, "the line never came up")
+        time.sleep(3)
+        self.daemon.post("/api/unvote", {"name": "chart-phone"})
+        self.wait_for(lambda: self.daemon.usage()["month"]["sessions"] >= 1, 10,
+                      "the session was not counted")
+        usage = self.daemon.usage()
+        self.assertNotIn("voters", usage["month"])  # no password: no names, no shares
+        self.assertGreater(usage["days"][-1]["bytesIn"], 0)
+
+        self.browser.set_window_size(360, 800)
+        try:
+            self.browser.get(self.daemon.base + "/")
+            bars = lambda: self.browser.find_elements(By.CSS_SELECTOR, "#chart rect")
+            self.wait_for(lambda: len(bars()) == 30, 10, "the chart has no 30 bars")
+            today = bars()[-1]
+            self.assertGreater(float(today.get_attribute("height")), 0)
+            self.assertIn("in,", today.find_element(By.TAG_NAME, "title").get_attribute(
+                "textContent"))
+            self.assertIn("session(s)", self.browser.find_element(By.ID, "usage-figures").text)
+            self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "#usage-voters li"), [])
+            # Readable on a small phone: nothing wider than the screen.
+            self.assertLessEqual(
+                self.browser.execute_script("return document.documentElement.scrollWidth"), 360)
+            self.assertGreater(self.browser.find_element(By.ID, "chart").size["width"], 250)
+        finally:
+            self.browser.set_window_size(412, 915)
 
 
 if __name__ == "__main__":

@@ -109,8 +109,16 @@ def activate(manager, profile, _device, _specific_object):
         raise dbus.exceptions.DBusException('Not authorized to control networking.',
                                             name=MANAGER_IFACE + '.PermissionDenied')
     STATE['activations'] += 1
-    path = manager.AddActiveConnection(devices_for(profile), profile, '/',
-                                       f'dial{STATE["activations"]}', dbus.UInt32(ACTIVATING))
+    devices = devices_for(profile)
+    path = manager.AddActiveConnection(devices, profile, '/', f'dial{STATE["activations"]}',
+                                       dbus.UInt32(ACTIVATING))
+    if not devices:
+        # A modem's device, with the interface the line runs on once it is up.
+        device = f'/org/freedesktop/NetworkManager/Devices/modem{STATE["activations"]}'
+        manager.AddObject(device, 'org.freedesktop.NetworkManager.Device',
+                          {'Interface': 'ttyUSB0', 'IpInterface': f'ppp{STATE["activations"]}',
+                           'AvailableConnections': dbus.Array([], signature='o')}, [])
+        dbusmock.get_object(path).Set(ACTIVE_IFACE, 'Devices', dbus.Array([device], signature='o'))
     # The real service answers at once and works on in the background.
     GLib.timeout_add(100, progress, path, profile, behaviour)
     return dbus.ObjectPath(path)

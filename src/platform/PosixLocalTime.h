@@ -4,11 +4,11 @@
 
 namespace linkmoot {
 
-class SystemLocalTime : public LocalTime {
+class PosixLocalTime : public LocalTime {
 public:
     /// Reads TZ again (tzset), for a process whose zone was changed.
-    SystemLocalTime();
-    int32_t offsetAt(int64_t utcSeconds) const override;
+    PosixLocalTime();
+    int32_t offsetAt(int64_t unixSeconds) const override;
 };
 
 }  // namespace linkmoot

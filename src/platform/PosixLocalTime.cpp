@@ -1,15 +1,15 @@
-#include "platform/SystemLocalTime.h"
+#include "platform/PosixLocalTime.h"
 
 #include <time.h>
 
 namespace linkmoot {
 
-SystemLocalTime::SystemLocalTime() {
+PosixLocalTime::PosixLocalTime() {
     tzset();
 }
 
-int32_t SystemLocalTime::offsetAt(int64_t utcSeconds) const {
-    const time_t instant = static_cast<time_t>(utcSeconds);
+int32_t PosixLocalTime::offsetAt(int64_t unixSeconds) const {
+    const time_t instant = static_cast<time_t>(unixSeconds);
     tm local{};
     if (localtime_r(&instant, &local) == nullptr)
         return 0;
