@@ -7,7 +7,6 @@
 
 namespace linkmoot {
 
-
 namespace {
 
 /// The instant a cycle begins on a local date.

@@ -17,8 +17,7 @@ TEST(BillingCycleTest, DaysAndDatesRoundTripOverFourCenturies) {
     EXPECT_EQ(daysFromCivil({1970, 1, 1}), 0);
     EXPECT_EQ(daysFromCivil({2000, 3, 1}), 11017);
     EXPECT_EQ(daysFromCivil({1969, 12, 31}), -1);
-    for (int64_t day = daysFromCivil({1800, 1, 1});
-         day < daysFromCivil({2200, 1, 1}); day += 7) {
+    for (int64_t day = daysFromCivil({1800, 1, 1}); day < daysFromCivil({2200, 1, 1}); day += 7) {
         ASSERT_EQ(daysFromCivil(civilFromDays(day)), day);
     }
     EXPECT_EQ(daysInMonth(2028, 2), 29u);
@@ -61,8 +60,8 @@ TEST(BillingCycleTest, FreeHoursAreLocalWindowsWithAnExclusiveEnd) {
     EXPECT_TRUE(hours.containsMinute(1439));
     EXPECT_FALSE(hours.containsMinute(0));
     // 23:30 local is 22:30 UTC an hour east.
-    EXPECT_TRUE(hours.contains(daysFromCivil({2026, 1, 1}) * 86400 + 22 * 3600 + 1800,
-                               FixedZone(3600)));
+    EXPECT_TRUE(
+        hours.contains(daysFromCivil({2026, 1, 1}) * 86400 + 22 * 3600 + 1800, FixedZone(3600)));
     ASSERT_TRUE(FreeHours::parse("", hours, error));
     EXPECT_TRUE(hours.empty());
 

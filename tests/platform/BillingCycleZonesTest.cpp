@@ -129,8 +129,7 @@ void checkCycle(const CycleRule& rule, const Cycle& cycle, const LocalTime& loca
         // Only where the clocks skipped that reading: a second earlier they
         // read before it, at the start after it.
         auto reading = [](const LocalDateTime& t) {
-            return daysFromCivil(t.date) * 86400 + t.hour * 3600 + t.minute * 60 +
-                   t.second;
+            return daysFromCivil(t.date) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
         };
         const LocalDateTime wanted{begins.date, rule.hour, 0, 0};
         EXPECT_LT(reading(local.readingAt(cycle.start - 1)), reading(wanted)) << name;
