@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ServerFinder.h"
 #include "Settings.h"
 #include "StatusModel.h"
 
@@ -31,6 +32,9 @@ public:
     /// thread (DialService::listEntries); the front end gets them to its own.
     using EntryLister = std::function<void(
         const std::string& dialer, std::function<void(std::vector<std::string> names)> done)>;
+    /// The servers found on the LAN now; the list grows while a dialog is
+    /// open (the application looks for them meanwhile), so ask again.
+    using ServerLister = std::function<std::vector<FoundServer>()>;
 
     virtual ~FrontEnd() = default;
     /// All calls come on the user-interface thread. Modal calls keep
@@ -40,7 +44,7 @@ public:
     /// Each options dialog loads from and stores into the settings itself (see
     /// DialogForms.h); true when it ended with OK.
     virtual bool showModeDialog(const Settings& settings) = 0;
-    virtual bool showClientOptionsDialog(const Settings& settings) = 0;
+    virtual bool showClientOptionsDialog(const Settings& settings, const ServerLister& servers) = 0;
     virtual bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) = 0;
     /// The modal Yes/No error question with the text of a string id and the
     /// caption "Linkmoot"; true for Yes.

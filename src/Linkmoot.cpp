@@ -65,7 +65,8 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
     : settings(settings),
       services(services),
       frontEnd(frontEnd),
-      client(std::make_unique<Client>(settings, services.network, services.clock, &keys)),
+      client(std::make_unique<Client>(settings, services.network, services.clock, &keys,
+                                      services.browser)),
       server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
                                       services.shutdown, &keys)),
       latest(snapshot()) {
@@ -126,7 +127,12 @@ bool Linkmoot::askConfiguration() {
                 dialEntries(dialer, std::move(done));
             });
     }
-    return frontEnd.showClientOptionsDialog(settings);
+    // The list of servers fills while the dialog is open.
+    client->lookForServers(true);
+    const bool confirmed = frontEnd.showClientOptionsDialog(
+        settings, [this] { return client->serversFound(); });
+    client->lookForServers(false);
+    return confirmed;
 }
 
 bool Linkmoot::configure() {

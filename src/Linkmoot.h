@@ -26,6 +26,7 @@ class Clock;
 class DialServiceProvider;
 class ShutdownService;
 class ConfigurationStore;
+class ServiceBrowser;
 
 /// Command ids of the menus, accelerators and the control socket.
 namespace Command {
@@ -56,6 +57,9 @@ struct Services {
     /// Saves a confirmed configuration at once and reads the file again on
     /// reload; null: neither (the exit's save alone).
     ConfigurationStore* configuration = nullptr;
+    /// DNS-SD, for a client that finds its server on the LAN; null: broadcast
+    /// queries alone.
+    ServiceBrowser* browser = nullptr;
 };
 
 class Linkmoot {

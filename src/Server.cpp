@@ -1,6 +1,7 @@
 #include "Server.h"
 
 #include "Clock.h"
+#include "UdpSocket.h"
 #include "LogText.h"
 #include "ToolBox/Logger.h"
 
@@ -25,6 +26,7 @@ protocol::Line protocolLineOf(LineStatus line) {
 Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
                ShutdownService& shutdown, KeyStore* keys)
     : settings(settings),
+      network(network),
       clock(clock),
       intake(network, clock, keys),
       lineControl(settings, clock, dialers),
@@ -45,6 +47,8 @@ bool Server::start() {
     if (!intake.open(settings.get(keys::Port), settings.get(keys::AllowedNetworks)))
         return false;
     starts++;
+    std::string name;
+    hostName = network.computerName(name) ? protocol::answerHostName(name) : std::string();
     lineControl.prepare();
     LM_LOG(Debug, "Server started");
     return true;
@@ -67,6 +71,7 @@ bool Server::poll() {
     // A timed vote is not re-sent, yet it is a vote held: the computer stays up.
     if (votes.holdsTimedVote())
         idle.rearm();
+    intake.answerBroadcasts(settings.get(keys::Announce));
     const VoteIntake::Served served = intake.read(votes, now);
     if (served.voted)
         idle.rearm();
@@ -85,6 +90,7 @@ protocol::LineReport Server::report() const {
     report.upSeconds = secondsUp();
     if (const uint32_t retry = retryWaitSeconds(); retry > 0)
         report.retrySeconds = retry;
+    report.host = hostName;
     return report;
 }
 

@@ -69,8 +69,12 @@ inline constexpr TextKey PortText{nullptr, "Port", "9005", MissingKey::StoresDef
 inline constexpr TextKey Secret{nullptr, "Secret", "", MissingKey::CreatedEmpty};
 
 // Client
-/// The server's name or address.
+/// The server's name or address; "auto": the one server found on the LAN.
 inline constexpr TextKey ClientServer{kClientSection, "Server", "", MissingKey::CreatedEmpty};
+/// The server `auto` chose (its host name) and its address when last found;
+/// kept until the user chooses again.
+inline constexpr TextKey AutoChoice{kClientSection, "AutoChoice", "", MissingKey::CreatedEmpty};
+inline constexpr TextKey AutoAddress{kClientSection, "AutoAddress", "", MissingKey::CreatedEmpty};
 /// The server's hardware address as the client reads it before each vote; 17
 /// characters or more switch the Wake-on-LAN packet on.
 inline constexpr TextKey WakeOnLanMac{kClientSection, "WakeOnLanMac", "",
@@ -120,6 +124,9 @@ inline constexpr TextKey HangUpCommand{kServerSection, "HangUpCommand", "",
                                        MissingKey::StoresDefault};
 inline constexpr TextKey StatusCommand{kServerSection, "StatusCommand", "",
                                        MissingKey::StoresDefault};
+/// Announce the server on the LAN (DNS-SD over multicast DNS) and answer the
+/// queries clients broadcast to find it; missing: on.
+inline constexpr FlagKey Announce{kServerSection, "Announce", true, MissingKey::StoresDefault};
 /// The TCP port of the web page for phones; missing or 0: no page. Present
 /// means the options' check box is checked.
 inline constexpr OptionalKey<int32_t> WebPort{kServerSection, "WebPort", 8080};

@@ -79,10 +79,18 @@ bool DaemonFrontEnd::showModeDialog(const Settings& settings) {
     return prompts->mode(settings);
 }
 
-bool DaemonFrontEnd::showClientOptionsDialog(const Settings& settings) {
+bool DaemonFrontEnd::showClientOptionsDialog(const Settings& settings,
+                                             const ServerLister& servers) {
     if (!terminalUsable())
         return noTerminal("client options");
-    return prompts->clientOptions(settings);
+    // The prompt lists what one round of looking found; the loop runs meanwhile.
+    const int64_t until = monotonicMillis() + ServerFinder::kRoundMs + 500;
+    while (!loop.isStopped() && monotonicMillis() < until) {
+        const Loop::TimerId wake = loop.startTimer(kListingPollMs, [] {});
+        loop.runOnce();
+        loop.cancelTimer(wake);
+    }
+    return prompts->clientOptions(settings, servers());
 }
 
 bool DaemonFrontEnd::showServerOptionsDialog(const Settings& settings, const EntryLister& entries) {

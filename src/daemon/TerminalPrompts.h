@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DialogForms.h"
+#include "ServerFinder.h"
 #include "LineInput.h"
 
 namespace linkmoot::daemon {
@@ -26,7 +27,8 @@ public:
     /// The welcome text; true for "Configure", false for "Exit".
     bool welcome();
     bool mode(const Settings& settings);
-    bool clientOptions(const Settings& settings);
+    /// `found`: the servers on the LAN, offered by number.
+    bool clientOptions(const Settings& settings, const std::vector<FoundServer>& found = {});
     /// Asks for the dial-up service first; its connections fill the list.
     bool serverOptions(const Settings& settings, const EntriesFor& entriesFor);
     /// The Yes/No question of a string id; No when the input ends.

@@ -34,8 +34,9 @@ bool GuiFrontEnd::showModeDialog(const Settings& settings) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool GuiFrontEnd::showClientOptionsDialog(const Settings& settings) {
-    OptionsClientDialog dialog(settings, mainFrame.get());
+bool GuiFrontEnd::showClientOptionsDialog(const Settings& settings,
+                                          const ServerLister& servers) {
+    OptionsClientDialog dialog(settings, servers, mainFrame.get());
     return dialog.exec() == QDialog::Accepted;
 }
 

@@ -2,6 +2,7 @@
 // governs the address field, refusals in store order with the partial store,
 // and the tab order.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -48,6 +49,34 @@ private Q_SLOTS:
         QCOMPARE(text(config.getRoot(), "Port"), QStringLiteral("9010"));
         QCOMPARE(text(client, "WakeOnLanMac"), QStringLiteral("00:11:22:33:44:55"));
         QVERIFY(client->getBool("AutoVote", false));
+    }
+
+    // The list follows what the LAN offers without touching the typed text;
+    // a server picked from it gives its address and its port.
+    void listsTheServersFoundAndPicksOnesAddressAndPort() {
+        toolbox::Config config;
+        std::vector<FoundServer> found;
+        OptionsClientDialog dialog(config.getRoot(), [&found] { return found; });
+        dialog.serverField()->setText(QStringLiteral("typed"));
+        QCOMPARE(dialog.serverChoice()->count(), 0);
+        FoundServer gateway;
+        gateway.name = "gw1";
+        gateway.address = 0xC0000201;
+        gateway.port = 9010;
+        gateway.secret = true;
+        found = {gateway};
+        dialog.refreshServers();
+        QCOMPARE(dialog.serverChoice()->count(), 1);
+        QCOMPARE(dialog.serverChoice()->itemText(0),
+                 QStringLiteral("gw1 (192.0.2.1, port 9010, signed votes)"));
+        QCOMPARE(dialog.serverField()->text(), QStringLiteral("typed"));
+
+        Q_EMIT dialog.serverChoice()->activated(0);
+        QCOMPARE(dialog.serverField()->text(), QStringLiteral("192.0.2.1"));
+        QCOMPARE(dialog.portField()->text(), QStringLiteral("9010"));
+        dialog.accept();
+        QCOMPARE(text(config.getRoot()->getSection("Client"), "Server"),
+                 QStringLiteral("192.0.2.1"));
     }
 
     void freshTreeOpensWithTheDefaultPortAndWakeOnLanOff() {
