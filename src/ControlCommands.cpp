@@ -22,6 +22,7 @@ constexpr Request kRequests[] = {
     {"status", 0},
     {"reload", 0},
     {"line", 0},
+    {"page", 0},
 };
 
 std::string errorAnswer(std::string_view reason) {
@@ -104,6 +105,9 @@ std::string handle(CommandTarget& target, std::string_view request) {
         answer += formatStatus(target.currentStatus());
     } else if (request == "line") {
         appendLine(answer, target.currentStatus().lineWord);
+    } else if (request == "page") {
+        for (const std::string& address : target.currentStatus().pageAddresses)
+            appendLine(answer, address);
     } else {
         target.runCommand(commandIdOf(request));
     }

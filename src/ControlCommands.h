@@ -9,6 +9,8 @@
 //   reload   read the configuration file again and apply it
 //   line     one word: the line as this instance sees it (up, dialling, down,
 //            guard, failed, unknown)
+//   page     the web page's addresses on the LAN, one per line (none while
+//            the page is not served)
 // Answers: "OK\n" followed by the body lines, or "ERROR <reason>\n". A request
 // that is not one of the above gets an error answer and changes nothing.
 #include <cstddef>

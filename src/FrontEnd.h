@@ -58,6 +58,9 @@ public:
     /// A change of the server's line while this user votes ("The line of
     /// gateway is up"): a desktop notification, or a log line.
     virtual void notify(const std::string& text) = 0;
+    /// Shows the QR codes of the web page's addresses (never null, never
+    /// empty) for phones to scan; a front end without a screen shows nothing.
+    virtual void showPageCode(const std::vector<std::string>& addresses) { (void)addresses; }
     /// Exit: hide the status window and end the event loop; the application
     /// object is destroyed after the loop has ended.
     virtual void quit() = 0;

@@ -277,6 +277,10 @@ void Linkmoot::onCommand(int commandId) {
         case Command::Refresh:
             refreshViews();
             break;
+        case Command::ShowPageCode:
+            if (!latest->pageAddresses.empty())
+                frontEnd.showPageCode(latest->pageAddresses);
+            break;
         case Command::Exit:
             frontEnd.hideStatusWindow();
             frontEnd.quit();
@@ -394,6 +398,8 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
         status->lineWord = lineWordOf(view);
     }
     status->webPageProblem = input.started ? webPageProblem : "";
+    if (input.started)
+        status->pageAddresses = pageAddresses;
     status->votes = std::move(votes);
     return status;
 }
@@ -415,6 +421,10 @@ void Linkmoot::setWebPageProblem(const std::string& problem) {
     // Not drawn from here: the caller may be a view inside a push. The next
     // tick's snapshot carries it.
     webPageProblem = problem;
+}
+
+void Linkmoot::setPageAddresses(std::vector<std::string> addresses) {
+    pageAddresses = std::move(addresses);
 }
 
 void Linkmoot::dialEntries(const std::string& dialer, DialService::EntriesCallback done) {

@@ -41,6 +41,8 @@ enum : int {
     EnableServer = 32781,
     Status = 32782,
     Refresh = 32783,
+    /// The codes of the web page's addresses, for phones.
+    ShowPageCode = 32784,
     Exit = 57665,
 };
 }
@@ -109,6 +111,9 @@ public:
     /// What keeps the web page from being served ("" when nothing does); shown
     /// as a status row while the server is started, from the next snapshot on.
     void setWebPageProblem(const std::string& problem);
+    /// The web page's addresses while it is served (empty: it is not), from
+    /// the next snapshot on.
+    void setPageAddresses(std::vector<std::string> addresses);
     /// The web page's commands: a timed vote (the name "web:"-prefixed and
     /// checked) and its withdrawal. Like the menu's commands they end in a
     /// refresh of every view. False when the server takes no votes now, or
@@ -163,6 +168,7 @@ private:
     std::shared_ptr<const StatusSnapshot> latest;
     std::vector<StatusView*> views;
     std::string webPageProblem;
+    std::vector<std::string> pageAddresses;
     int tickCounter = 0;
     int asking = 0;
 };

@@ -2,12 +2,13 @@
 
 namespace linkmoot {
 
-Instance::Instance(FrontEnd& frontEnd)
+Instance::Instance(FrontEnd& frontEnd, ServiceBrowser* browser)
     : configuration(getApplicationName()),
       store(configuration),
       settingsView(configuration.getConfigRoot()),
       dialers(settingsView),
-      app(settingsView, Services{network, systemClock, dialers, shutdown, &store}, frontEnd) {}
+      app(settingsView, Services{network, systemClock, dialers, shutdown, &store, browser},
+          frontEnd) {}
 
 Instance::~Instance() = default;
 

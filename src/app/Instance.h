@@ -25,8 +25,9 @@ class FrontEnd;
 
 class Instance {
 public:
-    /// Loads the configuration and builds everything on it.
-    explicit Instance(FrontEnd& frontEnd);
+    /// Loads the configuration and builds everything on it. `browser`: the
+    /// session's DNS-SD (null: none), which outlives the instance.
+    explicit Instance(FrontEnd& frontEnd, ServiceBrowser* browser = nullptr);
     /// The application object, then the services; the configuration is saved last.
     ~Instance();
     Instance(const Instance&) = delete;
@@ -35,6 +36,7 @@ public:
     Linkmoot& application() { return app; }
     const Settings& settings() const { return settingsView; }
     Clock& clock() { return systemClock; }
+    Network& networkAccess() { return network; }
 
 private:
     mfctriext::TriExtApp configuration;

@@ -269,8 +269,15 @@ std::vector<InterfaceAddress> PosixNetwork::interfaceAddresses() {
         address.up = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_RUNNING) != 0;
         address.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
         address.pointToPoint = (entry->ifa_flags & IFF_POINTOPOINT) != 0;
-        if ((entry->ifa_flags & IFF_BROADCAST) != 0)
+        if ((entry->ifa_flags & IFF_BROADCAST) != 0) {
             address.broadcast = ipv4(entry->ifa_broadaddr);
+            // An address added without one ("ip addr add" without "brd"
+            // reads as the address itself): the block's last address is
+            // the one its hosts listen on.
+            if ((address.broadcast == 0 || address.broadcast == address.address) &&
+                address.netmask != 0 && address.netmask != 0xFFFFFFFF)
+                address.broadcast = address.address | ~address.netmask;
+        }
         found.push_back(std::move(address));
     }
     ::freeifaddrs(list);
