@@ -32,8 +32,10 @@ public:
     /// thread (DialService::listEntries); the front end gets them to its own.
     using EntryLister = std::function<void(
         const std::string& dialer, std::function<void(std::vector<std::string> names)> done)>;
-    /// The servers found on the LAN now; the list grows while a dialog is
-    /// open (the application looks for them meanwhile), so ask again.
+    /// The servers found on the LAN so far. The first call starts looking
+    /// (broadcast queries and DNS-SD, until the dialog ends), so a front end
+    /// calls it only when the user wants the list; the list grows for about
+    /// 2 s, so ask again.
     using ServerLister = std::function<std::vector<FoundServer>()>;
 
     virtual ~FrontEnd() = default;

@@ -127,11 +127,16 @@ bool Linkmoot::askConfiguration() {
                 dialEntries(dialer, std::move(done));
             });
     }
-    // The list of servers fills while the dialog is open.
-    client->lookForServers(true);
-    const bool confirmed = frontEnd.showClientOptionsDialog(
-        settings, [this] { return client->serversFound(); });
-    client->lookForServers(false);
+    // The LAN is asked once the dialog wants the list, and while it is open.
+    bool looking = false;
+    const bool confirmed = frontEnd.showClientOptionsDialog(settings, [this, &looking] {
+        if (!looking)
+            client->lookForServers(true);
+        looking = true;
+        return client->serversFound();
+    });
+    if (looking)
+        client->lookForServers(false);
     return confirmed;
 }
 

@@ -9,6 +9,7 @@
 #include "OptionsClientDialog.h"
 #include "OptionsModeDialog.h"
 #include "OptionsServerDialog.h"
+#include "PageCodeWindow.h"
 #include "Strings.h"
 #include "TrayIcon.h"
 #include "WelcomeDialog.h"
@@ -74,6 +75,14 @@ void GuiFrontEnd::notify(const std::string& text) {
     QSystemTrayIcon& icon = mainFrame->trayIcon().icon();
     if (icon.isVisible())
         icon.showMessage(QStringLiteral("Linkmoot"), QString::fromStdString(text));
+}
+
+void GuiFrontEnd::showPageCode(const std::vector<std::string>& addresses) {
+    // A window of its own, not owned by the hidden main window: it stays
+    // beside the tray while the phone scans.
+    if (!pageCode)
+        pageCode = std::make_unique<PageCodeWindow>();
+    pageCode->showAddresses(addresses);
 }
 
 void GuiFrontEnd::quit() {

@@ -9,6 +9,7 @@
 namespace linkmoot {
 
 class Linkmoot;
+class PageCodeWindow;
 
 class GuiFrontEnd : public FrontEnd {
 public:
@@ -28,6 +29,7 @@ public:
     void openDocument(const std::string& pathOrAddress) override;
     void quit() override;
     void notify(const std::string& text) override;
+    void showPageCode(const std::vector<std::string>& addresses) override;
 
     /// Exit was chosen; the event loop must not be (re)entered.
     bool quitRequested() const { return quitting; }
@@ -35,6 +37,7 @@ public:
 
 private:
     std::unique_ptr<MainFrame> mainFrame;
+    std::unique_ptr<PageCodeWindow> pageCode;  // made when first shown
     bool quitting = false;
 };
 

@@ -37,6 +37,7 @@ expect "linkmootctl status " ""
 expect "linkmootctl wait " "up down"
 expect "linkmootctl wait --timeout=5 d" "down"
 expect "linkmootctl status --" "--timeout= --help --version"
+expect "linkmootctl servers --" "--timeout= --json --port= --help --version"
 [[ $(complete -p linkmootctl) == *"-F _linkmootctl linkmootctl"* ]] || {
     echo "FAIL: no completion registered for linkmootctl"
     failed=1

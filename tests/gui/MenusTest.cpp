@@ -112,6 +112,7 @@ private Q_SLOTS:
             "  &Disable=32780",
             "  ---",
             "  Status...=32782",
+            "  Show the page for &phones...=32784",
             "---",
             "&Options>",
             "  &Configuration...=32773",
@@ -133,6 +134,8 @@ private Q_SLOTS:
             collect(menu.get(), actions);
             QList<int> ids;
             for (QAction* action : actions) {
+                // The page's item is hidden (and so disabled) until the page is served.
+                showPageItem(menu.get(), true);
                 QVERIFY(action->isEnabled());
                 QVERIFY(!action->isCheckable());
                 // No shortcut text after a TAB, which a StatusNotifierItem host would show
