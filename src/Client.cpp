@@ -145,8 +145,9 @@ bool Client::automaticDestination(std::string& host, uint16_t& port, protocol::V
     followBrowsing();
     const std::string choice = settings.get(keys::AutoChoice);
     const std::vector<FoundServer> choosable = finder.choosable();
-    const auto chosen = std::find_if(choosable.begin(), choosable.end(),
-                                     [&](const FoundServer& found) { return found.name == choice; });
+    const auto chosen =
+        std::find_if(choosable.begin(), choosable.end(),
+                     [&](const FoundServer& found) { return found.name == choice; });
     if (!choice.empty() && chosen != choosable.end()) {
         // Followed to a new address; the choice stays.
         host = ipv4::format(chosen->address);

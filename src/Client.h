@@ -146,7 +146,7 @@ private:
     uint32_t lastRound = 0;
     bool roundEver = false;
     std::optional<protocol::Verb> afterRound;  // the request that waits for the running round
-    std::string automaticProblem;               // "No server found on the LAN", ...
+    std::string automaticProblem;              // "No server found on the LAN", ...
     ServerWatch watch;
     ServerView shown;  // what the views last showed, for notices
     std::string notice;

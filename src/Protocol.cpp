@@ -10,8 +10,8 @@ constexpr std::string_view kAnswerPrefix = "state:";
 /// ",mac=" and the 64 hex digits that end a signed datagram.
 constexpr std::size_t kMacTailLength = 5 + ProtocolKey::kMacHexLength;
 /// The longest signed tail of an answer: ",echo=", ",t=" with 16 digits each, and the mac.
-constexpr std::size_t kSignedAnswerTailLength = 6 + kMaxCounterDigits + 3 + kMaxCounterDigits +
-                                                kMacTailLength;
+constexpr std::size_t kSignedAnswerTailLength =
+    6 + kMaxCounterDigits + 3 + kMaxCounterDigits + kMacTailLength;
 
 bool isBlockCharacter(char c) {
     return c > ' ' && c < 0x7F && c != ',';

@@ -1,9 +1,9 @@
 #include "Server.h"
 
 #include "Clock.h"
-#include "UdpSocket.h"
 #include "LogText.h"
 #include "ToolBox/Logger.h"
+#include "UdpSocket.h"
 
 namespace linkmoot {
 

@@ -39,8 +39,8 @@ FoundServer fromAnnouncement(const AnnouncedServer& service) {
 }  // namespace
 
 std::string describe(const FoundServer& server) {
-    std::string text = server.name + " (" + ipv4::format(server.address) + ", port " +
-                       std::to_string(server.port);
+    std::string text =
+        server.name + " (" + ipv4::format(server.address) + ", port " + std::to_string(server.port);
     if (server.secret)
         text += ", signed votes";
     return text + ")";
@@ -127,18 +127,18 @@ void ServerFinder::readAnswers() {
             continue;
         }
         const bool isSigned = answer.signing == protocol::Signing::Signed;
-        const bool verified =
-            key != nullptr && isSigned &&
-            std::find(sentCounters.begin(), sentCounters.end(), answer.echo) !=
-                sentCounters.end() &&
-            key->verify(answer.signedBytes, answer.mac);
+        const bool verified = key != nullptr && isSigned &&
+                              std::find(sentCounters.begin(), sentCounters.end(), answer.echo) !=
+                                  sentCounters.end() &&
+                              key->verify(answer.signedBytes, answer.mac);
         // A signed answer that does not verify is not this LAN's server to us.
         if (key != nullptr && isSigned && !verified)
             continue;
         FoundServer found;
         found.address = source.address;
         found.port = source.port;
-        found.name = !answer.report.host.empty() ? answer.report.host : ipv4::format(source.address);
+        found.name =
+            !answer.report.host.empty() ? answer.report.host : ipv4::format(source.address);
         found.secret = isSigned;
         found.answered = true;
         found.verified = verified;

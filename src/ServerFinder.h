@@ -114,7 +114,7 @@ private:
     ServiceBrowser* browser;
     std::unique_ptr<UdpSocket> socket;
     uint32_t roundStart = 0;
-    std::vector<uint64_t> sentCounters;  // the signed queries' t of this round
+    std::vector<uint64_t> sentCounters;   // the signed queries' t of this round
     std::vector<FoundServer> collecting;  // answers of the running round
     std::vector<FoundServer> answeredLast;
     unsigned rounds = 0;

@@ -347,8 +347,8 @@ WebResponse WebApi::codeResponse(const WebRequest& request) const {
     std::string error;
     if (!config.encodeCode || !config.encodeCode(address, code, error))
         return errorResponse(503, "No code can be made here" + (error.empty() ? "" : ": " + error));
-    return jsonResponse(200,
-                        Json{{"address", address}, {"size", code.size}, {"rows", moduleRows(code)}});
+    return jsonResponse(
+        200, Json{{"address", address}, {"size", code.size}, {"rows", moduleRows(code)}});
 }
 
 WebResponse WebApi::tooManyWrongPasswords() const {

@@ -6,11 +6,11 @@
 #include "Clock.h"
 #include "Linkmoot.h"
 #include "PageCode.h"
-#include "platform/QrEncoder.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "Trust.h"
 #include "VoteTable.h"
+#include "platform/QrEncoder.h"
 
 namespace linkmoot {
 

@@ -102,7 +102,8 @@ int printPageCodes(const std::string& addresses) {
         printed++;
     }
     if (printed == 0) {
-        fprintf(stderr, "linkmootctl: the instance serves no web page (Server/WebPort) on the LAN\n");
+        fprintf(stderr,
+                "linkmootctl: the instance serves no web page (Server/WebPort) on the LAN\n");
         return 4;
     }
     return 0;

@@ -33,8 +33,10 @@ void PollEvents::runFor(int milliseconds, const std::function<void()>& between) 
         std::vector<pollfd> descriptors;
         for (const auto& [fd, handler] : watches)
             descriptors.push_back({fd, POLLIN, 0});
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
-        ::poll(descriptors.data(), descriptors.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
+        ::poll(descriptors.data(), descriptors.size(),
+               static_cast<int>(std::max<int64_t>(0, wait.count())));
         for (const pollfd& descriptor : descriptors) {
             const auto found = watches.find(descriptor.fd);
             // A handler may have unwatched another descriptor meanwhile.

@@ -264,10 +264,11 @@ bool TerminalPrompts::clientOptions(const Settings& settings, const ServerSearch
             if (form.server == "?" && search) {
                 form.server = before;
                 found = search();
-                say(found.empty() ? "No server found on the LAN.\n" : "Servers found on the LAN:\n");
+                say(found.empty() ? "No server found on the LAN.\n"
+                                  : "Servers found on the LAN:\n");
                 for (std::size_t i = 0; i < found.size(); i++) {
-                    say("  " + std::to_string(i + 1) + ") " + printable(describe(found[i]).c_str()) +
-                        "\n");
+                    say("  " + std::to_string(i + 1) + ") " +
+                        printable(describe(found[i]).c_str()) + "\n");
                 }
                 if (!found.empty())
                     say("Type a number to choose one of them.\n");

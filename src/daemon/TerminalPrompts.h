@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "DialogForms.h"
-#include "ServerFinder.h"
 #include "LineInput.h"
+#include "ServerFinder.h"
 
 namespace linkmoot::daemon {
 

@@ -35,8 +35,7 @@ bool GuiFrontEnd::showModeDialog(const Settings& settings) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool GuiFrontEnd::showClientOptionsDialog(const Settings& settings,
-                                          const ServerLister& servers) {
+bool GuiFrontEnd::showClientOptionsDialog(const Settings& settings, const ServerLister& servers) {
     OptionsClientDialog dialog(settings, servers, mainFrame.get());
     return dialog.exec() == QDialog::Accepted;
 }

@@ -67,9 +67,8 @@ void PageCodeWindow::showAddresses(const std::vector<std::string>& addresses) {
             column->addWidget(image);
             codes++;
         } else {
-            column->addWidget(new QLabel(QStringLiteral("No code: ") +
-                                             QString::fromStdString(error),
-                                         holder));
+            column->addWidget(
+                new QLabel(QStringLiteral("No code: ") + QString::fromStdString(error), holder));
         }
         auto* label = new QLabel(text, holder);
         label->setAlignment(Qt::AlignHCenter);

@@ -54,15 +54,26 @@ constexpr int kWritePollMs = 10;
 struct AvahiDnsSd::Library {
     void* clientHandle = nullptr;
     void* commonHandle = nullptr;
-#define LM_AVAHI_FUNCTIONS(X)                                                             \
-    X(avahi_client_new)                                                                   \
-    X(avahi_client_free) X(avahi_client_errno) X(avahi_entry_group_new)                   \
-        X(avahi_entry_group_free) X(avahi_entry_group_commit) X(avahi_entry_group_reset)  \
-            X(avahi_entry_group_add_service_strlst) X(avahi_service_browser_new)          \
-                X(avahi_service_browser_free) X(avahi_service_resolver_new)               \
-                    X(avahi_service_resolver_free) X(avahi_strerror)                      \
-                        X(avahi_alternative_service_name) X(avahi_free)                   \
-                            X(avahi_string_list_new_from_array) X(avahi_string_list_free)
+// clang-format off
+#define LM_AVAHI_FUNCTIONS(X) \
+    X(avahi_client_new) \
+    X(avahi_client_free) \
+    X(avahi_client_errno) \
+    X(avahi_entry_group_new) \
+    X(avahi_entry_group_free) \
+    X(avahi_entry_group_commit) \
+    X(avahi_entry_group_reset) \
+    X(avahi_entry_group_add_service_strlst) \
+    X(avahi_service_browser_new) \
+    X(avahi_service_browser_free) \
+    X(avahi_service_resolver_new) \
+    X(avahi_service_resolver_free) \
+    X(avahi_strerror) \
+    X(avahi_alternative_service_name) \
+    X(avahi_free) \
+    X(avahi_string_list_new_from_array) \
+    X(avahi_string_list_free)
+    // clang-format on
 #define LM_AVAHI_MEMBER(name) decltype(&::name) name = nullptr;
     LM_AVAHI_FUNCTIONS(LM_AVAHI_MEMBER)
 #undef LM_AVAHI_MEMBER
@@ -70,19 +81,19 @@ struct AvahiDnsSd::Library {
     static std::unique_ptr<Library> load(std::string& error) {
         auto library = std::make_unique<Library>();
         library->commonHandle = dlopen(kCommonLibrary, RTLD_NOW | RTLD_LOCAL);
-        library->clientHandle =
-            library->commonHandle != nullptr ? dlopen(kClientLibrary, RTLD_NOW | RTLD_LOCAL)
-                                             : nullptr;
+        library->clientHandle = library->commonHandle != nullptr
+                                    ? dlopen(kClientLibrary, RTLD_NOW | RTLD_LOCAL)
+                                    : nullptr;
         if (library->clientHandle == nullptr) {
             const char* why = dlerror();
             error = why != nullptr ? why : "cannot be loaded";
             return nullptr;
         }
-#define LM_AVAHI_LOAD(name)                                                               \
-    library->name = reinterpret_cast<decltype(&::name)>(library->symbol(#name));         \
-    if (library->name == nullptr) {                                                       \
-        error = std::string(#name) + " is missing";                                       \
-        return nullptr;                                                                   \
+#define LM_AVAHI_LOAD(name)                                                      \
+    library->name = reinterpret_cast<decltype(&::name)>(library->symbol(#name)); \
+    if (library->name == nullptr) {                                              \
+        error = std::string(#name) + " is missing";                              \
+        return nullptr;                                                          \
     }
         LM_AVAHI_FUNCTIONS(LM_AVAHI_LOAD)
 #undef LM_AVAHI_LOAD
@@ -224,7 +235,8 @@ struct AvahiDnsSd::Poll {
         gettimeofday(&now, nullptr);
         const int64_t micros = (static_cast<int64_t>(when->tv_sec) - now.tv_sec) * 1000000 +
                                (static_cast<int64_t>(when->tv_usec) - now.tv_usec);
-        return micros <= 0 ? 0 : static_cast<int>(std::min<int64_t>((micros + 999) / 1000, 1 << 30));
+        return micros <= 0 ? 0
+                           : static_cast<int>(std::min<int64_t>((micros + 999) / 1000, 1 << 30));
     }
 
     static AvahiTimeout* timeoutNew(const AvahiPoll* api, const struct timeval* when,
@@ -279,17 +291,20 @@ struct AvahiDnsSd::Callbacks {
             case AVAHI_CLIENT_S_REGISTERING:
                 // The host name is being settled: announce again once it is.
                 if (self.group != nullptr)
-                    self.library->avahi_entry_group_reset(static_cast<AvahiEntryGroup*>(self.group));
+                    self.library->avahi_entry_group_reset(
+                        static_cast<AvahiEntryGroup*>(self.group));
                 self.published.reset();
                 break;
             case AVAHI_CLIENT_CONNECTING:
                 self.clientLost();
-                self.sayOnce("No Avahi daemon runs: waiting for one to announce or browse (DNS-SD)");
+                self.sayOnce(
+                    "No Avahi daemon runs: waiting for one to announce or browse (DNS-SD)");
                 break;
             case AVAHI_CLIENT_FAILURE:
                 self.clientLost();
-                self.sayOnce(std::string("DNS-SD failed: ") +
-                             self.library->avahi_strerror(self.library->avahi_client_errno(client)));
+                self.sayOnce(
+                    std::string("DNS-SD failed: ") +
+                    self.library->avahi_strerror(self.library->avahi_client_errno(client)));
                 // Not from inside the client's own callback.
                 self.scheduleReconnect(0);
                 break;
@@ -303,7 +318,8 @@ struct AvahiDnsSd::Callbacks {
                 LM_LOG(Info, "Announced on the LAN as '%s'", self.currentName.c_str());
                 break;
             case AVAHI_ENTRY_GROUP_COLLISION: {
-                char* other = self.library->avahi_alternative_service_name(self.currentName.c_str());
+                char* other =
+                    self.library->avahi_alternative_service_name(self.currentName.c_str());
                 LM_LOG(Info, "The name '%s' is taken on the LAN: announcing as '%s'",
                        self.currentName.c_str(), other);
                 self.currentName = other;
@@ -613,8 +629,8 @@ void AvahiDnsSd::startBrowser() {
     if (!running || browser != nullptr)
         return;
     browser = library->avahi_service_browser_new(
-        static_cast<AvahiClient*>(client), AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, kServiceType,
-        nullptr, static_cast<AvahiLookupFlags>(0), &Callbacks::browsed, this);
+        static_cast<AvahiClient*>(client), AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, kServiceType, nullptr,
+        static_cast<AvahiLookupFlags>(0), &Callbacks::browsed, this);
     if (browser == nullptr) {
         LM_LOG(Info, "Cannot browse for servers (DNS-SD): %s",
                library->avahi_strerror(

@@ -80,8 +80,8 @@ private:
     EventSource& events;
     std::unique_ptr<Library> library;
     std::unique_ptr<Poll> poll;
-    void* client = nullptr;  // AvahiClient*
-    void* group = nullptr;   // AvahiEntryGroup*
+    void* client = nullptr;   // AvahiClient*
+    void* group = nullptr;    // AvahiEntryGroup*
     void* browser = nullptr;  // AvahiServiceBrowser*
     bool running = false;     // the client is connected to a running daemon
     std::optional<ServiceAnnouncement> wish;

@@ -112,11 +112,12 @@ TEST_F(ServerFinderTest, WithASecretOnlyVerifiedAnswersCanBeChosen) {
     signing.startRound(9005, "WS01");
     ASSERT_EQ(network.sentTo.size(), 1u);
     protocol::Request query;
-    ASSERT_EQ(protocol::parseRequest(network.sentTo[0].payload, query), protocol::RequestError::None);
+    ASSERT_EQ(protocol::parseRequest(network.sentTo[0].payload, query),
+              protocol::RequestError::None);
     ASSERT_EQ(query.signing, protocol::Signing::Signed);
 
     answerFrom(kGw1, "gw1", keys.key(), query.t);
-    answerFrom(kGw2, "gw2");                               // no secret: unsigned
+    answerFrom(kGw2, "gw2");                                 // no secret: unsigned
     answerFrom(0xC0000205, "gw5", keys.key(), query.t - 1);  // an older query's answer
     answerFrom(0xC0000206, "gw6", other.get(), query.t);     // another secret
     clock.advance(ServerFinder::kRoundMs);
