@@ -160,7 +160,7 @@ class Host:
                       "[publish]\npublish-hinfo=no\npublish-workstation=no\n")
         self.avahi = self.lab.start(self.pid, ["avahi-daemon", "-f", config, "--no-chroot",
                                                "--no-drop-root", "--no-rlimits"],
-                                    os.path.join(self.root, "avahi.log"))
+                                    os.path.join(self.root, "avahi.log"), env=self.env())
         if not wait_until(lambda: "Server startup complete" in self.read("avahi.log"), 15):
             raise RuntimeError(self.name + ": avahi-daemon did not start: " +
                                self.read("avahi.log"))
