@@ -258,9 +258,10 @@ struct AvahiDnsSd::Poll {
             return;
         timeout->timer = poll.events.startTimer(delayUntil(when), [timeout] {
             timeout->timer.reset();
+            Poll* owner = timeout->owner;
             // The callback may free the timeout: nothing of it is used after.
             timeout->callback(timeout, timeout->userdata);
-            timeout->owner->buried.clear();
+            owner->buried.clear();
         });
     }
 
@@ -509,7 +510,9 @@ void AvahiDnsSd::disconnect() {
     published.reset();
     running = false;
     poll.reset();
-    library.reset();
+    // The library stays: libdbus, which it brought, may still call into it
+    // after a connection is closed, and a process that used it once is
+    // likely to again. It goes with the object.
 }
 
 void AvahiDnsSd::clientRunning() {

@@ -144,7 +144,7 @@ class Host:
                     "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/run/dbus/system_bus_socket"})
         return env
 
-    def start_avahi(self):
+    def start_bus(self):
         if self.bus is None:
             self.bus = self.lab.start(self.pid, ["dbus-daemon", "--system", "--nofork",
                                                  "--nopidfile", "--nosyslog"],
@@ -153,6 +153,9 @@ class Host:
                                                               "/run/dbus/system_bus_socket"],
                                                    check=False).returncode == 0, 10):
                 raise RuntimeError(self.name + ": the system bus did not start")
+
+    def start_avahi(self):
+        self.start_bus()
         config = os.path.join(self.root, "avahi.conf")
         with open(config, "w") as out:
             out.write("[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=eth0\n"
@@ -265,10 +268,12 @@ def listed(host, wanted):
 @check
 def announcement_follows_the_server(lab):
     gw1, ws1 = lab.add_host("gw1", 1), lab.add_host("ws1", 3)
-    gw1.start_avahi()
     ws1.start_avahi()
     gw1.server_config()
+    # The server starts before its Avahi daemon: it waits for one, then announces.
+    gw1.start_bus()
     gw1.start_daemon()
+    gw1.start_avahi()
     found = listed(ws1, lambda servers: "gw1" in servers and servers["gw1"]["web"])
     expect("gw1" in found, "the server is not listed: %s" % found)
     server = found["gw1"]
@@ -287,6 +292,14 @@ def announcement_follows_the_server(lab):
         lab.run(ws1.pid, ["avahi-browse", "-rpt", "_http._tcp"], check=False,
                 env=ws1.env()).stdout), 10)
     expect(http, "the page is not announced as _http._tcp with path=/")
+
+    # The daemon restarts: announced again.
+    gw1.stop_avahi()
+    found = listed(ws1, lambda servers: not servers.get("gw1", {}).get("dnsSd"))
+    expect(not found.get("gw1", {}).get("dnsSd"), "announced without a daemon: %s" % found)
+    gw1.start_avahi()
+    found = listed(ws1, lambda servers: servers.get("gw1", {}).get("dnsSd"))
+    expect(found.get("gw1", {}).get("dnsSd"), "not announced after a restart: %s" % found)
 
     # A reload that sets a secret and takes the page away changes the record.
     gw1.server_config(secret=SECRET, web=False)
