@@ -12,10 +12,10 @@ TEST(PageCodeTest, ThePagesAddressesAreThoseOfTheLanInterfaces) {
     const std::vector<InterfaceAddress> interfaces = {
         {"lo", 1, 0x7F000001, 0xFF000000, 0, true, true, false},
         {"eth0", 2, 0xC0000201, 0xFFFFFF00, 0xC00002FF, true, false, false},
-        {"eth0", 2, 0xC0000281, 0xFFFFFF80, 0xC00002FF, true, false, false},  // a second address
+        {"eth0", 2, 0xC0000281, 0xFFFFFF80, 0xC00002FF, true, false, false},   // a second address
         {"eth1", 3, 0xC6336401, 0xFFFFFF00, 0xC63364FF, false, false, false},  // down
-        {"ppp0", 4, 0xC0000205, 0xFFFFFFFF, 0, true, false, true},              // the uplink
-        {"wlan0", 5, 0xCB007101, 0xFFFFFF00, 0xCB0071FF, true, false, false},   // not allowed
+        {"ppp0", 4, 0xC0000205, 0xFFFFFFFF, 0, true, false, true},             // the uplink
+        {"wlan0", 5, 0xCB007101, 0xFFFFFF00, 0xCB0071FF, true, false, false},  // not allowed
     };
     trust::AllowedNetworks allowed;
     std::string error;
@@ -42,7 +42,8 @@ TEST(PageCodeTest, BlockTextDrawsTheLightModulesTwoRowsALine) {
         quiet += full;
     EXPECT_EQ(lines[0], quiet);
     // The code's row 0 (dark, light) over its row 1 (light, dark): lower half, upper half.
-    EXPECT_EQ(lines[2], full + full + full + full + "\u2584" + "\u2580" + full + full + full + full);
+    EXPECT_EQ(lines[2],
+              full + full + full + full + "\u2584" + "\u2580" + full + full + full + full);
     EXPECT_EQ(moduleRows(code), (std::vector<std::string>{"10", "01"}));
 }
 
