@@ -31,12 +31,12 @@ public:
     bool send(const void*, std::size_t) override { return true; }
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override {
         Endpoint source;
-        uint32_t local = 0;
-        return receiveFrom(buffer, capacity, length, source, local);
+        Arrival arrival;
+        return receiveFrom(buffer, capacity, length, source, arrival);
     }
     Received receiveFrom(char* buffer, std::size_t, std::size_t& length, Endpoint& source,
-                         uint32_t& local) override {
-        local = 0xC0A80101u;
+                         Arrival& arrival) override {
+        arrival.local = 0xC0A80101u;
         if (queue.empty())
             return Received::Nothing;
         length = queue.front().size();
@@ -60,6 +60,7 @@ private:
 
 class QueueNetwork : public Network {
 public:
+    std::vector<InterfaceAddress> interfaceAddresses() override { return {}; }
     std::unique_ptr<UdpSocket> createSocket() override {
         return std::make_unique<QueueSocket>(queue);
     }

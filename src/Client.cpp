@@ -1,5 +1,6 @@
 #include "Client.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -31,12 +32,14 @@ uint8_t hexValue(char character) {
 
 }  // namespace
 
-Client::Client(Settings settings, Network& network, Clock& clock, KeyStore* keys)
+Client::Client(Settings settings, Network& network, Clock& clock, KeyStore* keys,
+               ServiceBrowser* browser)
     : settings(settings),
       network(network),
       clock(clock),
       keys(keys),
-      voting(settings.get(keys::AutoVote)) {
+      voting(settings.get(keys::AutoVote)),
+      finder(network, clock, keys, counter, browser) {
     LM_LOG(Debug, "Created client");
 }
 
@@ -65,6 +68,7 @@ void Client::stopVoting() {
 }
 
 void Client::revote() {
+    lastRevote = clock.tickCount();
     if (voting) {
         sendWakeOnLan();
         sendVote(true);
@@ -103,7 +107,124 @@ std::optional<uint32_t> Client::dottedAddress(const std::string& text) {
 }
 
 std::string Client::serverName() const {
-    return settings.get(keys::ClientServer);
+    const std::string configured = settings.get(keys::ClientServer);
+    if (configured != kAutomatic || !settings.isClientMode())
+        return configured;
+    const std::string choice = settings.get(keys::AutoChoice);
+    return choice.empty() ? configured : choice;
+}
+
+bool Client::isAutomatic() const {
+    return settings.isClientMode() && settings.get(keys::ClientServer) == kAutomatic;
+}
+
+void Client::lookForServers(bool on) {
+    listWanted = on;
+    if (on && !finder.searching())
+        beginRound();
+    discoveryStep();
+}
+
+void Client::beginRound() {
+    std::string name;
+    network.computerName(name);
+    const int32_t port = settings.get(keys::Port);
+    finder.startRound(port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 9005, name);
+    lastRound = clock.tickCount();
+}
+
+void Client::sayAutomaticProblem(const std::string& problem) {
+    if (problem == automaticProblem)
+        return;
+    automaticProblem = problem;
+    if (!problem.empty())
+        LM_LOG(Warn, "%s", problem.c_str());
+}
+
+bool Client::automaticDestination(std::string& host, uint16_t& port, protocol::Verb verb) {
+    followBrowsing();
+    const std::string choice = settings.get(keys::AutoChoice);
+    const std::vector<FoundServer> choosable = finder.choosable();
+    const auto chosen =
+        std::find_if(choosable.begin(), choosable.end(),
+                     [&](const FoundServer& found) { return found.name == choice; });
+    if (!choice.empty() && chosen != choosable.end()) {
+        // Followed to a new address; the choice stays.
+        host = ipv4::format(chosen->address);
+        port = chosen->port;
+        if (settings.get(keys::AutoAddress) != host)
+            settings.set(keys::AutoAddress, host);
+        sayAutomaticProblem("");
+        return true;
+    }
+    // A sleeping server announces nothing: the stored choice stands until
+    // the LAN answers for it.
+    if (const std::string stored = settings.get(keys::AutoAddress);
+        !choice.empty() && dottedAddress(stored)) {
+        host = stored;
+        sayAutomaticProblem("");
+        return true;
+    }
+    if (keys != nullptr && keys->pending()) {
+        afterRound = verb;
+        return false;
+    }
+    // Nothing chosen yet: the LAN decides, once a round has asked it (again
+    // for a vote, when the last answers are old).
+    const bool stale = verb != protocol::Verb::Query &&
+                       static_cast<uint32_t>(clock.tickCount() - lastRound) > 10000;
+    if (finder.roundsDone() == 0 || finder.searching() || stale) {
+        if (!finder.searching())
+            beginRound();
+        if (finder.searching()) {
+            afterRound = verb;
+            return false;
+        }
+    }
+    if (choosable.size() == 1) {
+        const FoundServer& only = choosable.front();
+        host = ipv4::format(only.address);
+        port = only.port;
+        settings.set(keys::AutoChoice, only.name);
+        settings.set(keys::AutoAddress, host);
+        LM_LOG(Info, "Chose the server %s found on the LAN", describe(only).c_str());
+        sayAutomaticProblem("");
+        return true;
+    }
+    std::string problem = "No server found on the LAN";
+    if (!choosable.empty()) {
+        problem = "Several servers found: ";
+        for (std::size_t i = 0; i < choosable.size(); i++)
+            problem += (i > 0 ? ", " : "") + printable(choosable[i].name.c_str());
+        problem += "; choose one in the options";
+    }
+    sayAutomaticProblem(problem);
+    // As for a server that cannot be reached: a vote asks, a query does not.
+    if (verb != protocol::Verb::Query && settings.get(keys::WakeOnLanMac).size() < kMacTextLength)
+        askQuestion();
+    return false;
+}
+
+void Client::followBrowsing() {
+    const bool wanted = listWanted || isAutomatic();
+    if (wanted != browsing) {
+        finder.browse(wanted);
+        browsing = wanted;
+    }
+}
+
+void Client::discoveryStep() {
+    followBrowsing();
+    if (!isAutomatic() || finder.searching())
+        return;
+    // Asked again now and then, between two re-votes so that the server's
+    // answer limit keeps the answer to each.
+    const uint32_t now = clock.tickCount();
+    const uint32_t sinceRevote = now - lastRevote;
+    if (static_cast<uint32_t>(now - lastRound) >= kRediscoverMs && sinceRevote >= kRoundOffsetMs &&
+        sinceRevote < kRoundOffsetMs + 2000) {
+        beginRound();
+    }
 }
 
 ServerView Client::serverView() const {
@@ -118,6 +239,10 @@ std::string Client::serverLineText() const {
     // key that nothing there uses.
     if (!settings.isClientMode())
         return {};
+    if (isAutomatic() && !automaticProblem.empty())
+        return automaticProblem;
+    if (isAutomatic() && afterRound && settings.get(keys::AutoChoice).empty())
+        return "Looking for servers on the LAN";
     return linkmoot::serverLineText(serverName(), serverView());
 }
 
@@ -141,6 +266,8 @@ bool Client::destination(std::string& host, uint16_t& port, protocol::Verb verb)
     }
     port = static_cast<uint16_t>(configured);
     host = settings.isServerMode() ? std::string("127.0.0.1") : settings.get(keys::ClientServer);
+    if (isAutomatic())
+        return automaticDestination(host, port, verb);
     return true;
 }
 
@@ -285,7 +412,14 @@ void Client::readAnswers(bool& changed) {
 }
 
 bool Client::tick() {
-    bool changed = false;
+    bool changed = finder.poll();
+    if (afterRound && !finder.searching()) {
+        const protocol::Verb verb = *afterRound;
+        afterRound.reset();
+        sendRequest(verb);
+        changed = true;
+    }
+    discoveryStep();
     takeLookup();
     if (waiting && targetAddress && !lookingUp && !(keys != nullptr && keys->pending())) {
         const protocol::Verb verb = *waiting;

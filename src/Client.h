@@ -5,6 +5,8 @@
 // client mode), and sends a Wake-on-LAN packet before each vote when a
 // hardware address is configured. One connected socket carries the requests
 // and the server's answers; the server's name is looked up off the loop.
+// With `Server` set to "auto" the server is the one found on the LAN (see
+// ServerFinder), kept as the choice until the user chooses again.
 // It calls nothing above it: a failure leaves a question for its caller to
 // ask, a change of the server's line a notice for it to show.
 #include <array>
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "Protocol.h"
+#include "ServerFinder.h"
 #include "ServerLine.h"
 #include "Settings.h"
 #include "UdpSocket.h"
@@ -34,8 +37,18 @@ public:
     static constexpr std::size_t kMacTextLength = 17;
 
     /// Starts voting when `Client`/`AutoVote` is set, without sending anything.
-    /// `keys`: the shared secret's key store (null: no secret), owned by the caller.
-    Client(Settings settings, Network& network, Clock& clock, KeyStore* keys = nullptr);
+    /// The `Server` value that finds the server on the LAN.
+    static constexpr const char* kAutomatic = "auto";
+    /// In `auto`, how often the LAN is asked again (DNS-SD follows changes
+    /// in between), and how long after a re-vote, so that the server's
+    /// answer limit of one a second per address keeps both answers.
+    static constexpr uint32_t kRediscoverMs = 30000;
+    static constexpr uint32_t kRoundOffsetMs = 5000;
+
+    /// `keys`: the shared secret's key store (null: no secret), owned by the
+    /// caller; `browser`: the DNS-SD browser (null: broadcast queries alone).
+    Client(Settings settings, Network& network, Clock& clock, KeyStore* keys = nullptr,
+           ServiceBrowser* browser = nullptr);
     /// Withdraws a held vote.
     ~Client();
     Client(const Client&) = delete;
@@ -70,6 +83,14 @@ public:
     /// nothing asked yet).
     std::string serverLineText() const;
 
+    /// True in client mode with `Server` set to "auto".
+    bool isAutomatic() const;
+    /// Looks for servers while a list of them is shown (the options, the
+    /// prompt): a round now, and DNS-SD until it is called with false.
+    void lookForServers(bool on);
+    /// What the LAN offers now (see ServerFinder::servers).
+    std::vector<FoundServer> serversFound() const { return finder.servers(); }
+
     /// One vote (true) or unvote (false) datagram: "vote:NAME" / "unvote:NAME".
     void sendVote(bool vote);
     void sendWakeOnLan();
@@ -93,6 +114,13 @@ private:
     void takeLookup();
     void readAnswers(bool& changed);
     std::string serverName() const;
+    /// In `auto`: the chosen server's address and port; false with the
+    /// failure path (or a wait for the running round) when there is none.
+    bool automaticDestination(std::string& host, uint16_t& port, protocol::Verb verb);
+    void discoveryStep();
+    void beginRound();
+    void followBrowsing();
+    void sayAutomaticProblem(const std::string& problem);
 
     Settings settings;
     Network& network;
@@ -111,6 +139,14 @@ private:
     std::string lookupHost;
     std::optional<protocol::Verb> waiting;  // the request that waits for a look-up or the key
     protocol::Counter counter;
+    ServerFinder finder;  // after the counter it shares
+    bool browsing = false;
+    bool listWanted = false;
+    uint32_t lastRevote = 0;
+    uint32_t lastRound = 0;
+    bool roundEver = false;
+    std::optional<protocol::Verb> afterRound;  // the request that waits for the running round
+    std::string automaticProblem;              // "No server found on the LAN", ...
     ServerWatch watch;
     ServerView shown;  // what the views last showed, for notices
     std::string notice;

@@ -28,6 +28,7 @@ constexpr Request kRequests[] = {
     {"line", 0},
     {"usage", 0},
     {"sessions", 0},
+    {"page", 0},
 };
 
 /// The words of a request line.
@@ -207,6 +208,9 @@ std::string handle(CommandTarget& target, std::string_view request) {
         answer += formatStatus(target.currentStatus());
     } else if (request == "line") {
         appendLine(answer, target.currentStatus().lineWord);
+    } else if (request == "page") {
+        for (const std::string& address : target.currentStatus().pageAddresses)
+            appendLine(answer, address);
     } else {
         target.runCommand(commandIdOf(request));
     }

@@ -14,6 +14,8 @@
 //   sessions [since YYYY-MM-DD] [csv]   the line sessions (since that local
 //            date), one per line or as CSV; read off the loop and answered
 //            when ready (a deferred answer)
+//   page     the web page's addresses on the LAN, one per line (none while
+//            the page is not served)
 // Answers: "OK\n" followed by the body lines, or "ERROR <reason>\n". A request
 // that is not one of the above gets an error answer and changes nothing.
 #include <cstddef>

@@ -114,6 +114,12 @@ void ClientOptionsForm::load(const Settings& settings) {
 StoreResult ClientOptionsForm::store(const Settings& settings) const {
     if (server.empty())
         return StoreResult::refused(ServerField, StringId::EnterServerAddress);
+    // The user chose again: what `auto` chose before no longer holds.
+    if (const std::string before = settings.get(keys::ClientServer);
+        before != server && (before == "auto" || server == "auto")) {
+        settings.set(keys::AutoChoice, "");
+        settings.set(keys::AutoAddress, "");
+    }
     settings.set(keys::ClientServer, server);
     if (port.empty())
         return StoreResult::refused(PortField, StringId::EnterClientPort);

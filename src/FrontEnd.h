@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DialService.h"
+#include "ServerFinder.h"
 #include "Settings.h"
 #include "StatusModel.h"
 #include "UsageReport.h"
@@ -33,6 +34,11 @@ public:
     /// (DialService::listEntries); the front end gets them to its own.
     using EntryLister =
         std::function<void(const std::string& dialer, DialService::EntriesCallback done)>;
+    /// The servers found on the LAN so far. The first call starts looking
+    /// (broadcast queries and DNS-SD, until the dialog ends), so a front end
+    /// calls it only when the user wants the list; the list grows for about
+    /// 2 s, so ask again.
+    using ServerLister = std::function<std::vector<FoundServer>()>;
 
     virtual ~FrontEnd() = default;
     /// All calls come on the user-interface thread. Modal calls keep
@@ -42,7 +48,7 @@ public:
     /// Each options dialog loads from and stores into the settings itself (see
     /// DialogForms.h); true when it ended with OK.
     virtual bool showModeDialog(const Settings& settings) = 0;
-    virtual bool showClientOptionsDialog(const Settings& settings) = 0;
+    virtual bool showClientOptionsDialog(const Settings& settings, const ServerLister& servers) = 0;
     virtual bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) = 0;
     /// The modal Yes/No error question with the text of a string id and the
     /// caption "Linkmoot"; true for Yes.
@@ -60,6 +66,9 @@ public:
     /// A change of the server's line while this user votes ("The line of
     /// gateway is up"): a desktop notification, or a log line.
     virtual void notify(const std::string& text) = 0;
+    /// Shows the QR codes of the web page's addresses (never null, never
+    /// empty) for phones to scan; a front end without a screen shows nothing.
+    virtual void showPageCode(const std::vector<std::string>& addresses) { (void)addresses; }
     /// Exit: hide the status window and end the event loop; the application
     /// object is destroyed after the loop has ended.
     virtual void quit() = 0;

@@ -51,7 +51,8 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
       usage(std::make_unique<UsageRecorder>(
           services.clock, services.counters != nullptr ? *services.counters : *noCounters, *local,
           services.usage, services.usageProblem, services.usageWriteIntervalMs)),
-      client(std::make_unique<Client>(settings, services.network, services.clock, &keys)),
+      client(std::make_unique<Client>(settings, services.network, services.clock, &keys,
+                                      services.browser)),
       server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
                                       services.shutdown, &keys, usage.get())),
       latest(snapshot()) {
@@ -117,7 +118,17 @@ bool Linkmoot::askConfiguration() {
                 dialEntries(dialer, std::move(done));
             });
     }
-    return frontEnd.showClientOptionsDialog(settings);
+    // The LAN is asked once the dialog wants the list, and while it is open.
+    bool looking = false;
+    const bool confirmed = frontEnd.showClientOptionsDialog(settings, [this, &looking] {
+        if (!looking)
+            client->lookForServers(true);
+        looking = true;
+        return client->serversFound();
+    });
+    if (looking)
+        client->lookForServers(false);
+    return confirmed;
 }
 
 bool Linkmoot::configure() {
@@ -259,6 +270,10 @@ void Linkmoot::onCommand(int commandId) {
         case Command::Usage:
             frontEnd.showUsageWindow([this] { return usage->report(); });
             break;
+        case Command::ShowPageCode:
+            if (!latest->pageAddresses.empty())
+                frontEnd.showPageCode(latest->pageAddresses);
+            break;
         case Command::Exit:
             frontEnd.hideStatusWindow();
             frontEnd.quit();
@@ -376,6 +391,8 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
         status->lineWord = lineWordOf(view);
     }
     status->webPageProblem = input.started ? webPageProblem : "";
+    if (input.started)
+        status->pageAddresses = pageAddresses;
     status->votes = std::move(votes);
     return status;
 }
@@ -406,6 +423,10 @@ void Linkmoot::setWebPageProblem(const std::string& problem) {
     // Not drawn from here: the caller may be a view inside a push. The next
     // tick's snapshot carries it.
     webPageProblem = problem;
+}
+
+void Linkmoot::setPageAddresses(std::vector<std::string> addresses) {
+    pageAddresses = std::move(addresses);
 }
 
 void Linkmoot::dialEntries(const std::string& dialer, DialService::EntriesCallback done) {

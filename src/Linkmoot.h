@@ -31,6 +31,7 @@ class ConfigurationStore;
 class InterfaceCounters;
 class LocalTime;
 class UsageRecorder;
+class ServiceBrowser;
 
 /// Command ids of the menus, accelerators and the control socket.
 namespace Command {
@@ -46,6 +47,8 @@ enum : int {
     Status = 32782,
     Refresh = 32783,
     Usage = 32784,
+    /// The codes of the web page's addresses, for phones.
+    ShowPageCode = 32785,
     Exit = 57665,
 };
 }
@@ -71,6 +74,9 @@ struct Services {
     UsageStorage* usage = nullptr;
     std::string usageProblem{};
     uint32_t usageWriteIntervalMs = 60000;
+    /// DNS-SD, for a client that finds its server on the LAN; null: broadcast
+    /// queries alone.
+    ServiceBrowser* browser = nullptr;
 };
 
 class Linkmoot {
@@ -120,6 +126,9 @@ public:
     /// What keeps the web page from being served ("" when nothing does); shown
     /// as a status row while the server is started, from the next snapshot on.
     void setWebPageProblem(const std::string& problem);
+    /// The web page's addresses while it is served (empty: it is not), from
+    /// the next snapshot on.
+    void setPageAddresses(std::vector<std::string> addresses);
     /// The web page's commands: a timed vote (the name "web:"-prefixed and
     /// checked) and its withdrawal. Like the menu's commands they end in a
     /// refresh of every view. False when the server takes no votes now, or
@@ -185,6 +194,7 @@ private:
     std::shared_ptr<const StatusSnapshot> latest;
     std::vector<StatusView*> views;
     std::string webPageProblem;
+    std::vector<std::string> pageAddresses;
     int tickCounter = 0;
     int asking = 0;
 };

@@ -9,6 +9,9 @@ namespace {
 constexpr std::string_view kAnswerPrefix = "state:";
 /// ",mac=" and the 64 hex digits that end a signed datagram.
 constexpr std::size_t kMacTailLength = 5 + ProtocolKey::kMacHexLength;
+/// The longest signed tail of an answer: ",echo=", ",t=" with 16 digits each, and the mac.
+constexpr std::size_t kSignedAnswerTailLength =
+    6 + kMaxCounterDigits + 3 + kMaxCounterDigits + kMacTailLength;
 
 bool isBlockCharacter(char c) {
     return c > ' ' && c < 0x7F && c != ',';
@@ -266,6 +269,8 @@ AnswerError parseAnswer(std::string_view datagram, Answer& answer) {
         return AnswerError::BadValue;
     }
     report.you = you->value == "1";
+    if (const Field* host = fields.find("host"))
+        report.host = std::string(host->value);
     if (const Field* retry = fields.find("retry")) {
         uint64_t seconds = 0;
         if (!parseNumber(retry->value, seconds))
@@ -287,6 +292,15 @@ AnswerError parseAnswer(std::string_view datagram, Answer& answer) {
     return AnswerError::None;
 }
 
+std::string answerHostName(std::string_view name) {
+    name = name.substr(0, kMaxHostLength);
+    for (char c : name) {
+        if (!isBlockCharacter(c) || c == '=')
+            return {};
+    }
+    return std::string(name);
+}
+
 std::string buildAnswer(const LineReport& report, const ProtocolKey* key, uint64_t echo,
                         uint64_t t) {
     std::string datagram(kAnswerPrefix);
@@ -298,6 +312,12 @@ std::string buildAnswer(const LineReport& report, const ProtocolKey* key, uint64
     datagram += ",up=" + std::to_string(report.upSeconds);
     if (report.retrySeconds)
         datagram += ",retry=" + std::to_string(*report.retrySeconds);
+    // The host goes only where it fits beside the longest signed tail.
+    const std::size_t tail = key != nullptr ? kSignedAnswerTailLength : 0;
+    if (const std::string host = answerHostName(report.host);
+        !host.empty() && datagram.size() + 6 + host.size() + tail <= kMaxDatagramLength) {
+        datagram += ",host=" + host;
+    }
     if (key != nullptr) {
         if (echo > kMaxCounter || t > kMaxCounter)
             return {};

@@ -109,7 +109,15 @@ struct LineReport {
     bool you = false;                      ///< the sender's name is in the table
     uint64_t upSeconds = 0;                ///< since the line came up; 0 when not up
     std::optional<uint64_t> retrySeconds;  ///< until the next dial the back-off allows
+    /// The server's short host name (`host=`); empty when it sent none.
+    std::string host;
 };
+
+/// The longest `host=` value: a DNS label.
+inline constexpr std::size_t kMaxHostLength = 63;
+/// A host name as an answer carries it: cut to 63 bytes; empty when it holds
+/// a byte the block does not allow (a space, "=", ",", non-ASCII).
+std::string answerHostName(std::string_view name);
 
 struct Answer {
     uint64_t version = kVersion;
@@ -134,7 +142,9 @@ enum class AnswerError {
 AnswerError parseAnswer(std::string_view datagram, Answer& answer);
 
 /// Builds an answer; with a key it is signed and carries echo and t. Empty
-/// when echo or t is not a counter (cannot pass 256 bytes otherwise).
+/// when echo or t is not a counter. `host` goes before echo when it is a
+/// fit host name; the answer never passes 256 bytes (an optional field that
+/// would not fit is left out).
 std::string buildAnswer(const LineReport& report, const ProtocolKey* key, uint64_t echo,
                         uint64_t t);
 

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "LogText.h"
 #include "ToolBox/Logger.h"
+#include "UdpSocket.h"
 
 namespace linkmoot {
 
@@ -25,6 +26,7 @@ protocol::Line protocolLineOf(LineStatus line) {
 Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
                ShutdownService& shutdown, KeyStore* keys, UsageRecorder* usage)
     : settings(settings),
+      network(network),
       clock(clock),
       intake(network, clock, keys),
       lineControl(settings, clock, dialers, usage),
@@ -45,6 +47,8 @@ bool Server::start() {
     if (!intake.open(settings.get(keys::Port), settings.get(keys::AllowedNetworks)))
         return false;
     starts++;
+    std::string name;
+    hostName = network.computerName(name) ? protocol::answerHostName(name) : std::string();
     lineControl.prepare();
     LM_LOG(Debug, "Server started");
     return true;
@@ -68,6 +72,7 @@ bool Server::poll() {
     // A timed vote is not re-sent, yet it is a vote held: the computer stays up.
     if (votes.holdsTimedVote())
         idle.rearm();
+    intake.answerBroadcasts(settings.get(keys::Announce));
     const VoteIntake::Served served = intake.read(votes, now);
     if (served.voted)
         idle.rearm();
@@ -86,6 +91,7 @@ protocol::LineReport Server::report() const {
     report.upSeconds = secondsUp();
     if (const uint32_t retry = retryWaitSeconds(); retry > 0)
         report.retrySeconds = retry;
+    report.host = hostName;
     return report;
 }
 

@@ -82,8 +82,10 @@ private:
     protocol::LineReport report() const;
 
     Settings settings;
+    Network& network;
     Clock& clock;
     uint32_t starts = 0;
+    std::string hostName;  // as answers carry it, read at each start
     VoteTable votes;
     VoteIntake intake;
     LineController lineControl;

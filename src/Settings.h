@@ -96,8 +96,12 @@ inline constexpr KeyRow kKeyTable[] = {
     text(nullptr, "Secret", "").checkedBy(secretProblem).hidden().restarts(),
 
     // Client
-    /// The server's name or address.
+    /// The server's name or address; "auto": the one server found on the LAN.
     text(kClientSection, "Server", ""),
+    /// The server `auto` chose (its host name) and its address when last
+    /// found; kept until the user chooses again.
+    text(kClientSection, "AutoChoice", ""),
+    text(kClientSection, "AutoAddress", ""),
     /// The server's hardware address; 17 characters or more switch the
     /// Wake-on-LAN packet on.
     text(kClientSection, "WakeOnLanMac", "").checkedBy(macProblem),
@@ -138,6 +142,9 @@ inline constexpr KeyRow kKeyTable[] = {
     /// The simulated line's received bytes a second (a tenth of it is sent);
     /// missing: 20000.
     number(kServerSection, "SimulatedBytesPerSecond", "20000").range(0, INT32_MAX),
+    /// Announce the server on the LAN (DNS-SD over multicast DNS) and answer
+    /// the queries clients broadcast to find it; missing: on.
+    flag(kServerSection, "Announce", "1"),
     /// The TCP port of the web page for phones; missing or 0: no page. The
     /// page follows its own settings: a change restarts the page, not the server.
     number(kServerSection, "WebPort", "0").range(0, 65535),
@@ -267,6 +274,10 @@ inline constexpr TextKey Secret = textKey(nullptr, "Secret", MissingKey::Created
 
 // Client
 inline constexpr TextKey ClientServer = textKey(kClientSection, "Server", MissingKey::CreatedEmpty);
+inline constexpr TextKey AutoChoice =
+    textKey(kClientSection, "AutoChoice", MissingKey::CreatedEmpty);
+inline constexpr TextKey AutoAddress =
+    textKey(kClientSection, "AutoAddress", MissingKey::CreatedEmpty);
 /// The server's hardware address as the client reads it before each vote.
 inline constexpr TextKey WakeOnLanMac =
     textKey(kClientSection, "WakeOnLanMac", MissingKey::StoresDefault);
@@ -320,6 +331,7 @@ inline constexpr OptionalKey<const char*> CommandInterface =
 /// The simulated line's received bytes a second (a tenth of it is sent).
 inline constexpr OptionalKey<int32_t> SimulatedBytesPerSecond =
     optionalKey<int32_t>(kServerSection, "SimulatedBytesPerSecond", KeyType::Number, 20000);
+inline constexpr FlagKey Announce = flagKey(kServerSection, "Announce", MissingKey::StoresDefault);
 /// Present means the options' check box is checked.
 inline constexpr OptionalKey<int32_t> WebPort =
     optionalKey<int32_t>(kServerSection, "WebPort", KeyType::Number, 8080);

@@ -58,6 +58,9 @@ struct StatusSnapshot {
     /// What keeps the web page from being served; "" when nothing does. Never
     /// a password or a secret.
     std::string webPageProblem;
+    /// The web page's addresses on the LAN while it is served
+    /// ("http://192.0.2.1:8080/"), for the codes phones scan; empty otherwise.
+    std::vector<std::string> pageAddresses;
 
     bool operator==(const StatusSnapshot&) const = default;
 };

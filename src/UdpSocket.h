@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace linkmoot {
 
@@ -11,6 +12,30 @@ struct Endpoint {
     uint32_t address = 0;
     uint16_t port = 0;
     bool operator==(const Endpoint&) const = default;
+};
+
+/// Where a received datagram arrived.
+struct Arrival {
+    /// The local address it reached: the unicast destination, or for a
+    /// datagram sent to a broadcast address the receiving interface's address
+    /// (0: unknown).
+    uint32_t local = 0;
+    /// It was sent to a broadcast address (its destination is not `local`).
+    bool broadcast = false;
+};
+
+/// One IPv4 address of a network interface, numbers in host order.
+struct InterfaceAddress {
+    std::string name;
+    unsigned index = 0;
+    uint32_t address = 0;
+    uint32_t netmask = 0;
+    /// The interface's broadcast address; 0 when it has none.
+    uint32_t broadcast = 0;
+    bool up = false;
+    bool loopback = false;
+    /// A point-to-point link: the uplink of a dial-up or PPPoE line, a tunnel.
+    bool pointToPoint = false;
 };
 
 /// One IPv4 UDP socket. Created closed; open() makes it. Every failing
@@ -38,11 +63,9 @@ public:
     /// Reads one pending datagram of at most `capacity` bytes without waiting.
     /// A longer datagram is consumed and reported as Oversized.
     virtual Received receive(char* buffer, std::size_t capacity, std::size_t& length) = 0;
-    /// As receive(), and says where the datagram came from and which local
-    /// address it reached: the unicast destination, or for a datagram sent to
-    /// a broadcast address the receiving interface's address (0: unknown).
+    /// As receive(), and says where the datagram came from and where it arrived.
     virtual Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
-                                 Endpoint& source, uint32_t& local) = 0;
+                                 Endpoint& source, Arrival& arrival) = 0;
     /// Sends one datagram to `destination` (an unconnected socket) from the
     /// local address `from` (0: the one the system picks); never waits. An
     /// answer leaves from the address its request reached, so that a client
@@ -78,6 +101,9 @@ public:
     virtual std::unique_ptr<NameResolver> createResolver() = 0;
     /// This computer's short host name; false when it cannot be read.
     virtual bool computerName(std::string& name) = 0;
+    /// The IPv4 addresses of this computer's interfaces, read now (empty when
+    /// they cannot be read).
+    virtual std::vector<InterfaceAddress> interfaceAddresses() = 0;
 };
 
 }  // namespace linkmoot

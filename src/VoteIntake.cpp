@@ -84,9 +84,9 @@ VoteIntake::Served VoteIntake::read(VoteTable& votes, uint32_t now) {
         char buffer[protocol::kMaxDatagramLength + 1];
         std::size_t length = 0;
         Endpoint source;
-        uint32_t local = 0;
+        Arrival arrival;
         const UdpSocket::Received received =
-            socket->receiveFrom(buffer, protocol::kMaxDatagramLength, length, source, local);
+            socket->receiveFrom(buffer, protocol::kMaxDatagramLength, length, source, arrival);
         if (received == UdpSocket::Received::Nothing)
             break;
         // Outside senders are dropped before anything else, uncounted.
@@ -105,9 +105,13 @@ VoteIntake::Served VoteIntake::read(VoteTable& votes, uint32_t now) {
                 break;
             case trust::ServerGate::Verdict::Accepted:
                 served.any = true;
-                apply(request, source, local, votes, now, served);
-                pending.push_back(
-                    {source.address, source.port, local, std::string(request.name), request.t});
+                apply(request, source, arrival.local, votes, now, served);
+                // Answers to broadcasts are how clients find servers: off
+                // with the announcement.
+                if (!arrival.broadcast || answersBroadcasts) {
+                    pending.push_back({source.address, source.port, arrival.local,
+                                       std::string(request.name), request.t});
+                }
                 break;
         }
     }

@@ -42,6 +42,9 @@ public:
     void close();
     bool isOpen() const { return socket != nullptr; }
     uint16_t boundPort() const;
+    /// Whether requests sent to a broadcast address are answered (they are
+    /// served either way); on until set.
+    void answerBroadcasts(bool on) { answersBroadcasts = on; }
 
     struct Served {
         bool any = false;    ///< a datagram was served (accepted or ignored)
@@ -74,6 +77,7 @@ private:
     trust::WallClock wall;  // read once a poll
     bool smallBufferSaid = false;
     std::vector<trust::PendingAnswer> pending;
+    bool answersBroadcasts = true;
 };
 
 }  // namespace linkmoot

@@ -249,7 +249,7 @@ std::optional<WebResponse> WebApi::refusedRoute(std::string_view path,
     const bool isGet = request.method == "GET" || request.method == "HEAD";
     const bool isPost = request.method == "POST";
     bool wantsPost = false;
-    if (path == "/" || path == "/api/state" || path == "/api/usage") {
+    if (path == "/" || path == "/api/state" || path == "/api/usage" || path == "/api/code") {
         wantsPost = false;
     } else if (path == "/api/vote" || path == "/api/unvote" || path == "/api/login") {
         wantsPost = true;
@@ -322,6 +322,8 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
     // the figures alone.
     if (path == "/api/usage")
         return jsonResponse(200, usageJson(commands.usage(), !config.password.empty()));
+    if (path == "/api/code")
+        return codeResponse(request);
 
     Json body;
     try {
@@ -339,6 +341,19 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
     if (path == "/api/login")
         return postLogin(request, body, nowMs);
     return postVote(request, body, path == "/api/unvote");
+}
+
+WebResponse WebApi::codeResponse(const WebRequest& request) const {
+    if (request.local == 0 || request.localPort == 0)
+        return errorResponse(503, "The page's address is not known");
+    const std::string address =
+        "http://" + ipv4::format(request.local) + ":" + std::to_string(request.localPort) + "/";
+    QrModules code;
+    std::string error;
+    if (!config.encodeCode || !config.encodeCode(address, code, error))
+        return errorResponse(503, "No code can be made here" + (error.empty() ? "" : ": " + error));
+    return jsonResponse(
+        200, Json{{"address", address}, {"size", code.size}, {"rows", moduleRows(code)}});
 }
 
 WebResponse WebApi::tooManyWrongPasswords() const {

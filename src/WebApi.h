@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "PageCode.h"
 #include "Protocol.h"
 #include "StatusModel.h"
 #include "UsageReport.h"
@@ -59,6 +60,10 @@ struct WebRequest {
     bool bodyTooLarge = false;
     /// The peer's IPv4 address, host byte order.
     uint32_t peer = 0;
+    /// The local address and port the connection reached (0: unknown): the
+    /// page's address as this peer knows it, not what its Host header says.
+    uint32_t local = 0;
+    uint16_t localPort = 0;
 };
 
 struct WebResponse {
@@ -83,6 +88,8 @@ struct WebApiConfig {
     std::function<bool(uint32_t)> isLocalAddress;
     /// The page served at "/".
     std::string_view page;
+    /// Encodes a QR code (the platform's encoder); unset: no codes.
+    std::function<bool(const std::string& text, QrModules& code, std::string& error)> encodeCode;
 };
 
 class WebApi {
@@ -134,6 +141,8 @@ private:
     WebResponse tooManyWrongPasswords() const;
     nlohmann::json stateJson(uint32_t peer);
     WebResponse postVote(const WebRequest& request, const nlohmann::json& body, bool withdraw);
+    /// The code of the page's address as this peer reached it.
+    WebResponse codeResponse(const WebRequest& request) const;
     WebResponse postLogin(const WebRequest& request, const nlohmann::json& body, uint32_t nowMs);
 
     WebApiConfig config;

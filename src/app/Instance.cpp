@@ -31,18 +31,21 @@ uint32_t usageWriteInterval() {
 
 Services servicesOf(Network& network, Clock& clock, DialServiceProvider& dialers,
                     ShutdownService& shutdown, ConfigurationStore* store,
-                    InterfaceCounters& counters, LocalTime& localTime, UsageStorage* usage) {
+                    InterfaceCounters& counters, LocalTime& localTime, UsageStorage* usage,
+                    ServiceBrowser* browser) {
     Services services{network, clock, dialers, shutdown, store};
     services.counters = &counters;
     services.localTime = &localTime;
     services.usage = usage;
     services.usageWriteIntervalMs = usageWriteInterval();
+    services.browser = browser;
     return services;
 }
 
 }  // namespace
 
-Instance::Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop)
+Instance::Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop,
+                   ServiceBrowser* browser)
     : configuration(getApplicationName()),
       store(configuration),
       settingsView(configuration.getConfigRoot()),
@@ -51,7 +54,7 @@ Instance::Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop)
                                                  std::move(toLoop))),
       app(settingsView,
           servicesOf(network, systemClock, dialers, shutdown, &store, counters, localTime,
-                     usage.get()),
+                     usage.get(), browser),
           frontEnd) {}
 
 Instance::~Instance() = default;

@@ -32,8 +32,10 @@ class FrontEnd;
 class Instance {
 public:
     /// Loads the configuration and builds everything on it. `toLoop` hands
-    /// a job to the loop's thread (the usage database's answers).
-    Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop);
+    /// a job to the loop's thread (the usage database's answers); `browser`:
+    /// the session's DNS-SD (null: none), which outlives the instance.
+    Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop,
+             ServiceBrowser* browser = nullptr);
     /// The application object, then the services; the configuration is saved last.
     ~Instance();
     Instance(const Instance&) = delete;
@@ -42,6 +44,7 @@ public:
     Linkmoot& application() { return app; }
     const Settings& settings() const { return settingsView; }
     Clock& clock() { return systemClock; }
+    Network& networkAccess() { return network; }
 
 private:
     mfctriext::TriExtApp configuration;

@@ -8,26 +8,14 @@
 //   machine slept) are not replayed in a burst.
 // - A timer runs its handler once, `delayMs` from now (0: at the loop's next
 //   turn), unless cancelled before. Ids are never reused.
-#include <cstdint>
-#include <functional>
+#include "platform/EventSource.h"
 
 namespace linkmoot {
 
-class Loop {
+class Loop : public EventSource {
 public:
-    using Handler = std::function<void()>;
-    using TimerId = uint64_t;
-
-    virtual ~Loop() = default;
-    /// Calls the handler whenever the descriptor is readable (or hung up);
-    /// watching it again replaces the handler.
-    virtual void watch(int fd, Handler onReadable) = 0;
-    virtual void unwatch(int fd) = 0;
     /// Starts the one-second tick with this handler; an empty one stops it.
     virtual void setTick(Handler onTick) = 0;
-    virtual TimerId startTimer(int delayMs, Handler onDue) = 0;
-    /// Does nothing for a timer that ran or was cancelled already.
-    virtual void cancelTimer(TimerId id) = 0;
     /// Ends the loop (and every nested one) at its next turn.
     virtual void quit() = 0;
 };

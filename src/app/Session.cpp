@@ -6,8 +6,10 @@
 #include "ControlCommands.h"
 #include "Linkmoot.h"
 #include "ToolBox/Logger.h"
+#include "app/Announcer.h"
 #include "app/Instance.h"
 #include "app/WebPage.h"
+#include "platform/AvahiDnsSd.h"
 
 namespace linkmoot {
 
@@ -27,11 +29,15 @@ ControlServer::BindResult Session::claim(std::string& error) {
 }
 
 Linkmoot& Session::begin(FrontEnd& frontEnd) {
+    dnsSd = std::make_unique<AvahiDnsSd>(loop);
     running = std::make_unique<Instance>(
-        frontEnd, [this](std::function<void()> job) { inbox.post(std::move(job)); });
+        frontEnd, [this](std::function<void()> job) { inbox.post(std::move(job)); }, dnsSd.get());
     Linkmoot& app = running->application();
     web = std::make_unique<WebPage>(app, running->settings(), running->clock(), loop);
     app.attachView(*web);
+    announcer = std::make_unique<Announcer>(app, running->settings(), running->networkAccess(),
+                                            *dnsSd, web.get(), loop);
+    app.attachView(*announcer);
     loop.watch(signalPipe.fd(), [this] { onSignal(); });
     loop.watch(inbox.fd(), [this] { inbox.runPending(); });
     if (control.fd() >= 0) {
@@ -79,12 +85,17 @@ void Session::end() {
     loop.unwatch(inbox.fd());
     if (control.fd() >= 0)
         loop.unwatch(control.fd());
+    if (announcer) {
+        running->application().detachView(*announcer);
+        announcer.reset();  // withdrawn
+    }
     if (web) {
         running->application().detachView(*web);
         web->stop();
         web.reset();
     }
     running.reset();
+    dnsSd.reset();
 }
 
 }  // namespace linkmoot

@@ -2,7 +2,8 @@
 // One running program around its application, the same for the daemon and
 // the tray: the single-instance control socket and its requests, the signals
 // (SIGTERM and SIGINT run Exit, SIGHUP reloads the configuration), the
-// one-second tick, the web page, and the order in which all of it starts and
+// one-second tick, the web page, the announcement on the LAN (DNS-SD, which
+// the client's search uses too), and the order in which all of it starts and
 // ends. Each program brings its loop and its front end and keeps only what is
 // its own (options, the terminal, the tray).
 //
@@ -22,6 +23,8 @@
 
 namespace linkmoot {
 
+class Announcer;
+class AvahiDnsSd;
 class FrontEnd;
 class Instance;
 class Linkmoot;
@@ -70,8 +73,11 @@ private:
     /// What other threads hand the loop (the usage database's answers);
     /// outlives the instance, whose storage posts to it.
     LoopInbox inbox;
+    // DNS-SD before the instance, whose client browses with it, and gone after it.
+    std::unique_ptr<AvahiDnsSd> dnsSd;
     std::unique_ptr<Instance> running;
     std::unique_ptr<WebPage> web;
+    std::unique_ptr<Announcer> announcer;
 };
 
 }  // namespace linkmoot

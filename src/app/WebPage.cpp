@@ -5,10 +5,12 @@
 
 #include "Clock.h"
 #include "Linkmoot.h"
+#include "PageCode.h"
 #include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "Trust.h"
 #include "VoteTable.h"
+#include "platform/QrEncoder.h"
 
 namespace linkmoot {
 
@@ -26,6 +28,8 @@ WebPage::~WebPage() {
     stop();
     if (followDue)
         loop.cancelTimer(*followDue);
+    if (addressCheck)
+        loop.cancelTimer(*addressCheck);
 }
 
 std::optional<WebPage::Wanted> WebPage::wanted() const {
@@ -84,6 +88,27 @@ void WebPage::follow() {
         start(*wish);
     else
         report("");
+    publishAddresses();
+}
+
+void WebPage::publishAddresses() {
+    if (addressCheck)
+        loop.cancelTimer(*addressCheck);
+    addressCheck.reset();
+    std::vector<std::string> now;
+    if (server.isRunning()) {
+        now = pageAddresses(network.interfaceAddresses(), servedNetworks, server.port());
+        addressCheck = loop.startTimer(kAddressCheckMs, [this] {
+            addressCheck.reset();
+            publishAddresses();
+        });
+    }
+    if (now == addresses)
+        return;
+    addresses = now;
+    app.setPageAddresses(addresses);
+    // From the loop's own turn: the views (the tray's menu, the announcement) follow.
+    app.refreshViews();
 }
 
 void WebPage::start(const Wanted& wish) {
@@ -104,6 +129,7 @@ void WebPage::start(const Wanted& wish) {
             return localAddresses.contains(address);
         };
         config.page = webPage();
+        config.encodeCode = &qrcode::encode;
         try {
             api = std::make_unique<WebApi>(std::move(config), static_cast<WebCommands&>(*this));
         } catch (const std::runtime_error& failure) {
@@ -118,6 +144,7 @@ void WebPage::start(const Wanted& wish) {
         return;
     }
     LM_LOG(Info, "Serving the web page on port %d", static_cast<int>(server.port()));
+    servedNetworks = networks;
     report("");
     watchedFd = server.fd();
     loop.watch(watchedFd, [this] { serve(); });

@@ -14,9 +14,11 @@
 
 #include "FrontEnd.h"
 #include "Settings.h"
+#include "Trust.h"
 #include "WebApi.h"
 #include "app/Loop.h"
 #include "platform/LocalAddresses.h"
+#include "platform/PosixNetwork.h"
 #include "platform/WebServer.h"
 
 namespace linkmoot {
@@ -26,6 +28,8 @@ class Linkmoot;
 
 class WebPage : public StatusView, private WebCommands {
 public:
+    static constexpr int kAddressCheckMs = 30000;
+
     /// `app`, the clock and the loop outlive the page.
     WebPage(Linkmoot& app, Settings settings, Clock& clock, Loop& loop);
     /// Stops serving.
@@ -55,6 +59,9 @@ private:
     void serve();
     void rearm();
     void report(const std::string& problem);
+    /// The page's addresses now (none while it is not served), into the
+    /// snapshots when they changed; looked at again every 30 s.
+    void publishAddresses();
 
     std::shared_ptr<const StatusSnapshot> latestStatus() override { return latest; }
     bool vote(const std::string& name, uint32_t minutes) override;
@@ -67,11 +74,15 @@ private:
     Loop& loop;
     std::shared_ptr<const StatusSnapshot> latest;
     LocalAddresses localAddresses;
+    PosixNetwork network;
     std::unique_ptr<WebApi> api;
     WebServer server;
     int watchedFd = -1;
     std::optional<Loop::TimerId> deadline;
     std::optional<Loop::TimerId> followDue;
+    std::optional<Loop::TimerId> addressCheck;
+    std::vector<std::string> addresses;
+    trust::AllowedNetworks servedNetworks;
     /// What the page runs with, or last failed to start with (not retried
     /// every tick: the Error line would repeat each second).
     std::optional<Wanted> attempted;

@@ -1,6 +1,8 @@
 // linkmootctl COMMAND [--timeout=SECONDS]: sends one command to the running
 // Linkmoot instance of this user (or to the system service) and prints the
 // answer. linkmootctl wait up|down polls the instance's line until it matches.
+// linkmootctl servers looks for servers on the LAN itself (no instance needed);
+// linkmootctl page-code prints the QR codes of the instance's web page.
 //
 // Exit status: 0 success; 1 no instance runs (or none can be reached, or it
 // went away while waiting); 2 unknown command or bad option; 3 no answer in
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "ControlCommands.h"
+#include "Discovery.h"
 #include "LocalTime.h"
 #include "platform/ControlServer.h"
 
@@ -32,6 +35,7 @@ constexpr int kErrorAnswer = 4;
 
 constexpr const char* kUsage =
     "Usage: linkmootctl COMMAND [--timeout=SECONDS]\n"
+    "       linkmootctl servers [--json] [--port=PORT]\n"
     "\n"
     "Sends one command to the running Linkmoot instance (linkmootd or the tray\n"
     "application) and prints its answer.\n"
@@ -48,6 +52,7 @@ constexpr const char* kUsage =
     "  enable      enable the server\n"
     "  disable     disable the server\n"
     "  refresh     refresh the status\n"
+    "  page-code   QR codes of the instance's web page addresses, for phones\n"
     "  reload      read the configuration file again and apply it\n"
     "  usage [--json]  what the line was used for: today, this month and the\n"
     "              last 30 days (online time, bytes in and out, sessions, failed\n"
@@ -55,14 +60,16 @@ constexpr const char* kUsage =
     "  sessions [--since YYYY-MM-DD] [--csv]  the line sessions, one per line or\n"
     "              as CSV (RFC 4180, with a header)\n"
     "  exit        end the instance\n"
+    "  servers     the servers on the LAN, found by DNS-SD and by a broadcast\n"
+    "              query (2 s; no instance needed); --json for scripts,\n"
+    "              --port=PORT the servers' UDP port (default 9005)\n"
     "\n"
-    "  --timeout=SECONDS  how long to wait for the answer (default 10; a server\n"
-    "                     does not answer during a hang-up's guard time); for\n"
+    "  --timeout=SECONDS  how long to wait for the answer (default 10); for\n"
     "                     wait, how long to wait for the line\n"
     "\n"
     "Tries $XDG_RUNTIME_DIR/linkmoot.sock, then /run/linkmoot/linkmoot.sock.\n"
     "Exit status: 0 success, 1 no instance (or it went away while waiting),\n"
-    "2 unknown command, 3 timeout, 4 error.\n";
+    "2 unknown command, 3 timeout (servers: none found), 4 error.\n";
 
 void complain(const std::string& message) {
     fprintf(stderr, "linkmootctl: %s\n", message.c_str());
@@ -109,10 +116,6 @@ int waitForLine(const std::string& path, const std::string& wanted, bool limited
 /// (with the complaint made) when one does not belong or is malformed.
 bool takeUsageOption(const std::string& command, const std::string& argument,
                      const char* nextArgument, int& i, std::string& request) {
-    if (command == "usage" && argument == "--json" && request.find(" json") == std::string::npos) {
-        request += " json";
-        return true;
-    }
     if (command == "sessions" && argument == "--csv" && request.find(" csv") == std::string::npos) {
         request += " csv";
         return true;
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
     std::string command;
     std::string request;
     std::string waitFor;
+    bool json = false;
+    int serverPort = 9005;
     double timeoutSeconds = 10;
     bool timeoutGiven = false;
     for (int i = 1; i < argc; i++) {
@@ -162,6 +167,21 @@ int main(int argc, char** argv) {
                 return kUsageError;
             }
             timeoutGiven = true;
+            continue;
+        }
+        if (argument == "--json") {
+            json = true;
+            continue;
+        }
+        if (argument.rfind("--port=", 0) == 0) {
+            const char* value = argument.c_str() + strlen("--port=");
+            char* end = nullptr;
+            const long port = strtol(value, &end, 10);
+            if (end == value || *end != '\0' || port < 1 || port > 65535) {
+                complain("the port must be a number from 1 to 65535: " + argument);
+                return kUsageError;
+            }
+            serverPort = static_cast<int>(port);
             continue;
         }
         if (command == "wait" && waitFor.empty() && argument.rfind("-", 0) != 0) {
@@ -189,6 +209,20 @@ int main(int argc, char** argv) {
         fputs(kUsage, stderr);
         return kUsageError;
     }
+    // usage and servers both take --json, in any place on the line.
+    if (json && command == "usage") {
+        request += " json";
+        json = false;
+    }
+    if ((json || serverPort != 9005) && command != "servers") {
+        complain("--json belongs to usage and servers, --port to servers (see linkmootctl --help)");
+        return kUsageError;
+    }
+    if (command == "servers")
+        return linkmoot::ctl::listServers(json, static_cast<uint16_t>(serverPort));
+    const bool drawing = command == "page-code";
+    if (drawing)
+        command = request = "page";
     const bool waiting = command == "wait";
     if (waiting && waitFor.empty()) {
         complain("wait needs up or down (see linkmootctl --help)");
@@ -197,7 +231,7 @@ int main(int argc, char** argv) {
     if (!waiting && !linkmoot::control::isKnownRequest(command)) {
         complain("unknown command '" + command +
                  "'; the commands are status, line, wait, connect, disconnect, enable, "
-                 "disable, refresh, reload, usage, sessions, exit");
+                 "disable, refresh, page-code, reload, usage, sessions, exit, servers");
         return kUsageError;
     }
 
@@ -228,8 +262,7 @@ int main(int argc, char** argv) {
                 char seconds[32];
                 snprintf(seconds, sizeof(seconds), "%g", timeoutMs / 1000.0);
                 complain("no answer from " + path + " within " + seconds +
-                         " s (a server does not answer during a hang-up's guard time; try "
-                         "--timeout=SECONDS)");
+                         " s (a busy or stopped instance; try --timeout=SECONDS)");
                 return kTimeout;
             case Reply::Status::Answered:
                 break;
@@ -238,6 +271,8 @@ int main(int argc, char** argv) {
         const std::string ok = std::string(linkmoot::control::kOk) + "\n";
         if (waiting && answer.rfind(ok, 0) == 0)
             return waitForLine(path, waitFor, timeoutGiven, timeoutSeconds);
+        if (drawing && answer.rfind(ok, 0) == 0)
+            return linkmoot::ctl::printPageCodes(answer.substr(ok.size()));
         if (answer.rfind(ok, 0) == 0) {
             fputs(answer.c_str() + ok.size(), stdout);
             return kSuccess;

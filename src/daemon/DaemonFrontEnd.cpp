@@ -79,10 +79,21 @@ bool DaemonFrontEnd::showModeDialog(const Settings& settings) {
     return prompts->mode(settings);
 }
 
-bool DaemonFrontEnd::showClientOptionsDialog(const Settings& settings) {
+bool DaemonFrontEnd::showClientOptionsDialog(const Settings& settings,
+                                             const ServerLister& servers) {
     if (!terminalUsable())
         return noTerminal("client options");
-    return prompts->clientOptions(settings);
+    // Asked for at the prompt: one round of looking, the loop running meanwhile.
+    return prompts->clientOptions(settings, [this, &servers] {
+        servers();
+        const int64_t until = monotonicMillis() + ServerFinder::kRoundMs + 500;
+        while (!loop.isStopped() && monotonicMillis() < until) {
+            const Loop::TimerId wake = loop.startTimer(kListingPollMs, [] {});
+            loop.runOnce();
+            loop.cancelTimer(wake);
+        }
+        return servers();
+    });
 }
 
 bool DaemonFrontEnd::showServerOptionsDialog(const Settings& settings, const EntryLister& entries) {

@@ -37,7 +37,7 @@ public:
 
     bool showWelcomeDialog() override;
     bool showModeDialog(const Settings& settings) override;
-    bool showClientOptionsDialog(const Settings& settings) override;
+    bool showClientOptionsDialog(const Settings& settings, const ServerLister& servers) override;
     bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) override;
     bool askYesNo(int stringId) override;
     void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) override;

@@ -5,6 +5,8 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "Ipv4.h"
+#include "LogText.h"
 #include "SharedSecret.h"
 #include "Strings.h"
 
@@ -245,13 +247,44 @@ bool TerminalPrompts::mode(const Settings& settings) {
     }
 }
 
-bool TerminalPrompts::clientOptions(const Settings& settings) {
+bool TerminalPrompts::clientOptions(const Settings& settings, const ServerSearch& search) {
     ClientOptionsForm form;
     form.load(settings);
     say("\nLinkmoot configuration: Client options\n");
     say(kHint);
 
-    auto askServer = [&] { return askText("IP address or name of the server", form.server); };
+    std::vector<FoundServer> found;
+    auto askServer = [&] {
+        if (search)
+            say("Type ? to look for servers on the LAN, or auto to vote to the one found there.\n");
+        for (;;) {
+            const std::string before = form.server;
+            if (!askText("IP address or name of the server", form.server))
+                return false;
+            if (form.server == "?" && search) {
+                form.server = before;
+                found = search();
+                say(found.empty() ? "No server found on the LAN.\n"
+                                  : "Servers found on the LAN:\n");
+                for (std::size_t i = 0; i < found.size(); i++) {
+                    say("  " + std::to_string(i + 1) + ") " +
+                        printable(describe(found[i]).c_str()) + "\n");
+                }
+                if (!found.empty())
+                    say("Type a number to choose one of them.\n");
+                continue;
+            }
+            // A number picks a listed server: its address and its port.
+            const int32_t number = parseLong(form.server);
+            if (number >= 1 && static_cast<std::size_t>(number) <= found.size() &&
+                form.server == std::to_string(number)) {
+                const FoundServer& chosen = found[static_cast<std::size_t>(number) - 1];
+                form.server = ipv4::format(chosen.address);
+                form.port = std::to_string(chosen.port);
+            }
+            return true;
+        }
+    };
     auto askPort = [&] { return askText("Port of the server (default: 9005)", form.port); };
     auto askWakeOnLan = [&] {
         if (!askYesNo("Wake on LAN?", form.wakeOnLan))

@@ -13,6 +13,7 @@
 
 #include "DialogForms.h"
 #include "LineInput.h"
+#include "ServerFinder.h"
 
 namespace linkmoot::daemon {
 
@@ -26,7 +27,11 @@ public:
     /// The welcome text; true for "Configure", false for "Exit".
     bool welcome();
     bool mode(const Settings& settings);
-    bool clientOptions(const Settings& settings);
+    /// Looks for servers on the LAN (taking a moment) and lists them.
+    using ServerSearch = std::function<std::vector<FoundServer>()>;
+    /// `search`: what "?" at the server's question runs; the servers it
+    /// found are then offered by number. Unset: no "?".
+    bool clientOptions(const Settings& settings, const ServerSearch& search = {});
     /// Asks for the dial-up service first; its connections fill the list.
     bool serverOptions(const Settings& settings, const EntriesFor& entriesFor);
     /// The Yes/No question of a string id; No when the input ends.

@@ -9,6 +9,7 @@
 #include "OptionsClientDialog.h"
 #include "OptionsModeDialog.h"
 #include "OptionsServerDialog.h"
+#include "PageCodeWindow.h"
 #include "Strings.h"
 #include "TrayIcon.h"
 #include "WelcomeDialog.h"
@@ -34,8 +35,8 @@ bool GuiFrontEnd::showModeDialog(const Settings& settings) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool GuiFrontEnd::showClientOptionsDialog(const Settings& settings) {
-    OptionsClientDialog dialog(settings, mainFrame.get());
+bool GuiFrontEnd::showClientOptionsDialog(const Settings& settings, const ServerLister& servers) {
+    OptionsClientDialog dialog(settings, servers, mainFrame.get());
     return dialog.exec() == QDialog::Accepted;
 }
 
@@ -87,6 +88,14 @@ void GuiFrontEnd::notify(const std::string& text) {
     QSystemTrayIcon& icon = mainFrame->trayIcon().icon();
     if (icon.isVisible())
         icon.showMessage(QStringLiteral("Linkmoot"), QString::fromStdString(text));
+}
+
+void GuiFrontEnd::showPageCode(const std::vector<std::string>& addresses) {
+    // A window of its own, not owned by the hidden main window: it stays
+    // beside the tray while the phone scans.
+    if (!pageCode)
+        pageCode = std::make_unique<PageCodeWindow>();
+    pageCode->showAddresses(addresses);
 }
 
 void GuiFrontEnd::quit() {

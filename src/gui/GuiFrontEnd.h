@@ -10,6 +10,7 @@
 namespace linkmoot {
 
 class Linkmoot;
+class PageCodeWindow;
 
 class GuiFrontEnd : public FrontEnd {
 public:
@@ -20,7 +21,7 @@ public:
 
     bool showWelcomeDialog() override;
     bool showModeDialog(const Settings& settings) override;
-    bool showClientOptionsDialog(const Settings& settings) override;
+    bool showClientOptionsDialog(const Settings& settings, const ServerLister& servers) override;
     bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) override;
     bool askYesNo(int stringId) override;
     void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) override;
@@ -32,6 +33,7 @@ public:
     void openDocument(const std::string& pathOrAddress) override;
     void quit() override;
     void notify(const std::string& text) override;
+    void showPageCode(const std::vector<std::string>& addresses) override;
 
     /// Exit was chosen; the event loop must not be (re)entered.
     bool quitRequested() const { return quitting; }
@@ -40,6 +42,7 @@ public:
 private:
     std::unique_ptr<MainFrame> mainFrame;
     std::unique_ptr<UsageWindow> usage;
+    std::unique_ptr<PageCodeWindow> pageCode;  // made when first shown
     bool quitting = false;
 };
 

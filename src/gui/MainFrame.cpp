@@ -66,13 +66,15 @@ void MainFrame::refresh(const StatusSnapshot& snapshot) {
     // the tray are redrawn only when what they show changed.
     const bool drawn = refreshed && snapshot.rows == shownRows &&
                        snapshot.tooltip == shownTooltip && snapshot.trayIcon == shownIcon &&
-                       snapshot.serverMenu == shownServerMenu;
+                       snapshot.serverMenu == shownServerMenu &&
+                       snapshot.pageAddresses == shownPageAddresses;
     if (drawn)
         return;
     shownRows = snapshot.rows;
     shownTooltip = snapshot.tooltip;
     shownIcon = snapshot.trayIcon;
     shownServerMenu = snapshot.serverMenu;
+    shownPageAddresses = snapshot.pageAddresses;
     statusView->rebuild(snapshot);
     tray->update(snapshot);
     if (!refreshed) {

@@ -74,6 +74,7 @@ private:
     std::string shownTooltip;
     StatusIcon shownIcon = StatusIcon::Idle;
     bool shownServerMenu = false;
+    std::vector<std::string> shownPageAddresses;
     bool menuBuilt = false;
     bool closedForGood = false;
 };

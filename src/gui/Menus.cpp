@@ -80,6 +80,9 @@ std::unique_ptr<QMenu> buildTrayMenu(bool serverMode, const CommandHandler& hand
         server->addSeparator();
         addCommand(server, "Status...", Command::Status, handler);
         addCommand(server, "Usage...", Command::Usage, handler);
+        // Shown while the web page is served (see showPageItem).
+        addCommand(server, "Show the page for &phones...", Command::ShowPageCode, handler)
+            ->setVisible(false);
         menu->addSeparator();
     }
     addOptionsItems(menu->addMenu(QStringLiteral("&Options")), handler);
@@ -87,6 +90,15 @@ std::unique_ptr<QMenu> buildTrayMenu(bool serverMode, const CommandHandler& hand
     menu->addSeparator();
     addCommand(menu.get(), "&Exit", Command::Exit, handler);
     return menu;
+}
+
+void showPageItem(QMenu* trayMenu, bool visible) {
+    for (QAction* item : trayMenu->actions()) {
+        if (item->menu() != nullptr)
+            showPageItem(item->menu(), visible);
+        else if (commandOf(item) == Command::ShowPageCode)
+            item->setVisible(visible);
+    }
 }
 
 int commandOf(const QAction* action) {

@@ -23,6 +23,10 @@ void buildMainMenu(QMenuBar* bar, const CommandHandler& handler);
 /// itself is open: the tray menu belongs to no window.
 std::unique_ptr<QMenu> buildTrayMenu(bool serverMode, const CommandHandler& handler);
 
+/// Shows or hides the server menu's "Show the page for phones..." (while the
+/// web page is served).
+void showPageItem(QMenu* trayMenu, bool visible);
+
 /// The command id of an item, 0 for separators and submenus.
 int commandOf(const QAction* action);
 

@@ -1,27 +1,36 @@
 #include "OptionsClientDialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "Ipv4.h"
 #include "SharedSecret.h"
 
 namespace linkmoot {
 
-OptionsClientDialog::OptionsClientDialog(Settings settings, QWidget* parent)
-    : ConfigDialog(settings, parent) {
+OptionsClientDialog::OptionsClientDialog(Settings settings, FrontEnd::ServerLister servers,
+                                         QWidget* parent)
+    : ConfigDialog(settings, parent), lister(std::move(servers)) {
     setWindowTitle(QStringLiteral("Linkmoot configuration: Client options"));
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(QStringLiteral("Server"), this);
     auto* grid = new QGridLayout(group);
 
     auto* serverLabel = new QLabel(QStringLiteral("&IP address or name of the server:"), group);
-    server = new QLineEdit(group);
+    server = new QComboBox(group);
+    server->setEditable(true);
+    server->setInsertPolicy(QComboBox::NoInsert);
+    server->setToolTip(QStringLiteral(
+        "Type a name or address, choose a server found on the LAN, or type auto for the one "
+        "server found there"));
     serverLabel->setBuddy(server);
     grid->addWidget(serverLabel, 0, 0);
     grid->addWidget(server, 0, 1);
@@ -67,8 +76,23 @@ OptionsClientDialog::OptionsClientDialog(Settings settings, QWidget* parent)
             mac->setFocus(Qt::OtherFocusReason);
     });
 
+    // A server picked from the list: its address, and its port.
+    connect(server, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        if (index < 0 || static_cast<std::size_t>(index) >= shown.size())
+            return;
+        const FoundServer& picked = shown[static_cast<std::size_t>(index)];
+        server->setEditText(QString::fromStdString(ipv4::format(picked.address)));
+        port->setText(QString::number(picked.port));
+    });
+    if (lister) {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, &OptionsClientDialog::refreshServers);
+        timer->start(500);
+    }
+
     form.load(settings);
-    server->setText(QString::fromStdString(form.server));
+    server->setEditText(QString::fromStdString(form.server));
+    refreshServers();
     port->setText(QString::fromStdString(form.port));
     wakeOnLan->setChecked(form.wakeOnLan);
     mac->setText(QString::fromStdString(form.mac));
@@ -99,8 +123,26 @@ QWidget* OptionsClientDialog::control(int controlId) const {
     }
 }
 
+QLineEdit* OptionsClientDialog::serverField() const {
+    return server->lineEdit();
+}
+
+void OptionsClientDialog::refreshServers() {
+    std::vector<FoundServer> now = lister ? lister() : std::vector<FoundServer>();
+    if (now == shown)
+        return;
+    shown = std::move(now);
+    // The typed text stays: refilling the list must not overwrite it.
+    const QString typed = server->currentText();
+    server->clear();
+    for (const FoundServer& found : shown)
+        server->addItem(QString::fromStdString(describe(found)));
+    server->setCurrentIndex(-1);
+    server->setEditText(typed);
+}
+
 StoreResult OptionsClientDialog::store() {
-    form.server = server->text().toStdString();
+    form.server = server->currentText().toStdString();
     form.port = port->text().toStdString();
     form.wakeOnLan = wakeOnLan->isChecked();
     form.mac = mac->text().toStdString();

@@ -1,9 +1,12 @@
 #pragma once
-// The client options: the server's address and port, Wake-on-LAN, voting at
-// start, the shared secret and the notifications.
+// The client options: the server's address and port (typed, "auto", or
+// chosen from the servers found on the LAN, which the list shows as they
+// come), Wake-on-LAN, voting at start, the shared secret and the notifications.
 #include "ConfigDialog.h"
+#include "FrontEnd.h"
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -12,10 +15,15 @@ namespace linkmoot {
 class OptionsClientDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    OptionsClientDialog(Settings settings, QWidget* parent = nullptr);
+    OptionsClientDialog(Settings settings, FrontEnd::ServerLister servers = {},
+                        QWidget* parent = nullptr);
 
     QWidget* control(int controlId) const override;
-    QLineEdit* serverField() const { return server; }
+    /// The server's text as typed (the combo box's edit field).
+    QLineEdit* serverField() const;
+    QComboBox* serverChoice() const { return server; }
+    /// Fills the list from the lister again (a timer does it while open).
+    void refreshServers();
     QLineEdit* portField() const { return port; }
     QCheckBox* wakeOnLanBox() const { return wakeOnLan; }
     QLineEdit* macField() const { return mac; }
@@ -29,7 +37,9 @@ protected:
 
 private:
     ClientOptionsForm form;
-    QLineEdit* server;
+    FrontEnd::ServerLister lister;
+    std::vector<FoundServer> shown;
+    QComboBox* server;
     QLineEdit* port;
     QCheckBox* wakeOnLan;
     QLineEdit* mac;

@@ -1,6 +1,8 @@
 #include "platform/PosixNetwork.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -122,9 +124,9 @@ UdpSocket::Received PosixUdpSocket::receive(char* buffer, std::size_t capacity,
 
 UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capacity,
                                                 std::size_t& length, Endpoint& source,
-                                                uint32_t& local) {
+                                                Arrival& arrival) {
     length = 0;
-    local = 0;
+    arrival = Arrival();
     sockaddr_in address{};
     iovec part{buffer, capacity};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
@@ -149,8 +151,10 @@ UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capaci
             in_pktinfo info{};
             std::memcpy(&info, CMSG_DATA(header), sizeof info);
             // ipi_spec_dst: the destination of a unicast datagram, the
-            // interface's own address for a broadcast one.
-            local = ntohl(info.ipi_spec_dst.s_addr);
+            // interface's own address for a broadcast one; ipi_addr: the
+            // destination the datagram carried.
+            arrival.local = ntohl(info.ipi_spec_dst.s_addr);
+            arrival.broadcast = info.ipi_addr.s_addr != info.ipi_spec_dst.s_addr;
         }
     }
     if (static_cast<std::size_t>(received) > capacity)
@@ -256,6 +260,42 @@ std::unique_ptr<UdpSocket> PosixNetwork::createSocket() {
 
 std::unique_ptr<NameResolver> PosixNetwork::createResolver() {
     return std::make_unique<PosixNameResolver>();
+}
+
+std::vector<InterfaceAddress> PosixNetwork::interfaceAddresses() {
+    std::vector<InterfaceAddress> found;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return found;
+    auto ipv4 = [](const sockaddr* address) {
+        return address != nullptr && address->sa_family == AF_INET
+                   ? ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr)
+                   : 0u;
+    };
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET)
+            continue;
+        InterfaceAddress address;
+        address.name = entry->ifa_name;
+        address.index = ::if_nametoindex(entry->ifa_name);
+        address.address = ipv4(entry->ifa_addr);
+        address.netmask = ipv4(entry->ifa_netmask);
+        address.up = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_RUNNING) != 0;
+        address.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
+        address.pointToPoint = (entry->ifa_flags & IFF_POINTOPOINT) != 0;
+        if ((entry->ifa_flags & IFF_BROADCAST) != 0) {
+            address.broadcast = ipv4(entry->ifa_broadaddr);
+            // An address added without one ("ip addr add" without "brd"
+            // reads as the address itself): the block's last address is
+            // the one its hosts listen on.
+            if ((address.broadcast == 0 || address.broadcast == address.address) &&
+                address.netmask != 0 && address.netmask != 0xFFFFFFFF)
+                address.broadcast = address.address | ~address.netmask;
+        }
+        found.push_back(std::move(address));
+    }
+    ::freeifaddrs(list);
+    return found;
 }
 
 bool PosixNetwork::computerName(std::string& name) {

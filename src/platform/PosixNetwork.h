@@ -21,7 +21,7 @@ public:
     bool send(const void* data, std::size_t length) override;
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;
     Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length, Endpoint& source,
-                         uint32_t& local) override;
+                         Arrival& arrival) override;
     bool sendTo(const void* data, std::size_t length, const Endpoint& destination,
                 uint32_t from) override;
     void close() override;
@@ -62,6 +62,8 @@ public:
     /// gethostname, cut at the first "." (not shortened further, so two hosts
     /// whose names share a long prefix stay two voters).
     bool computerName(std::string& name) override;
+    /// getifaddrs.
+    std::vector<InterfaceAddress> interfaceAddresses() override;
 };
 
 }  // namespace linkmoot

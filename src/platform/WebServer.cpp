@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <climits>
 #include <cstdarg>
@@ -48,6 +49,21 @@ uint32_t peerAddress(MHD_Connection* connection) {
     return ntohl(address.sin_addr.s_addr);
 }
 
+/// The local address and port the connection reached.
+void localEnd(MHD_Connection* connection, uint32_t& address, uint16_t& port) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (info == nullptr ||
+        getsockname(info->connect_fd, reinterpret_cast<sockaddr*>(&local), &size) != 0 ||
+        local.sin_family != AF_INET) {
+        return;
+    }
+    address = ntohl(local.sin_addr.s_addr);
+    port = ntohs(local.sin_port);
+}
+
 /// True when the request announces a body longer than the limit.
 bool announcesTooMuch(MHD_Connection* connection) {
     auto length = header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -83,6 +99,7 @@ struct WebServerCallbacks {
         request.body = pending.body;
         request.bodyTooLarge = pending.tooLarge;
         request.peer = peerAddress(connection);
+        localEnd(connection, request.local, request.localPort);
 
         WebResponse reply;
         try {

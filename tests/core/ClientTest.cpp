@@ -220,6 +220,72 @@ TEST_F(ClientTest, AnswersMakeTheServerLineAndItsNotices) {
 
 // Wake-on-LAN.
 
+// `auto`: the vote waits for one round of looking; the one server found is
+// chosen, stored, and followed to a new address; a second server found later
+// does not change the choice, and while the chosen one is not found (asleep)
+// the stored address is used.
+TEST_F(ClientTest, AutomaticChoosesTheOneServerFoundAndKeepsIt) {
+    clientSection()->getParameter("Server")->setString("auto");
+    network.interfaces = {{"eth0", 2, 0xC0000203, 0xFFFFFF00, 0xC00002FF, true, false, false}};
+    fakes::FakeBrowser browser;
+    auto client = std::make_unique<Client>(app, network, clock, nullptr, &browser);
+    client->startVoting();
+    EXPECT_TRUE(browser.browsing);
+    ASSERT_EQ(network.sentTo.size(), 1u);  // the broadcast query
+    EXPECT_TRUE(network.sent.empty());
+    EXPECT_EQ(client->serverLineText(), "Looking for servers on the LAN");
+
+    const AnnouncedServer gw1{"Linkmoot on gw1", "gw1", 0xC0000201, 9006, {{"secret", "0"}}};
+    browser.services = {gw1};
+    clock.advance(ServerFinder::kRoundMs);
+    client->tick();
+    ASSERT_EQ(payloads(), std::vector<std::string>{"vote:WS01"});
+    EXPECT_EQ(network.sent[0].host, "192.0.2.1");
+    EXPECT_EQ(network.sent[0].port, 9006);
+    EXPECT_EQ(std::string(clientSection()->getParameter("AutoChoice")->asString()), "gw1");
+    EXPECT_EQ(std::string(clientSection()->getParameter("AutoAddress")->asString()), "192.0.2.1");
+
+    AnnouncedServer moved = gw1;
+    moved.address = 0xC0000207;
+    const AnnouncedServer gw2{"Linkmoot on gw2", "gw2", 0xC0000202, 9005, {}};
+    browser.services = {moved, gw2};
+    client->revote();
+    EXPECT_EQ(network.sent.back().host, "192.0.2.7");
+    browser.services.clear();
+    client->revote();
+    EXPECT_EQ(network.sent.back().host, "192.0.2.7");
+    EXPECT_EQ(client->takeQuestion(), 0);
+}
+
+// With none or several found nothing is voted: the status row says why and
+// the vote's question follows, as for a server that cannot be reached.
+TEST_F(ClientTest, AutomaticRefusesNoServerOrSeveral) {
+    const struct {
+        std::vector<AnnouncedServer> services;
+        const char* row;
+    } cases[] = {
+        {{}, "No server found on the LAN"},
+        {{{"Linkmoot on gw2", "gw2", 0xC0000202, 9005, {}},
+          {"Linkmoot on gw1", "gw1", 0xC0000201, 9005, {}}},
+         "Several servers found: gw1, gw2; choose one in the options"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        clientSection()->getParameter("Server")->setString("auto");
+        fakes::FakeBrowser browser;
+        browser.services = c.services;
+        network.sent.clear();
+        auto client = std::make_unique<Client>(app, network, clock, nullptr, &browser);
+        client->startVoting();
+        clock.advance(ServerFinder::kRoundMs);
+        client->tick();
+        EXPECT_TRUE(network.sent.empty());
+        EXPECT_EQ(client->serverLineText(), c.row);
+        EXPECT_EQ(client->takeQuestion(), StringId::QuestionClientCannotConnect);
+        client->stopVoting();
+    }
+}
+
 TEST_F(ClientTest, MagicPacketReadsSixPairsWhateverTheSeparators) {
     const auto colon = Client::magicPacket("00:1A:2B:3C:4D:5E");
     const auto dash = Client::magicPacket("00-1a-2b-3c-4d-5e");

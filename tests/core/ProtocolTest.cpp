@@ -191,12 +191,19 @@ TEST(ProtocolTest, BuiltRequestsKeepTheOldFormatAndSignedOnesVerifyAfterParsing)
 
 TEST(ProtocolTest, BuiltAnswersRoundTripAndStayWithin256BytesAtTheirLargest) {
     auto key = testKey(7);
+    // The largest a server sends (the budget of docs/protocol.md), and
+    // numbers past it, where the optional host no longer fits and is left out.
     LineReport largest;
     largest.line = Line::Dialling;
-    largest.votes = UINT64_MAX;
+    largest.votes = UINT32_MAX;
     largest.you = true;
-    largest.upSeconds = UINT64_MAX;
-    largest.retrySeconds = UINT64_MAX;
+    largest.upSeconds = UINT32_MAX;
+    largest.retrySeconds = 300;
+    largest.host = std::string(kMaxHostLength, 'h');
+    LineReport beyond = largest;
+    beyond.votes = UINT64_MAX;
+    beyond.upSeconds = UINT64_MAX;
+    beyond.retrySeconds = UINT64_MAX;
     LineReport plain;
     plain.line = Line::Up;
     plain.votes = 3;
@@ -204,7 +211,8 @@ TEST(ProtocolTest, BuiltAnswersRoundTripAndStayWithin256BytesAtTheirLargest) {
     plain.upSeconds = 754;
     EXPECT_EQ(buildAnswer(plain, nullptr, 0, 0), "state:v=2,line=up,votes=3,you=1,up=754");
 
-    for (const LineReport& report : {plain, largest}) {
+    const LineReport reports[] = {plain, largest, beyond};
+    for (const LineReport& report : reports) {
         for (const ProtocolKey* signer : {static_cast<const ProtocolKey*>(nullptr),
                                           static_cast<const ProtocolKey*>(key.get())}) {
             const std::string datagram = buildAnswer(report, signer, kMaxCounter, kMaxCounter - 1);
@@ -217,6 +225,7 @@ TEST(ProtocolTest, BuiltAnswersRoundTripAndStayWithin256BytesAtTheirLargest) {
             EXPECT_EQ(answer.report.you, report.you);
             EXPECT_EQ(answer.report.upSeconds, report.upSeconds);
             EXPECT_EQ(answer.report.retrySeconds, report.retrySeconds);
+            EXPECT_EQ(answer.report.host, &report == &reports[2] && signer ? "" : report.host);
             if (signer != nullptr) {
                 ASSERT_EQ(answer.signing, Signing::Signed);
                 EXPECT_EQ(answer.echo, kMaxCounter);
@@ -224,6 +233,30 @@ TEST(ProtocolTest, BuiltAnswersRoundTripAndStayWithin256BytesAtTheirLargest) {
                 EXPECT_TRUE(key->verify(answer.signedBytes, answer.mac));
             }
         }
+    }
+}
+
+TEST(ProtocolTest, TheHostFieldIsAShortNameCutTo63BytesOrNothing) {
+    const struct {
+        std::string name;
+        std::string carried;
+    } cases[] = {
+        {"gw1", "gw1"},
+        {std::string(64, 'a'), std::string(63, 'a')},
+        {"my gateway", ""},  // a space
+        {"a=b", ""},
+        {"a,b", ""},
+        {"g\xc3\xa4te", ""},  // not ASCII
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(answerHostName(c.name), c.carried);
+        LineReport report;
+        report.host = c.name;
+        Answer answer;
+        ASSERT_EQ(parseAnswer(buildAnswer(report, nullptr, 0, 0), answer), AnswerError::None);
+        EXPECT_EQ(answer.report.host, c.carried);
     }
 }
 

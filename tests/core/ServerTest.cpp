@@ -93,14 +93,14 @@ TEST_F(ServerTest, OnePollReadsDialsAndThenAnswers) {
     EXPECT_TRUE(server->poll());
     ASSERT_EQ(dialer().dials.size(), 1u);
     ASSERT_EQ(network.sentTo.size(), 1u);
-    EXPECT_EQ(network.sentTo[0].payload, "state:v=2,line=dialling,votes=1,you=1,up=0");
+    EXPECT_EQ(network.sentTo[0].payload, "state:v=2,line=dialling,votes=1,you=1,up=0,host=WS01");
     EXPECT_FALSE(server->poll());               // nothing read, nothing timed out: no refresh
     ASSERT_EQ(server->line(), LineStatus::Up);  // up since this poll
 
     clock.advance(12000);
     receive("query:A");
     server->poll();
-    EXPECT_EQ(network.sentTo.back().payload, "state:v=2,line=up,votes=1,you=1,up=12");
+    EXPECT_EQ(network.sentTo.back().payload, "state:v=2,line=up,votes=1,you=1,up=12,host=WS01");
 }
 
 TEST_F(ServerTest, TheLastVoteTimingOutWhileUpHangsUpWithTheGuardTime) {

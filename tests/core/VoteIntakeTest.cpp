@@ -112,6 +112,31 @@ TEST_F(VoteIntakeTest, EveryAcceptedRequestIsAnsweredFromTheAddressItReached) {
     EXPECT_EQ(network.sentTo.size(), 3u);
 }
 
+// Clients find servers by broadcast queries; with the announcement off they
+// are served (a vote still counts) but not answered. Unicast ones always are.
+TEST_F(VoteIntakeTest, BroadcastRequestsAreAnsweredOnlyWhileTheServerAnnouncesItself) {
+    network.inboundBroadcast = true;
+    network.inboundSources = {{0xC0A80114, 40001}, {0xC0A80115, 40002}};
+    receive("query:A");
+    readAfter(1000);
+    answer();
+    ASSERT_EQ(network.sentTo.size(), 1u);
+    EXPECT_EQ(network.sentTo[0].from, "192.168.1.1");  // the interface's address
+
+    intake.answerBroadcasts(false);
+    receive("vote:B");
+    EXPECT_TRUE(readAfter(2000).voted);
+    answer();
+    EXPECT_EQ(network.sentTo.size(), 1u);
+    EXPECT_EQ(hosts(), (std::vector<std::string>{"B"}));
+
+    network.inboundBroadcast = false;
+    receive("query:C");
+    readAfter(2000);
+    answer();
+    EXPECT_EQ(network.sentTo.size(), 2u);
+}
+
 // At most one answer a second per source and 400 in all; the requests are
 // still served.
 TEST_F(VoteIntakeTest, AnswersAreRateLimitedButTheRequestsStillCount) {

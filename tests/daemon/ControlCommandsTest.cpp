@@ -54,6 +54,14 @@ TEST(ControlCommands, StatusPrintsTheTrayTextThenEveryRowAndRunsNoCommand) {
     EXPECT_TRUE(target.commands.empty());
 }
 
+TEST(ControlCommands, PageAnswersTheWebPagesAddressesOneALine) {
+    RecordingTarget target;
+    EXPECT_EQ(handle(target, "page"), "OK\n");
+    target.status.pageAddresses = {"http://192.0.2.1:8080/", "http://198.51.100.1:8080/"};
+    EXPECT_EQ(handle(target, "page"), "OK\nhttp://192.0.2.1:8080/\nhttp://198.51.100.1:8080/\n");
+    EXPECT_TRUE(target.commands.empty());
+}
+
 TEST(ControlCommands, LineAnswersTheOneWordOfTheSnapshot) {
     RecordingTarget target;
     EXPECT_EQ(handle(target, "line"), "OK\nunknown\n");

@@ -57,6 +57,39 @@ TEST_F(TerminalPromptsTest, ModeIsRefusedUntilChosenAndKeptWithEnter) {
     EXPECT_EQ(text(root(), "Mode"), "server");
 }
 
+// "?" looks for servers and lists them numbered; a number takes that one's
+// address and port.
+TEST_F(TerminalPromptsTest, ClientOptionsListTheServersFoundAndTakeOneByNumber) {
+    FoundServer gateway;
+    gateway.name = "gw1";
+    gateway.address = 0xC0000201;
+    gateway.port = 9010;
+    gateway.secret = true;
+    int searches = 0;
+    EXPECT_TRUE(converse(
+        {
+            {"IP address or name of the server []: ", "?\n"},
+            {"  1) gw1 (192.0.2.1, port 9010, signed votes)\nType a number to choose one of "
+             "them.\nIP address or name of the server []: ",
+             "1\n"},
+            {"Port of the server (default: 9005) [9010]: ", "\n"},
+            {"Wake on LAN? [y/N]: ", "\n"},
+            {"Automatically vote on start? [y/N]: ", "\n"},
+            {"characters; \"g\" generates one) []: ", "\n"},
+            {"Notify when the server's line changes while voting? [Y/n]: ", "\n"},
+        },
+        [&] {
+            return prompts.clientOptions(root(), [&] {
+                searches++;
+                return std::vector<FoundServer>{gateway};
+            });
+        }));
+    EXPECT_TRUE(pty.allStepsPlayed()) << pty.missedText();
+    EXPECT_EQ(searches, 1);
+    EXPECT_EQ(text(client(), "Server"), "192.0.2.1");
+    EXPECT_EQ(text(root(), "Port"), "9010");
+}
+
 TEST_F(TerminalPromptsTest, ClientOptionsAskAgainForEachRefusedFieldInStoreOrder) {
     EXPECT_TRUE(converse(
         {

@@ -43,6 +43,7 @@ expect "linkmootctl wait --timeout=5 d" "down"
 expect "linkmootctl status --" "--timeout= --help --version"
 expect "linkmootctl usage --" "--timeout= --help --version --json"
 expect "linkmootctl sessions --c" "--csv"
+expect "linkmootctl servers --" "--timeout= --help --version --json --port="
 expect "linkmootctl sessions --since " ""
 expect "linkmootctl sessions --since 2026-12-01 --c" "--csv"
 options=$("$linkmootd" --help | grep -oE '^ +--[a-z-]+' | tr -d ' ' | tr '\n' ' ')

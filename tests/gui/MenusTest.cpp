@@ -113,6 +113,7 @@ private Q_SLOTS:
             "  ---",
             "  Status...=32782",
             "  Usage...=32784",
+            "  Show the page for &phones...=32785",
             "---",
             "&Options>",
             "  &Configuration...=32773",
@@ -134,6 +135,8 @@ private Q_SLOTS:
             collect(menu.get(), actions);
             QList<int> ids;
             for (QAction* action : actions) {
+                // The page's item is hidden (and so disabled) until the page is served.
+                showPageItem(menu.get(), true);
                 QVERIFY(action->isEnabled());
                 QVERIFY(!action->isCheckable());
                 // No shortcut text after a TAB, which a StatusNotifierItem host would show

@@ -2,6 +2,7 @@
 // governs the address field, refusals in store order with the partial store,
 // and the tab order.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -50,6 +51,34 @@ private Q_SLOTS:
         QVERIFY(client->getBool("AutoVote", false));
     }
 
+    // The list follows what the LAN offers without touching the typed text;
+    // a server picked from it gives its address and its port.
+    void listsTheServersFoundAndPicksOnesAddressAndPort() {
+        toolbox::Config config;
+        std::vector<FoundServer> found;
+        OptionsClientDialog dialog(config.getRoot(), [&found] { return found; });
+        dialog.serverField()->setText(QStringLiteral("typed"));
+        QCOMPARE(dialog.serverChoice()->count(), 0);
+        FoundServer gateway;
+        gateway.name = "gw1";
+        gateway.address = 0xC0000201;
+        gateway.port = 9010;
+        gateway.secret = true;
+        found = {gateway};
+        dialog.refreshServers();
+        QCOMPARE(dialog.serverChoice()->count(), 1);
+        QCOMPARE(dialog.serverChoice()->itemText(0),
+                 QStringLiteral("gw1 (192.0.2.1, port 9010, signed votes)"));
+        QCOMPARE(dialog.serverField()->text(), QStringLiteral("typed"));
+
+        Q_EMIT dialog.serverChoice()->activated(0);
+        QCOMPARE(dialog.serverField()->text(), QStringLiteral("192.0.2.1"));
+        QCOMPARE(dialog.portField()->text(), QStringLiteral("9010"));
+        dialog.accept();
+        QCOMPARE(text(config.getRoot()->getSection("Client"), "Server"),
+                 QStringLiteral("192.0.2.1"));
+    }
+
     void freshTreeOpensWithTheDefaultPortAndWakeOnLanOff() {
         toolbox::Config config;
         OptionsClientDialog dialog(config.getRoot());
@@ -92,7 +121,7 @@ private Q_SLOTS:
                                 "Linkmoot server."));
         QCOMPARE(driver.boxes[0].icon, QMessageBox::Critical);
         QCOMPARE(driver.boxes[0].title, QStringLiteral("Linkmoot"));
-        QCOMPARE(dialog.focusWidget(), dialog.serverField());
+        QCOMPARE(dialog.focusWidget(), dialog.serverChoice());
         QVERIFY(dialog.isVisible());
 
         dialog.serverField()->setText(QStringLiteral("10.0.0.1"));
@@ -147,13 +176,14 @@ private Q_SLOTS:
         dialog.wakeOnLanBox()->setChecked(true);
         dialog.macField()->setEnabled(true);
         QList<QWidget*> order;
-        QWidget* widget = dialog.serverField();
+        QWidget* widget = dialog.serverChoice();
         do {
-            if (widget->focusPolicy() & Qt::TabFocus)
+            // The combo box's own edit field is reached through the box.
+            if ((widget->focusPolicy() & Qt::TabFocus) && widget != dialog.serverField())
                 order << widget;
             widget = widget->nextInFocusChain();
-        } while (widget != dialog.serverField());
-        const QList<QWidget*> expected = {dialog.serverField(),    dialog.portField(),
+        } while (widget != dialog.serverChoice());
+        const QList<QWidget*> expected = {dialog.serverChoice(),   dialog.portField(),
                                           dialog.wakeOnLanBox(),   dialog.macField(),
                                           dialog.autoVoteBox(),    dialog.secretField(),
                                           dialog.generateButton(), dialog.notifyBox()};

@@ -129,7 +129,11 @@ TEST(PosixNetworkTest, PlainVotesAreAnsweredAndTheClientReadsTheAnswer) {
             usleep(10000);
     }
     ASSERT_EQ(received, UdpSocket::Received::Datagram);
-    EXPECT_EQ(std::string(buffer, length), "state:v=2,line=dialling,votes=1,you=1,up=0");
+    std::string name;
+    PosixNetwork().computerName(name);
+    const std::string host = protocol::answerHostName(name);
+    EXPECT_EQ(std::string(buffer, length),
+              "state:v=2,line=dialling,votes=1,you=1,up=0" + (host.empty() ? "" : ",host=" + host));
 
     fakes::FakeApplication& app = real.app;
     app.getConfigRoot()->getParameter("Mode")->setString("client");

@@ -59,14 +59,15 @@ bool FakeSocket::send(const void* data, std::size_t length) {
 
 UdpSocket::Received FakeSocket::receive(char* buffer, std::size_t capacity, std::size_t& length) {
     Endpoint source;
-    uint32_t local = 0;
-    return receiveFrom(buffer, capacity, length, source, local);
+    Arrival arrival;
+    return receiveFrom(buffer, capacity, length, source, arrival);
 }
 
 UdpSocket::Received FakeSocket::receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
-                                            Endpoint& source, uint32_t& local) {
+                                            Endpoint& source, Arrival& arrival) {
     length = 0;
-    local = network.inboundLocal;
+    arrival.local = network.inboundLocal;
+    arrival.broadcast = network.inboundBroadcast;
     // Client sockets (bound to any port) read the answers, the server the votes.
     std::deque<std::string>& queue = port == 40000 ? network.answers : network.inbound;
     if (queue.empty())
@@ -77,6 +78,10 @@ UdpSocket::Received FakeSocket::receiveFrom(char* buffer, std::size_t capacity, 
     if (&queue == &network.inbound && !network.inboundSources.empty()) {
         source = network.inboundSources.front();
         network.inboundSources.pop_front();
+    }
+    if (&queue == &network.answers && !network.answerSources.empty()) {
+        source = network.answerSources.front();
+        network.answerSources.pop_front();
     }
     if (datagram.empty())
         return Received::Nothing;
@@ -190,7 +195,7 @@ bool FakeFrontEnd::showModeDialog(const Settings&) {
     return modeOk;
 }
 
-bool FakeFrontEnd::showClientOptionsDialog(const Settings&) {
+bool FakeFrontEnd::showClientOptionsDialog(const Settings&, const ServerLister&) {
     calls.push_back("client");
     if (clientOk && onClient)
         onClient();

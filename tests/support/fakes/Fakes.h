@@ -12,6 +12,7 @@
 #include "Clock.h"
 #include "DialService.h"
 #include "FrontEnd.h"
+#include "ServerFinder.h"
 #include "ShutdownService.h"
 #include "ToolBox/Config.h"
 #include "Trust.h"
@@ -57,7 +58,7 @@ public:
     bool send(const void* data, std::size_t length) override;
     Received receive(char* buffer, std::size_t capacity, std::size_t& length) override;
     Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length, Endpoint& source,
-                         uint32_t& local) override;
+                         Arrival& arrival) override;
     bool sendTo(const void* data, std::size_t length, const Endpoint& destination,
                 uint32_t from) override;
     void close() override;
@@ -94,6 +95,7 @@ public:
     std::unique_ptr<UdpSocket> createSocket() override;
     std::unique_ptr<NameResolver> createResolver() override;
     bool computerName(std::string& name) override;
+    std::vector<InterfaceAddress> interfaceAddresses() override { return interfaces; }
 
     /// Datagrams waiting for the server socket (one bound to a given port),
     /// oldest first; a text longer than the receive buffer arrives as Oversized.
@@ -104,8 +106,14 @@ public:
     std::deque<Endpoint> inboundSources;
     /// The local address every inbound datagram reached.
     uint32_t inboundLocal = 0xC0A80101;  // 192.168.1.1
+    /// Whether every inbound datagram came to a broadcast address.
+    bool inboundBroadcast = false;
+    /// What interfaceAddresses() reports.
+    std::vector<InterfaceAddress> interfaces;
     /// Datagrams waiting for client sockets (bound to port 0).
     std::deque<std::string> answers;
+    /// Where each answer comes from, front first (then inboundSource).
+    std::deque<Endpoint> answerSources;
     /// What left through sendTo (the server's answers), with the dotted address.
     std::vector<SentDatagram> sentTo;
     /// Names the resolver knows; others are 192.0.2.254; with connectFails all fail.
@@ -127,6 +135,21 @@ public:
     std::function<void(const SentDatagram&)> onSend;
     int socketsCreated = 0;
     int socketsOpen = 0;  ///< sockets opened and not yet closed
+};
+
+/// A DNS-SD browser whose finds the test sets.
+class FakeBrowser : public ServiceBrowser {
+public:
+    void browse(bool on) override {
+        browsing = on;
+        switches++;
+    }
+    std::vector<AnnouncedServer> announced() const override {
+        return browsing ? services : std::vector<AnnouncedServer>();
+    }
+    bool browsing = false;
+    int switches = 0;
+    std::vector<AnnouncedServer> services;
 };
 
 class FakeDialService : public DialService {
@@ -201,7 +224,7 @@ class FakeFrontEnd : public FrontEnd {
 public:
     bool showWelcomeDialog() override { return record("welcome", welcome); }
     bool showModeDialog(const Settings& settings) override;
-    bool showClientOptionsDialog(const Settings& settings) override;
+    bool showClientOptionsDialog(const Settings& settings, const ServerLister& servers) override;
     bool showServerOptionsDialog(const Settings& settings, const EntryLister& entries) override;
     bool askYesNo(int stringId) override {
         questions.push_back(stringId);
