@@ -44,8 +44,7 @@ Services servicesOf(Network& network, Clock& clock, DialServiceProvider& dialers
 
 }  // namespace
 
-Instance::Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop,
-                   ServiceBrowser* browser)
+Instance::Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop, ServiceBrowser* browser)
     : configuration(getApplicationName()),
       store(configuration),
       settingsView(configuration.getConfigRoot()),
