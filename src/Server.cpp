@@ -204,7 +204,7 @@ bool Server::readDatagrams(uint32_t now) {
     if (keys != nullptr && keys->configured() && keys->key() == nullptr)
         return false;
     const ProtocolKey* key = keys != nullptr ? keys->key() : nullptr;
-    wall = clock.wallClock();
+    bool wallRead = false;
     bool served = false;
     int counted = 0;
     for (int read = 0; read < kMaxDatagramsReadPerPoll && counted < kMaxDatagramsPerPoll; read++) {
@@ -215,6 +215,12 @@ bool Server::readDatagrams(uint32_t now) {
             socket->receiveFrom(buffer, kMaxDatagramLength, length, source);
         if (received == UdpSocket::Received::Nothing)
             break;
+        // Once a poll, and only for a poll with datagrams: asking whether the
+        // clock is synchronised is a system call an idle server need not make.
+        if (!wallRead) {
+            wall = clock.wallClock();
+            wallRead = true;
+        }
         // Outside senders are dropped before anything else, uncounted.
         if (!intake.sourceAllowed(source.address, now))
             continue;

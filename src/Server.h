@@ -207,7 +207,7 @@ private:
     std::shared_ptr<ShutdownInbox> shutdownInbox;
     KeyStore* keys;
     trust::ServerGate intake;
-    trust::WallClock wall;  // read once a poll
+    trust::WallClock wall;  // read once a poll that has datagrams; answers are made in it
     std::vector<trust::PendingAnswer> pendingAnswers;
     // The names in `votes`, so an answer's "you" costs no scan of the table.
     std::unordered_set<std::string> voterNames;
