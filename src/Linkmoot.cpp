@@ -7,6 +7,7 @@
 #include "ConfigurationStore.h"
 #include "DialService.h"
 #include "FrontEnd.h"
+#include "MissingFeatures.h"
 #include "Server.h"
 #include "ServerLine.h"
 #include "Strings.h"
@@ -64,6 +65,7 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
     : settings(settings),
       services(services),
       frontEnd(frontEnd),
+      keys(services.crypto, services.worker),
       client(std::make_unique<Client>(settings, services.network, services.clock, &keys)),
       server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
                                       services.shutdown, &keys)),
@@ -192,6 +194,7 @@ bool Linkmoot::reload(std::string& problem) {
 void Linkmoot::tick() {
     if (keys.update() && !keys.error().empty())
         LM_LOG(Error, "The shared secret cannot be used: %s", keys.error().c_str());
+    reportMissingFeatures();
     bool changed = server->poll();
     if (client->tick())
         changed = true;
@@ -311,6 +314,10 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     auto status = std::make_shared<StatusSnapshot>(computeStatus(input));
     if (input.started && !webPageProblem.empty())
         status->rows.push_back({StatusIcon::Disabled, webPageProblem});
+    if (services.missing != nullptr) {
+        for (std::string& row : services.missing->rows())
+            status->rows.push_back({StatusIcon::Disabled, std::move(row)});
+    }
     status->serverStarted = input.started;
     status->line = line;
     if (input.serverMode) {
@@ -320,6 +327,16 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     }
     status->votes = std::move(votes);
     return status;
+}
+
+void Linkmoot::reportMissingFeatures() {
+    if (services.missing == nullptr)
+        return;
+    // From the tick, not where the finding was made: that may be a worker's
+    // thread, or a moment before the log is open.
+    const std::vector<std::string> rows = services.missing->rows();
+    for (; missingFeaturesReported < rows.size(); missingFeaturesReported++)
+        LM_LOG(Error, "%s", rows[missingFeaturesReported].c_str());
 }
 
 void Linkmoot::setWebPageProblem(const std::string& problem) {

@@ -24,6 +24,9 @@ class Clock;
 class DialServiceProvider;
 class ShutdownService;
 class ConfigurationStore;
+class Crypto;
+class Worker;
+class MissingFeatures;
 
 /// Command ids of the menus, accelerators and the control socket.
 namespace Command {
@@ -54,6 +57,12 @@ struct Services {
     /// Saves a confirmed configuration at once and reads the file again on
     /// reload; null: neither (the exit's save alone).
     ConfigurationStore* configuration = nullptr;
+    /// The shared secret's cryptography and the worker that derives its key;
+    /// null: a configured secret fails (closed) and says so.
+    Crypto* crypto = nullptr;
+    Worker* worker = nullptr;
+    /// What this machine cannot provide, shown as status rows; null: none.
+    const MissingFeatures* missing = nullptr;
 };
 
 class Linkmoot {
@@ -121,6 +130,8 @@ private:
     void saveConfiguration();
     /// Hands the key store the configured secret (derived off the loop).
     void applySecret();
+    /// Logs each new row of what the machine cannot provide, once, at Error.
+    void reportMissingFeatures();
 
     Settings settings;
     Services services;
@@ -130,6 +141,7 @@ private:
     std::unique_ptr<Server> server;
     std::shared_ptr<const StatusSnapshot> latest;
     std::string webPageProblem;
+    std::size_t missingFeaturesReported = 0;
     int tickCounter = 0;
 };
 

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "Crypto.h"
 #include "Protocol.h"
 
 namespace linkmoot {
@@ -101,6 +102,8 @@ struct WebApiConfig {
     std::function<bool(uint32_t)> isLocalAddress;
     /// The page served at "/".
     std::string_view page;
+    /// Makes the cookie key and checks cookies and passwords; outlives the API.
+    Crypto* crypto = nullptr;
 };
 
 class WebApi {
@@ -117,7 +120,8 @@ public:
     static constexpr std::size_t kMaxPasswordPeers = 64;
 
     /// Makes the random cookie key: cookies of an earlier start do not verify.
-    /// Throws std::runtime_error when the system has no randomness to offer.
+    /// Throws std::runtime_error when the configuration's cryptography cannot
+    /// be had (no library, no randomness).
     WebApi(WebApiConfig config, WebStateSource& state, WebVoteSink& votes);
     ~WebApi();
     WebApi(const WebApi&) = delete;
@@ -148,10 +152,12 @@ private:
     WebResponse postVote(const WebRequest& request, const nlohmann::json& body, bool withdraw);
     WebResponse postLogin(const WebRequest& request, const nlohmann::json& body, uint32_t nowMs);
 
+    Crypto& crypto() const { return *config.crypto; }
+
     WebApiConfig config;
     WebStateSource& stateSource;
     WebVoteSink& voteSink;
-    unsigned char key[32];
+    unsigned char key[Crypto::kMacKeyBytes];
     std::vector<PasswordFailures> failures;
 };
 

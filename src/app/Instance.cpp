@@ -1,5 +1,7 @@
 #include "app/Instance.h"
 
+#include "platform/SodiumCrypto.h"
+
 namespace linkmoot {
 
 Instance::Instance(FrontEnd& frontEnd)
@@ -7,7 +9,10 @@ Instance::Instance(FrontEnd& frontEnd)
       store(configuration),
       settingsView(configuration.getConfigRoot()),
       dialers(settingsView),
-      app(settingsView, Services{network, clock, dialers, shutdown, &store}, frontEnd),
+      app(settingsView,
+          Services{network, clock, dialers, shutdown, &store, &sodiumCrypto(), &keyWorker,
+                   &missingLibraries},
+          frontEnd),
       webPage(app, settingsView, clock) {}
 
 Instance::~Instance() = default;

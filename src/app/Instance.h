@@ -15,9 +15,11 @@
 #include "app/TriExtStore.h"
 #include "app/WebPage.h"
 #include "mfctriext/TriExtApp.h"
+#include "platform/BackgroundQueue.h"
 #include "platform/LogindShutdown.h"
 #include "platform/PosixClock.h"
 #include "platform/PosixNetwork.h"
+#include "platform/SharedLibrary.h"
 #include "platform/SystemDialServices.h"
 
 namespace linkmoot {
@@ -46,6 +48,8 @@ private:
     PosixClock clock;
     LogindShutdown shutdown;
     SystemDialServices dialers;
+    BackgroundQueue keyWorker;  // derives the shared secret's key; started by the first
+    LibraryProblems missingLibraries;
     Linkmoot app;
     WebPage webPage;  // goes before the application object it reads
 };

@@ -10,6 +10,7 @@
 #include "ToolBox/Logger.h"
 #include "Trust.h"
 #include "WebApi.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 
@@ -84,6 +85,7 @@ void WebPage::start(const Wanted& wish, const Watch& watch) {
             return localAddresses.contains(address);
         };
         config.page = webPage();
+        config.crypto = &sodiumCrypto();
         try {
             Server& voteServer = app.getServer();
             api = std::make_unique<WebApi>(std::move(config), voteServer, voteServer);

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "SharedSecret.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 
@@ -59,7 +60,7 @@ OptionsClientDialog::OptionsClientDialog(Settings settings, QWidget* parent)
 
     connect(generate, &QPushButton::clicked, this, [this] {
         secret->setEchoMode(QLineEdit::Normal);  // to be copied to the server
-        secret->setText(QString::fromStdString(generateSecret()));
+        secret->setText(QString::fromStdString(generateSecret(sodiumCrypto())));
     });
     connect(wakeOnLan, &QCheckBox::clicked, this, [this](bool on) {
         mac->setEnabled(on);

@@ -2,7 +2,7 @@
 
 namespace linkmoot {
 
-BackgroundQueue::BackgroundQueue() : thread([this] { loop(); }) {}
+BackgroundQueue::BackgroundQueue() = default;
 
 BackgroundQueue::~BackgroundQueue() {
     {
@@ -10,13 +10,16 @@ BackgroundQueue::~BackgroundQueue() {
         stopping = true;
     }
     wake.notify_one();
-    thread.join();
+    if (thread.joinable())
+        thread.join();
 }
 
 void BackgroundQueue::post(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         jobs.push_back(std::move(job));
+        if (!thread.joinable())
+            thread = std::thread([this] { loop(); });
     }
     wake.notify_one();
 }

@@ -12,6 +12,8 @@
 #include "SharedSecret.h"
 #include "Strings.h"
 #include "fakes/Fakes.h"
+#include "platform/BackgroundQueue.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 namespace {
@@ -212,7 +214,8 @@ TEST_F(ServerTest, AnswersAreRateLimitedButTheRequestsStillCount) {
 // None of these may change the table or the idle clock, nor be answered
 // (except the unvote from another address, which is answered and ignored).
 TEST_F(ServerTest, TheTrustRulesKeepUntrustedDatagramsOutOfTheTable) {
-    KeyStore keys;
+    BackgroundQueue worker;
+    KeyStore keys(&sodiumCrypto(), &worker);
     keys.setSecret("a-shared-secret-for-tests");
     for (int i = 0; i < 2000 && keys.key() == nullptr; i++) {
         keys.update();
