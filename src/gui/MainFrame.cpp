@@ -15,12 +15,9 @@
 namespace linkmoot {
 
 MainFrame::MainFrame(QWidget* parent)
-    : QMainWindow(parent),
-      statusView(new MainView(icons, this)),
-      trayProbe([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    : QMainWindow(parent), trayProbe([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setWindowTitle(QStringLiteral("Unnamed - Linkmoot"));
     setWindowIcon(icons.icon(StatusIcon::Idle));
-    setCentralWidget(statusView);
     resize(360, 240);
 
     tray = std::make_unique<TrayIcon>(icons, commandHandler());
@@ -54,7 +51,19 @@ void MainFrame::ensureMenuBar() {
     buildMainMenu(menuBar(), commandHandler());
 }
 
+MainView& MainFrame::view() {
+    // Made when the window is first shown, or asked for: the tray icon comes
+    // before it.
+    if (statusView == nullptr) {
+        statusView = new MainView(icons, this);
+        setCentralWidget(statusView);
+        statusView->rebuild(latest);
+    }
+    return *statusView;
+}
+
 void MainFrame::showEvent(QShowEvent* event) {
+    view();
     ensureMenuBar();
     QMainWindow::showEvent(event);
 }
@@ -62,8 +71,10 @@ void MainFrame::showEvent(QShowEvent* event) {
 void MainFrame::refresh(const StatusSnapshot& snapshot) {
     if (closedForGood)
         return;
-    statusView->rebuild(snapshot);
     tray->update(snapshot);
+    latest = snapshot;
+    if (statusView != nullptr)
+        statusView->rebuild(snapshot);
     if (!refreshed) {
         refreshed = true;
         if (!trayProbe())

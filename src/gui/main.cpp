@@ -92,7 +92,10 @@ int main(int argc, char** argv) {
             }
         });
         if (app.initInstance() && !frontEnd.quitRequested()) {
-            web->sync();
+            // The page (and the libraries it loads) once the loop has put
+            // the icon in the tray.
+            QMetaObject::invokeMethod(
+                web.get(), [&web] { web->sync(); }, Qt::QueuedConnection);
             status = QApplication::exec();
         }
         // Ends what the loop served before the application object goes: no
