@@ -17,6 +17,8 @@
 #include "ToolBox/Config.h"
 #include "Trust.h"
 #include "UdpSocket.h"
+#include "platform/BackgroundQueue.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 namespace {
@@ -146,7 +148,8 @@ void BM_ServerPollTenDatagrams(benchmark::State& state) {
 BENCHMARK(BM_ServerPollTenDatagrams)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 void BM_ServerPollTenSignedDatagrams(benchmark::State& state) {
-    KeyStore keys;
+    BackgroundQueue worker;
+    KeyStore keys(&sodiumCrypto(), &worker);
     keys.setSecret("bench-secret-of-24-chars");
     while (!keys.update() || keys.key() == nullptr) {
         if (!keys.error().empty()) {

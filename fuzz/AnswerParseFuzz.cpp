@@ -14,6 +14,7 @@
 #include "Protocol.h"
 #include "ServerLine.h"
 #include "SharedSecret.h"
+#include "platform/SodiumCrypto.h"
 
 using namespace linkmoot;
 
@@ -29,7 +30,7 @@ const ProtocolKey& key() {
         unsigned char bytes[ProtocolKey::kBytes];
         for (std::size_t i = 0; i < sizeof bytes; i++)
             bytes[i] = static_cast<unsigned char>(i);
-        return ProtocolKey::fromBytes(bytes);
+        return ProtocolKey::fromBytes(sodiumCrypto(), bytes);
     }();
     return *made;
 }

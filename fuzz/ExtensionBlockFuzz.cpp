@@ -19,6 +19,7 @@
 #include "ServerLine.h"
 #include "SharedSecret.h"
 #include "Trust.h"
+#include "platform/SodiumCrypto.h"
 
 using namespace linkmoot;
 
@@ -37,7 +38,7 @@ const ProtocolKey& key() {
         unsigned char bytes[ProtocolKey::kBytes];
         for (std::size_t i = 0; i < sizeof bytes; i++)
             bytes[i] = static_cast<unsigned char>(i * 3);
-        return ProtocolKey::fromBytes(bytes);
+        return ProtocolKey::fromBytes(sodiumCrypto(), bytes);
     }();
     return *made;
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "WebApi.h"
+#include "platform/SodiumCrypto.h"
 
 using linkmoot::WebApi;
 using linkmoot::WebRequest;
@@ -115,6 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     config.isAllowedPeer = [](uint32_t peer) { return (peer >> 24) != 203; };
     config.isLocalAddress = [](uint32_t address) { return address == 0xC000020A; };
     config.page = "<!DOCTYPE html>";
+    config.crypto = &linkmoot::sodiumCrypto();
     WebApi api(config, sink);
 
     std::string cookie = fields[5];

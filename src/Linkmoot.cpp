@@ -12,6 +12,7 @@
 #include "FrontEnd.h"
 #include "InterfaceCounters.h"
 #include "LocalTime.h"
+#include "MissingFeatures.h"
 #include "Server.h"
 #include "ServerLine.h"
 #include "Strings.h"
@@ -45,6 +46,7 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
     : settings(settings),
       services(services),
       frontEnd(frontEnd),
+      keys(services.crypto, services.worker),
       noCounters(std::make_unique<NoCounters>()),
       utc(std::make_unique<UtcTime>()),
       local(services.localTime != nullptr ? services.localTime : utc.get()),
@@ -208,6 +210,7 @@ bool Linkmoot::reload(std::string& problem) {
 void Linkmoot::tick() {
     if (keys.update() && !keys.error().empty())
         LM_LOG(Error, "The shared secret cannot be used: %s", keys.error().c_str());
+    reportMissingFeatures();
     bool changed = server->poll();
     if (client->tick())
         changed = true;
@@ -380,6 +383,10 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     auto status = std::make_shared<StatusSnapshot>(computeStatus(input));
     if (input.started && !webPageProblem.empty())
         status->rows.push_back({StatusIcon::Disabled, webPageProblem});
+    if (services.missing != nullptr) {
+        for (std::string& row : services.missing->rows())
+            status->rows.push_back({StatusIcon::Disabled, std::move(row)});
+    }
     status->serverStarted = input.started;
     status->serverStarts = server->startCount();
     status->line = line;
@@ -417,6 +424,16 @@ UsageReport Linkmoot::usageReport() {
 void Linkmoot::readSessions(int64_t sinceUnixMs, UsageStorage::SessionsFormatter format,
                             UsageStorage::TextDone done) {
     usage->readSessions(sinceUnixMs, std::move(format), std::move(done));
+}
+
+void Linkmoot::reportMissingFeatures() {
+    if (services.missing == nullptr)
+        return;
+    // From the tick, not where the finding was made: that may be a worker's
+    // thread, or a moment before the log is open.
+    const std::vector<std::string> rows = services.missing->rows();
+    for (; missingFeaturesReported < rows.size(); missingFeaturesReported++)
+        LM_LOG(Error, "%s", rows[missingFeaturesReported].c_str());
 }
 
 void Linkmoot::setWebPageProblem(const std::string& problem) {

@@ -32,6 +32,9 @@ class InterfaceCounters;
 class LocalTime;
 class UsageRecorder;
 class ServiceBrowser;
+class Crypto;
+class Worker;
+class MissingFeatures;
 
 /// Command ids of the menus, accelerators and the control socket.
 namespace Command {
@@ -77,6 +80,12 @@ struct Services {
     /// DNS-SD, for a client that finds its server on the LAN; null: broadcast
     /// queries alone.
     ServiceBrowser* browser = nullptr;
+    /// The shared secret's cryptography and the worker that derives its key;
+    /// null: a configured secret fails (closed) and says so.
+    Crypto* crypto = nullptr;
+    Worker* worker = nullptr;
+    /// What this machine cannot provide, shown as status rows; null: none.
+    const MissingFeatures* missing = nullptr;
 };
 
 class Linkmoot {
@@ -167,6 +176,8 @@ private:
     void saveConfiguration();
     /// Hands the key store the configured secret (derived off the loop).
     void applySecret();
+    /// Logs each new row of what the machine cannot provide, once, at Error.
+    void reportMissingFeatures();
 
     Settings settings;
     Services services;
@@ -195,6 +206,7 @@ private:
     std::vector<StatusView*> views;
     std::string webPageProblem;
     std::vector<std::string> pageAddresses;
+    std::size_t missingFeaturesReported = 0;
     int tickCounter = 0;
     int asking = 0;
 };

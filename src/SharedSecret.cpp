@@ -1,22 +1,20 @@
 #include "SharedSecret.h"
 
-#include <sodium.h>
-
 #include <cstring>
+#include <mutex>
+
+#include "Worker.h"
 
 namespace linkmoot {
 
 namespace {
 
-constexpr unsigned char kSalt[crypto_pwhash_SALTBYTES + 1] = "linkmoot-proto-2";
-static_assert(sizeof kSalt - 1 == crypto_pwhash_SALTBYTES, "the salt is exactly 16 bytes");
-static_assert(ProtocolKey::kBytes == crypto_auth_hmacsha256_KEYBYTES);
-static_assert(ProtocolKey::kMacHexLength == 2 * crypto_auth_hmacsha256_BYTES);
+constexpr unsigned char kSalt[Crypto::kSaltBytes + 1] = "linkmoot-proto-2";
+static_assert(sizeof kSalt - 1 == Crypto::kSaltBytes, "the salt is exactly 16 bytes");
+static_assert(ProtocolKey::kBytes == Crypto::kMacKeyBytes);
 
-bool sodiumReady() {
-    static const bool ready = sodium_init() >= 0;
-    return ready;
-}
+constexpr const char* kNoSecureMemory =
+    "Cannot derive the key of the shared secret: no secure memory";
 
 bool isLowerHex(std::string_view text) {
     for (char c : text) {
@@ -24,6 +22,12 @@ bool isLowerHex(std::string_view text) {
             return false;
     }
     return true;
+}
+
+unsigned char* guarded(Crypto& crypto, std::size_t size) {
+    std::string why;
+    return crypto.available(why) ? static_cast<unsigned char*>(crypto.allocateGuarded(size))
+                                 : nullptr;
 }
 
 }  // namespace
@@ -37,32 +41,35 @@ std::size_t secretCharacters(std::string_view secret) {
     return count;
 }
 
-std::string generateSecret() {
+std::string generateSecret(Crypto& crypto) {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::string secret;
-    if (!sodiumReady())
+    std::string why;
+    if (!crypto.available(why))
         return secret;
     for (int i = 0; i < 24; i++) {
-        secret += kAlphabet[randombytes_uniform(sizeof kAlphabet - 1)];
+        secret += kAlphabet[crypto.randomBelow(sizeof kAlphabet - 1)];
     }
     return secret;
 }
 
 // --- SecureBytes
 
-SecureBytes::SecureBytes(std::size_t size)
-    : bytes(sodiumReady() ? static_cast<unsigned char*>(sodium_malloc(size)) : nullptr),
-      length(bytes != nullptr ? size : 0) {}
+SecureBytes::SecureBytes(Crypto& crypto, std::size_t size)
+    : crypto(crypto), bytes(guarded(crypto, size)), length(bytes != nullptr ? size : 0) {}
 
 SecureBytes::~SecureBytes() {
     if (bytes != nullptr)
-        sodium_free(bytes);  // wipes before it frees
+        crypto.freeGuarded(bytes);  // wipes before it frees
 }
 
 // --- ProtocolKey
 
-ProtocolKey::ProtocolKey() : key(kBytes), keyedState(sizeof(crypto_auth_hmacsha256_state)) {}
+ProtocolKey::ProtocolKey(Crypto& crypto)
+    : crypto(crypto),
+      key(crypto, kBytes),
+      keyedState(crypto, key.valid() ? crypto.macStateBytes() : 0) {}
 
 ProtocolKey::~ProtocolKey() = default;
 
@@ -70,180 +77,194 @@ bool ProtocolKey::load(const unsigned char* bytes) {
     if (!key.valid() || !keyedState.valid())
         return false;
     std::memcpy(key.data(), bytes, kBytes);
-    crypto_auth_hmacsha256_init(reinterpret_cast<crypto_auth_hmacsha256_state*>(keyedState.data()),
-                                key.data(), kBytes);
+    crypto.macKey(keyedState.data(), key.data(), kBytes);
     return true;
 }
 
-std::unique_ptr<ProtocolKey> ProtocolKey::fromBytes(const unsigned char (&bytes)[kBytes]) {
-    std::unique_ptr<ProtocolKey> result(new ProtocolKey());
+std::unique_ptr<ProtocolKey> ProtocolKey::fromBytes(Crypto& crypto,
+                                                    const unsigned char (&bytes)[kBytes]) {
+    std::unique_ptr<ProtocolKey> result(new ProtocolKey(crypto));
     if (!result->load(bytes))
         return nullptr;
     return result;
 }
 
-std::unique_ptr<ProtocolKey> ProtocolKey::derive(std::string_view secret, std::string& error) {
-    SecureBytes derived(kBytes);
-    if (!derived.valid()) {
-        error = "Cannot derive the key of the shared secret: no secure memory";
+std::unique_ptr<ProtocolKey> ProtocolKey::derive(Crypto& crypto, std::string_view secret,
+                                                 std::string& error) {
+    std::string why;
+    if (!crypto.available(why)) {
+        error = "Cannot derive the key of the shared secret: " + why;
         return nullptr;
     }
-    if (crypto_pwhash(derived.data(), kBytes, secret.data(), secret.size(), kSalt,
-                      crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE,
-                      crypto_pwhash_ALG_ARGON2ID13) != 0) {
+    SecureBytes derived(crypto, kBytes);
+    if (!derived.valid()) {
+        error = kNoSecureMemory;
+        return nullptr;
+    }
+    if (!crypto.deriveKey(derived.data(), kBytes, secret, kSalt)) {
         error = "Cannot derive the key of the shared secret: out of memory";
         return nullptr;
     }
-    std::unique_ptr<ProtocolKey> result(new ProtocolKey());
+    std::unique_ptr<ProtocolKey> result(new ProtocolKey(crypto));
     if (!result->load(derived.data())) {
-        error = "Cannot derive the key of the shared secret: no secure memory";
+        error = kNoSecureMemory;
         return nullptr;
     }
     return result;
 }
 
-void ProtocolKey::mac(std::string_view message, unsigned char (&out)[32]) const {
-    crypto_auth_hmacsha256_state state;
-    std::memcpy(&state, keyedState.data(), sizeof state);
-    crypto_auth_hmacsha256_update(&state, reinterpret_cast<const unsigned char*>(message.data()),
-                                  message.size());
-    crypto_auth_hmacsha256_final(&state, out);
-    sodium_memzero(&state, sizeof state);
-}
-
 std::string ProtocolKey::macHex(std::string_view message) const {
-    unsigned char digest[crypto_auth_hmacsha256_BYTES];
-    mac(message, digest);
-    char hex[kMacHexLength + 1];
-    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
-    return std::string(hex, kMacHexLength);
+    unsigned char digest[Crypto::kMacBytes];
+    crypto.mac(keyedState.data(), message, digest);
+    return crypto.toHex(digest, sizeof digest);
 }
 
 bool ProtocolKey::verify(std::string_view message, std::string_view hex) const {
     if (hex.size() != kMacHexLength || !isLowerHex(hex))
         return false;
-    unsigned char claimed[crypto_auth_hmacsha256_BYTES];
-    std::size_t decoded = 0;
-    if (sodium_hex2bin(claimed, sizeof claimed, hex.data(), hex.size(), nullptr, &decoded,
-                       nullptr) != 0 ||
-        decoded != sizeof claimed) {
+    unsigned char claimed[Crypto::kMacBytes];
+    if (!crypto.fromHex(hex, claimed, sizeof claimed))
         return false;
-    }
-    unsigned char digest[crypto_auth_hmacsha256_BYTES];
-    mac(message, digest);
-    return sodium_memcmp(digest, claimed, sizeof digest) == 0;
+    unsigned char digest[Crypto::kMacBytes];
+    crypto.mac(keyedState.data(), message, digest);
+    return crypto.equal(digest, claimed, sizeof digest);
 }
 
 std::string ProtocolKey::keyHex() const {
-    char hex[2 * kBytes + 1];
-    sodium_bin2hex(hex, sizeof hex, key.data(), kBytes);
-    return std::string(hex, 2 * kBytes);
+    return crypto.toHex(key.data(), kBytes);
 }
 
 // --- KeyStore
 
-KeyStore::KeyStore() : fingerprint(crypto_generichash_BYTES) {}
+/// The hand-over between the store on the loop and the jobs on the worker.
+/// Shared, so a job that outlives its store (it runs at exit) finds it still.
+struct KeyStore::Derivation {
+    std::mutex mutex;
+    bool cancelled = false;
+    std::unique_ptr<SecureBytes> request;  // the secret to derive next
+    uint64_t requestGeneration = 0;
+    std::unique_ptr<ProtocolKey> result;
+    std::string resultError;
+    uint64_t resultGeneration = 0;
+    bool resultReady = false;
 
-KeyStore::~KeyStore() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-    }
-    wake.notify_all();
-    if (worker.joinable())
-        worker.join();
-}
-
-void KeyStore::setSecret(std::string_view secret) {
-    unsigned char hash[crypto_generichash_BYTES];
-    if (!secret.empty()) {
-        if (!fingerprint.valid() || !sodiumReady()) {
-            // Without secure memory nothing can be derived; say so, fail closed.
-            secretSet = true;
-            current.reset();
-            failure = "Cannot derive the key of the shared secret: no secure memory";
-            return;
+    /// One job: derives the latest request, if any is left.
+    void run(Crypto& crypto) {
+        std::unique_ptr<SecureBytes> secret;
+        uint64_t forGeneration = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (cancelled || request == nullptr)
+                return;  // an earlier job took it, or it is of no use any more
+            secret = std::move(request);
+            forGeneration = requestGeneration;
         }
-        crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char*>(secret.data()),
-                           secret.size(), nullptr, 0);
-        const bool same = secretSet && sodium_memcmp(hash, fingerprint.data(), sizeof hash) == 0;
-        // A failed derivation of the same secret is tried again.
-        if (same && failure.empty()) {
-            sodium_memzero(hash, sizeof hash);
-            return;
-        }
-    } else if (!secretSet) {
-        return;
-    }
-
-    generation++;
-    current.reset();
-    failure.clear();
-    secretSet = !secret.empty();
-    std::unique_ptr<SecureBytes> copy;
-    if (secretSet) {
-        std::memcpy(fingerprint.data(), hash, sizeof hash);
-        sodium_memzero(hash, sizeof hash);
-        copy = std::make_unique<SecureBytes>(secret.size() + 1);
-        if (!copy->valid()) {
-            failure = "Cannot derive the key of the shared secret: no secure memory";
-            return;
-        }
-        std::memcpy(copy->data(), secret.data(), secret.size());
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        request = std::move(copy);  // null: a derivation under way is of no use any more
-        requestGeneration = generation;
-        resultReady = false;
-        result.reset();
-    }
-    if (secretSet) {
-        if (!worker.joinable())
-            worker = std::thread([this] { work(); });
-        wake.notify_all();
-    }
-}
-
-bool KeyStore::update() {
-    std::unique_ptr<ProtocolKey> taken;
-    std::string takenError;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!resultReady || resultGeneration != generation)
-            return false;
-        resultReady = false;
-        taken = std::move(result);
-        takenError = std::move(resultError);
-    }
-    current = std::move(taken);
-    failure = current ? std::string() : takenError;
-    return true;
-}
-
-void KeyStore::work() {
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-        wake.wait(lock, [this] { return stopping || request != nullptr; });
-        if (stopping)
-            return;
-        std::unique_ptr<SecureBytes> secret = std::move(request);
-        const uint64_t forGeneration = requestGeneration;
-        lock.unlock();
         std::string error;
         std::unique_ptr<ProtocolKey> derived = ProtocolKey::derive(
+            crypto,
             std::string_view(reinterpret_cast<const char*>(secret->data()), secret->size() - 1),
             error);
         secret.reset();
-        lock.lock();
+        std::lock_guard<std::mutex> lock(mutex);
         // A newer secret set meanwhile makes this one of no use.
-        if (forGeneration == requestGeneration) {
+        if (!cancelled && forGeneration == requestGeneration) {
             result = std::move(derived);
             resultError = std::move(error);
             resultGeneration = forGeneration;
             resultReady = true;
         }
     }
+};
+
+KeyStore::KeyStore(Crypto* crypto, Worker* worker)
+    : crypto(crypto), worker(worker), shared(std::make_shared<Derivation>()) {}
+
+KeyStore::~KeyStore() {
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->cancelled = true;
+    shared->request.reset();
+}
+
+void KeyStore::restart(bool withSecret) {
+    generation++;
+    current.reset();
+    failure.clear();
+    secretSet = withSecret;
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->request.reset();  // a derivation under way is of no use any more
+    shared->requestGeneration = generation;
+    shared->resultReady = false;
+    shared->result.reset();
+}
+
+void KeyStore::fail(const std::string& why) {
+    restart(true);
+    failure = why;
+}
+
+bool KeyStore::alreadySet(std::string_view secret) {
+    unsigned char hash[Crypto::kHashBytes];
+    crypto->hash(secret, hash);
+    // A failed derivation of the same secret is tried again.
+    const bool same =
+        secretSet && failure.empty() && crypto->equal(hash, fingerprint->data(), sizeof hash);
+    if (!same)
+        std::memcpy(fingerprint->data(), hash, sizeof hash);
+    crypto->wipe(hash, sizeof hash);
+    return same;
+}
+
+void KeyStore::setSecret(std::string_view secret) {
+    if (secret.empty()) {
+        if (secretSet)
+            restart(false);
+        return;
+    }
+    std::string why = "no cryptography library";
+    if (crypto == nullptr || worker == nullptr || !crypto->available(why)) {
+        // Nothing can be derived: say so, and fail closed.
+        fail("Cannot derive the key of the shared secret: " + why);
+        return;
+    }
+    if (!fingerprint)
+        fingerprint = std::make_unique<SecureBytes>(*crypto, Crypto::kHashBytes);
+    if (!fingerprint->valid()) {
+        fail(kNoSecureMemory);
+        return;
+    }
+    if (alreadySet(secret))
+        return;
+    restart(true);
+    auto copy = std::make_unique<SecureBytes>(*crypto, secret.size() + 1);
+    if (!copy->valid()) {
+        failure = kNoSecureMemory;
+        return;
+    }
+    std::memcpy(copy->data(), secret.data(), secret.size());
+    {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->request = std::move(copy);
+    }
+    worker->post([derivation = shared, &library = *crypto] { derivation->run(library); });
+}
+
+bool KeyStore::update() {
+    // Only a derivation under way can finish: an idle tick takes no lock.
+    if (!pending())
+        return false;
+    std::unique_ptr<ProtocolKey> taken;
+    std::string takenError;
+    {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        if (!shared->resultReady || shared->resultGeneration != generation)
+            return false;
+        shared->resultReady = false;
+        taken = std::move(shared->result);
+        takenError = std::move(shared->resultError);
+    }
+    current = std::move(taken);
+    failure = current ? std::string() : takenError;
+    return true;
 }
 
 }  // namespace linkmoot

@@ -4,30 +4,33 @@
 // derivation takes a noticeable fraction of a second and 64 MiB).
 //
 // Key material lives only in guarded memory that is locked against swapping,
-// kept out of core dumps and wiped when freed.
-#include <condition_variable>
+// kept out of core dumps and wiped when freed. The cryptography comes from
+// Crypto.h, so nothing here loads a library until a secret is set.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
+
+#include "Crypto.h"
 
 namespace linkmoot {
+
+class Worker;
 
 /// Shorter secrets are refused by the dialogs and prompts.
 inline constexpr std::size_t kMinSecretCharacters = 16;
 
 /// The number of characters of a UTF-8 text (bytes that do not continue one).
 std::size_t secretCharacters(std::string_view secret);
-/// A fresh random secret of 24 letters and digits (about 143 bits).
-std::string generateSecret();
+/// A fresh random secret of 24 letters and digits (about 143 bits); empty when
+/// the cryptography library cannot be had.
+std::string generateSecret(Crypto& crypto);
 
 /// Bytes in guarded, locked, undumpable memory, wiped when freed.
 class SecureBytes {
 public:
-    explicit SecureBytes(std::size_t size);
+    SecureBytes(Crypto& crypto, std::size_t size);
     ~SecureBytes();
     SecureBytes(const SecureBytes&) = delete;
     SecureBytes& operator=(const SecureBytes&) = delete;
@@ -39,6 +42,7 @@ public:
     std::size_t size() const { return length; }
 
 private:
+    Crypto& crypto;
     unsigned char* bytes;
     std::size_t length;
 };
@@ -47,15 +51,18 @@ private:
 class ProtocolKey {
 public:
     static constexpr std::size_t kBytes = 32;
-    static constexpr std::size_t kMacHexLength = 64;
+    static constexpr std::size_t kMacHexLength = 2 * Crypto::kMacBytes;
 
     /// Argon2id with the interactive limits over the secret, salted with the
     /// 16 bytes "linkmoot-proto-2". Null with the reason in `error` when
-    /// memory runs out. Blocks for the derivation: call it off the loop.
-    static std::unique_ptr<ProtocolKey> derive(std::string_view secret, std::string& error);
+    /// memory runs out or the library cannot be had. Blocks for the
+    /// derivation: call it off the loop.
+    static std::unique_ptr<ProtocolKey> derive(Crypto& crypto, std::string_view secret,
+                                               std::string& error);
     /// A key from its raw bytes (tests and fuzz targets, which must not pay
-    /// for a derivation each); null when memory runs out.
-    static std::unique_ptr<ProtocolKey> fromBytes(const unsigned char (&bytes)[kBytes]);
+    /// for a derivation each); null when memory or the library cannot be had.
+    static std::unique_ptr<ProtocolKey> fromBytes(Crypto& crypto,
+                                                  const unsigned char (&bytes)[kBytes]);
     ~ProtocolKey();
     ProtocolKey(const ProtocolKey&) = delete;
     ProtocolKey& operator=(const ProtocolKey&) = delete;
@@ -69,21 +76,23 @@ public:
     std::string keyHex() const;
 
 private:
-    ProtocolKey();
+    explicit ProtocolKey(Crypto& crypto);
     bool load(const unsigned char* bytes);
-    void mac(std::string_view message, unsigned char (&out)[32]) const;
 
+    Crypto& crypto;
     SecureBytes key;
     SecureBytes keyedState;  // the HMAC state after the key, so a mac skips two blocks
 };
 
-/// Keeps the key of the configured secret, deriving it on a worker thread of
-/// its own so the loop never waits. One store serves every user of the secret
-/// (the server and the local client), so a secret is derived once.
+/// Keeps the key of the configured secret, deriving it on a worker so the loop
+/// never waits. One store serves every user of the secret (the server and the
+/// local client), so a secret is derived once.
 class KeyStore {
 public:
-    KeyStore();
-    /// Waits for a derivation under way (at most one).
+    /// Keys are derived with `crypto` on `worker`, both outliving the store;
+    /// without either, every secret fails (fails closed) and says why.
+    KeyStore(Crypto* crypto, Worker* worker);
+    /// A derivation under way finishes on the worker into nothing.
     ~KeyStore();
     KeyStore(const KeyStore&) = delete;
     KeyStore& operator=(const KeyStore&) = delete;
@@ -105,25 +114,23 @@ public:
     const std::string& error() const { return failure; }
 
 private:
-    void work();
+    struct Derivation;  // what the worker's jobs share with the store
 
+    /// A new state: whatever is under way or finished is of no use any more.
+    void restart(bool withSecret);
+    /// The fingerprint of `secret` is the one set, and its key did not fail.
+    bool alreadySet(std::string_view secret);
+    void fail(const std::string& why);
+
+    Crypto* crypto;
+    Worker* worker;
     bool secretSet = false;
-    SecureBytes fingerprint;  // a hash of the secret set, to notice the same one again
+    std::unique_ptr<SecureBytes>
+        fingerprint;  // a hash of the secret set, to notice the same one again
     std::unique_ptr<ProtocolKey> current;
     std::string failure;
     uint64_t generation = 0;  // of the secret set last; the loop's own copy
-
-    // Shared with the worker.
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool stopping = false;
-    std::unique_ptr<SecureBytes> request;  // the secret to derive next
-    uint64_t requestGeneration = 0;
-    std::unique_ptr<ProtocolKey> result;
-    std::string resultError;
-    uint64_t resultGeneration = 0;
-    bool resultReady = false;
-    std::thread worker;
+    std::shared_ptr<Derivation> shared;
 };
 
 }  // namespace linkmoot

@@ -79,7 +79,7 @@ VoteIntake::Served VoteIntake::read(VoteTable& votes, uint32_t now) {
     Served served;
     if (!socket || (keys != nullptr && keys->configured() && keys->key() == nullptr))
         return served;
-    wall = clock.wallClock();
+    bool wallRead = false;
     for (int read = 0; read < kMaxDatagramsPerPoll; read++) {
         char buffer[protocol::kMaxDatagramLength + 1];
         std::size_t length = 0;
@@ -89,6 +89,12 @@ VoteIntake::Served VoteIntake::read(VoteTable& votes, uint32_t now) {
             socket->receiveFrom(buffer, protocol::kMaxDatagramLength, length, source, arrival);
         if (received == UdpSocket::Received::Nothing)
             break;
+        // Once a poll, and only for a poll with datagrams: asking whether the
+        // clock is synchronised is a system call an idle server need not make.
+        if (!wallRead) {
+            wall = clock.wallClock();
+            wallRead = true;
+        }
         // Outside senders are dropped before anything else, uncounted.
         if (!trustGate.sourceAllowed(source.address, now))
             continue;

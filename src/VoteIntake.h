@@ -74,7 +74,7 @@ private:
     KeyStore* keys;
     std::unique_ptr<UdpSocket> socket;
     trust::ServerGate trustGate;
-    trust::WallClock wall;  // read once a poll
+    trust::WallClock wall;  // read once a poll that has datagrams; answers are made in it
     bool smallBufferSaid = false;
     std::vector<trust::PendingAnswer> pending;
     bool answersBroadcasts = true;

@@ -1,12 +1,11 @@
 #include "WebApi.h"
 
-#include <sodium.h>
-
 #include <algorithm>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "Crypto.h"
 #include "Ipv4.h"
 #include "TextTools.h"
 #include "UsageText.h"
@@ -58,13 +57,6 @@ WebResponse errorResponse(int status, std::string message) {
     return jsonResponse(status, Json{{"error", std::move(message)}});
 }
 
-std::string toHex(const unsigned char* bytes, std::size_t length) {
-    std::string hex(length * 2 + 1, '\0');
-    sodium_bin2hex(hex.data(), hex.size(), bytes, length);
-    hex.pop_back();
-    return hex;
-}
-
 /// The media type of a Content-Type value, parameters and spaces removed.
 std::string_view mediaType(std::string_view value) {
     return trimBlanks(value.substr(0, value.find(';')));
@@ -112,22 +104,21 @@ bool voteName(const Json& body, uint32_t peer, std::string& name, std::string& e
 
 WebApi::WebApi(WebApiConfig config, WebCommands& commands)
     : config(std::move(config)), commands(commands) {
-    // Fails only without a source of randomness: no key, no page.
-    if (sodium_init() < 0)
-        throw std::runtime_error("No source of randomness for the web page's key");
-    crypto_auth_hmacsha256_keygen(key);
+    // Without the library there is no key, and no page.
+    std::string why = "no cryptography library";
+    if (this->config.crypto == nullptr || !this->config.crypto->available(why))
+        throw std::runtime_error("No key for its cookies: " + why);
+    crypto().randomBytes(key, sizeof key);
 }
 
 WebApi::~WebApi() {
-    sodium_memzero(key, sizeof key);
+    crypto().wipe(key, sizeof key);
 }
 
 std::string WebApi::sessionToken() const {
-    std::string message = std::string(kSessionMessage) + config.password;
-    unsigned char mac[crypto_auth_hmacsha256_BYTES];
-    crypto_auth_hmacsha256(mac, reinterpret_cast<const unsigned char*>(message.data()),
-                           message.size(), key);
-    return toHex(mac, sizeof mac);
+    unsigned char mac[Crypto::kMacBytes];
+    crypto().macOnce(key, std::string(kSessionMessage) + config.password, mac);
+    return crypto().toHex(mac, sizeof mac);
 }
 
 bool WebApi::hostAccepted(std::string_view host) const {
@@ -163,7 +154,7 @@ bool WebApi::hasValidCookie(std::string_view header) const {
             continue;
         std::string_view value = pair.substr(equals + 1);
         if (value.size() == expected.size() &&
-            sodium_memcmp(value.data(), expected.data(), expected.size()) == 0) {
+            crypto().equal(value.data(), expected.data(), expected.size())) {
             return true;
         }
     }
@@ -173,13 +164,11 @@ bool WebApi::hasValidCookie(std::string_view header) const {
 bool WebApi::passwordMatches(std::string_view supplied) const {
     // Comparing MACs of both keeps the time independent of where they differ
     // and of the password's length.
-    unsigned char want[crypto_auth_hmacsha256_BYTES];
-    unsigned char got[crypto_auth_hmacsha256_BYTES];
-    crypto_auth_hmacsha256(want, reinterpret_cast<const unsigned char*>(config.password.data()),
-                           config.password.size(), key);
-    crypto_auth_hmacsha256(got, reinterpret_cast<const unsigned char*>(supplied.data()),
-                           supplied.size(), key);
-    return sodium_memcmp(want, got, sizeof want) == 0;
+    unsigned char want[Crypto::kMacBytes];
+    unsigned char got[Crypto::kMacBytes];
+    crypto().macOnce(key, config.password, want);
+    crypto().macOnce(key, supplied, got);
+    return crypto().equal(want, got, sizeof want);
 }
 
 bool WebApi::throttled(uint32_t peer, uint32_t nowMs) const {

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "Crypto.h"
 #include "PageCode.h"
 #include "Protocol.h"
 #include "StatusModel.h"
@@ -90,6 +91,8 @@ struct WebApiConfig {
     std::string_view page;
     /// Encodes a QR code (the platform's encoder); unset: no codes.
     std::function<bool(const std::string& text, QrModules& code, std::string& error)> encodeCode;
+    /// Makes the cookie key and checks cookies and passwords; outlives the API.
+    Crypto* crypto = nullptr;
 };
 
 class WebApi {
@@ -106,7 +109,8 @@ public:
     static constexpr std::size_t kMaxPasswordPeers = 64;
 
     /// Makes the random cookie key: cookies of an earlier start do not verify.
-    /// Throws std::runtime_error when the system has no randomness to offer.
+    /// Throws std::runtime_error when the configuration's cryptography cannot
+    /// be had (no library, no randomness).
     WebApi(WebApiConfig config, WebCommands& commands);
     ~WebApi();
     WebApi(const WebApi&) = delete;
@@ -145,9 +149,11 @@ private:
     WebResponse codeResponse(const WebRequest& request) const;
     WebResponse postLogin(const WebRequest& request, const nlohmann::json& body, uint32_t nowMs);
 
+    Crypto& crypto() const { return *config.crypto; }
+
     WebApiConfig config;
     WebCommands& commands;
-    unsigned char key[32];
+    unsigned char key[Crypto::kMacKeyBytes];
     std::vector<PasswordFailures> failures;
 };
 

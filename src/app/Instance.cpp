@@ -6,6 +6,7 @@
 
 #include "ToolBox/Directory.h"
 #include "ToolBox/Memory.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 
@@ -39,6 +40,7 @@ Services servicesOf(Network& network, Clock& clock, DialServiceProvider& dialers
     services.usage = usage;
     services.usageWriteIntervalMs = usageWriteInterval();
     services.browser = browser;
+    services.crypto = &sodiumCrypto();
     return services;
 }
 
@@ -52,9 +54,15 @@ Instance::Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop, Servi
       usage(std::make_unique<SqliteUsageStorage>(usageDatabasePath(configuration),
                                                  std::move(toLoop))),
       app(settingsView,
-          servicesOf(network, systemClock, dialers, shutdown, &store, counters, localTime,
-                     usage.get(), browser),
+          withWorkers(servicesOf(network, systemClock, dialers, shutdown, &store, counters,
+                                 localTime, usage.get(), browser)),
           frontEnd) {}
+
+Services Instance::withWorkers(Services services) {
+    services.worker = &keyWorker;
+    services.missing = &missingLibraries;
+    return services;
+}
 
 Instance::~Instance() = default;
 

@@ -17,10 +17,12 @@
 #include "Settings.h"
 #include "app/TriExtStore.h"
 #include "mfctriext/TriExtApp.h"
+#include "platform/BackgroundQueue.h"
 #include "platform/LogindShutdown.h"
 #include "platform/PosixClock.h"
 #include "platform/PosixLocalTime.h"
 #include "platform/PosixNetwork.h"
+#include "platform/SharedLibrary.h"
 #include "platform/SqliteUsageStorage.h"
 #include "platform/SysfsInterfaceCounters.h"
 #include "platform/SystemDialServices.h"
@@ -57,7 +59,12 @@ private:
     SysfsInterfaceCounters counters;
     PosixLocalTime localTime;
     std::unique_ptr<SqliteUsageStorage> usage;  // its writes end after the application's
+    BackgroundQueue keyWorker;  // derives the shared secret's key; its thread starts with it
+    LibraryProblems missingLibraries;
     Linkmoot app;
+
+    /// The instance's own workers and findings, added to the services.
+    Services withWorkers(Services services);
 };
 
 }  // namespace linkmoot

@@ -10,7 +10,9 @@
 #include "ToolBox/Logger.h"
 #include "Trust.h"
 #include "VoteTable.h"
+#include "WebApi.h"
 #include "platform/QrEncoder.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 
@@ -130,6 +132,7 @@ void WebPage::start(const Wanted& wish) {
         };
         config.page = webPage();
         config.encodeCode = &qrcode::encode;
+        config.crypto = &sodiumCrypto();
         try {
             api = std::make_unique<WebApi>(std::move(config), static_cast<WebCommands&>(*this));
         } catch (const std::runtime_error& failure) {

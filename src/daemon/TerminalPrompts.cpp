@@ -9,6 +9,7 @@
 #include "LogText.h"
 #include "SharedSecret.h"
 #include "Strings.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot::daemon {
 
@@ -111,7 +112,7 @@ bool TerminalPrompts::askSharedSecret(std::string& value) {
         return false;
     }
     if (value == "g") {
-        value = generateSecret();
+        value = generateSecret(sodiumCrypto());
         // Shown once, so it can be entered on the other computers.
         say("Generated shared secret: " + value + "\n");
     }

@@ -15,12 +15,9 @@
 namespace linkmoot {
 
 MainFrame::MainFrame(QWidget* parent)
-    : QMainWindow(parent),
-      statusView(new MainView(icons, this)),
-      trayProbe([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    : QMainWindow(parent), trayProbe([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setWindowTitle(QStringLiteral("Unnamed - Linkmoot"));
     setWindowIcon(icons.icon(StatusIcon::Idle));
-    setCentralWidget(statusView);
     resize(360, 240);
 
     tray = std::make_unique<TrayIcon>(icons, commandHandler());
@@ -54,7 +51,19 @@ void MainFrame::ensureMenuBar() {
     buildMainMenu(menuBar(), commandHandler());
 }
 
+MainView& MainFrame::view() {
+    // Made when the window is first shown, or asked for: the tray icon comes
+    // before it.
+    if (statusView == nullptr) {
+        statusView = new MainView(icons, this);
+        setCentralWidget(statusView);
+        statusView->rebuild(latest);
+    }
+    return *statusView;
+}
+
 void MainFrame::showEvent(QShowEvent* event) {
+    view();
     ensureMenuBar();
     QMainWindow::showEvent(event);
 }
@@ -68,6 +77,7 @@ void MainFrame::refresh(const StatusSnapshot& snapshot) {
                        snapshot.tooltip == shownTooltip && snapshot.trayIcon == shownIcon &&
                        snapshot.serverMenu == shownServerMenu &&
                        snapshot.pageAddresses == shownPageAddresses;
+    latest = snapshot;
     if (drawn)
         return;
     shownRows = snapshot.rows;
@@ -75,8 +85,9 @@ void MainFrame::refresh(const StatusSnapshot& snapshot) {
     shownIcon = snapshot.trayIcon;
     shownServerMenu = snapshot.serverMenu;
     shownPageAddresses = snapshot.pageAddresses;
-    statusView->rebuild(snapshot);
     tray->update(snapshot);
+    if (statusView != nullptr)
+        statusView->rebuild(snapshot);
     if (!refreshed) {
         refreshed = true;
         if (!trayProbe())

@@ -41,7 +41,8 @@ public:
     /// Whether the desktop offers a tray; replaceable for tests.
     void setTrayProbe(std::function<bool()> probe) { trayProbe = std::move(probe); }
 
-    MainView& view() { return *statusView; }
+    /// The status view, made when first needed (the window starts hidden).
+    MainView& view();
     TrayIcon& trayIcon() { return *tray; }
     QTimer& tickTimer() { return timer; }
     const StatusIcons& statusIcons() const { return icons; }
@@ -64,7 +65,8 @@ private:
     void ensureMenuBar();
 
     StatusIcons icons;
-    MainView* statusView;
+    MainView* statusView = nullptr;  // owned by the window once made
+    StatusSnapshot latest;           // what a view made later starts with
     std::unique_ptr<TrayIcon> tray;
     QTimer timer;
     std::function<bool()> trayProbe;

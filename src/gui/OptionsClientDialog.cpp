@@ -13,6 +13,7 @@
 
 #include "Ipv4.h"
 #include "SharedSecret.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 
@@ -68,7 +69,7 @@ OptionsClientDialog::OptionsClientDialog(Settings settings, FrontEnd::ServerList
 
     connect(generate, &QPushButton::clicked, this, [this] {
         secret->setEchoMode(QLineEdit::Normal);  // to be copied to the server
-        secret->setText(QString::fromStdString(generateSecret()));
+        secret->setText(QString::fromStdString(generateSecret(sodiumCrypto())));
     });
     connect(wakeOnLan, &QCheckBox::clicked, this, [this](bool on) {
         mac->setEnabled(on);

@@ -13,6 +13,7 @@
 
 #include "SharedSecret.h"
 #include "ToolBox/Config.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 
@@ -102,7 +103,7 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     layout->addWidget(makeButtons());
     connect(generate, &QPushButton::clicked, this, [this] {
         secret->setEchoMode(QLineEdit::Normal);  // to be copied to the clients
-        secret->setText(QString::fromStdString(generateSecret()));
+        secret->setText(QString::fromStdString(generateSecret(sodiumCrypto())));
     });
 
     bindCheckToField(reconnect, reconnectMinutes);

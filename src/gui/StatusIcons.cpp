@@ -20,14 +20,14 @@ namespace linkmoot {
 
 namespace {
 
-// Draws the picture at each size the first time it is asked for and keeps it.
-// Our own engine rather than Qt's SVG icon plugin: no plugin is looked up and
-// loaded at start, and nothing is drawn before a tray, row or window needs it,
-// so the tray icon appears sooner.
+// Reads the picture when it is first drawn, and draws it at each size the
+// first time it is asked for and keeps it. Our own engine rather than Qt's SVG
+// icon plugin: no plugin is looked up and loaded at start, and nothing is read
+// or drawn before a tray, row or window needs it, so the tray icon appears
+// sooner (it needs one picture of four).
 class SvgIconEngine : public QIconEngine {
 public:
-    explicit SvgIconEngine(std::shared_ptr<QSvgRenderer> renderer)
-        : renderer(std::move(renderer)) {}
+    explicit SvgIconEngine(QString resource) : resource(std::move(resource)) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
                QIcon::State state) override {
@@ -38,6 +38,8 @@ public:
         const int side = qMax(1, qMin(size.width(), size.height()));
         QPixmap& normal = drawn[side];
         if (normal.isNull()) {
+            if (!renderer)
+                renderer = std::make_shared<QSvgRenderer>(resource);
             normal = QPixmap(side, side);
             normal.fill(Qt::transparent);
             QPainter painter(&normal);
@@ -56,7 +58,8 @@ public:
     }
 
     QIconEngine* clone() const override {
-        auto* copy = new SvgIconEngine(renderer);
+        auto* copy = new SvgIconEngine(resource);
+        copy->renderer = renderer;
         copy->drawn = drawn;
         return copy;
     }
@@ -64,12 +67,13 @@ public:
     QString key() const override { return QStringLiteral("linkmoot-svg"); }
 
 private:
-    std::shared_ptr<QSvgRenderer> renderer;
+    QString resource;
+    std::shared_ptr<QSvgRenderer> renderer;  // read at the first drawing
     std::map<int, QPixmap> drawn;
 };
 
 QIcon load(const QString& resource) {
-    return QIcon(new SvgIconEngine(std::make_shared<QSvgRenderer>(resource)));
+    return QIcon(new SvgIconEngine(resource));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
-// The four status pictures, loaded once from the compiled-in SVG files and
-// shared by the tray icon, the status rows, the window and the welcome dialog.
-// Each size of a picture is drawn once, when it is first needed.
+// The four status pictures, from the compiled-in SVG files, shared by the tray
+// icon, the status rows, the window and the welcome dialog. Each is read when
+// it is first drawn, and each size of it drawn once, when it is first needed.
 #include <QIcon>
 
 #include "StatusModel.h"
@@ -10,7 +10,7 @@ namespace linkmoot {
 
 class StatusIcons {
 public:
-    /// Parses the four pictures; draws nothing yet.
+    /// Reads and draws nothing yet.
     StatusIcons();
 
     const QIcon& icon(StatusIcon which) const;

@@ -8,10 +8,7 @@
 namespace linkmoot {
 
 TrayIcon::TrayIcon(const StatusIcons& icons, const CommandHandler& handler, QObject* parent)
-    : QObject(parent),
-      icons(icons),
-      client(buildTrayMenu(false, handler)),
-      server(buildTrayMenu(true, handler)) {
+    : QObject(parent), icons(icons), handler(handler) {
     connect(&tray, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
 }
 
@@ -20,14 +17,18 @@ TrayIcon::~TrayIcon() {
     tray.setContextMenu(nullptr);
 }
 
+QMenu* TrayIcon::menu(bool serverMode) const {
+    std::unique_ptr<QMenu>& slot = serverMode ? server : client;
+    if (!slot) {
+        slot = buildTrayMenu(serverMode, handler);
+        if (serverMode)
+            showPageItem(slot.get(), pageItemShown);
+    }
+    return slot.get();
+}
+
 void TrayIcon::update(const StatusSnapshot& snapshot) {
-    QMenu* menu = snapshot.serverMenu ? server.get() : client.get();
-    showPageItem(server.get(), !snapshot.pageAddresses.empty());
-    // The tray shows the context menu itself on a right click (and exports it
-    // to hosts that draw their own); setting it again only when it changes
-    // avoids re-exporting it on every tick.
-    if (tray.contextMenu() != menu)
-        tray.setContextMenu(menu);
+    // The icon first: its menu is not needed before the first click.
     if (!added || shown != snapshot.trayIcon)
         tray.setIcon(icons.icon(snapshot.trayIcon));
     shown = snapshot.trayIcon;
@@ -38,6 +39,15 @@ void TrayIcon::update(const StatusSnapshot& snapshot) {
         tray.show();
         added = true;
     }
+    // The tray shows the context menu itself on a right click (and exports it
+    // to hosts that draw their own); setting it again only when it changes
+    // avoids re-exporting it on every tick.
+    pageItemShown = !snapshot.pageAddresses.empty();
+    if (server)
+        showPageItem(server.get(), pageItemShown);
+    QMenu* wanted = menu(snapshot.serverMenu);
+    if (tray.contextMenu() != wanted)
+        tray.setContextMenu(wanted);
 }
 
 void TrayIcon::remove() {
@@ -46,8 +56,8 @@ void TrayIcon::remove() {
 }
 
 QMenu* TrayIcon::currentMenu() const {
-    QMenu* menu = tray.contextMenu();
-    return menu ? menu : client.get();
+    QMenu* shownMenu = tray.contextMenu();
+    return shownMenu ? shownMenu : clientMenu();
 }
 
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {

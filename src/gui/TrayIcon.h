@@ -28,8 +28,9 @@ public:
 
     /// The menu a click opens now.
     QMenu* currentMenu() const;
-    QMenu* clientMenu() const { return client.get(); }
-    QMenu* serverMenu() const { return server.get(); }
+    /// Each menu is built when first needed: the icon comes before both.
+    QMenu* clientMenu() const { return menu(false); }
+    QMenu* serverMenu() const { return menu(true); }
     QSystemTrayIcon& icon() { return tray; }
     StatusIcon shownIcon() const { return shown; }
 
@@ -37,9 +38,13 @@ public:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
+    QMenu* menu(bool serverMode) const;
+
     const StatusIcons& icons;
-    std::unique_ptr<QMenu> client;
-    std::unique_ptr<QMenu> server;
+    CommandHandler handler;
+    mutable std::unique_ptr<QMenu> client;
+    mutable std::unique_ptr<QMenu> server;
+    bool pageItemShown = false;  // the server menu's page item, also for a menu made later
     QSystemTrayIcon tray;
     bool added = false;
     StatusIcon shown = StatusIcon::Idle;

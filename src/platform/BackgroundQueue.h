@@ -1,26 +1,28 @@
 #pragma once
-// One worker thread that runs jobs in the order they were posted, for the work
-// of a dial-up service that has to wait (a state command, a hang-up command, a
-// process to end) and must not wait on the loop's thread. The thread starts
-// with the first job.
+// One worker thread that runs jobs in the order they were posted, for work
+// that has to wait (a state command, a hang-up command, a process to end, the
+// shared secret's key derivation) and must not wait on the loop's thread. The
+// thread starts with the first job: a queue that is never used costs none.
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 
+#include "Worker.h"
+
 namespace linkmoot {
 
-class BackgroundQueue {
+class BackgroundQueue : public Worker {
 public:
     BackgroundQueue();
     /// Runs the jobs still queued, then ends the thread: a hang-up posted
     /// before exit still happens.
-    ~BackgroundQueue();
+    ~BackgroundQueue() override;
     BackgroundQueue(const BackgroundQueue&) = delete;
     BackgroundQueue& operator=(const BackgroundQueue&) = delete;
 
-    void post(std::function<void()> job);
+    void post(std::function<void()> job) override;
     /// No job queued or running.
     bool idle();
 
@@ -32,7 +34,7 @@ private:
     std::deque<std::function<void()>> jobs;
     bool running = false;
     bool stopping = false;
-    std::thread thread;
+    std::thread thread;  // started by the first post()
 };
 
 }  // namespace linkmoot

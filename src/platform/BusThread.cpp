@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "ToolBox/Logger.h"
+#include "platform/SystemdLibrary.h"
 
 namespace linkmoot {
 
@@ -53,6 +54,11 @@ void BusThread::post(std::function<void(sd_bus*, const std::string&)> job) {
 sd_bus* BusThread::connection(std::string& error) {
     if (bus != nullptr)
         return bus;
+    std::string why;
+    if (!systemdAvailable(why)) {
+        error = "cannot connect to the system bus: " + why;
+        return nullptr;
+    }
     sd_bus* opened = nullptr;
     // Honours DBUS_SYSTEM_BUS_ADDRESS.
     int result = sd_bus_open_system(&opened);

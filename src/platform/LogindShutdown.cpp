@@ -9,6 +9,7 @@
 
 #include "ToolBox/Logger.h"
 #include "platform/BackgroundQueue.h"
+#include "platform/SystemdLibrary.h"
 
 namespace linkmoot {
 
@@ -40,6 +41,11 @@ struct ErrorHolder {
 };
 
 Bus openSystemBus(std::string& error) {
+    std::string why;
+    if (!systemdAvailable(why)) {
+        error = "cannot connect to the system bus: " + why;
+        return nullptr;
+    }
     sd_bus* bus = nullptr;
     const int result = sd_bus_open_system(&bus);
     if (result < 0) {

@@ -1,7 +1,13 @@
 #include "platform/ServiceNotifier.h"
 
-#include <systemd/sd-daemon.h>
+#include <errno.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <charconv>
+#include <cstddef>
 #include <cstdlib>
 
 #include "ToolBox/Logger.h"
@@ -20,14 +26,58 @@ std::string oneLine(const std::string& text) {
     return line;
 }
 
+/// A whole decimal number, or nothing.
+bool parseNumber(const char* text, uint64_t& value) {
+    if (text == nullptr || *text == '\0')
+        return false;
+    const char* end = text + strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, value);
+    return error == std::errc() && stop == end;
+}
+
+/// The watchdog's interval: WATCHDOG_USEC, when WATCHDOG_PID (if set) is us.
+uint64_t watchdogFromEnvironment() {
+    uint64_t interval = 0;
+    if (!parseNumber(std::getenv("WATCHDOG_USEC"), interval) || interval == 0)
+        return 0;
+    const char* pidText = std::getenv("WATCHDOG_PID");
+    uint64_t pid = 0;
+    if (pidText != nullptr && (!parseNumber(pidText, pid) || pid != uint64_t(getpid())))
+        return 0;
+    return interval;
+}
+
+/// The socket's address: a path, or "@name" for the abstract namespace.
+bool socketAddress(const std::string& name, sockaddr_un& address, socklen_t& length) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (name.size() < 2 || name.size() > sizeof address.sun_path ||
+        (name[0] != '/' && name[0] != '@'))
+        return false;
+    if (name[0] == '/' && name.size() == sizeof address.sun_path)
+        return false;  // no room for the path's terminating zero
+    name.copy(address.sun_path, name.size());
+    if (name[0] == '@')
+        address.sun_path[0] = '\0';
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() +
+                                    (name[0] == '/' ? 1 : 0));
+    return true;
+}
+
 }  // namespace
 
 ServiceNotifier::ServiceNotifier() : active(std::getenv("NOTIFY_SOCKET") != nullptr) {
-    uint64_t interval = 0;
     // Kept in the environment: children (pppd, the user's commands) are not
     // the main process, and the manager ignores what they would send.
-    if (active && sd_watchdog_enabled(0, &interval) > 0)
-        watchdogInterval = interval;
+    if (active) {
+        socketName = std::getenv("NOTIFY_SOCKET");
+        watchdogInterval = watchdogFromEnvironment();
+    }
+}
+
+ServiceNotifier::~ServiceNotifier() {
+    if (fd >= 0)
+        close(fd);
 }
 
 void ServiceNotifier::ready(const std::string& text) {
@@ -62,11 +112,29 @@ void ServiceNotifier::stopping() {
     send("STOPPING=1");
 }
 
+std::string ServiceNotifier::openSocket() {
+    if (fd >= 0)
+        return "";
+    fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return fd >= 0 ? "" : strerror(errno);
+}
+
 void ServiceNotifier::send(const std::string& message) {
-    const int result = sd_notify(0, message.c_str());
-    if (result < 0 && !failureLogged) {
+    sockaddr_un address;
+    socklen_t length = 0;
+    std::string problem;
+    if (!socketAddress(socketName, address, length)) {
+        problem = "\"" + socketName + "\" is neither an absolute path nor an @name";
+    } else if (problem = openSocket(); problem.empty()) {
+        // Addressed anew each time: a manager that restarts binds a new socket
+        // under the same name.
+        if (sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&address), length) < 0)
+            problem = strerror(errno);
+    }
+    if (!problem.empty() && !failureLogged) {
         failureLogged = true;
-        LM_LOG(Warn, "Cannot notify the service manager (NOTIFY_SOCKET): error %d", -result);
+        LM_LOG(Warn, "Cannot notify the service manager (NOTIFY_SOCKET): %s", problem.c_str());
     }
 }
 

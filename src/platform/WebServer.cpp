@@ -14,10 +14,38 @@
 #include <string_view>
 
 #include "ToolBox/Logger.h"
+#include "platform/SharedLibrary.h"
 
 namespace linkmoot {
 
 namespace {
+
+#define LINKMOOT_MICROHTTPD_FUNCTIONS(F) \
+    F(MHD_start_daemon)                  \
+    F(MHD_stop_daemon)                   \
+    F(MHD_run)                           \
+    F(MHD_get_timeout)                   \
+    F(MHD_get_daemon_info)               \
+    F(MHD_get_connection_info)           \
+    F(MHD_lookup_connection_value)       \
+    F(MHD_create_response_from_buffer)   \
+    F(MHD_add_response_header)           \
+    F(MHD_queue_response)                \
+    F(MHD_destroy_response)
+LINKMOOT_LIBRARY_TABLE(MicrohttpdFunctions, LINKMOOT_MICROHTTPD_FUNCTIONS)
+
+/// The library, loaded when the page is first served (it brings the TLS
+/// libraries with it); null when it cannot be.
+const MicrohttpdFunctions* microhttpd() {
+    static const LibraryTable<MicrohttpdFunctions> library(LINKMOOT_MICROHTTPD_SONAME,
+                                                           "the web page");
+    return library.functions();
+}
+
+/// Only reached while a daemon runs, so the library is there.
+const MicrohttpdFunctions& mhd() {
+    return *microhttpd();
+}
 
 /// One request while its body comes in.
 struct Pending {
@@ -33,7 +61,7 @@ struct Pending {
 constexpr std::size_t kMaxDroppedBytes = 16 * WebApi::kMaxBodyBytes;
 
 std::optional<std::string_view> header(MHD_Connection* connection, const char* name) {
-    const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+    const char* value = mhd().MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
     if (value == nullptr)
         return std::nullopt;
     return std::string_view(value);
@@ -41,7 +69,7 @@ std::optional<std::string_view> header(MHD_Connection* connection, const char* n
 
 uint32_t peerAddress(MHD_Connection* connection) {
     const MHD_ConnectionInfo* info =
-        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        mhd().MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (info == nullptr || info->client_addr == nullptr || info->client_addr->sa_family != AF_INET)
         return 0;
     sockaddr_in address;
@@ -52,7 +80,7 @@ uint32_t peerAddress(MHD_Connection* connection) {
 /// The local address and port the connection reached.
 void localEnd(MHD_Connection* connection, uint32_t& address, uint16_t& port) {
     const MHD_ConnectionInfo* info =
-        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        mhd().MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     sockaddr_in local{};
     socklen_t size = sizeof local;
     if (info == nullptr ||
@@ -108,21 +136,21 @@ struct WebServerCallbacks {
             LM_LOG(Error, "The web page's request handler failed: %s", error.what());
             reply = WebResponse{500, "text/plain; charset=utf-8", {}, "Internal error\n"};
         }
-        MHD_Response* response = MHD_create_response_from_buffer(
+        MHD_Response* response = mhd().MHD_create_response_from_buffer(
             reply.body.size(), reply.body.data(), MHD_RESPMEM_MUST_COPY);
         if (response == nullptr)
             return MHD_NO;
         if (!reply.contentType.empty())
-            MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
-                                    reply.contentType.c_str());
+            mhd().MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
+                                          reply.contentType.c_str());
         for (const auto& [name, value] : reply.headers)
-            MHD_add_response_header(response, name.c_str(), value.c_str());
+            mhd().MHD_add_response_header(response, name.c_str(), value.c_str());
         if (pending.tooLarge) {
             // The rest of the body will not be read: the connection cannot be reused.
-            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+            mhd().MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
         }
-        MHD_Result queued = MHD_queue_response(connection, unsigned(reply.status), response);
-        MHD_destroy_response(response);
+        MHD_Result queued = mhd().MHD_queue_response(connection, unsigned(reply.status), response);
+        mhd().MHD_destroy_response(response);
         return queued;
     }
 
@@ -187,19 +215,23 @@ WebServer::~WebServer() {
 
 bool WebServer::start(uint16_t port, std::string& error, uint32_t bindAddress) {
     stop();
+    if (microhttpd() == nullptr) {
+        error = "Cannot serve the web page: " LINKMOOT_MICROHTTPD_SONAME " cannot be loaded";
+        return false;
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(bindAddress);
     lastLogLine.clear();
-    daemon = MHD_start_daemon(MHD_USE_EPOLL | MHD_USE_ERROR_LOG, port, nullptr, nullptr,
-                              &WebServerCallbacks::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
-                              &WebServerCallbacks::onLog, this, MHD_OPTION_SOCK_ADDR,
-                              reinterpret_cast<sockaddr*>(&address), MHD_OPTION_CONNECTION_LIMIT,
-                              unsigned(kMaxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-                              unsigned(kMaxConnectionsPerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
-                              unsigned(kConnectionTimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
-                              &WebServerCallbacks::onCompleted, this, MHD_OPTION_END);
+    daemon = mhd().MHD_start_daemon(
+        MHD_USE_EPOLL | MHD_USE_ERROR_LOG, port, nullptr, nullptr, &WebServerCallbacks::onRequest,
+        this, MHD_OPTION_EXTERNAL_LOGGER, &WebServerCallbacks::onLog, this, MHD_OPTION_SOCK_ADDR,
+        reinterpret_cast<sockaddr*>(&address), MHD_OPTION_CONNECTION_LIMIT,
+        unsigned(kMaxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        unsigned(kMaxConnectionsPerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
+        unsigned(kConnectionTimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
+        &WebServerCallbacks::onCompleted, this, MHD_OPTION_END);
     if (daemon == nullptr) {
         error = "Cannot serve the web page on port " + std::to_string(port) +
                 (lastLogLine.empty() ? std::string() : ": " + lastLogLine);
@@ -210,7 +242,7 @@ bool WebServer::start(uint16_t port, std::string& error, uint32_t bindAddress) {
 
 void WebServer::stop() {
     if (daemon != nullptr) {
-        MHD_stop_daemon(daemon);
+        mhd().MHD_stop_daemon(daemon);
         daemon = nullptr;
     }
 }
@@ -218,25 +250,25 @@ void WebServer::stop() {
 uint16_t WebServer::port() const {
     if (daemon == nullptr)
         return 0;
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
+    const MHD_DaemonInfo* info = mhd().MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
     return info == nullptr ? 0 : info->port;
 }
 
 int WebServer::fd() const {
     if (daemon == nullptr)
         return -1;
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD);
+    const MHD_DaemonInfo* info = mhd().MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD);
     return info == nullptr ? -1 : info->epoll_fd;
 }
 
 void WebServer::run() {
     if (daemon != nullptr)
-        MHD_run(daemon);
+        mhd().MHD_run(daemon);
 }
 
 int WebServer::timeoutMs() const {
     MHD_UNSIGNED_LONG_LONG timeout = 0;
-    if (daemon == nullptr || MHD_get_timeout(daemon, &timeout) != MHD_YES)
+    if (daemon == nullptr || mhd().MHD_get_timeout(daemon, &timeout) != MHD_YES)
         return -1;
     return timeout > static_cast<MHD_UNSIGNED_LONG_LONG>(INT_MAX) ? INT_MAX : int(timeout);
 }
@@ -244,7 +276,8 @@ int WebServer::timeoutMs() const {
 unsigned WebServer::connectionCount() const {
     if (daemon == nullptr)
         return 0;
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
+    const MHD_DaemonInfo* info =
+        mhd().MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
     return info == nullptr ? 0 : info->num_connections;
 }
 

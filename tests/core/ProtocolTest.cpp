@@ -5,6 +5,7 @@
 #include <string>
 
 #include "SharedSecret.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot::protocol {
 namespace {
@@ -17,7 +18,7 @@ std::unique_ptr<ProtocolKey> testKey(unsigned char fill) {
     unsigned char bytes[ProtocolKey::kBytes];
     for (unsigned char& byte : bytes)
         byte = fill++;
-    return ProtocolKey::fromBytes(bytes);
+    return ProtocolKey::fromBytes(sodiumCrypto(), bytes);
 }
 
 TEST(ProtocolTest, RequestsParseAsOldServersReadThemAndTheBlockByItsRules) {

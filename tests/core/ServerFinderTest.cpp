@@ -7,6 +7,8 @@
 
 #include "SharedSecret.h"
 #include "fakes/Fakes.h"
+#include "platform/BackgroundQueue.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 namespace {
@@ -99,7 +101,8 @@ TEST_F(ServerFinderTest, ARoundAsksEveryBroadcastAddressAndMergesTheAnnouncement
 // With a secret each query is signed, and only a server whose signed answer
 // to one of this round's queries verifies may be chosen.
 TEST_F(ServerFinderTest, WithASecretOnlyVerifiedAnswersCanBeChosen) {
-    KeyStore keys;
+    BackgroundQueue worker;
+    KeyStore keys(&sodiumCrypto(), &worker);
     keys.setSecret("correct horse battery staple");
     for (int i = 0; i < 2000 && keys.key() == nullptr; i++) {
         keys.update();
@@ -107,7 +110,7 @@ TEST_F(ServerFinderTest, WithASecretOnlyVerifiedAnswersCanBeChosen) {
     }
     ASSERT_NE(keys.key(), nullptr) << keys.error();
     unsigned char bytes[ProtocolKey::kBytes] = {9};
-    std::unique_ptr<ProtocolKey> other = ProtocolKey::fromBytes(bytes);
+    std::unique_ptr<ProtocolKey> other = ProtocolKey::fromBytes(sodiumCrypto(), bytes);
     ServerFinder signing(network, clock, &keys, counter, nullptr);
     signing.startRound(9005, "WS01");
     ASSERT_EQ(network.sentTo.size(), 1u);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "SharedSecret.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 namespace {
@@ -12,7 +13,7 @@ using State = ServerView::State;
 
 std::unique_ptr<ProtocolKey> testKey(unsigned char seed) {
     unsigned char bytes[ProtocolKey::kBytes] = {seed};
-    return ProtocolKey::fromBytes(bytes);
+    return ProtocolKey::fromBytes(sodiumCrypto(), bytes);
 }
 
 ServerView answered(Line line, uint64_t votes, bool you, uint64_t up = 0,

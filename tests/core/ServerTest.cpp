@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "fakes/Fakes.h"
+#include "platform/BackgroundQueue.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 namespace {

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "Protocol.h"
+#include "platform/BackgroundQueue.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 namespace {
@@ -29,7 +31,7 @@ const std::string kSignedAnswer =
 const ProtocolKey& exampleKey() {
     static const std::unique_ptr<ProtocolKey> key = [] {
         std::string error;
-        auto derived = ProtocolKey::derive(kSecret, error);
+        auto derived = ProtocolKey::derive(sodiumCrypto(), kSecret, error);
         EXPECT_TRUE(derived) << error;
         return derived;
     }();
@@ -52,7 +54,7 @@ TEST(SharedSecretTest, WorkedExampleOfTheDocumentation) {
 TEST(SharedSecretTest, AnyChangedByteOrAnotherKeyFailsVerification) {
     const ProtocolKey& key = exampleKey();
     unsigned char otherBytes[ProtocolKey::kBytes] = {1};
-    auto other = ProtocolKey::fromBytes(otherBytes);
+    auto other = ProtocolKey::fromBytes(sodiumCrypto(), otherBytes);
     ASSERT_TRUE(other);
 
     protocol::Request request;
@@ -92,7 +94,8 @@ TEST(SharedSecretTest, StoreDerivesOffTheLoopKeepsOnlyTheNewestSecretAndSwitches
         }
     };
 
-    KeyStore store;
+    BackgroundQueue worker;
+    KeyStore store(&sodiumCrypto(), &worker);
     EXPECT_FALSE(store.configured());
     store.setSecret("an older secret that was replaced at once");
     store.setSecret(kSecret);
@@ -117,7 +120,7 @@ TEST(SharedSecretTest, StoreDerivesOffTheLoopKeepsOnlyTheNewestSecretAndSwitches
 TEST(SharedSecretTest, GeneratedSecretsAreLongEnoughAndDiffer) {
     std::set<std::string> seen;
     for (int i = 0; i < 20; i++) {
-        const std::string secret = generateSecret();
+        const std::string secret = generateSecret(sodiumCrypto());
         EXPECT_EQ(secret.size(), 24u);
         EXPECT_GE(secretCharacters(secret), kMinSecretCharacters);
         for (char c : secret)

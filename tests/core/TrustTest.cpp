@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "SharedSecret.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot::trust {
 namespace {
@@ -20,7 +21,7 @@ std::unique_ptr<ProtocolKey> testKey() {
     unsigned char bytes[ProtocolKey::kBytes];
     for (std::size_t i = 0; i < sizeof bytes; i++)
         bytes[i] = static_cast<unsigned char>(i * 7);
-    return ProtocolKey::fromBytes(bytes);
+    return ProtocolKey::fromBytes(sodiumCrypto(), bytes);
 }
 
 TEST(TrustTest, AllowedNetworksParseOrExplainAndMatch) {
@@ -189,7 +190,7 @@ TEST(TrustTest, DropsWarnAtOnceThenOnceAnHourWithTheCounts) {
 TEST(TrustTest, GateDropsForgedReplayedAndLateDatagramsAndCountsThem) {
     auto key = testKey();
     unsigned char otherBytes[ProtocolKey::kBytes] = {9};
-    auto otherKey = ProtocolKey::fromBytes(otherBytes);
+    auto otherKey = ProtocolKey::fromBytes(sodiumCrypto(), otherBytes);
     const uint64_t now = 1700000000000ull;
     const WallClock synced{now, true};
     const WallClock unsynced{now + 3600000, false};

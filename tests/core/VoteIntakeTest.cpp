@@ -11,6 +11,8 @@
 #include "SharedSecret.h"
 #include "VoteTable.h"
 #include "fakes/Fakes.h"
+#include "platform/BackgroundQueue.h"
+#include "platform/SodiumCrypto.h"
 
 namespace linkmoot {
 namespace {
@@ -181,7 +183,8 @@ TEST_F(VoteIntakeTest, DatagramsCannotEnterOrEndWebVotes) {
 // None of these may change the table or count as a vote, nor be answered
 // (except the unvote from another address, which is answered and ignored).
 TEST_F(VoteIntakeTest, TheTrustRulesKeepUntrustedDatagramsOutOfTheTable) {
-    KeyStore keys;
+    BackgroundQueue worker;
+    KeyStore keys(&sodiumCrypto(), &worker);
     keys.setSecret("a-shared-secret-for-tests");
     for (int i = 0; i < 2000 && keys.key() == nullptr; i++) {
         keys.update();

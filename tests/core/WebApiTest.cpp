@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/SodiumCrypto.h"
+
 namespace linkmoot {
 namespace {
 
@@ -47,6 +49,7 @@ WebApiConfig config(std::string password = kPassword) {
     result.isAllowedPeer = [](uint32_t peer) { return (peer >> 8) == (kServer >> 8); };
     result.isLocalAddress = [](uint32_t address) { return address == kServer; };
     result.page = "<!DOCTYPE html><title>page</title>";
+    result.crypto = &sodiumCrypto();
     return result;
 }
 
