@@ -1,40 +1,42 @@
 #pragma once
-// SQLite, loaded when it is first needed (the first session, or a start that
+// SQLite, opened when it is first needed (the first session, or a start that
 // finds a database), not at the program's start: a server that never dials
-// never maps it. Debian's libsqlite3 (libsqlite3.so.0); the header comes from
-// libsqlite3-dev at build time. The loading is all here: the functions the
-// database code calls are the members of Sqlite, in one table.
+// never maps it. It follows the rule of SharedLibrary.h; the header comes
+// from libsqlite3-dev at build time, the soname from its library.
 #include <sqlite3.h>
 
 #include <string>
 
+#include "platform/SharedLibrary.h"
+
+#define LINKMOOT_SQLITE_FUNCTIONS(F) \
+    F(sqlite3_open_v2)               \
+    F(sqlite3_close_v2)              \
+    F(sqlite3_exec)                  \
+    F(sqlite3_free)                  \
+    F(sqlite3_prepare_v2)            \
+    F(sqlite3_step)                  \
+    F(sqlite3_reset)                 \
+    F(sqlite3_clear_bindings)        \
+    F(sqlite3_finalize)              \
+    F(sqlite3_bind_int64)            \
+    F(sqlite3_bind_text)             \
+    F(sqlite3_bind_null)             \
+    F(sqlite3_column_int64)          \
+    F(sqlite3_column_text)           \
+    F(sqlite3_column_type)           \
+    F(sqlite3_errmsg)                \
+    F(sqlite3_errstr)                \
+    F(sqlite3_extended_errcode)      \
+    F(sqlite3_busy_timeout)          \
+    F(sqlite3_last_insert_rowid)
+
 namespace linkmoot {
 
-struct Sqlite {
-    decltype(&sqlite3_open_v2) open_v2;
-    decltype(&sqlite3_close_v2) close_v2;
-    decltype(&sqlite3_exec) exec;
-    decltype(&sqlite3_free) free;
-    decltype(&sqlite3_prepare_v2) prepare_v2;
-    decltype(&sqlite3_step) step;
-    decltype(&sqlite3_reset) reset;
-    decltype(&sqlite3_clear_bindings) clear_bindings;
-    decltype(&sqlite3_finalize) finalize;
-    decltype(&sqlite3_bind_int64) bind_int64;
-    decltype(&sqlite3_bind_text) bind_text;
-    decltype(&sqlite3_bind_null) bind_null;
-    decltype(&sqlite3_column_int64) column_int64;
-    decltype(&sqlite3_column_text) column_text;
-    decltype(&sqlite3_column_type) column_type;
-    decltype(&sqlite3_errmsg) errmsg;
-    decltype(&sqlite3_errstr) errstr;
-    decltype(&sqlite3_extended_errcode) extended_errcode;
-    decltype(&sqlite3_busy_timeout) busy_timeout;
-    decltype(&sqlite3_last_insert_rowid) last_insert_rowid;
-};
+LINKMOOT_LIBRARY_TABLE(Sqlite, LINKMOOT_SQLITE_FUNCTIONS)
 
-/// The library, loaded at the first call (any thread; once). Null, with why
-/// in `error`, when it cannot be loaded.
+/// The library, opened at the first call (any thread; once). Null, with why
+/// in `error`, when it cannot be opened.
 const Sqlite* loadSqlite(std::string& error);
 
 }  // namespace linkmoot

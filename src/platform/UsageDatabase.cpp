@@ -21,42 +21,44 @@ constexpr int kWriteAttempts = 3;
 class Statement {
 public:
     Statement(const Sqlite& api, sqlite3* db, const char* sql) : api(api) {
-        result = api.prepare_v2(db, sql, -1, &statement, nullptr);
+        result = api.sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
     }
-    ~Statement() { api.finalize(statement); }
+    ~Statement() { api.sqlite3_finalize(statement); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
     bool prepared() const { return result == SQLITE_OK; }
     Statement& bind(int index, int64_t value) {
-        api.bind_int64(statement, index, value);
+        api.sqlite3_bind_int64(statement, index, value);
         return *this;
     }
     Statement& bind(int index, uint64_t value) { return bind(index, static_cast<int64_t>(value)); }
     Statement& bind(int index, const std::string& text) {
-        api.bind_text(statement, index, text.data(), static_cast<int>(text.size()),
-                      SQLITE_TRANSIENT);
+        api.sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
+                              SQLITE_TRANSIENT);
         return *this;
     }
     Statement& bindNull(int index) {
-        api.bind_null(statement, index);
+        api.sqlite3_bind_null(statement, index);
         return *this;
     }
     /// SQLITE_ROW, SQLITE_DONE or an error.
-    int step() { return result = api.step(statement); }
+    int step() { return result = api.sqlite3_step(statement); }
     bool run() { return step() == SQLITE_DONE; }
     void reset() {
-        api.reset(statement);
-        api.clear_bindings(statement);
+        api.sqlite3_reset(statement);
+        api.sqlite3_clear_bindings(statement);
     }
-    int64_t integer(int column) const { return api.column_int64(statement, column); }
+    int64_t integer(int column) const { return api.sqlite3_column_int64(statement, column); }
     uint64_t count(int column) const {
         const int64_t value = integer(column);
         return value > 0 ? static_cast<uint64_t>(value) : 0;
     }
-    bool isNull(int column) const { return api.column_type(statement, column) == SQLITE_NULL; }
+    bool isNull(int column) const {
+        return api.sqlite3_column_type(statement, column) == SQLITE_NULL;
+    }
     std::string text(int column) const {
-        const unsigned char* value = api.column_text(statement, column);
+        const unsigned char* value = api.sqlite3_column_text(statement, column);
         return value != nullptr ? reinterpret_cast<const char*>(value) : "";
     }
     int code() const { return result; }
@@ -124,22 +126,22 @@ UsageDatabase::~UsageDatabase() {
 
 void UsageDatabase::close() {
     if (db != nullptr)
-        api->close_v2(db);
+        api->sqlite3_close_v2(db);
     db = nullptr;
     names.clear();
 }
 
 std::string UsageDatabase::lastError() const {
-    return db != nullptr ? api->errmsg(db) : "no database";
+    return db != nullptr ? api->sqlite3_errmsg(db) : "no database";
 }
 
 bool UsageDatabase::execute(const char* sql, std::string& error) {
     char* message = nullptr;
-    const int result = api->exec(db, sql, nullptr, nullptr, &message);
+    const int result = api->sqlite3_exec(db, sql, nullptr, nullptr, &message);
     if (result == SQLITE_OK)
         return true;
-    error = message != nullptr ? message : api->errstr(result);
-    api->free(message);
+    error = message != nullptr ? message : api->sqlite3_errstr(result);
+    api->sqlite3_free(message);
     return false;
 }
 
@@ -178,17 +180,17 @@ bool UsageDatabase::openFile(std::string& error, bool& damaged) {
         return false;
     }
     ::close(fd);
-    const int result =
-        api->open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int result = api->sqlite3_open_v2(file.c_str(), &db,
+                                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (result != SQLITE_OK) {
-        error = "cannot open " + file + ": " + api->errstr(result);
+        error = "cannot open " + file + ": " + api->sqlite3_errstr(result);
         damaged = isDamage(result);
         return false;
     }
-    api->busy_timeout(db, kBusyTimeoutMs);
+    api->sqlite3_busy_timeout(db, kBusyTimeoutMs);
     if (!execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;",
                  error)) {
-        damaged = isDamage(api->extended_errcode(db));
+        damaged = isDamage(api->sqlite3_extended_errcode(db));
         error = file + ": " + error;
         return false;
     }
@@ -204,7 +206,7 @@ bool UsageDatabase::openFile(std::string& error, bool& damaged) {
 bool UsageDatabase::upgrade(std::string& error, bool& damaged) {
     const int current = version();
     if (current < 0) {
-        damaged = isDamage(api->extended_errcode(db));
+        damaged = isDamage(api->sqlite3_extended_errcode(db));
         error = file + ": cannot read its version: " + lastError();
         return false;
     }
@@ -220,7 +222,7 @@ bool UsageDatabase::upgrade(std::string& error, bool& damaged) {
         const std::string sql = "BEGIN IMMEDIATE;" + steps[static_cast<std::size_t>(next)] +
                                 "PRAGMA user_version=" + std::to_string(next + 1) + ";COMMIT;";
         if (!execute(sql.c_str(), error)) {
-            damaged = isDamage(api->extended_errcode(db));
+            damaged = isDamage(api->sqlite3_extended_errcode(db));
             std::string ignored;
             execute("ROLLBACK", ignored);
             error =
@@ -296,7 +298,7 @@ bool UsageDatabase::saveOnce(const SessionRecord& record, int64_t& row, std::str
             session.bind(12, row);
         written = session.prepared() && session.run();
     }
-    const int64_t id = row != 0 ? row : api->last_insert_rowid(db);
+    const int64_t id = row != 0 ? row : api->sqlite3_last_insert_rowid(db);
     if (written) {
         Statement bucket(*api, db,
                          "INSERT INTO buckets(session, start, bytes_in, bytes_out, online_ms)"
@@ -348,7 +350,7 @@ bool UsageDatabase::save(const SessionRecord& record, int64_t& row, std::string&
         error.clear();
         if (saveOnce(record, row, error))
             return true;
-        const int code = api->extended_errcode(db) & 0xFF;
+        const int code = api->sqlite3_extended_errcode(db) & 0xFF;
         if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || attempt == kWriteAttempts)
             return false;
         LM_LOG(Debug, "The usage database is busy; writing again");

@@ -79,8 +79,8 @@ TEST(OptionalLibraries, EachIsMappedOnlyOnceItsFeatureRuns) {
          "",
          {"libavahi-client", "libsystemd"}},
     };
-    const std::vector<std::string> optional = {"libsodium", "libmicrohttpd", "libgnutls",
-                                               "libsystemd", "libavahi-client"};
+    const std::vector<std::string> optional = {"libsodium",  "libmicrohttpd",   "libgnutls",
+                                               "libsystemd", "libavahi-client", "libsqlite3"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         testsupport::TempFolder folder;
