@@ -67,6 +67,21 @@ OptionsClientDialog::OptionsClientDialog(Settings settings, FrontEnd::ServerList
     layout->addWidget(group);
     layout->addWidget(makeButtons());
 
+    connectControls();
+
+    form.load(settings);
+    server->setEditText(QString::fromStdString(form.server));
+    refreshServers();
+    port->setText(QString::fromStdString(form.port));
+    wakeOnLan->setChecked(form.wakeOnLan);
+    mac->setText(QString::fromStdString(form.mac));
+    mac->setEnabled(form.wakeOnLan);
+    autoVote->setChecked(form.autoVote);
+    secret->setText(QString::fromStdString(form.secret));
+    notify->setChecked(form.notify);
+}
+
+void OptionsClientDialog::connectControls() {
     connect(generate, &QPushButton::clicked, this, [this] {
         secret->setEchoMode(QLineEdit::Normal);  // to be copied to the server
         secret->setText(QString::fromStdString(generateSecret(sodiumCrypto())));
@@ -90,17 +105,6 @@ OptionsClientDialog::OptionsClientDialog(Settings settings, FrontEnd::ServerList
         connect(timer, &QTimer::timeout, this, &OptionsClientDialog::refreshServers);
         timer->start(500);
     }
-
-    form.load(settings);
-    server->setEditText(QString::fromStdString(form.server));
-    refreshServers();
-    port->setText(QString::fromStdString(form.port));
-    wakeOnLan->setChecked(form.wakeOnLan);
-    mac->setText(QString::fromStdString(form.mac));
-    mac->setEnabled(form.wakeOnLan);
-    autoVote->setChecked(form.autoVote);
-    secret->setText(QString::fromStdString(form.secret));
-    notify->setChecked(form.notify);
 }
 
 QWidget* OptionsClientDialog::control(int controlId) const {

@@ -36,6 +36,8 @@ protected:
     StoreResult store() override;
 
 private:
+    /// The buttons, the check box and the server list's choice and refresh.
+    void connectControls();
     ClientOptionsForm form;
     FrontEnd::ServerLister lister;
     std::vector<FoundServer> shown;

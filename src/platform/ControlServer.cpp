@@ -313,6 +313,28 @@ ControlServer::~ControlServer() {
     close();
 }
 
+bool ControlServer::watchListener(int fd, std::string& error) {
+    pollFd = epoll_create1(EPOLL_CLOEXEC);
+    timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    epoll_event listenEvent{};
+    listenEvent.events = EPOLLIN;
+    listenEvent.data.fd = fd;
+    epoll_event timerEvent{};
+    timerEvent.events = EPOLLIN;
+    timerEvent.data.fd = timerFd;
+    if (pollFd >= 0 && timerFd >= 0 && epoll_ctl(pollFd, EPOLL_CTL_ADD, fd, &listenEvent) == 0 &&
+        epoll_ctl(pollFd, EPOLL_CTL_ADD, timerFd, &timerEvent) == 0) {
+        return true;
+    }
+    error = errnoText("cannot watch the control socket", errno);
+    if (pollFd >= 0)
+        ::close(pollFd);
+    if (timerFd >= 0)
+        ::close(timerFd);
+    pollFd = timerFd = -1;
+    return false;
+}
+
 ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned mode,
                                               std::string& error) {
     close();
@@ -368,23 +390,8 @@ ControlServer::BindResult ControlServer::bind(const std::string& path, unsigned 
             socketGroup = info.st_gid;
         }
         groupMayUse = (mode & 070) != 0;
-        pollFd = epoll_create1(EPOLL_CLOEXEC);
-        timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        epoll_event listenEvent{};
-        listenEvent.events = EPOLLIN;
-        listenEvent.data.fd = fd;
-        epoll_event timerEvent{};
-        timerEvent.events = EPOLLIN;
-        timerEvent.data.fd = timerFd;
-        if (pollFd < 0 || timerFd < 0 || epoll_ctl(pollFd, EPOLL_CTL_ADD, fd, &listenEvent) != 0 ||
-            epoll_ctl(pollFd, EPOLL_CTL_ADD, timerFd, &timerEvent) != 0) {
-            error = errnoText("cannot watch the control socket", errno);
+        if (!watchListener(fd, error)) {
             ::close(fd);
-            if (pollFd >= 0)
-                ::close(pollFd);
-            if (timerFd >= 0)
-                ::close(timerFd);
-            pollFd = timerFd = -1;
             unlink(path.c_str());
             return BindResult::Failed;
         }

@@ -135,6 +135,9 @@ public:
     bool isAcceptPaused() const { return acceptPaused; }
 
 private:
+    /// Watches the listening socket and the deadline timer in one epoll set;
+    /// false (nothing left open of them) with why.
+    bool watchListener(int fd, std::string& error);
     struct Connection {
         enum class Phase { Reading, Handling, Waiting, Writing, Draining };
         Phase phase = Phase::Reading;

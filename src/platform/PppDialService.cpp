@@ -190,9 +190,7 @@ std::vector<std::string> PppDialService::listPeers(const std::string& folder) {
     return names;
 }
 
-bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::string& error) {
-    handle = 0;
-    const std::string& peer = request.entry;
+bool PppDialService::dialable(const std::string& peer, std::string& program, std::string& error) {
     if (!isSafePeerName(peer)) {
         error = "\"" + peer + "\" is not a pppd peer name";
         LM_LOG(Error, "Cannot dial with pppd: %s; choose a peer in the server options",
@@ -209,7 +207,7 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
                error.c_str());
         return false;
     }
-    const std::string program = findPppProgram();
+    program = findPppProgram();
     if (program.empty()) {
         const std::string wanted = settings.get(keys::PppProgram);
         error = "pppd is not installed (looked for \"" + wanted + "\" on PATH and in /usr/sbin)";
@@ -217,6 +215,49 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
                error.c_str());
         return false;
     }
+    return true;
+}
+
+namespace {
+
+/// Hands the password to pppd as an options file read from a pipe, so it is
+/// never on a command line; the pipe's read end goes to the child.
+bool passPassword(const std::string& password, ChildProcess::Options& options, int& readEnd,
+                  std::string& error) {
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        error = std::string("cannot create a pipe for the password: ") + strerror(errno);
+        return false;
+    }
+    // A few hundred bytes fit the pipe's buffer, so this never blocks.
+    std::string text;
+    text.reserve(16 + 4 * password.size());
+    text = "password ";
+    appendQuotedOptionWord(text, password);
+    text += '\n';
+    const ssize_t written = write(ends[1], text.data(), text.size());
+    explicit_bzero(text.data(), text.size());
+    close(ends[1]);
+    if (written != static_cast<ssize_t>(text.size())) {
+        close(ends[0]);
+        error = "cannot hand the password to pppd";
+        return false;
+    }
+    readEnd = ends[0];
+    options.inheritedDescriptors.push_back(readEnd);
+    options.arguments.insert(options.arguments.end(),
+                             {"file", "/dev/fd/" + std::to_string(readEnd)});
+    return true;
+}
+
+}  // namespace
+
+bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::string& error) {
+    handle = 0;
+    const std::string& peer = request.entry;
+    std::string program;
+    if (!dialable(peer, program, error))
+        return false;
 
     ChildProcess::Options options;
     options.arguments = {program, "call", peer, "nodetach"};
@@ -230,31 +271,11 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
     if (!request.userName.empty())
         options.arguments.insert(options.arguments.end(), {"user", request.userName});
 
-    int passwordPipe[2] = {-1, -1};
-    if (!request.password.empty()) {
-        if (pipe2(passwordPipe, O_CLOEXEC) != 0) {
-            error = std::string("cannot create a pipe for the password: ") + strerror(errno);
-            LM_LOG(Error, "Cannot dial with pppd: %s", error.c_str());
-            return false;
-        }
-        // A few hundred bytes fit the pipe's buffer, so this never blocks.
-        std::string options_text;
-        options_text.reserve(16 + 4 * request.password.size());
-        options_text = "password ";
-        appendQuotedOptionWord(options_text, request.password);
-        options_text += '\n';
-        const ssize_t written = write(passwordPipe[1], options_text.data(), options_text.size());
-        explicit_bzero(options_text.data(), options_text.size());
-        close(passwordPipe[1]);
-        if (written != static_cast<ssize_t>(options_text.size())) {
-            close(passwordPipe[0]);
-            error = "cannot hand the password to pppd";
-            LM_LOG(Error, "Cannot dial with pppd: %s", error.c_str());
-            return false;
-        }
-        options.inheritedDescriptors.push_back(passwordPipe[0]);
-        options.arguments.insert(options.arguments.end(),
-                                 {"file", "/dev/fd/" + std::to_string(passwordPipe[0])});
+    int passwordPipe = -1;
+    if (!request.password.empty() &&
+        !passPassword(request.password, options, passwordPipe, error)) {
+        LM_LOG(Error, "Cannot dial with pppd: %s", error.c_str());
+        return false;
     }
 
     // pppd's log lines, which tell the interface and when the line is up.
@@ -274,8 +295,8 @@ bool PppDialService::dial(const DialRequest& request, DialHandle& handle, std::s
     const bool started = call.child->start(
         options, [this, newHandle](int waitStatus) { childEnded(newHandle, waitStatus); },
         startError);
-    if (passwordPipe[0] >= 0)
-        close(passwordPipe[0]);
+    if (passwordPipe >= 0)
+        close(passwordPipe);
     if (outputPipe[1] >= 0)
         close(outputPipe[1]);
     if (!started) {

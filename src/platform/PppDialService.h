@@ -77,6 +77,9 @@ private:
     /// Up or still negotiating, from what pppd said and the interface.
     LineState runningState(Call& call);
     std::string peersFolder();
+    /// Whether `peer` can be dialled: a safe name, a peer file, pppd found
+    /// (its path in `program`); else logs why and says it in `error`.
+    bool dialable(const std::string& peer, std::string& program, std::string& error);
 
     Settings settings;
     std::unique_ptr<InterfaceCounters> ownInterfaces;
