@@ -136,8 +136,7 @@ bool withinTimeWindow(uint64_t t, uint64_t nowUnixMs) {
 // --- AnswerLimiter
 
 std::vector<bool> AnswerLimiter::admit(const std::vector<uint32_t>& sources, uint32_t nowTick) {
-    while (!sentAt.empty() && static_cast<uint32_t>(nowTick - sentAt.front()) >= kWindowMs)
-        sentAt.pop_front();
+    refill(nowTick);
     // Due: the first request of each source not answered within the second.
     std::vector<std::size_t> due;
     std::unordered_map<uint32_t, bool> seen;
@@ -148,7 +147,7 @@ std::vector<bool> AnswerLimiter::admit(const std::vector<uint32_t>& sources, uin
         if (last == lastAnswer.end() || static_cast<uint32_t>(nowTick - last->second) >= kWindowMs)
             due.push_back(i);
     }
-    const std::size_t budget = kMaxPerWindow - sentAt.size();
+    const std::size_t budget = static_cast<std::size_t>(tokens);
     if (due.size() > budget) {
         // Longest unanswered first; the never answered before all others.
         auto age = [&](std::size_t i) -> uint64_t {
@@ -162,12 +161,23 @@ std::vector<bool> AnswerLimiter::admit(const std::vector<uint32_t>& sources, uin
     std::vector<bool> admitted(sources.size(), false);
     for (std::size_t i : due) {
         admitted[i] = true;
-        sentAt.push_back(nowTick);
+        tokens -= 1;
         lastAnswer[sources[i]] = nowTick;
     }
     if (lastAnswer.size() > kMaxSources)
         forgetStalest(nowTick);
     return admitted;
+}
+
+void AnswerLimiter::refill(uint32_t nowTick) {
+    if (!refilled) {
+        refilled = true;
+    } else {
+        const double elapsed = static_cast<uint32_t>(nowTick - lastRefill);
+        tokens = std::min<double>(
+            kMaxPerWindow, tokens + elapsed * kMaxPerWindow / static_cast<double>(kWindowMs));
+    }
+    lastRefill = nowTick;
 }
 
 void AnswerLimiter::forgetStalest(uint32_t nowTick) {

@@ -6,7 +6,6 @@
 // in milliseconds (compared as unsigned differences), so no OS header is needed.
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <list>
 #include <string>
 #include <string_view>
@@ -99,8 +98,16 @@ public:
 
 private:
     void forgetStalest(uint32_t nowTick);
+    void refill(uint32_t nowTick);
 
-    std::deque<uint32_t> sentAt;  // the tick of each answer of the last second, oldest first
+    // A bucket of kMaxPerWindow answers that fills at kMaxPerWindow a second:
+    // never more at once, 400 a second in the long run, and a poll that comes
+    // a little early after a full one is not refused what the second before
+    // it left unused (a sliding window refused a LAN at half the limit when
+    // its senders bunched up).
+    double tokens = kMaxPerWindow;
+    uint32_t lastRefill = 0;
+    bool refilled = false;
     std::unordered_map<uint32_t, uint32_t> lastAnswer;  // source -> tick
 };
 
