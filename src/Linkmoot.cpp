@@ -12,6 +12,7 @@
 #include "FrontEnd.h"
 #include "InterfaceCounters.h"
 #include "LocalTime.h"
+#include "PlanMeter.h"
 #include "Server.h"
 #include "ServerLine.h"
 #include "Strings.h"
@@ -51,10 +52,11 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
       usage(std::make_unique<UsageRecorder>(
           services.clock, services.counters != nullptr ? *services.counters : *noCounters, *local,
           services.usage, services.usageProblem, services.usageWriteIntervalMs)),
+      plan(std::make_unique<PlanMeter>(settings, *usage, *local, services.clock)),
       client(std::make_unique<Client>(settings, services.network, services.clock, &keys,
                                       services.browser)),
       server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
-                                      services.shutdown, &keys, usage.get())),
+                                      services.shutdown, &keys, usage.get(), plan.get())),
       latest(snapshot()) {
     applySecret();
     usage->loadHistory();
@@ -72,6 +74,7 @@ Linkmoot::~Linkmoot() {
     server->stop(EndReason::Exit);
     server.reset();
     frontEnd.showUsageWindow(nullptr);
+    plan.reset();
     usage.reset();
 }
 
@@ -215,6 +218,8 @@ void Linkmoot::tick() {
     // the next re-vote.
     askClientQuestion();
     if (const std::string notice = client->takeNotice(); !notice.empty())
+        frontEnd.notify(notice);
+    for (const std::string& notice : plan->takeNotices())
         frontEnd.notify(notice);
     std::shared_ptr<const StatusSnapshot> next = snapshot();
     // A change the table did not see (the line came up) is shown as well.
@@ -365,6 +370,8 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     input.connected = line == LineStatus::Up;
     input.dialling = line == LineStatus::Dialling;
     input.voting = client->isVoting();
+    if (input.serverMode && input.started)
+        input.capText = plan->status().capped ? plan->capText() : "";
     const ServerView view = client->serverView();
     input.serverLine = client->serverLineText();
     input.serverUp =

@@ -31,6 +31,7 @@ class ConfigurationStore;
 class InterfaceCounters;
 class LocalTime;
 class UsageRecorder;
+class PlanMeter;
 class ServiceBrowser;
 
 /// Command ids of the menus, accelerators and the control socket.
@@ -142,6 +143,8 @@ public:
     void readSessions(int64_t sinceUnixMs, UsageStorage::SessionsFormatter format,
                       UsageStorage::TextDone done);
     LocalTime& localTime() { return *local; }
+    /// The data plan (its figures, the allowance over the cap, the correction).
+    PlanMeter& dataPlan() { return *plan; }
     /// True while a dialog, prompt or question of the application is open.
     bool isAsking() const { return asking > 0; }
     /// The names the server options offer for a dial-up service value, handed
@@ -176,6 +179,7 @@ private:
     std::unique_ptr<LocalTime> utc;
     LocalTime* local;
     std::unique_ptr<UsageRecorder> usage;  // before the server, which records into it
+    std::unique_ptr<PlanMeter> plan;       // before the server, whose line it may hold
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
     /// Counts the open dialogs around a front end's modal call.

@@ -24,12 +24,13 @@ protocol::Line protocolLineOf(LineStatus line) {
 }
 
 Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
-               ShutdownService& shutdown, KeyStore* keys, UsageRecorder* usage)
+               ShutdownService& shutdown, KeyStore* keys, UsageRecorder* usage, PlanMeter* plan)
     : settings(settings),
       network(network),
       clock(clock),
+      plan(plan),
       intake(network, clock, keys),
-      lineControl(settings, clock, dialers, usage),
+      lineControl(settings, clock, dialers, usage, plan),
       idle(settings, clock, shutdown) {
     LM_LOG(Debug, "Created server");
 }

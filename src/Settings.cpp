@@ -2,7 +2,9 @@
 
 #include <cctype>
 
+#include "BillingCycle.h"
 #include "DialogForms.h"
+#include "PlanSettings.h"
 #include "SharedSecret.h"
 #include "ToolBox/Config.h"
 #include "Trust.h"
@@ -58,6 +60,32 @@ std::string dialerProblem(const std::string& value) {
         names += std::string(names.empty() ? "" : ", ") + choice.value;
     }
     return "not a dial-up service; one of " + names;
+}
+
+std::string warnPercentsProblem(const std::string& value) {
+    std::vector<unsigned> percents;
+    return parseWarnPercents(value, percents);
+}
+
+std::string atCapProblem(const std::string& value) {
+    if (value == "warn" || value == "refuse" || value == "hangup")
+        return {};
+    return "not one of warn, refuse or hangup";
+}
+
+std::string freeHoursProblem(const std::string& value) {
+    FreeHours hours;
+    std::string error;
+    if (FreeHours::parse(value, hours, error))
+        return {};
+    return "not a list of windows such as 00:00-06:00,23:00-01:00 (" + error + ")";
+}
+
+std::string cycleStartProblem(const std::string& value) {
+    CivilDate date;
+    if (value.empty() || parseIsoDate(value, date))
+        return {};
+    return "not a date such as 2026-01-14 (YYYY-MM-DD)";
 }
 
 // The page clamps a longer vote to what the server takes.

@@ -75,6 +75,8 @@ struct StatusInput {
     std::string serverLine{};  ///< the client's row of the server's line; empty: none
     bool serverUp = false;     ///< the latest trusted answer says the line is up
     bool dialling = false;     ///< a dial is under way and the line not up yet
+    /// Server mode: the data cap holds the line ("Data cap reached: ..."); empty: not.
+    std::string capText{};
 };
 
 /// Rows, tray text and icon; the caller adds the line and the vote table.
