@@ -374,6 +374,13 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
         input.capText = plan->status().capped ? plan->capText() : "";
     const ServerView view = client->serverView();
     input.serverLine = client->serverLineText();
+    if (!input.serverMode && view.state == ServerView::State::Answered && view.report.plan) {
+        const protocol::PlanReport& figures = *view.report.plan;
+        input.serverPlan =
+            (figures.capped ? "Data cap reached: " : "") +
+            planSummary(figures.usedMB, figures.capMB, figures.usedMinutes, figures.capMinutes,
+                        static_cast<int64_t>(figures.reset), *local);
+    }
     input.serverUp =
         view.state == ServerView::State::Answered && view.report.line == protocol::Line::Up;
     std::vector<VoteEntry> votes = voteEntries();

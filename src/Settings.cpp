@@ -5,6 +5,7 @@
 #include "BillingCycle.h"
 #include "DialogForms.h"
 #include "PlanSettings.h"
+#include "Protocol.h"
 #include "SharedSecret.h"
 #include "ToolBox/Config.h"
 #include "Trust.h"
@@ -87,6 +88,12 @@ std::string cycleStartProblem(const std::string& value) {
         return {};
     return "not a date such as 2026-01-14 (YYYY-MM-DD)";
 }
+
+// The answers carry the caps whole (docs/protocol.md, the length budget).
+static_assert(detail::row(kPlanSection, "DataCapMB", KeyType::Number).max ==
+              static_cast<int32_t>(protocol::PlanReport::kMaxMB));
+static_assert(detail::row(kPlanSection, "TimeCapMinutes", KeyType::Number).max ==
+              static_cast<int32_t>(protocol::PlanReport::kMaxMinutes));
 
 // The page clamps a longer vote to what the server takes.
 static_assert(detail::row(kServerSection, "WebVoteMaxMinutes", KeyType::Number).max ==

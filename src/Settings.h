@@ -161,11 +161,11 @@ inline constexpr KeyRow kKeyTable[] = {
     // Plan: every key off until set (see docs/plan.md). The caps' bounds keep
     // the answers' plan fields within their length budget (docs/protocol.md).
     /// The cycle's cap on bytes, in MB of 10^6 bytes; missing or 0: none.
-    number(kPlanSection, "DataCapMB", "0").range(0, 9999999),
+    number(kPlanSection, "DataCapMB", "0").range(0, 999999),
     /// Sent bytes count against the cap as well as received ones.
     flag(kPlanSection, "CountSent", "1"),
     /// The cycle's cap on online time, in minutes; missing or 0: none.
-    number(kPlanSection, "TimeCapMinutes", "0").range(0, 999999),
+    number(kPlanSection, "TimeCapMinutes", "0").range(0, 99999),
     /// Monthly cycles: the day (a shorter month uses its last) and the local hour.
     number(kPlanSection, "CycleDay", "1").range(1, 31),
     number(kPlanSection, "CycleHour", "0").range(0, 23),

@@ -33,8 +33,10 @@ StatusSnapshot computeStatus(const StatusInput& input) {
     if (!input.capText.empty())
         snapshot.rows.push_back({StatusIcon::Disabled, input.capText});
     if (!input.serverLine.empty()) {
-        snapshot.rows.push_back(
-            {input.serverUp ? StatusIcon::Connected : StatusIcon::Idle, input.serverLine});
+        snapshot.rows.push_back({input.serverUp ? StatusIcon::Connected : StatusIcon::Idle,
+                                 input.serverPlan.empty()
+                                     ? input.serverLine
+                                     : input.serverLine + "; " + input.serverPlan});
     }
 
     snapshot.serverMenu = input.serverMode;
@@ -64,6 +66,8 @@ StatusSnapshot computeStatus(const StatusInput& input) {
     snapshot.tooltip = snapshot.trayText.substr(0, kTooltipLength);
     if (!input.serverLine.empty())
         snapshot.tooltip += "\n" + input.serverLine.substr(0, kTooltipLength);
+    if (!input.serverLine.empty() && !input.serverPlan.empty())
+        snapshot.tooltip += "\n" + input.serverPlan.substr(0, kTooltipLength);
     return snapshot;
 }
 

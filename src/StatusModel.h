@@ -75,6 +75,9 @@ struct StatusInput {
     std::string serverLine{};  ///< the client's row of the server's line; empty: none
     bool serverUp = false;     ///< the latest trusted answer says the line is up
     bool dialling = false;     ///< a dial is under way and the line not up yet
+    /// Client mode: the server's data plan ("3.2 of 10 GB used, resets 14 Jan");
+    /// empty: none. Added to the server's row and as a tooltip line of its own.
+    std::string serverPlan{};
     /// Server mode: the data cap holds the line ("Data cap reached: ..."); empty: not.
     std::string capText{};
 };

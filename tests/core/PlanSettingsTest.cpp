@@ -32,9 +32,9 @@ TEST(PlanSettingsTest, ABadValueIsNamedAndItsKeyIgnored) {
         const char* value;
         const char* why;
     } const cases[] = {
-        {"DataCapMB", "10GB", "\"10GB\" is not a whole number from 0 to 9999999"},
-        {"DataCapMB", "10000000", "is not a whole number from 0 to 9999999"},
-        {"TimeCapMinutes", "-5", "is not a whole number from 0 to 999999"},
+        {"DataCapMB", "10GB", "\"10GB\" is not a whole number from 0 to 999999"},
+        {"DataCapMB", "1000000", "is not a whole number from 0 to 999999"},
+        {"TimeCapMinutes", "-5", "is not a whole number from 0 to 99999"},
         {"CountSent", "yes", "\"yes\" is not 0 or 1"},
         {"CycleDay", "32", "from 1 to 31"},
         {"CycleHour", "24", "from 0 to 23"},
