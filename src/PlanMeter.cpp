@@ -144,6 +144,7 @@ void PlanMeter::update() {
     readConfiguration();
     if (!current.active) {
         current.capped = false;
+        waitingForCounts = false;
         current.figures = PlanFigures{};
         return;
     }
@@ -185,6 +186,7 @@ void PlanMeter::update() {
     if (ready)
         announce();
     current.announced = record.announced;
+    waitingForCounts = !ready && current.config.limits.atCap != PlanLimits::AtCap::Warn;
     current.capped = ready && current.figures.reached &&
                      current.config.limits.atCap != PlanLimits::AtCap::Warn &&
                      current.allowedUntil == 0;

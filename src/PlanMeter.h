@@ -49,8 +49,10 @@ public:
     /// Once a poll, after the usage record's step.
     void update();
     const PlanStatus& status() const { return current; }
-    /// No new dial: the cap holds the line.
-    bool holdsDial() const { return current.capped; }
+    /// No new dial: the cap holds the line, or (AtCap refuse or hangup) the
+    /// cycle's earlier counts have not come from the database yet, so that a
+    /// restart past the cap does not dial once before it knows.
+    bool holdsDial() const { return current.capped || waitingForCounts; }
     /// The line that is up must go (AtCap=hangup).
     bool hangsUp() const {
         return current.capped && current.config.limits.atCap == PlanLimits::AtCap::HangUp;
@@ -101,6 +103,7 @@ private:
     PlanUse closed;
     PlanUse countedNow;
     bool toldCapped = false;
+    bool waitingForCounts = false;
     std::vector<std::string> notices;
 };
 

@@ -81,22 +81,22 @@ Json planJson(const PlanStatus& status, const LocalTime& local) {
         return plan;
     const PlanLimits& limits = status.config.limits;
     const PlanFigures& figures = status.figures;
-    plan["used_bytes"] = figures.usedBytes;
-    plan["cap_bytes"] = limits.dataCapBytes;
-    plan["used_minutes"] = figures.usedMinutes;
-    plan["cap_minutes"] = limits.timeCapMinutes;
-    plan["count_sent"] = limits.countSent;
+    plan["usedBytes"] = figures.usedBytes;
+    plan["capBytes"] = limits.dataCapBytes;
+    plan["usedMinutes"] = figures.usedMinutes;
+    plan["capMinutes"] = limits.timeCapMinutes;
+    plan["countSent"] = limits.countSent;
     plan["percent"] = static_cast<double>(static_cast<int64_t>(figures.percent * 10)) / 10;
-    plan["cycle_start"] = local.isoLocal(status.cycle.start);
-    plan["cycle_end"] = local.isoLocal(status.cycle.end);
-    plan["daily_budget_bytes"] = figures.dailyBudgetBytes;
-    plan["daily_budget_minutes"] = figures.dailyBudgetMinutes;
-    plan["forecast_bytes"] = figures.forecastBytes;
-    plan["forecast_minutes"] = figures.forecastMinutes;
+    plan["cycleStart"] = local.isoLocal(status.cycle.start);
+    plan["cycleEnd"] = local.isoLocal(status.cycle.end);
+    plan["dailyBudgetBytes"] = figures.dailyBudgetBytes;
+    plan["dailyBudgetMinutes"] = figures.dailyBudgetMinutes;
+    plan["forecastBytes"] = figures.forecastBytes;
+    plan["forecastMinutes"] = figures.forecastMinutes;
     plan["reached"] = figures.reached;
     plan["capped"] = status.capped;
-    plan["at_cap"] = atCapWord(limits.atCap);
-    plan["override_until"] =
+    plan["atCap"] = atCapWord(limits.atCap);
+    plan["overrideUntil"] =
         status.allowedUntil != 0 ? Json(local.isoLocal(status.allowedUntil)) : Json(nullptr);
     plan["warned"] = Json::array();
     for (unsigned percent : status.announced)

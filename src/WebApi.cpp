@@ -415,6 +415,10 @@ WebResponse WebApi::postVote(const WebRequest& request, const Json& body, bool w
     return jsonResponse(200, json);
 }
 
+Json WebCommands::plan() {
+    return Json{{"active", false}};
+}
+
 Json WebApi::stateJson(uint32_t peer) {
     const std::shared_ptr<const StatusSnapshot> status = commands.latestStatus();
     Json votes = Json::array();
@@ -431,7 +435,8 @@ Json WebApi::stateJson(uint32_t peer) {
                 {"retrySeconds", status->retrySeconds},
                 {"maxMinutes", config.maxVoteMinutes},
                 {"defaultName", std::string(kNamePrefix) + ipv4::format(peer)},
-                {"votes", std::move(votes)}};
+                {"votes", std::move(votes)},
+                {"plan", commands.plan()}};
 }
 
 }  // namespace linkmoot

@@ -43,6 +43,8 @@ public:
     virtual bool unvote(const std::string& name) = 0;
     /// The usage figures (the same every view shows).
     virtual UsageReport usage() { return {}; }
+    /// The data plan as `linkmootctl plan --json` gives it ({"active": false}: none).
+    virtual nlohmann::json plan();
 };
 
 /// One complete request as the adapter read it. Header values are absent when

@@ -1,5 +1,10 @@
 #include "app/WebPage.h"
 
+#include <nlohmann/json.hpp>
+
+#include "PlanMeter.h"
+#include "PlanText.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -190,6 +195,10 @@ bool WebPage::unvote(const std::string& name) {
 
 UsageReport WebPage::usage() {
     return app.usageReport();
+}
+
+nlohmann::json WebPage::plan() {
+    return planJson(app.dataPlan().status(), app.localTime());
 }
 
 }  // namespace linkmoot

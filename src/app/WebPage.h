@@ -67,6 +67,7 @@ private:
     bool vote(const std::string& name, uint32_t minutes) override;
     bool unvote(const std::string& name) override;
     UsageReport usage() override;
+    nlohmann::json plan() override;
 
     Linkmoot& app;
     Settings settings;

@@ -46,7 +46,14 @@ public:
         done(format({}, ""));
     }
     void savePlan(PlanRecord record) override { kept = record; }
-    void loadPlan(PlanDone done) override { done(kept); }
+    void loadPlan(PlanDone done) override {
+        if (slow)
+            pending = std::move(done);
+        else
+            done(kept);
+    }
+    bool slow = false;
+    PlanDone pending;
     std::optional<PlanRecord> kept;
     std::map<std::pair<int, uint64_t>, SessionRecord> sessions;
     int generation = 0;
@@ -164,6 +171,20 @@ TEST_F(PlanMeterTest, RefuseKeepsTheLineUpButDialsNoNewOneUntilAnAllowance) {
     EXPECT_EQ(log.count("Info", "asked by tray"), 1u) << log.text();
     ASSERT_TRUE(program->plan.cancelAllowance("tray"));
     EXPECT_TRUE(program->plan.holdsDial());
+}
+
+TEST_F(PlanMeterTest, ARestartPastTheCapDialsNotBeforeTheDatabaseAnswered) {
+    votes.vote("office-pc", clock.tick, 0xC0A80114, 0);
+    steps(15);
+    storage.slow = true;
+    restart();
+    steps(3);
+    EXPECT_EQ(dialers.dialer.dials.size(), 1u);  // only the first run's
+    ASSERT_TRUE(storage.pending);
+    storage.pending(storage.kept);
+    steps(3);
+    EXPECT_EQ(dialers.dialer.dials.size(), 1u);
+    EXPECT_TRUE(program->plan.status().capped);
 }
 
 TEST_F(PlanMeterTest, HangupEndsTheSessionWithinOneStepOfTheCap) {
