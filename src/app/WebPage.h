@@ -68,6 +68,8 @@ private:
     bool unvote(const std::string& name) override;
     UsageReport usage() override;
     nlohmann::json plan() override;
+    bool allowOverCap(std::optional<uint32_t> minutes, bool cancel, const std::string& who,
+                      std::string& error) override;
 
     Linkmoot& app;
     Settings settings;
