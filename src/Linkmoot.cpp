@@ -275,6 +275,16 @@ void Linkmoot::onCommand(int commandId) {
         case Command::Usage:
             frontEnd.showUsageWindow([this] { return usage->report(); });
             break;
+        case Command::AllowOverCap: {
+            std::string error;
+            if (plan->allow(std::nullopt, "tray", error))
+                frontEnd.notify("The line may run over the data cap until " +
+                                resetText(plan->status().allowedUntil, *local));
+            else
+                frontEnd.notify("No allowance over the data cap: " + error);
+            refreshViews();
+            break;
+        }
         case Command::ShowPageCode:
             if (!latest->pageAddresses.empty())
                 frontEnd.showPageCode(latest->pageAddresses);
@@ -405,6 +415,7 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
         status->lineWord = lineWordOf(view);
     }
     status->webPageProblem = input.started ? webPageProblem : "";
+    status->capHolds = !input.capText.empty();
     if (input.started)
         status->pageAddresses = pageAddresses;
     status->votes = std::move(votes);

@@ -50,6 +50,8 @@ enum : int {
     Usage = 32784,
     /// The codes of the web page's addresses, for phones.
     ShowPageCode = 32785,
+    /// Lets the line run over the data cap until the cycle resets ("tray").
+    AllowOverCap = 32786,
     Exit = 57665,
 };
 }

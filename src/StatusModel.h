@@ -61,6 +61,8 @@ struct StatusSnapshot {
     /// The web page's addresses on the LAN while it is served
     /// ("http://192.0.2.1:8080/"), for the codes phones scan; empty otherwise.
     std::vector<std::string> pageAddresses;
+    /// Server mode: the data cap holds the line (the tray offers an allowance).
+    bool capHolds = false;
 
     bool operator==(const StatusSnapshot&) const = default;
 };

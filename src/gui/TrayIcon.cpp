@@ -23,6 +23,7 @@ TrayIcon::~TrayIcon() {
 void TrayIcon::update(const StatusSnapshot& snapshot) {
     QMenu* menu = snapshot.serverMenu ? server.get() : client.get();
     showPageItem(server.get(), !snapshot.pageAddresses.empty());
+    showCapItem(server.get(), snapshot.capHolds);
     // The tray shows the context menu itself on a right click (and exports it
     // to hosts that draw their own); setting it again only when it changes
     // avoids re-exporting it on every tick.
