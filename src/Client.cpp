@@ -435,6 +435,18 @@ bool Client::tick() {
         voting && change != LineNotice::None && settings.get(keys::Notify)) {
         notice = noticeText(serverName(), change);
     }
+    // The server's cap reached while this user votes: the line will not come.
+    const auto capped = [](const ServerView& view) {
+        return view.state == ServerView::State::Answered && view.report.plan &&
+               view.report.plan->capped;
+    };
+    if (capped(now) && !capped(shown) && voting && settings.get(keys::Notify)) {
+        const std::string capNotice =
+            "The data cap of " + serverName() + " is reached: it dials no new connection";
+        notice = notice.empty() ? capNotice : notice + "\n" + capNotice;
+    }
+    if (now.report.plan != shown.report.plan)
+        changed = true;
     shown = now;
     return changed;
 }

@@ -175,10 +175,12 @@ void ConfigCheck::checkKeys(toolbox::ConfigSection* root) {
             checkValue(*section, sectionName, name.c_str());
         for (const std::string& name : configtree::sectionNames(*section)) {
             const bool knownHere = sectionName == nullptr &&
-                                   (name == keys::kClientSection || name == keys::kServerSection);
+                                   (name == keys::kClientSection || name == keys::kServerSection ||
+                                    name == keys::kPlanSection);
             if (!knownHere) {
                 std::string hint;
-                for (const char* other : {keys::kClientSection, keys::kServerSection}) {
+                for (const char* other :
+                     {keys::kClientSection, keys::kServerSection, keys::kPlanSection}) {
                     if (name != other && sameIgnoringCase(name, other)) {
                         hint = std::string(" (names are case-sensitive: ") + other + "?)";
                     }

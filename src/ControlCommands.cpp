@@ -5,6 +5,7 @@
 
 #include "Linkmoot.h"
 #include "LogText.h"
+#include "PlanText.h"
 #include "UsageText.h"
 
 namespace linkmoot::control {
@@ -29,6 +30,7 @@ constexpr Request kRequests[] = {
     {"usage", 0},
     {"sessions", 0},
     {"page", 0},
+    {"plan", 0},
 };
 
 /// The words of a request line.
@@ -79,6 +81,10 @@ std::string ApplicationTarget::usage(bool json) {
     if (json)
         return usageJson(report, true).dump() + "\n";
     return usageText(report);
+}
+
+std::string ApplicationTarget::plan(const std::vector<std::string_view>& words) {
+    return planRequest(application.dataPlan(), words, application.localTime(), "control socket");
 }
 
 void ApplicationTarget::sessions(std::optional<CivilDate> since, bool csv,
@@ -188,6 +194,8 @@ std::string handle(CommandTarget& target, std::string_view request) {
             return *answer;
         return given ? *given : errorAnswer("the answer is not ready");
     }
+    if (!words.empty() && words[0] == "plan")
+        return target.plan(words);
     if (!isKnownRequest(request)) {
         for (char c : request) {
             unsigned char byte = static_cast<unsigned char>(c);

@@ -14,6 +14,7 @@
 //   sessions [since YYYY-MM-DD] [csv]   the line sessions (since that local
 //            date), one per line or as CSV; read off the loop and answered
 //            when ready (a deferred answer)
+//   plan ...  the data plan's figures and its changes (see PlanText.h)
 //   page     the web page's addresses on the LAN, one per line (none while
 //            the page is not served)
 // Answers: "OK\n" followed by the body lines, or "ERROR <reason>\n". A request
@@ -24,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "LocalTime.h"
 #include "StatusModel.h"
@@ -64,6 +66,11 @@ public:
         (void)csv;
         done("no sessions are kept here\n");
     }
+    /// A request whose first word is "plan": the whole answer.
+    virtual std::string plan(const std::vector<std::string_view>& words) {
+        (void)words;
+        return "ERROR no data plan here\n";
+    }
 };
 
 /// Adapts the application object.
@@ -76,6 +83,7 @@ public:
     std::string usage(bool json) override;
     void sessions(std::optional<CivilDate> since, bool csv,
                   std::function<void(std::string body)> done) override;
+    std::string plan(const std::vector<std::string_view>& words) override;
 
 private:
     Linkmoot& application;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Clock.h"
+#include "PlanMeter.h"
 #include "ToolBox/Logger.h"
 #include "UsageRecorder.h"
 #include "VoteTable.h"
@@ -57,12 +58,13 @@ void LineController::RefusalLog::refused(const std::string& reason, uint32_t now
 // --- LineController
 
 LineController::LineController(Settings settings, Clock& clock, DialServiceProvider& dialers,
-                               UsageRecorder* usage)
+                               UsageRecorder* usage, PlanMeter* plan)
     : settings(settings),
       clock(clock),
       dialers(dialers),
       inbox(std::make_shared<ThreadInbox<FailureReport>>()),
-      usage(usage) {}
+      usage(usage),
+      plan(plan) {}
 
 LineController::~LineController() {
     inbox->close();
@@ -120,9 +122,16 @@ void LineController::applyFailureReports() {
 void LineController::step(const VoteTable& votes) {
     lastVotes = &votes;
     applyFailureReports();
-    if (line.phase == Phase::Dialling || line.phase == Phase::Up) {
-        const LineState answer = readLine();
+    const bool active = line.phase == Phase::Dialling || line.phase == Phase::Up;
+    LineState answer = LineState::Pending;
+    if (active) {
+        answer = readLine();
         recordStep(votes);
+    }
+    // With this step's bytes counted: the overshoot is at most one step's.
+    if (plan != nullptr)
+        plan->update();
+    if (active && !hangUpForTheCap()) {
         if (line.phase == Phase::Dialling)
             stepDialling(votes, answer);
         else
@@ -136,9 +145,26 @@ void LineController::step(const VoteTable& votes) {
         backoff.reset();  // nobody waits for the line any more
         return;
     }
+    if (plan != nullptr && plan->holdsDial()) {
+        // Votes are still taken and shown; the line waits for the next
+        // cycle or an allowance.
+        if (!toldCapHolds)
+            LM_LOG(Info, "There are votes, but the data cap holds the line: not dialling");
+        toldCapHolds = true;
+        return;
+    }
+    toldCapHolds = false;
     if (backoff.holds(clock.tickCount()))
         return;
     dial(votes);
+}
+
+bool LineController::hangUpForTheCap() {
+    if (plan == nullptr || !plan->hangsUp())
+        return false;
+    LM_LOG(Warn, "%s: hanging up (AtCap=hangup)", plan->capText().c_str());
+    hangUpWithGuard(EndReason::DataCap);
+    return true;
 }
 
 void LineController::stepDialling(const VoteTable& votes, LineState answer) {

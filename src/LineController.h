@@ -25,6 +25,7 @@
 namespace linkmoot {
 
 class Clock;
+class PlanMeter;
 class UsageRecorder;
 class VoteTable;
 
@@ -38,9 +39,11 @@ public:
     /// How often repeated refusals are summed up at Warn.
     static constexpr uint32_t kRefusalReportMs = 10 * 60 * 1000;
 
-    /// `usage` (may be null) records each session; it outlives the controller.
+    /// `usage` (may be null) records each session; `plan` (may be null) is
+    /// the data plan whose cap may hold the line, checked every step after
+    /// the usage record's. Both outlive the controller.
     LineController(Settings settings, Clock& clock, DialServiceProvider& dialers,
-                   UsageRecorder* usage = nullptr);
+                   UsageRecorder* usage = nullptr, PlanMeter* plan = nullptr);
     /// Drops the reports that still come; hangs nothing up (stop() does).
     ~LineController();
     LineController(const LineController&) = delete;
@@ -130,6 +133,8 @@ private:
     void applyFailureReports();
     void stepDialling(const VoteTable& votes, LineState answer);
     void stepUp(const VoteTable& votes, LineState answer);
+    /// Hangs up for the data cap (AtCap=hangup); true when it did.
+    bool hangUpForTheCap();
     /// Hangs up for a want that ended (no votes, the periodic re-dial).
     void hangUpIfUnwanted(const VoteTable& votes);
     /// Hands this step's line to the usage record.
@@ -153,6 +158,8 @@ private:
     bool lastDialRefusedAtOnce = false;
     std::shared_ptr<ThreadInbox<FailureReport>> inbox;
     UsageRecorder* usage;
+    PlanMeter* plan;
+    bool toldCapHolds = false;
     const VoteTable* lastVotes = nullptr;  // the server's table, which outlives us
 };
 

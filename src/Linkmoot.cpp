@@ -13,6 +13,7 @@
 #include "InterfaceCounters.h"
 #include "LocalTime.h"
 #include "MissingFeatures.h"
+#include "PlanMeter.h"
 #include "Server.h"
 #include "ServerLine.h"
 #include "Strings.h"
@@ -53,10 +54,11 @@ Linkmoot::Linkmoot(Settings settings, Services services, FrontEnd& frontEnd)
       usage(std::make_unique<UsageRecorder>(
           services.clock, services.counters != nullptr ? *services.counters : *noCounters, *local,
           services.usage, services.usageProblem, services.usageWriteIntervalMs)),
+      plan(std::make_unique<PlanMeter>(settings, *usage, *local, services.clock)),
       client(std::make_unique<Client>(settings, services.network, services.clock, &keys,
                                       services.browser)),
       server(std::make_unique<Server>(settings, services.network, services.clock, services.dialers,
-                                      services.shutdown, &keys, usage.get())),
+                                      services.shutdown, &keys, usage.get(), plan.get())),
       latest(snapshot()) {
     applySecret();
     usage->loadHistory();
@@ -74,6 +76,7 @@ Linkmoot::~Linkmoot() {
     server->stop(EndReason::Exit);
     server.reset();
     frontEnd.showUsageWindow(nullptr);
+    plan.reset();
     usage.reset();
 }
 
@@ -219,6 +222,8 @@ void Linkmoot::tick() {
     askClientQuestion();
     if (const std::string notice = client->takeNotice(); !notice.empty())
         frontEnd.notify(notice);
+    for (const std::string& notice : plan->takeNotices())
+        frontEnd.notify(notice);
     std::shared_ptr<const StatusSnapshot> next = snapshot();
     // A change the table did not see (the line came up) is shown as well.
     if (changed || *next != *latest) {
@@ -273,6 +278,16 @@ void Linkmoot::onCommand(int commandId) {
         case Command::Usage:
             frontEnd.showUsageWindow([this] { return usage->report(); });
             break;
+        case Command::AllowOverCap: {
+            std::string error;
+            if (plan->allow(std::nullopt, "tray", error))
+                frontEnd.notify("The line may run over the data cap until " +
+                                resetText(plan->status().allowedUntil, *local));
+            else
+                frontEnd.notify("No allowance over the data cap: " + error);
+            refreshViews();
+            break;
+        }
         case Command::ShowPageCode:
             if (!latest->pageAddresses.empty())
                 frontEnd.showPageCode(latest->pageAddresses);
@@ -368,8 +383,17 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     input.connected = line == LineStatus::Up;
     input.dialling = line == LineStatus::Dialling;
     input.voting = client->isVoting();
+    if (input.serverMode && input.started)
+        input.capText = plan->status().capped ? plan->capText() : "";
     const ServerView view = client->serverView();
     input.serverLine = client->serverLineText();
+    if (!input.serverMode && view.state == ServerView::State::Answered && view.report.plan) {
+        const protocol::PlanReport& figures = *view.report.plan;
+        input.serverPlan =
+            (figures.capped ? "Data cap reached: " : "") +
+            planSummary(figures.usedMB, figures.capMB, figures.usedMinutes, figures.capMinutes,
+                        static_cast<int64_t>(figures.reset), *local);
+    }
     input.serverUp =
         view.state == ServerView::State::Answered && view.report.line == protocol::Line::Up;
     std::vector<VoteEntry> votes = voteEntries();
@@ -398,6 +422,7 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
         status->lineWord = lineWordOf(view);
     }
     status->webPageProblem = input.started ? webPageProblem : "";
+    status->capHolds = !input.capText.empty();
     if (input.started)
         status->pageAddresses = pageAddresses;
     status->votes = std::move(votes);

@@ -31,6 +31,7 @@ class ConfigurationStore;
 class InterfaceCounters;
 class LocalTime;
 class UsageRecorder;
+class PlanMeter;
 class ServiceBrowser;
 class Crypto;
 class Worker;
@@ -52,6 +53,8 @@ enum : int {
     Usage = 32784,
     /// The codes of the web page's addresses, for phones.
     ShowPageCode = 32785,
+    /// Lets the line run over the data cap until the cycle resets ("tray").
+    AllowOverCap = 32786,
     Exit = 57665,
 };
 }
@@ -151,6 +154,8 @@ public:
     void readSessions(int64_t sinceUnixMs, UsageStorage::SessionsFormatter format,
                       UsageStorage::TextDone done);
     LocalTime& localTime() { return *local; }
+    /// The data plan (its figures, the allowance over the cap, the correction).
+    PlanMeter& dataPlan() { return *plan; }
     /// True while a dialog, prompt or question of the application is open.
     bool isAsking() const { return asking > 0; }
     /// The names the server options offer for a dial-up service value, handed
@@ -187,6 +192,7 @@ private:
     std::unique_ptr<LocalTime> utc;
     LocalTime* local;
     std::unique_ptr<UsageRecorder> usage;  // before the server, which records into it
+    std::unique_ptr<PlanMeter> plan;       // before the server, whose line it may hold
     std::unique_ptr<Client> client;
     std::unique_ptr<Server> server;
     /// Counts the open dialogs around a front end's modal call.

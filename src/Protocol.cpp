@@ -1,5 +1,7 @@
 #include "Protocol.h"
 
+#include <algorithm>
+
 #include "SharedSecret.h"
 
 namespace linkmoot::protocol {
@@ -242,6 +244,50 @@ std::string buildRequest(Verb verb, std::string_view name, const ProtocolKey* ke
 
 // --- Answers
 
+namespace {
+
+/// The plan's fields; a plan whose fields are not all well formed is left out
+/// (the line's state still reads).
+void readPlan(const Fields& fields, LineReport& report) {
+    const Field* reset = fields.find("reset");
+    const Field* capped = fields.find("capped");
+    if (reset == nullptr || capped == nullptr)
+        return;
+    PlanReport plan;
+    const auto pair = [&fields](const char* usedKey, const char* capKey, uint64_t& used,
+                                uint64_t& cap) {
+        const Field* usedField = fields.find(usedKey);
+        const Field* capField = fields.find(capKey);
+        if (usedField == nullptr && capField == nullptr)
+            return true;
+        return usedField != nullptr && capField != nullptr && parseNumber(usedField->value, used) &&
+               parseNumber(capField->value, cap) && cap != 0;
+    };
+    if (!parseNumber(reset->value, plan.reset) || (capped->value != "0" && capped->value != "1") ||
+        !pair("used", "cap", plan.usedMB, plan.capMB) ||
+        !pair("usedmin", "capmin", plan.usedMinutes, plan.capMinutes) ||
+        (plan.capMB == 0 && plan.capMinutes == 0))
+        return;
+    plan.capped = capped->value == "1";
+    report.plan = plan;
+}
+
+void appendPlan(const PlanReport& plan, std::string& datagram) {
+    if (plan.capMB != 0) {
+        datagram += ",used=" + std::to_string(std::min(plan.usedMB, PlanReport::kMaxMB));
+        datagram += ",cap=" + std::to_string(std::min(plan.capMB, PlanReport::kMaxMB));
+    }
+    if (plan.capMinutes != 0) {
+        datagram +=
+            ",usedmin=" + std::to_string(std::min(plan.usedMinutes, PlanReport::kMaxMinutes));
+        datagram += ",capmin=" + std::to_string(std::min(plan.capMinutes, PlanReport::kMaxMinutes));
+    }
+    datagram += ",reset=" + std::to_string(std::min(plan.reset, PlanReport::kMaxReset));
+    datagram += plan.capped ? ",capped=1" : ",capped=0";
+}
+
+}  // namespace
+
 AnswerError parseAnswer(std::string_view datagram, Answer& answer) {
     answer = Answer();
     if (datagram.size() > kMaxDatagramLength)
@@ -278,6 +324,8 @@ AnswerError parseAnswer(std::string_view datagram, Answer& answer) {
         report.retrySeconds = seconds;
     }
 
+    readPlan(fields, report);
+
     if (fields.find("mac") == nullptr)
         return AnswerError::None;
     answer.signing = Signing::Malformed;
@@ -312,6 +360,8 @@ std::string buildAnswer(const LineReport& report, const ProtocolKey* key, uint64
     datagram += ",up=" + std::to_string(report.upSeconds);
     if (report.retrySeconds)
         datagram += ",retry=" + std::to_string(*report.retrySeconds);
+    if (report.plan && (report.plan->capMB != 0 || report.plan->capMinutes != 0))
+        appendPlan(*report.plan, datagram);
     // The host goes only where it fits beside the longest signed tail.
     const std::size_t tail = key != nullptr ? kSignedAnswerTailLength : 0;
     if (const std::string host = answerHostName(report.host);

@@ -102,6 +102,22 @@ RequestError parseRequest(std::string_view datagram, Request& request);
 /// holds a NUL, t is not a counter, or the datagram would pass 256 bytes.
 std::string buildRequest(Verb verb, std::string_view name, const ProtocolKey* key, uint64_t t);
 
+/// The server's data plan as its answers carry it (whole MB and minutes).
+/// The bounds keep the longest signed answer within 256 bytes: the caps are
+/// bounded by their keys, the used figures are sent clamped to them.
+struct PlanReport {
+    static constexpr uint64_t kMaxMB = 999999;      ///< 6 digits
+    static constexpr uint64_t kMaxMinutes = 99999;  ///< 5 digits
+    static constexpr uint64_t kMaxReset = 9999999999;
+    uint64_t usedMB = 0;
+    uint64_t capMB = 0;  ///< 0: no data cap (used= and cap= left out)
+    uint64_t usedMinutes = 0;
+    uint64_t capMinutes = 0;  ///< 0: no time cap (usedmin= and capmin= left out)
+    uint64_t reset = 0;       ///< the cycle's end, Unix seconds
+    bool capped = false;      ///< the cap holds the line
+    bool operator==(const PlanReport&) const = default;
+};
+
 /// The server's state as one answer tells it.
 struct LineReport {
     Line line = Line::Down;
@@ -111,6 +127,8 @@ struct LineReport {
     std::optional<uint64_t> retrySeconds;  ///< until the next dial the back-off allows
     /// The server's short host name (`host=`); empty when it sent none.
     std::string host;
+    /// The data plan, when one is set (and its fields are well formed).
+    std::optional<PlanReport> plan;
 };
 
 /// The longest `host=` value: a DNS label.
@@ -142,9 +160,10 @@ enum class AnswerError {
 AnswerError parseAnswer(std::string_view datagram, Answer& answer);
 
 /// Builds an answer; with a key it is signed and carries echo and t. Empty
-/// when echo or t is not a counter. `host` goes before echo when it is a
-/// fit host name; the answer never passes 256 bytes (an optional field that
-/// would not fit is left out).
+/// when echo or t is not a counter. The plan's fields (their figures clamped
+/// to PlanReport's bounds) go before `host`, which goes before echo when it
+/// is a fit host name and there is room for it; the answer never passes 256
+/// bytes (`host`, the one field of unbounded worth, yields first).
 std::string buildAnswer(const LineReport& report, const ProtocolKey* key, uint64_t echo,
                         uint64_t t);
 

@@ -1,7 +1,10 @@
 #include "Server.h"
 
+#include <algorithm>
+
 #include "Clock.h"
 #include "LogText.h"
+#include "PlanMeter.h"
 #include "ToolBox/Logger.h"
 #include "UdpSocket.h"
 
@@ -24,12 +27,13 @@ protocol::Line protocolLineOf(LineStatus line) {
 }
 
 Server::Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
-               ShutdownService& shutdown, KeyStore* keys, UsageRecorder* usage)
+               ShutdownService& shutdown, KeyStore* keys, UsageRecorder* usage, PlanMeter* plan)
     : settings(settings),
       network(network),
       clock(clock),
+      plan(plan),
       intake(network, clock, keys),
-      lineControl(settings, clock, dialers, usage),
+      lineControl(settings, clock, dialers, usage, plan),
       idle(settings, clock, shutdown) {
     LM_LOG(Debug, "Created server");
 }
@@ -92,6 +96,17 @@ protocol::LineReport Server::report() const {
     if (const uint32_t retry = retryWaitSeconds(); retry > 0)
         report.retrySeconds = retry;
     report.host = hostName;
+    if (plan != nullptr && plan->status().active) {
+        const PlanStatus& status = plan->status();
+        protocol::PlanReport figures;
+        figures.capMB = status.config.limits.dataCapBytes / 1000000;
+        figures.usedMB = status.figures.usedBytes / 1000000;
+        figures.capMinutes = status.config.limits.timeCapMinutes;
+        figures.usedMinutes = status.figures.usedMinutes;
+        figures.reset = static_cast<uint64_t>(std::max<int64_t>(0, status.cycle.end));
+        figures.capped = status.capped;
+        report.plan = figures;
+    }
     return report;
 }
 

@@ -27,6 +27,7 @@ namespace linkmoot {
 class Clock;
 class KeyStore;
 class Network;
+class PlanMeter;
 class ShutdownService;
 class UsageRecorder;
 
@@ -36,9 +37,11 @@ protocol::Line protocolLineOf(LineStatus line);
 class Server {
 public:
     /// `keys`: the shared secret's key store (null: no secret), `usage`: the
-    /// record of the line's sessions (null: none); both owned by the caller.
+    /// record of the line's sessions (null: none), `plan`: the data plan
+    /// (null: none); all owned by the caller.
     Server(Settings settings, Network& network, Clock& clock, DialServiceProvider& dialers,
-           ShutdownService& shutdown, KeyStore* keys = nullptr, UsageRecorder* usage = nullptr);
+           ShutdownService& shutdown, KeyStore* keys = nullptr, UsageRecorder* usage = nullptr,
+           PlanMeter* plan = nullptr);
     /// Stops first: a line still up is hung up.
     ~Server();
     Server(const Server&) = delete;
@@ -84,6 +87,7 @@ private:
     Settings settings;
     Network& network;
     Clock& clock;
+    PlanMeter* plan;
     uint32_t starts = 0;
     std::string hostName;  // as answers carry it, read at each start
     VoteTable votes;

@@ -2,7 +2,10 @@
 
 #include <cctype>
 
+#include "BillingCycle.h"
 #include "DialogForms.h"
+#include "PlanSettings.h"
+#include "Protocol.h"
 #include "SharedSecret.h"
 #include "ToolBox/Config.h"
 #include "Trust.h"
@@ -59,6 +62,38 @@ std::string dialerProblem(const std::string& value) {
     }
     return "not a dial-up service; one of " + names;
 }
+
+std::string warnPercentsProblem(const std::string& value) {
+    std::vector<unsigned> percents;
+    return parseWarnPercents(value, percents);
+}
+
+std::string atCapProblem(const std::string& value) {
+    if (value == "warn" || value == "refuse" || value == "hangup")
+        return {};
+    return "not one of warn, refuse or hangup";
+}
+
+std::string freeHoursProblem(const std::string& value) {
+    FreeHours hours;
+    std::string error;
+    if (FreeHours::parse(value, hours, error))
+        return {};
+    return "not a list of windows such as 00:00-06:00,23:00-01:00 (" + error + ")";
+}
+
+std::string cycleStartProblem(const std::string& value) {
+    CivilDate date;
+    if (value.empty() || parseIsoDate(value, date))
+        return {};
+    return "not a date such as 2026-01-14 (YYYY-MM-DD)";
+}
+
+// The answers carry the caps whole (docs/protocol.md, the length budget).
+static_assert(detail::row(kPlanSection, "DataCapMB", KeyType::Number).max ==
+              static_cast<int32_t>(protocol::PlanReport::kMaxMB));
+static_assert(detail::row(kPlanSection, "TimeCapMinutes", KeyType::Number).max ==
+              static_cast<int32_t>(protocol::PlanReport::kMaxMinutes));
 
 // The page clamps a longer vote to what the server takes.
 static_assert(detail::row(kServerSection, "WebVoteMaxMinutes", KeyType::Number).max ==

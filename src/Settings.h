@@ -64,6 +64,7 @@ namespace keys {
 
 inline constexpr const char* kClientSection = "Client";
 inline constexpr const char* kServerSection = "Server";
+inline constexpr const char* kPlanSection = "Plan";
 
 /// Why a text key's value cannot be used; "" when it can.
 std::string modeProblem(const std::string& value);
@@ -71,6 +72,10 @@ std::string secretProblem(const std::string& value);
 std::string macProblem(const std::string& value);
 std::string networksProblem(const std::string& value);
 std::string dialerProblem(const std::string& value);
+std::string warnPercentsProblem(const std::string& value);
+std::string atCapProblem(const std::string& value);
+std::string freeHoursProblem(const std::string& value);
+std::string cycleStartProblem(const std::string& value);
 
 constexpr KeyRow text(const char* section, const char* name, const char* fallback) {
     return {section, name, KeyType::Text, fallback};
@@ -152,6 +157,26 @@ inline constexpr KeyRow kKeyTable[] = {
     text(kServerSection, "WebPassword", "").hidden(),
     /// The longest vote the web page takes, in minutes.
     number(kServerSection, "WebVoteMaxMinutes", "120").range(1, 24 * 60),
+
+    // Plan: every key off until set (see docs/plan.md). The caps' bounds keep
+    // the answers' plan fields within their length budget (docs/protocol.md).
+    /// The cycle's cap on bytes, in MB of 10^6 bytes; missing or 0: none.
+    number(kPlanSection, "DataCapMB", "0").range(0, 999999),
+    /// Sent bytes count against the cap as well as received ones.
+    flag(kPlanSection, "CountSent", "1"),
+    /// The cycle's cap on online time, in minutes; missing or 0: none.
+    number(kPlanSection, "TimeCapMinutes", "0").range(0, 99999),
+    /// Monthly cycles: the day (a shorter month uses its last) and the local hour.
+    number(kPlanSection, "CycleDay", "1").range(1, 31),
+    number(kPlanSection, "CycleHour", "0").range(0, 23),
+    /// Cycles of N days from CycleStart (YYYY-MM-DD); wins over CycleDay.
+    number(kPlanSection, "CycleDays", nullptr).range(1, 62),
+    text(kPlanSection, "CycleStart", "").checkedBy(cycleStartProblem),
+    text(kPlanSection, "WarnPercents", "80,90,100").checkedBy(warnPercentsProblem),
+    /// warn, refuse or hangup.
+    text(kPlanSection, "AtCap", "warn").checkedBy(atCapProblem),
+    /// Local windows whose traffic does not count: "00:00-06:00,23:00-01:00".
+    text(kPlanSection, "FreeHours", "").checkedBy(freeHoursProblem),
 };
 
 /// The row of a key; null when the table has none.

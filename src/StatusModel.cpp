@@ -30,9 +30,13 @@ StatusSnapshot computeStatus(const StatusInput& input) {
         snapshot.rows.push_back(
             {StatusIcon::Voting, formatted(loadString(StringId::StatusVoteFrom), host)});
     }
+    if (!input.capText.empty())
+        snapshot.rows.push_back({StatusIcon::Disabled, input.capText});
     if (!input.serverLine.empty()) {
-        snapshot.rows.push_back(
-            {input.serverUp ? StatusIcon::Connected : StatusIcon::Idle, input.serverLine});
+        snapshot.rows.push_back({input.serverUp ? StatusIcon::Connected : StatusIcon::Idle,
+                                 input.serverPlan.empty()
+                                     ? input.serverLine
+                                     : input.serverLine + "; " + input.serverPlan});
     }
 
     snapshot.serverMenu = input.serverMode;
@@ -43,9 +47,10 @@ StatusSnapshot computeStatus(const StatusInput& input) {
         } else {
             const std::string count = " (" + std::to_string(input.votes.size()) + " vote(s))";
             // A dial under way is not a line that is up: row, icon and text say so.
-            snapshot.trayText = input.connected  ? "Connected" + count
-                                : input.dialling ? "Dialling" + count
-                                                 : "Disconnected";
+            snapshot.trayText = input.connected          ? "Connected" + count
+                                : input.dialling         ? "Dialling" + count
+                                : !input.capText.empty() ? "Data cap reached" + count
+                                                         : "Disconnected";
             snapshot.trayText += input.voting ? " - You are voting" : " - You are not voting";
             snapshot.trayIcon = input.voting      ? StatusIcon::Voting
                                 : input.connected ? StatusIcon::Connected
@@ -61,6 +66,8 @@ StatusSnapshot computeStatus(const StatusInput& input) {
     snapshot.tooltip = snapshot.trayText.substr(0, kTooltipLength);
     if (!input.serverLine.empty())
         snapshot.tooltip += "\n" + input.serverLine.substr(0, kTooltipLength);
+    if (!input.serverLine.empty() && !input.serverPlan.empty())
+        snapshot.tooltip += "\n" + input.serverPlan.substr(0, kTooltipLength);
     return snapshot;
 }
 

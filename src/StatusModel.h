@@ -61,6 +61,8 @@ struct StatusSnapshot {
     /// The web page's addresses on the LAN while it is served
     /// ("http://192.0.2.1:8080/"), for the codes phones scan; empty otherwise.
     std::vector<std::string> pageAddresses;
+    /// Server mode: the data cap holds the line (the tray offers an allowance).
+    bool capHolds = false;
 
     bool operator==(const StatusSnapshot&) const = default;
 };
@@ -75,6 +77,11 @@ struct StatusInput {
     std::string serverLine{};  ///< the client's row of the server's line; empty: none
     bool serverUp = false;     ///< the latest trusted answer says the line is up
     bool dialling = false;     ///< a dial is under way and the line not up yet
+    /// Client mode: the server's data plan ("3.2 of 10 GB used, resets 14 Jan");
+    /// empty: none. Added to the server's row and as a tooltip line of its own.
+    std::string serverPlan{};
+    /// Server mode: the data cap holds the line ("Data cap reached: ..."); empty: not.
+    std::string capText{};
 };
 
 /// Rows, tray text and icon; the caller adds the line and the vote table.

@@ -46,6 +46,7 @@ constexpr Entry kStrings[] = {
     {StringId::EnterAllowedNetworks,
      "Please enter the allowed networks as IPv4 blocks separated by commas, such as "
      "192.168.1.0/24, 10.0.0.0/8 (empty: the private networks)."},
+    {StringId::CorrectDataPlan, "Please correct the data plan."},
 };
 }  // namespace
 

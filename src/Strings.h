@@ -27,6 +27,7 @@ enum : int {
     EnterWebPort = 20040,
     SecretTooShort = 20042,
     EnterAllowedNetworks = 20043,
+    CorrectDataPlan = 20044,
 };
 }
 

@@ -20,6 +20,8 @@ const char* endReasonName(EndReason reason) {
             return "idle shutdown";
         case EndReason::Interrupted:
             return "interrupted";
+        case EndReason::DataCap:
+            return "data cap";
     }
     return "unknown";
 }

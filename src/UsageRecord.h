@@ -21,8 +21,9 @@ enum class EndReason : int {
     Exit = 6,
     IdleShutdown = 7,  ///< the server powered its computer off
     Interrupted = 8,   ///< the program ended without closing it (a crash, a power cut)
+    DataCap = 9,       ///< the data plan's cap hung it up (AtCap=hangup)
 };
-inline constexpr EndReason kLastEndReason = EndReason::Interrupted;
+inline constexpr EndReason kLastEndReason = EndReason::DataCap;
 /// The name stored in end_reasons and shown by the views ("no more votes").
 const char* endReasonName(EndReason reason);
 /// The reason of a stored number; nullopt for one this program does not know.

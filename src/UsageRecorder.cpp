@@ -38,7 +38,9 @@ void UsageRecorder::loadHistory() {
                                  return;
                              // Disjoint: the load was queued before any write of this run.
                              history.merge(loaded);
+                             ++revision;
                              historyLoaded = loadProblem.empty();
+                             answered = true;
                              problem = loadProblem;
                          });
 }
@@ -113,6 +115,7 @@ void UsageRecorder::closeFailed(const SessionRecord& failed) {
         failedRun->diallingMs += failed.diallingMs;
         failedRun->endMs = failed.endMs;
         history.addFailedDial(failedRun->startMs);
+        ++revision;
         failedRunDirty = true;
         flushFailedRun(false);
         return;
@@ -123,6 +126,7 @@ void UsageRecorder::closeFailed(const SessionRecord& failed) {
     failedRunDirty = false;
     failedRunWritten = clock.tickCount();
     history.add(failed);
+    ++revision;
     save(failed);
 }
 
@@ -142,9 +146,16 @@ void UsageRecorder::ended(EndReason reason, const std::string& failure) {
     failedRun.reset();
     const SessionRecord whole = meter.record(false);
     history.add(whole);
+    ++revision;
     if (whole.cameUp())
         LM_LOG(Info, "%s", sessionEndedLine(whole).c_str());
     save(meter.record(true));
+}
+
+std::vector<UsageBucket> UsageRecorder::openBuckets() const {
+    if (!meter.isOpen())
+        return {};
+    return meter.buckets();
 }
 
 UsageReport UsageRecorder::report() {

@@ -63,6 +63,15 @@ public:
     void readSessions(int64_t sinceUnixMs, UsageStorage::SessionsFormatter format,
                       UsageStorage::TextDone done);
     bool hasStorage() const { return storage != nullptr; }
+    UsageStorage* usageStorage() const { return storage; }
+
+    /// For the data plan: the closed sessions' buckets, a number that
+    /// changes whenever they do, and the open session's buckets.
+    const UsageHistory& closedHistory() const { return history; }
+    uint64_t historyRevision() const { return revision; }
+    /// The history of earlier runs has come, or there is none to wait for.
+    bool historyAnswered() const { return answered || (historyAsked && storage == nullptr); }
+    std::vector<UsageBucket> openBuckets() const;
     const std::string& storageProblem() const { return problem; }
 
 private:
@@ -89,8 +98,10 @@ private:
     bool failedRunDirty = false;
     uint32_t failedRunWritten = 0;
     UsageHistory history;
+    uint64_t revision = 0;
     bool historyLoaded = false;
     bool historyAsked = false;
+    bool answered = false;
     /// The services whose uncounted line was told already.
     std::set<std::string> toldUncounted;
     std::shared_ptr<bool> alive;

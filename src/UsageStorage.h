@@ -11,6 +11,8 @@
 //   empty history or no sessions and its problem.
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,17 @@
 #include "UsageRecord.h"
 
 namespace linkmoot {
+
+/// What the data plan keeps for one billing cycle: the thresholds announced
+/// in it and the user's correction (what the provider said was used, less
+/// what was counted then), so a restart neither announces again nor loses it.
+struct PlanRecord {
+    int64_t cycleStart = 0;  ///< Unix seconds: the cycle's key
+    int64_t bytesCorrection = 0;
+    int64_t secondsCorrection = 0;
+    std::set<unsigned> announced;
+    bool operator==(const PlanRecord&) const = default;
+};
 
 class UsageStorage {
 public:
@@ -35,6 +48,13 @@ public:
     /// The sessions begun at or after `sinceUnixMs`, oldest first, with their
     /// buckets and voters, formatted on the storage's thread.
     virtual void readSessions(int64_t sinceUnixMs, SessionsFormatter format, TextDone done) = 0;
+
+    using PlanDone = std::function<void(std::optional<PlanRecord> latest)>;
+    /// Replaces what was kept of the record's cycle. A storage that keeps no
+    /// plan drops it.
+    virtual void savePlan(PlanRecord record) { (void)record; }
+    /// The record of the latest cycle kept (nullopt: none), to `done` later.
+    virtual void loadPlan(PlanDone done) { done(std::nullopt); }
 };
 
 }  // namespace linkmoot

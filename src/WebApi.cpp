@@ -240,7 +240,8 @@ std::optional<WebResponse> WebApi::refusedRoute(std::string_view path,
     bool wantsPost = false;
     if (path == "/" || path == "/api/state" || path == "/api/usage" || path == "/api/code") {
         wantsPost = false;
-    } else if (path == "/api/vote" || path == "/api/unvote" || path == "/api/login") {
+    } else if (path == "/api/vote" || path == "/api/unvote" || path == "/api/login" ||
+               path == "/api/allow") {
         wantsPost = true;
     } else {
         return errorResponse(404, "No such page");
@@ -329,6 +330,8 @@ WebResponse WebApi::respond(const WebRequest& request, uint32_t nowMs) {
         return errorResponse(400, "The body must be a JSON object");
     if (path == "/api/login")
         return postLogin(request, body, nowMs);
+    if (path == "/api/allow")
+        return postAllow(request, body);
     return postVote(request, body, path == "/api/unvote");
 }
 
@@ -404,6 +407,41 @@ WebResponse WebApi::postVote(const WebRequest& request, const Json& body, bool w
     return jsonResponse(200, json);
 }
 
+Json WebCommands::plan() {
+    return Json{{"active", false}};
+}
+
+bool WebCommands::allowOverCap(std::optional<uint32_t>, bool, const std::string&,
+                               std::string& error) {
+    error = "No data plan here";
+    return false;
+}
+
+WebResponse WebApi::postAllow(const WebRequest& request, const Json& body) {
+    // Running up the bill is for those who know the password, never for any
+    // device on the LAN.
+    if (config.password.empty())
+        return errorResponse(403, "An allowance over the data cap needs a WebPassword");
+    std::string name;
+    std::string error;
+    if (!voteName(body, request.peer, name, error))
+        return errorResponse(400, error);
+    std::optional<uint32_t> minutes;
+    auto field = body.find("minutes");
+    if (field != body.end() && !field->is_null()) {
+        if (!field->is_number_unsigned() || field->get<uint64_t>() < 1 ||
+            field->get<uint64_t>() > 527040)
+            return errorResponse(400, "\"minutes\" must be a whole number from 1 to 527040");
+        minutes = static_cast<uint32_t>(field->get<uint64_t>());
+    }
+    auto cancel = body.find("cancel");
+    const bool cancelling = cancel != body.end() && cancel->is_boolean() && cancel->get<bool>();
+    if (!commands.allowOverCap(minutes, cancelling, name + " from " + ipv4::format(request.peer),
+                               error))
+        return errorResponse(409, error);
+    return jsonResponse(200, stateJson(request.peer));
+}
+
 Json WebApi::stateJson(uint32_t peer) {
     const std::shared_ptr<const StatusSnapshot> status = commands.latestStatus();
     Json votes = Json::array();
@@ -420,7 +458,16 @@ Json WebApi::stateJson(uint32_t peer) {
                 {"retrySeconds", status->retrySeconds},
                 {"maxMinutes", config.maxVoteMinutes},
                 {"defaultName", std::string(kNamePrefix) + ipv4::format(peer)},
-                {"votes", std::move(votes)}};
+                {"votes", std::move(votes)},
+                {"plan", planWithRights()}};
+}
+
+Json WebApi::planWithRights() {
+    Json plan = commands.plan();
+    // The page offers the allowance only where it is taken.
+    if (plan.value("active", false))
+        plan["canAllow"] = !config.password.empty();
+    return plan;
 }
 
 }  // namespace linkmoot

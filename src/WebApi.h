@@ -44,6 +44,13 @@ public:
     virtual bool unvote(const std::string& name) = 0;
     /// The usage figures (the same every view shows).
     virtual UsageReport usage() { return {}; }
+    /// The data plan as `linkmootctl plan --json` gives it ({"active": false}: none).
+    virtual nlohmann::json plan();
+    /// Lets the line run over the data cap for `minutes` (nullopt: until
+    /// the cycle resets), or ends that (`cancel`); `who` for the log line.
+    /// False with why.
+    virtual bool allowOverCap(std::optional<uint32_t> minutes, bool cancel, const std::string& who,
+                              std::string& error);
 };
 
 /// One complete request as the adapter read it. Header values are absent when
@@ -144,10 +151,13 @@ private:
     void forgetWrongPasswords(uint32_t peer);
     WebResponse tooManyWrongPasswords() const;
     nlohmann::json stateJson(uint32_t peer);
+    nlohmann::json planWithRights();
     WebResponse postVote(const WebRequest& request, const nlohmann::json& body, bool withdraw);
     /// The code of the page's address as this peer reached it.
     WebResponse codeResponse(const WebRequest& request) const;
     WebResponse postLogin(const WebRequest& request, const nlohmann::json& body, uint32_t nowMs);
+    /// POST /api/allow: only with a WebPassword (given, as every route then).
+    WebResponse postAllow(const WebRequest& request, const nlohmann::json& body);
 
     Crypto& crypto() const { return *config.crypto; }
 

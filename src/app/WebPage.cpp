@@ -1,5 +1,10 @@
 #include "app/WebPage.h"
 
+#include <nlohmann/json.hpp>
+
+#include "PlanMeter.h"
+#include "PlanText.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -193,6 +198,28 @@ bool WebPage::unvote(const std::string& name) {
 
 UsageReport WebPage::usage() {
     return app.usageReport();
+}
+
+bool WebPage::allowOverCap(std::optional<uint32_t> minutes, bool cancel, const std::string& who,
+                           std::string& error) {
+    PlanMeter& plan = app.dataPlan();
+    bool done = false;
+    if (cancel) {
+        done = plan.cancelAllowance(who);
+        if (!done)
+            error = "No allowance over the cap runs";
+    } else {
+        const std::optional<int64_t> seconds =
+            minutes ? std::optional<int64_t>(int64_t{*minutes} * 60) : std::nullopt;
+        done = plan.allow(seconds, who, error);
+    }
+    if (done)
+        app.refreshViews();
+    return done;
+}
+
+nlohmann::json WebPage::plan() {
+    return planJson(app.dataPlan().status(), app.localTime());
 }
 
 }  // namespace linkmoot

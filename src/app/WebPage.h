@@ -67,6 +67,9 @@ private:
     bool vote(const std::string& name, uint32_t minutes) override;
     bool unvote(const std::string& name) override;
     UsageReport usage() override;
+    nlohmann::json plan() override;
+    bool allowOverCap(std::optional<uint32_t> minutes, bool cancel, const std::string& who,
+                      std::string& error) override;
 
     Linkmoot& app;
     Settings settings;

@@ -8,7 +8,9 @@
 // went away while waiting); 2 unknown command or bad option; 3 no answer in
 // time (wait: the line did not match in time); 4 error answer.
 #include <errno.h>
+#include <pwd.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -59,6 +61,14 @@ constexpr const char* kUsage =
     "              dials), and the voters with their time and share\n"
     "  sessions [--since YYYY-MM-DD] [--csv]  the line sessions, one per line or\n"
     "              as CSV (RFC 4180, with a header)\n"
+    "  plan [--json]  the data plan: this cycle's use of the cap, the daily\n"
+    "              budget, the forecast, the warnings given, whether the cap\n"
+    "              holds the line;\n"
+    "              plan set-used AMOUNT: what the provider says was used this\n"
+    "              cycle (3.2GB, 800MB, 90min); later counts add to it;\n"
+    "              plan allow [--for DURATION | --until-reset | --cancel]: let\n"
+    "              the line run over the cap (60m, 2h, 1d; default until the\n"
+    "              cycle resets), or end that\n"
     "  exit        end the instance\n"
     "  servers     the servers on the LAN, found by DNS-SD and by a broadcast\n"
     "              query (2 s; no instance needed); --json for scripts,\n"
@@ -138,6 +148,69 @@ bool takeUsageOption(const std::string& command, const std::string& argument,
     return false;
 }
 
+/// "60m", "2h", "1d" or bare minutes, as whole minutes; 0 when it is none.
+long durationMinutes(const std::string& text) {
+    char* end = nullptr;
+    const long value = strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || value <= 0)
+        return 0;
+    const std::string unit = end;
+    const long factor = unit.empty() || unit == "m" || unit == "min" ? 1
+                        : unit == "h"                                ? 60
+                        : unit == "d"                                ? 1440
+                                                                     : 0;
+    return value <= 527040 / (factor == 0 ? 1 : factor) ? value * factor : 0;
+}
+
+/// The words of a plan request from its arguments; false (with the
+/// complaint made) when they are not one.
+bool planRequest(const std::vector<std::string>& arguments, bool json, std::string& request) {
+    request = "plan";
+    if (arguments.empty()) {
+        if (json)
+            request += " json";
+        return true;
+    }
+    if (json) {
+        complain("--json belongs to plan alone, not to plan " + arguments[0]);
+        return false;
+    }
+    if (arguments[0] == "set-used" && arguments.size() >= 2) {
+        for (std::size_t i = 1; i < arguments.size(); ++i)
+            request += (i == 1 ? " set-used " : "") + arguments[i];
+    } else if (arguments[0] == "allow" && arguments.size() == 1) {
+        request += " allow";
+    } else if (arguments[0] == "allow" && arguments.size() == 2 && arguments[1] == "--cancel") {
+        request += " allow cancel";
+    } else if (arguments[0] == "allow" && arguments.size() == 2 &&
+               arguments[1] == "--until-reset") {
+        request += " allow until-reset";
+    } else if (arguments[0] == "allow" && (arguments.size() == 3 || arguments.size() == 2) &&
+               arguments[1].rfind("--for", 0) == 0) {
+        const std::string given = arguments.size() == 3                  ? arguments[2]
+                                  : arguments[1].rfind("--for=", 0) == 0 ? arguments[1].substr(6)
+                                                                         : "";
+        const long minutes = durationMinutes(given);
+        if (minutes == 0) {
+            complain("--for takes a duration such as 60m, 2h or 1d (up to 366 days), not '" +
+                     given + "'");
+            return false;
+        }
+        request += " allow for " + std::to_string(minutes);
+    } else {
+        complain(
+            "plan takes --json, set-used AMOUNT, or allow [--for DURATION | --until-reset | "
+            "--cancel] (see linkmootctl --help)");
+        return false;
+    }
+    // Who asked, for the instance's log line.
+    if (const struct passwd* user = getpwuid(getuid()); user != nullptr && user->pw_name != nullptr)
+        request += std::string(" by ") + user->pw_name;
+    else
+        request += " by uid" + std::to_string(getuid());
+    return true;
+}
+
 int main(int argc, char** argv) {
     std::string command;
     std::string request;
@@ -146,6 +219,7 @@ int main(int argc, char** argv) {
     int serverPort = 9005;
     double timeoutSeconds = 10;
     bool timeoutGiven = false;
+    std::vector<std::string> planArguments;
     for (int i = 1; i < argc; i++) {
         std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
@@ -192,6 +266,10 @@ int main(int argc, char** argv) {
             }
             continue;
         }
+        if (command == "plan") {
+            planArguments.push_back(argument);
+            continue;
+        }
         if ((command == "usage" || command == "sessions") && argument.rfind("--", 0) == 0) {
             if (!takeUsageOption(command, argument, i + 1 < argc ? argv[i + 1] : nullptr, i,
                                  request))
@@ -214,8 +292,15 @@ int main(int argc, char** argv) {
         request += " json";
         json = false;
     }
+    if (command == "plan") {
+        if (!planRequest(planArguments, json, request))
+            return kUsageError;
+        json = false;
+    }
     if ((json || serverPort != 9005) && command != "servers") {
-        complain("--json belongs to usage and servers, --port to servers (see linkmootctl --help)");
+        complain(
+            "--json belongs to usage, plan and servers, --port to servers (see linkmootctl "
+            "--help)");
         return kUsageError;
     }
     if (command == "servers")
@@ -231,7 +316,7 @@ int main(int argc, char** argv) {
     if (!waiting && !linkmoot::control::isKnownRequest(command)) {
         complain("unknown command '" + command +
                  "'; the commands are status, line, wait, connect, disconnect, enable, "
-                 "disable, refresh, page-code, reload, usage, sessions, exit, servers");
+                 "disable, refresh, page-code, reload, usage, sessions, plan, exit, servers");
         return kUsageError;
     }
 

@@ -7,6 +7,7 @@
 
 #include "Ipv4.h"
 #include "LogText.h"
+#include "PlanForm.h"
 #include "SharedSecret.h"
 #include "Strings.h"
 #include "platform/SodiumCrypto.h"
@@ -390,12 +391,18 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
             form.allowedNetworks);
     };
     auto askServerSecret = [&] { return askSharedSecret(form.secret); };
+    // The data plan comes after the options; it is stored with them.
+    PlanForm plan;
+    plan.load(settings);
+    auto askPlan = [&] { return askDataPlan(plan); };
 
     if (!askPort() || !askGuardTime() || !askReconnect() || !askShutdown() || !askAlways() ||
         !askBackoff() || !askConnection() || !askUserName() || !askPassword() || !askAllowed() ||
-        !askServerSecret() || !askWebPage()) {
+        !askServerSecret() || !askWebPage() || !askPlan()) {
         return false;
     }
+    if (!storeAskingAgain([&] { return plan.store(settings); }, [&](int) { return askPlan(); }))
+        return false;
     return storeAskingAgain([&] { return form.store(settings); },
                             [&](int field) {
                                 switch (field) {
@@ -420,6 +427,28 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
                                                askAllowed() && askServerSecret() && askWebPage();
                                 }
                             });
+}
+
+bool TerminalPrompts::askDataPlan(PlanForm& plan) {
+    if (!askYesNo("Data plan (a cap per billing cycle)?", plan.enabled))
+        return false;
+    if (!plan.enabled)
+        return true;
+    bool monthly = !plan.everyNDays;
+    if (!askText("Data cap in MB of 10^6 bytes (0: none)", plan.dataCapMB) ||
+        !askYesNo("Sent bytes count against the cap too?", plan.countSent) ||
+        !askText("Online time cap in minutes (0: none)", plan.timeCapMinutes) ||
+        !askYesNo("Monthly cycles (n: every N days from a date)?", monthly))
+        return false;
+    plan.everyNDays = !monthly;
+    if (monthly ? !askText("Cycle begins on day of the month (1-31)", plan.cycleDay)
+                : !askText("Cycle length in days (1-62)", plan.cycleDays) ||
+                      !askText("Cycles count from the date (YYYY-MM-DD)", plan.cycleStart))
+        return false;
+    return askText("Cycle begins at the local hour (0-23)", plan.cycleHour) &&
+           askText("Warn at these percentages", plan.warnPercents) &&
+           askText("At the cap: warn, refuse (no new dial) or hangup", plan.atCap) &&
+           askText("Free hours (such as 00:00-06:00; empty: none)", plan.freeHours);
 }
 
 bool TerminalPrompts::question(int stringId) {

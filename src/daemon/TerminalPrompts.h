@@ -15,6 +15,10 @@
 #include "LineInput.h"
 #include "ServerFinder.h"
 
+namespace linkmoot {
+struct PlanForm;
+}
+
 namespace linkmoot::daemon {
 
 class TerminalPrompts {
@@ -45,6 +49,8 @@ private:
     bool askSecret(const std::string& label, std::string& value);
     /// The shared secret, with the offer to generate one.
     bool askSharedSecret(std::string& value);
+    /// The data plan's questions (after the server options).
+    bool askDataPlan(PlanForm& plan);
     bool askYesNo(const std::string& label, bool& value);
     /// A numbered list; the answer is a number, an item or one of its aliases
     /// (same index), compared without regard to case.

@@ -73,10 +73,10 @@ void MainFrame::refresh(const StatusSnapshot& snapshot) {
         return;
     // Snapshots change every second while votes count down; the window and
     // the tray are redrawn only when what they show changed.
-    const bool drawn = refreshed && snapshot.rows == shownRows &&
-                       snapshot.tooltip == shownTooltip && snapshot.trayIcon == shownIcon &&
-                       snapshot.serverMenu == shownServerMenu &&
-                       snapshot.pageAddresses == shownPageAddresses;
+    const bool drawn =
+        refreshed && snapshot.rows == shownRows && snapshot.tooltip == shownTooltip &&
+        snapshot.trayIcon == shownIcon && snapshot.serverMenu == shownServerMenu &&
+        snapshot.pageAddresses == shownPageAddresses && snapshot.capHolds == shownCapHolds;
     latest = snapshot;
     if (drawn)
         return;
@@ -85,6 +85,7 @@ void MainFrame::refresh(const StatusSnapshot& snapshot) {
     shownIcon = snapshot.trayIcon;
     shownServerMenu = snapshot.serverMenu;
     shownPageAddresses = snapshot.pageAddresses;
+    shownCapHolds = snapshot.capHolds;
     tray->update(snapshot);
     if (statusView != nullptr)
         statusView->rebuild(snapshot);

@@ -77,6 +77,7 @@ private:
     StatusIcon shownIcon = StatusIcon::Idle;
     bool shownServerMenu = false;
     std::vector<std::string> shownPageAddresses;
+    bool shownCapHolds = false;
     bool menuBuilt = false;
     bool closedForGood = false;
 };

@@ -83,6 +83,9 @@ std::unique_ptr<QMenu> buildTrayMenu(bool serverMode, const CommandHandler& hand
         // Shown while the web page is served (see showPageItem).
         addCommand(server, "Show the page for &phones...", Command::ShowPageCode, handler)
             ->setVisible(false);
+        // Shown while the data cap holds the line (see showCapItem).
+        addCommand(server, "Allow over the &cap...", Command::AllowOverCap, handler)
+            ->setVisible(false);
         menu->addSeparator();
     }
     addOptionsItems(menu->addMenu(QStringLiteral("&Options")), handler);
@@ -92,13 +95,23 @@ std::unique_ptr<QMenu> buildTrayMenu(bool serverMode, const CommandHandler& hand
     return menu;
 }
 
-void showPageItem(QMenu* trayMenu, bool visible) {
-    for (QAction* item : trayMenu->actions()) {
+namespace {
+void showItem(QMenu* menu, int commandId, bool visible) {
+    for (QAction* item : menu->actions()) {
         if (item->menu() != nullptr)
-            showPageItem(item->menu(), visible);
-        else if (commandOf(item) == Command::ShowPageCode)
+            showItem(item->menu(), commandId, visible);
+        else if (commandOf(item) == commandId)
             item->setVisible(visible);
     }
+}
+}  // namespace
+
+void showPageItem(QMenu* trayMenu, bool visible) {
+    showItem(trayMenu, Command::ShowPageCode, visible);
+}
+
+void showCapItem(QMenu* trayMenu, bool visible) {
+    showItem(trayMenu, Command::AllowOverCap, visible);
 }
 
 int commandOf(const QAction* action) {

@@ -26,6 +26,8 @@ std::unique_ptr<QMenu> buildTrayMenu(bool serverMode, const CommandHandler& hand
 /// Shows or hides the server menu's "Show the page for phones..." (while the
 /// web page is served).
 void showPageItem(QMenu* trayMenu, bool visible);
+/// Shows or hides "Allow over the cap..." (while the data cap holds the line).
+void showCapItem(QMenu* trayMenu, bool visible);
 
 /// The command id of an item, 0 for separators and submenus.
 int commandOf(const QAction* action);

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "PlanDialog.h"
 #include "SharedSecret.h"
 #include "ToolBox/Config.h"
 #include "platform/SodiumCrypto.h"
@@ -100,6 +101,13 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     votersGrid->addWidget(generate, 1, 2);
     votersGrid->setColumnStretch(1, 1);
     layout->addWidget(voters);
+    // The plan has a dialog of its own, stored on its own OK.
+    auto* planButton = new QPushButton(QStringLiteral("Data &plan..."), this);
+    layout->addWidget(planButton, 0, Qt::AlignLeft);
+    connect(planButton, &QPushButton::clicked, this, [this] {
+        PlanDialog plan(this->settings, this);
+        plan.exec();
+    });
     layout->addWidget(makeButtons());
     connect(generate, &QPushButton::clicked, this, [this] {
         secret->setEchoMode(QLineEdit::Normal);  // to be copied to the clients

@@ -21,8 +21,10 @@ QMenu* TrayIcon::menu(bool serverMode) const {
     std::unique_ptr<QMenu>& slot = serverMode ? server : client;
     if (!slot) {
         slot = buildTrayMenu(serverMode, handler);
-        if (serverMode)
+        if (serverMode) {
             showPageItem(slot.get(), pageItemShown);
+            showCapItem(slot.get(), capItemShown);
+        }
     }
     return slot.get();
 }
@@ -43,8 +45,11 @@ void TrayIcon::update(const StatusSnapshot& snapshot) {
     // to hosts that draw their own); setting it again only when it changes
     // avoids re-exporting it on every tick.
     pageItemShown = !snapshot.pageAddresses.empty();
-    if (server)
+    capItemShown = snapshot.capHolds;
+    if (server) {
         showPageItem(server.get(), pageItemShown);
+        showCapItem(server.get(), capItemShown);
+    }
     QMenu* wanted = menu(snapshot.serverMenu);
     if (tray.contextMenu() != wanted)
         tray.setContextMenu(wanted);

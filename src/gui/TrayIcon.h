@@ -44,7 +44,9 @@ private:
     CommandHandler handler;
     mutable std::unique_ptr<QMenu> client;
     mutable std::unique_ptr<QMenu> server;
-    bool pageItemShown = false;  // the server menu's page item, also for a menu made later
+    // The server menu's page and cap items, also for a menu made later.
+    bool pageItemShown = false;
+    bool capItemShown = false;
     QSystemTrayIcon tray;
     bool added = false;
     StatusIcon shown = StatusIcon::Idle;

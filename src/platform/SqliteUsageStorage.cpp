@@ -109,4 +109,28 @@ void SqliteUsageStorage::readSessions(int64_t sinceMs, SessionsFormatter format,
     });
 }
 
+void SqliteUsageStorage::savePlan(PlanRecord record) {
+    worker.post([this, record] {
+        std::string error;
+        if (ready() && !database.savePlan(record, error))
+            LM_LOG(Error, "Cannot write the data plan to the usage database %s: %s", path.c_str(),
+                   error.c_str());
+    });
+}
+
+void SqliteUsageStorage::loadPlan(PlanDone done) {
+    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
+        deliver([done = std::move(done)] { done(std::nullopt); });
+        return;
+    }
+    worker.post([this, done = std::move(done)] {
+        std::optional<PlanRecord> latest;
+        std::string error;
+        if (ready() && !database.loadPlan(latest, error))
+            LM_LOG(Error, "Cannot read the data plan from the usage database %s: %s", path.c_str(),
+                   error.c_str());
+        deliver([done, latest] { done(latest); });
+    });
+}
+
 }  // namespace linkmoot

@@ -28,6 +28,8 @@ public:
     void save(SessionRecord record) override;
     void loadHistory(int64_t sinceUnixSeconds, HistoryDone done) override;
     void readSessions(int64_t sinceUnixMs, SessionsFormatter format, TextDone done) override;
+    void savePlan(PlanRecord record) override;
+    void loadPlan(PlanDone done) override;
 
     /// The database's place: $STATE_DIRECTORY, else $XDG_STATE_HOME/linkmoot,
     /// else `configurationFolder`; the file named after the program

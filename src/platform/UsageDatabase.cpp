@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "ToolBox/Logger.h"
@@ -113,6 +114,13 @@ const std::vector<std::string>& UsageDatabase::schemaSteps() {
         " share_in INTEGER NOT NULL,"
         " share_out INTEGER NOT NULL,"
         " PRIMARY KEY(session, name)) WITHOUT ROWID;",
+        // Version 2: the data plan's cycles and a reason of its own.
+        "INSERT INTO end_reasons(id, name) VALUES (9, 'data cap');"
+        "CREATE TABLE plan_cycles("
+        " cycle_start INTEGER PRIMARY KEY,"  // Unix seconds
+        " bytes_correction INTEGER NOT NULL DEFAULT 0,"
+        " seconds_correction INTEGER NOT NULL DEFAULT 0,"
+        " announced TEXT NOT NULL DEFAULT '');",  // "80,90"
     };
     return steps;
 }
@@ -469,6 +477,56 @@ std::string UsageDatabase::integrityCheck() {
         found += check.text(0);
     }
     return found.empty() ? lastError() : found;
+}
+
+bool UsageDatabase::savePlan(const PlanRecord& record, std::string& error) {
+    std::string announced;
+    for (unsigned percent : record.announced)
+        announced += (announced.empty() ? "" : ",") + std::to_string(percent);
+    Statement upsert(*api, db,
+                     "INSERT INTO plan_cycles(cycle_start, bytes_correction, seconds_correction,"
+                     " announced) VALUES (?1, ?2, ?3, ?4) ON CONFLICT(cycle_start) DO UPDATE SET"
+                     " bytes_correction = excluded.bytes_correction,"
+                     " seconds_correction = excluded.seconds_correction,"
+                     " announced = excluded.announced");
+    upsert.bind(1, record.cycleStart)
+        .bind(2, record.bytesCorrection)
+        .bind(3, record.secondsCorrection)
+        .bind(4, announced);
+    if (upsert.prepared() && upsert.run())
+        return true;
+    error = lastError();
+    return false;
+}
+
+bool UsageDatabase::loadPlan(std::optional<PlanRecord>& latest, std::string& error) {
+    Statement query(*api, db,
+                    "SELECT cycle_start, bytes_correction, seconds_correction, announced"
+                    " FROM plan_cycles ORDER BY cycle_start DESC LIMIT 1");
+    const int result = query.prepared() ? query.step() : SQLITE_ERROR;
+    if (result == SQLITE_DONE) {
+        latest.reset();
+        return true;
+    }
+    if (result != SQLITE_ROW) {
+        error = lastError();
+        return false;
+    }
+    PlanRecord record;
+    record.cycleStart = query.integer(0);
+    record.bytesCorrection = query.integer(1);
+    record.secondsCorrection = query.integer(2);
+    const std::string announced = query.text(3);
+    for (std::size_t at = 0; at < announced.size();) {
+        char* end = nullptr;
+        const unsigned long percent = std::strtoul(announced.c_str() + at, &end, 10);
+        if (end == announced.c_str() + at)
+            break;
+        record.announced.insert(static_cast<unsigned>(percent));
+        at = static_cast<std::size_t>(end - announced.c_str()) + 1;
+    }
+    latest = record;
+    return true;
 }
 
 }  // namespace linkmoot

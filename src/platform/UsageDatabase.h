@@ -14,11 +14,13 @@
 //   ever part of a statement's text.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "UsageHistory.h"
 #include "UsageRecord.h"
+#include "UsageStorage.h"
 
 struct sqlite3;
 
@@ -57,6 +59,10 @@ public:
     /// their voters (not their buckets).
     bool readSessions(int64_t sinceUnixMs, std::vector<SessionRecord>& sessions,
                       std::string& error);
+    /// Replaces what was kept of the record's cycle.
+    bool savePlan(const PlanRecord& record, std::string& error);
+    /// The latest cycle's record; nullopt when none was kept.
+    bool loadPlan(std::optional<PlanRecord>& latest, std::string& error);
     /// PRAGMA integrity_check: "ok" or what it found.
     std::string integrityCheck();
 

@@ -237,6 +237,54 @@ TEST(ProtocolTest, BuiltAnswersRoundTripAndStayWithin256BytesAtTheirLargest) {
     }
 }
 
+TEST(ProtocolTest, ThePlanFieldsFitTheLongestSignedAnswerAndHostYields) {
+    auto key = testKey(7);
+    LineReport largest;
+    largest.line = Line::Dialling;
+    largest.votes = UINT32_MAX;
+    largest.you = true;
+    largest.upSeconds = UINT32_MAX;
+    largest.retrySeconds = 300;
+    largest.host = std::string(kMaxHostLength, 'h');
+    PlanReport plan{PlanReport::kMaxMB,      PlanReport::kMaxMB,    PlanReport::kMaxMinutes,
+                    PlanReport::kMaxMinutes, PlanReport::kMaxReset, true};
+    largest.plan = plan;
+    LineReport overshoot = largest;  // used figures past the caps go clamped
+    overshoot.plan->usedMB = UINT64_MAX;
+    overshoot.plan->usedMinutes = UINT64_MAX;
+    LineReport dataOnly = largest;
+    dataOnly.plan = PlanReport{3200, 10000, 0, 0, 1799906400, false};
+    dataOnly.host = "gw";  // a short one still fits beside it
+    const LineReport reports[] = {largest, overshoot, dataOnly};
+    for (const LineReport& report : reports) {
+        const std::string datagram = buildAnswer(report, key.get(), kMaxCounter, kMaxCounter);
+        SCOPED_TRACE(datagram);
+        EXPECT_LE(datagram.size(), kMaxDatagramLength);
+        Answer answer;
+        ASSERT_EQ(parseAnswer(datagram, answer), AnswerError::None);
+        ASSERT_EQ(answer.signing, Signing::Signed);
+        EXPECT_TRUE(key->verify(answer.signedBytes, answer.mac));
+        EXPECT_EQ(answer.report.plan, &report == &reports[1] ? plan : *report.plan);
+        // At the maxima there is no room left for the host; it yields.
+        EXPECT_EQ(answer.report.host, &report == &reports[2] ? report.host : "");
+    }
+    EXPECT_EQ(buildAnswer(largest, key.get(), kMaxCounter, kMaxCounter).size(), 256u);
+    LineReport plain;
+    plain.plan = PlanReport{3200, 10000, 0, 0, 1799906400, false};
+    EXPECT_EQ(buildAnswer(plain, nullptr, 0, 0),
+              "state:v=2,line=down,votes=0,you=0,up=0,used=3200,cap=10000,reset=1799906400,"
+              "capped=0");
+    // A previous client skips the fields; a malformed plan leaves the state readable.
+    for (const char* bad : {"capped=1,cap=0,used=0", "capped=1,used=1", "capped=1,cap=x,used=1",
+                            "capped=2,used=1,cap=2", "used=1,cap=2"}) {
+        Answer answer;
+        const std::string datagram =
+            std::string("state:v=2,line=up,votes=1,you=1,up=5,reset=9,") + bad;
+        ASSERT_EQ(parseAnswer(datagram, answer), AnswerError::None) << bad;
+        EXPECT_FALSE(answer.report.plan) << bad;
+    }
+}
+
 TEST(ProtocolTest, TheHostFieldIsAShortNameCutTo63BytesOrNothing) {
     const struct {
         std::string name;

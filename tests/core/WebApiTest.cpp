@@ -40,6 +40,11 @@ struct FakeCommands : WebCommands {
         calls.push_back({"unvote", name, 0});
         return true;
     }
+    bool allowOverCap(std::optional<uint32_t> minutes, bool cancel, const std::string& who,
+                      std::string&) override {
+        calls.push_back({cancel ? "cancel" : "allow", who, minutes.value_or(0)});
+        return true;
+    }
 };
 
 WebApiConfig config(std::string password = kPassword) {
@@ -377,6 +382,40 @@ TEST(WebApiTest, StateListsVotesWithKindAndTimeLeftAsValidJson) {
     EXPECT_EQ(json["votes"][0]["secondsLeft"], 1620);
     EXPECT_EQ(json["votes"][1]["kind"], "datagram");
     EXPECT_EQ(json["votes"][1]["name"], "WS\xef\xbf\xbd\x01") << "bad UTF-8 replaced, not thrown";
+}
+
+TEST(WebApiTest, AnAllowanceOverTheCapNeedsAPasswordSetAndGiven) {
+    struct Case {
+        const char* password;
+        const char* authorization;
+        const char* body;
+        int status;
+        const char* call;
+    } const cases[] = {
+        {"", nullptr, R"({"minutes":60})", 403, nullptr},
+        {kPassword, nullptr, R"({"minutes":60})", 401, nullptr},
+        {kPassword, "Bearer correct horse", R"({"minutes":0})", 400, nullptr},
+        {kPassword, "Bearer correct horse", R"({"name":"anna","minutes":60})", 200, "allow"},
+        {kPassword, "Bearer correct horse", R"({"cancel":true})", 200, "cancel"},
+    };
+    for (const Case& c : cases) {
+        FakeCommands commands;
+        WebApi api(config(c.password), commands);
+        WebRequest request = goodVote();
+        request.path = "/api/allow";
+        request.body = c.body;
+        request.authorization =
+            c.authorization ? std::optional<std::string_view>(c.authorization) : std::nullopt;
+        const WebResponse response = api.handle(request, 1000);
+        EXPECT_EQ(response.status, c.status) << c.body << " " << response.body;
+        ASSERT_EQ(commands.calls.size(), c.call ? 1u : 0u) << c.body;
+        if (c.call) {
+            EXPECT_EQ(commands.calls[0].verb, c.call);
+            // Who asked: the web name and the peer's address.
+            EXPECT_EQ(commands.calls[0].name.rfind("web:", 0), 0u);
+            EXPECT_NE(commands.calls[0].name.find(" from 192.0.2."), std::string::npos);
+        }
+    }
 }
 
 TEST(WebApiTest, TheBuiltInPageIsSmallAndSelfContained) {

@@ -321,6 +321,7 @@ TEST_F(DaemonTest, ConfigureAtATerminalSetsUpAServerAndExits) {
          "\n"},
         {"characters; \"g\" generates one) []: ", "\n"},
         {"Web page for phones and tablets? [y/N]: ", "\n"},
+        {"Data plan (a cap per billing cycle)? [y/N]: ", "\n"},
         {"Configuration saved.\n", ""},
     });
     pid_t pid = startAtTerminal(instance, pty, {"--configure"});

@@ -194,6 +194,31 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
             {"Generated shared secret: ", ""},
             {"Web page for phones and tablets? [y/N]: ", "y\n"},
             {"Web page for phones and tablets on port []: ", "99999\n"},
+            // The data plan after the options: a cap in the wrong form is refused
+            // with why, and the plan asked again with what was typed.
+            {"Data plan (a cap per billing cycle)? [y/N]: ", "y\n"},
+            {"Data cap in MB of 10^6 bytes (0: none) []: ", "10GB\n"},
+            {"Sent bytes count against the cap too? [Y/n]: ", "\n"},
+            {"Online time cap in minutes (0: none) []: ", "\n"},
+            {"Monthly cycles (n: every N days from a date)? [Y/n]: ", "\n"},
+            {"Cycle begins on day of the month (1-31) [1]: ", "14\n"},
+            {"Cycle begins at the local hour (0-23) [0]: ", "6\n"},
+            {"Warn at these percentages [80,90,100]: ", "\n"},
+            {"At the cap: warn, refuse (no new dial) or hangup [warn]: ", "refuse\n"},
+            {"Free hours (such as 00:00-06:00; empty: none) []: ", "\n"},
+            {"Please correct the data plan.\n\nPlan/DataCapMB: \"10GB\" is not a whole number "
+             "from 0 to 999999\n",
+             ""},
+            {"Data plan (a cap per billing cycle)? [Y/n]: ", "\n"},
+            {"Data cap in MB of 10^6 bytes (0: none) [10GB]: ", "10000\n"},
+            {"Sent bytes count against the cap too? [Y/n]: ", "\n"},
+            {"Online time cap in minutes (0: none) []: ", "\n"},
+            {"Monthly cycles (n: every N days from a date)? [Y/n]: ", "\n"},
+            {"Cycle begins on day of the month (1-31) [14]: ", "\n"},
+            {"Cycle begins at the local hour (0-23) [6]: ", "\n"},
+            {"Warn at these percentages [80,90,100]: ", "\n"},
+            {"At the cap: warn, refuse (no new dial) or hangup [refuse]: ", "\n"},
+            {"Free hours (such as 00:00-06:00; empty: none) []: ", "\n"},
             {std::string(loadString(20026)) + "\nShutdown if no votes? [Y/n]: ", "\n"},
             {"Shutdown if no votes (minutes) []: ", "15\n"},
             // The fields after it are checked in turn: the malformed block is
@@ -212,6 +237,9 @@ TEST_F(TerminalPromptsTest, ServerOptionsAskForTheServiceFirstAndListItsConnecti
     EXPECT_EQ(text(server(), "Dialer"), "simulated");
     EXPECT_EQ(server()->getLong("GuardTime", -1), 0);  // an emptied field stores 0
     EXPECT_EQ(server()->getLong("ShutDownMinutes", -1), 15);
+    EXPECT_EQ(text(root()->getSection("Plan"), "DataCapMB"), "10000");
+    EXPECT_EQ(text(root()->getSection("Plan"), "CycleDay"), "14");
+    EXPECT_EQ(text(root()->getSection("Plan"), "AtCap"), "refuse");
     EXPECT_TRUE(server()->getBool("RetryBackoff", false));
     EXPECT_FALSE(server()->hasParameter("AutoReconnectMinutes"));
     EXPECT_EQ(text(server(), "Connection"), "Dial-in");
@@ -243,6 +271,7 @@ TEST_F(TerminalPromptsTest, ServerOptionsCannotBeConfirmedWithoutAConnection) {
              "\n"},
             {"characters; \"g\" generates one) []: ", "\n"},
             {"Web page for phones and tablets? [y/N]: ", "\n"},
+            {"Data plan (a cap per billing cycle)? [y/N]: ", "\n"},
             {std::string(loadString(20022)) + "\nConnection:\n  (none available)\nNumber []: ",
              kEndOfInput},
         },

@@ -114,6 +114,7 @@ private Q_SLOTS:
             "  Status...=32782",
             "  Usage...=32784",
             "  Show the page for &phones...=32785",
+            "  Allow over the &cap...=32786",
             "---",
             "&Options>",
             "  &Configuration...=32773",
@@ -137,6 +138,7 @@ private Q_SLOTS:
             for (QAction* action : actions) {
                 // The page's item is hidden (and so disabled) until the page is served.
                 showPageItem(menu.get(), true);
+                showCapItem(menu.get(), true);
                 QVERIFY(action->isEnabled());
                 QVERIFY(!action->isCheckable());
                 // No shortcut text after a TAB, which a StatusNotifierItem host would show

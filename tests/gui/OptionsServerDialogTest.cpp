@@ -13,6 +13,7 @@
 
 #include "ModalDriver.h"
 #include "OptionsServerDialog.h"
+#include "PlanDialog.h"
 #include "Strings.h"
 #include "ToolBox/Config.h"
 
@@ -354,7 +355,36 @@ private Q_SLOTS:
             dialog.userNameField(),      dialog.passwordField(),   dialog.allowedNetworksField(),
             dialog.secretField(),        dialog.generateButton()};
         QCOMPARE(order.mid(0, expected.size()), expected);
-        QCOMPARE(order.size(), expected.size() + 2);
+        QCOMPARE(order.size(), expected.size() + 3);  // Data plan..., OK, Cancel
+    }
+
+    void thePlanDialogRefusesWithTheFieldFocusedAndStoresOnlyWhatTheProgramReads() {
+        toolbox::Config config;
+        PlanDialog dialog(config.getRoot());
+        dialog.show();
+        QVERIFY(!dialog.enabledBox()->isChecked());  // no section: no plan
+        dialog.enabledBox()->setChecked(true);
+        dialog.dataCapField()->setText(QStringLiteral("10GB"));
+        ModalDriver driver;
+        dialog.accept();
+        QCOMPARE(driver.boxes.size(), size_t(1));
+        QVERIFY(
+            driver.boxes[0].text.contains(QStringLiteral("not a whole number from 0 to 999999")));
+        QCOMPARE(dialog.focusWidget(), dialog.dataCapField());
+        QVERIFY(!config.getRoot()->hasSection("Plan"));
+
+        dialog.dataCapField()->setText(QStringLiteral("10000"));
+        dialog.everyNDaysBox()->setChecked(true);  // and monthly still checked
+        dialog.accept();
+        QCOMPARE(driver.boxes.size(), size_t(2));
+        QVERIFY(driver.boxes[1].text.contains(QStringLiteral("not both")));
+        QCOMPARE(dialog.focusWidget(), dialog.everyNDaysBox());
+
+        dialog.everyNDaysBox()->setChecked(false);
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(text(config.getRoot()->getSection("Plan"), "DataCapMB"), QStringLiteral("10000"));
+        QCOMPARE(text(config.getRoot()->getSection("Plan"), "CycleDay"), QStringLiteral("1"));
     }
 };
 

@@ -130,6 +130,21 @@ TEST_F(UsageDatabaseTest, UpgradesFromTheFirstVersionAndLeavesANewerOneAlone) {
         ASSERT_TRUE(upgraded.readSessions(0, sessions, error));
         ASSERT_EQ(sessions.size(), 1u);
         EXPECT_EQ(sessions[0].bytesIn, 777u);
+        // The second version's plan cycles: the latest cycle's record comes back.
+        std::optional<PlanRecord> latest;
+        ASSERT_TRUE(upgraded.loadPlan(latest, error)) << error;
+        EXPECT_FALSE(latest);
+        const PlanRecord older{1796601600, -5000, 60, {80}};
+        const PlanRecord newer{1799193600, 123, -7, {80, 90, 100}};
+        ASSERT_TRUE(upgraded.savePlan(older, error)) << error;
+        ASSERT_TRUE(upgraded.savePlan(newer, error)) << error;
+        ASSERT_TRUE(upgraded.savePlan(newer, error)) << error;  // replaces
+        ASSERT_TRUE(upgraded.loadPlan(latest, error)) << error;
+        EXPECT_EQ(latest, newer);
+        SessionRecord capped = session(1796601700000, 1);
+        capped.ended = EndReason::DataCap;
+        int64_t row = 0;
+        EXPECT_TRUE(upgraded.save(capped, row, error)) << error;  // its reason is known
     }
     // This program's own steps are fewer than the file's version now.
     UsageDatabase older(path());
