@@ -211,15 +211,24 @@ bool planRequest(const std::vector<std::string>& arguments, bool json, std::stri
     return true;
 }
 
-int main(int argc, char** argv) {
+/// What the command line asks for.
+struct Invocation {
     std::string command;
-    std::string request;
+    std::string request;  // as sent to the instance
     std::string waitFor;
     bool json = false;
     int serverPort = 9005;
     double timeoutSeconds = 10;
     bool timeoutGiven = false;
     std::vector<std::string> planArguments;
+    bool drawCodes = false;  // page-code: the page's addresses as QR codes
+};
+
+constexpr int kGoOn = -1;
+
+/// Reads the arguments into `call`; an exit status when the program ends
+/// here (help, version, a usage error), else kGoOn.
+int readArguments(int argc, char** argv, Invocation& call) {
     for (int i = 1; i < argc; i++) {
         std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
@@ -234,17 +243,17 @@ int main(int argc, char** argv) {
             const char* value = argument.c_str() + strlen("--timeout=");
             char* end = nullptr;
             errno = 0;
-            timeoutSeconds = strtod(value, &end);
-            if (end == value || *end != '\0' || errno != 0 || !std::isfinite(timeoutSeconds) ||
-                timeoutSeconds <= 0 || timeoutSeconds > 86400) {
+            call.timeoutSeconds = strtod(value, &end);
+            if (end == value || *end != '\0' || errno != 0 || !std::isfinite(call.timeoutSeconds) ||
+                call.timeoutSeconds <= 0 || call.timeoutSeconds > 86400) {
                 complain("the timeout must be a number of seconds above 0: " + argument);
                 return kUsageError;
             }
-            timeoutGiven = true;
+            call.timeoutGiven = true;
             continue;
         }
         if (argument == "--json") {
-            json = true;
+            call.json = true;
             continue;
         }
         if (argument.rfind("--port=", 0) == 0) {
@@ -255,71 +264,85 @@ int main(int argc, char** argv) {
                 complain("the port must be a number from 1 to 65535: " + argument);
                 return kUsageError;
             }
-            serverPort = static_cast<int>(port);
+            call.serverPort = static_cast<int>(port);
             continue;
         }
-        if (command == "wait" && waitFor.empty() && argument.rfind("-", 0) != 0) {
-            waitFor = argument;
-            if (waitFor != "up" && waitFor != "down") {
+        if (call.command == "wait" && call.waitFor.empty() && argument.rfind("-", 0) != 0) {
+            call.waitFor = argument;
+            if (call.waitFor != "up" && call.waitFor != "down") {
                 complain("wait takes up or down, not '" + argument + "'");
                 return kUsageError;
             }
             continue;
         }
-        if (command == "plan") {
-            planArguments.push_back(argument);
+        if (call.command == "plan") {
+            call.planArguments.push_back(argument);
             continue;
         }
-        if ((command == "usage" || command == "sessions") && argument.rfind("--", 0) == 0) {
-            if (!takeUsageOption(command, argument, i + 1 < argc ? argv[i + 1] : nullptr, i,
-                                 request))
+        if ((call.command == "usage" || call.command == "sessions") &&
+            argument.rfind("--", 0) == 0) {
+            if (!takeUsageOption(call.command, argument, i + 1 < argc ? argv[i + 1] : nullptr, i,
+                                 call.request))
                 return kUsageError;
             continue;
         }
-        if (!command.empty() || argument.rfind("-", 0) == 0) {
+        if (!call.command.empty() || argument.rfind("-", 0) == 0) {
             complain("unexpected argument '" + argument + "' (see linkmootctl --help)");
             return kUsageError;
         }
-        command = argument;
-        request = argument;
+        call.command = argument;
+        call.request = argument;
     }
-    if (command.empty()) {
+    return kGoOn;
+}
+
+/// Checks what was asked and turns it into the request; an exit status when
+/// the program ends here, else kGoOn.
+int checkInvocation(Invocation& call) {
+    if (call.command.empty()) {
         fputs(kUsage, stderr);
         return kUsageError;
     }
     // usage and servers both take --json, in any place on the line.
-    if (json && command == "usage") {
-        request += " json";
-        json = false;
+    if (call.json && call.command == "usage") {
+        call.request += " json";
+        call.json = false;
     }
-    if (command == "plan") {
-        if (!planRequest(planArguments, json, request))
+    if (call.command == "plan") {
+        if (!planRequest(call.planArguments, call.json, call.request))
             return kUsageError;
-        json = false;
+        call.json = false;
     }
-    if ((json || serverPort != 9005) && command != "servers") {
+    if ((call.json || call.serverPort != 9005) && call.command != "servers") {
         complain(
             "--json belongs to usage, plan and servers, --port to servers (see linkmootctl "
             "--help)");
         return kUsageError;
     }
-    if (command == "servers")
-        return linkmoot::ctl::listServers(json, static_cast<uint16_t>(serverPort));
-    const bool drawing = command == "page-code";
-    if (drawing)
-        command = request = "page";
-    const bool waiting = command == "wait";
-    if (waiting && waitFor.empty()) {
+    if (call.command == "servers")
+        return linkmoot::ctl::listServers(call.json, static_cast<uint16_t>(call.serverPort));
+    call.drawCodes = call.command == "page-code";
+    if (call.drawCodes)
+        call.command = call.request = "page";
+    const bool waiting = call.command == "wait";
+    if (waiting && call.waitFor.empty()) {
         complain("wait needs up or down (see linkmootctl --help)");
         return kUsageError;
     }
-    if (!waiting && !linkmoot::control::isKnownRequest(command)) {
-        complain("unknown command '" + command +
+    if (!waiting && !linkmoot::control::isKnownRequest(call.command)) {
+        complain("unknown command '" + call.command +
                  "'; the commands are status, line, wait, connect, disconnect, enable, "
                  "disable, refresh, page-code, reload, usage, sessions, plan, exit, servers");
         return kUsageError;
     }
 
+    return kGoOn;
+}
+
+/// Sends the request to the first instance that answers and prints its answer.
+int askInstance(const Invocation& call) {
+    const bool waiting = call.command == "wait";
+    const bool drawing = call.drawCodes;
     std::vector<std::string> candidates;
     // Root without XDG_RUNTIME_DIR (sudo, a root shell) usually means the
     // system service; nothing is made for an instance that is not there.
@@ -330,11 +353,11 @@ int main(int argc, char** argv) {
         candidates.push_back(linkmoot::controlsocket::kSystemSocketPath);
     }
 
-    const int timeoutMs = static_cast<int>(std::lround(timeoutSeconds * 1000));
+    const int timeoutMs = static_cast<int>(std::lround(call.timeoutSeconds * 1000));
     std::vector<std::string> reasons;
     for (const std::string& path : candidates) {
         Reply reply =
-            linkmoot::controlsocket::sendRequest(path, waiting ? "line" : request, timeoutMs);
+            linkmoot::controlsocket::sendRequest(path, waiting ? "line" : call.request, timeoutMs);
         switch (reply.status) {
             case Reply::Status::NoInstance:
                 reasons.push_back(path + ": nobody listens");
@@ -355,7 +378,7 @@ int main(int argc, char** argv) {
         const std::string& answer = reply.answer;
         const std::string ok = std::string(linkmoot::control::kOk) + "\n";
         if (waiting && answer.rfind(ok, 0) == 0)
-            return waitForLine(path, waitFor, timeoutGiven, timeoutSeconds);
+            return waitForLine(path, call.waitFor, call.timeoutGiven, call.timeoutSeconds);
         if (drawing && answer.rfind(ok, 0) == 0)
             return linkmoot::ctl::printPageCodes(answer.substr(ok.size()));
         if (answer.rfind(ok, 0) == 0) {
@@ -378,4 +401,13 @@ int main(int argc, char** argv) {
         message += "\n  " + reason;
     complain(message);
     return kNoInstance;
+}
+
+int main(int argc, char** argv) {
+    Invocation call;
+    if (const int status = readArguments(argc, argv, call); status != kGoOn)
+        return status;
+    if (const int status = checkInvocation(call); status != kGoOn)
+        return status;
+    return askInstance(call);
 }

@@ -321,12 +321,10 @@ bool TerminalPrompts::clientOptions(const Settings& settings, const ServerSearch
                             });
 }
 
-bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& entriesFor) {
-    ServerOptionsForm form;
-    form.load(settings, {});
-    say("\nLinkmoot configuration: Server options\n");
-    say(kHint);
+constexpr const char* kAllowedNetworksPrompt =
+    "Allowed networks (IPv4 blocks separated by commas; empty: the private networks)";
 
+bool TerminalPrompts::askDialer(ServerOptionsForm& form) {
     const std::vector<DialerChoice>& dialers = dialerChoices();
     std::vector<std::string> dialerLabels;
     std::vector<std::string> dialerValues;
@@ -344,6 +342,28 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
         return false;
     if (dialerIndex >= 0)
         form.dialer = dialers[static_cast<std::size_t>(dialerIndex)].value;
+    return true;
+}
+
+// Listed with their types; a name typed alone chooses too.
+bool TerminalPrompts::askConnectionOf(ServerOptionsForm& form) {
+    std::vector<std::string> labels;
+    std::vector<std::string> names;
+    for (const DialEntry& entry : form.connections) {
+        labels.push_back(connectionLabel(entry));
+        names.push_back(entry.name);
+    }
+    return askChoice("Connection:", labels, form.selected, names);
+}
+
+bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& entriesFor) {
+    ServerOptionsForm form;
+    form.load(settings, {});
+    say("\nLinkmoot configuration: Server options\n");
+    say(kHint);
+
+    if (!askDialer(form))
+        return false;
     form.setEntries(settings, entriesFor(form.dialer));
 
     auto askPort = [&] { return askText("Port of the server (default: 9005)", form.port); };
@@ -367,16 +387,7 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
         return askYesNo("Wait longer after each failed dial (5 s, doubling up to 5 minutes)?",
                         form.retryBackoff);
     };
-    // Listed with their types; a name typed alone chooses too.
-    auto askConnection = [&] {
-        std::vector<std::string> labels;
-        std::vector<std::string> names;
-        for (const DialEntry& entry : form.connections) {
-            labels.push_back(connectionLabel(entry));
-            names.push_back(entry.name);
-        }
-        return askChoice("Connection:", labels, form.selected, names);
-    };
+    auto askConnection = [&] { return askConnectionOf(form); };
     auto askUserName = [&] { return askText("User name", form.userName); };
     auto askPassword = [&] { return askSecret("Password", form.password); };
     auto askWebPage = [&] {
@@ -384,23 +395,20 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
             return false;
         return !form.webPage || askText("Web page for phones and tablets on port", form.webPort);
     };
-    auto askAllowed = [&] {
-        return askText(
-            "Allowed networks (IPv4 blocks separated by commas; empty: the private "
-            "networks)",
-            form.allowedNetworks);
-    };
+    auto askAllowed = [&] { return askText(kAllowedNetworksPrompt, form.allowedNetworks); };
     auto askServerSecret = [&] { return askSharedSecret(form.secret); };
     // The data plan comes after the options; it is stored with them.
     PlanForm plan;
     plan.load(settings);
     auto askPlan = [&] { return askDataPlan(plan); };
 
-    if (!askPort() || !askGuardTime() || !askReconnect() || !askShutdown() || !askAlways() ||
-        !askBackoff() || !askConnection() || !askUserName() || !askPassword() || !askAllowed() ||
-        !askServerSecret() || !askWebPage() || !askPlan()) {
+    auto askAll = [&] {
+        return askPort() && askGuardTime() && askReconnect() && askShutdown() && askAlways() &&
+               askBackoff() && askConnection() && askUserName() && askPassword() && askAllowed() &&
+               askServerSecret() && askWebPage();
+    };
+    if (!askAll() || !askPlan())
         return false;
-    }
     if (!storeAskingAgain([&] { return plan.store(settings); }, [&](int) { return askPlan(); }))
         return false;
     return storeAskingAgain([&] { return form.store(settings); },
@@ -421,10 +429,7 @@ bool TerminalPrompts::serverOptions(const Settings& settings, const EntriesFor& 
                                     case ServerOptionsForm::SecretField:
                                         return askServerSecret();
                                     default:
-                                        return askPort() && askGuardTime() && askReconnect() &&
-                                               askShutdown() && askAlways() && askBackoff() &&
-                                               askConnection() && askUserName() && askPassword() &&
-                                               askAllowed() && askServerSecret() && askWebPage();
+                                        return askAll();
                                 }
                             });
 }

@@ -45,6 +45,9 @@ public:
     void say(const std::string& text);
 
 private:
+    /// The dial-up service, chosen from the known ones; false when the input ends.
+    bool askDialer(ServerOptionsForm& form);
+    bool askConnectionOf(ServerOptionsForm& form);
     bool askText(const std::string& label, std::string& value);
     bool askSecret(const std::string& label, std::string& value);
     /// The shared secret, with the offer to generate one.

@@ -123,6 +123,12 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     entriesTimer = new QTimer(this);
     entriesTimer->setInterval(50);
     connect(entriesTimer, &QTimer::timeout, this, &OptionsServerDialog::takeEntries);
+    showForm();
+
+    connect(dialer, &QComboBox::currentIndexChanged, this, &OptionsServerDialog::onDialerChosen);
+}
+
+void OptionsServerDialog::showForm() {
     form.load(settings, {});
 
     port->setText(QString::fromStdString(form.port));
@@ -153,8 +159,6 @@ OptionsServerDialog::OptionsServerDialog(Settings settings, EntryLister entries,
     password->setText(QString::fromStdString(form.password));
     allowedNetworks->setText(QString::fromStdString(form.allowedNetworks));
     secret->setText(QString::fromStdString(form.secret));
-
-    connect(dialer, &QComboBox::currentIndexChanged, this, &OptionsServerDialog::onDialerChosen);
 }
 
 void OptionsServerDialog::showConnections() {

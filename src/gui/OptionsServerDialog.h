@@ -54,6 +54,8 @@ protected:
     StoreResult store() override;
 
 private:
+    /// Reads the settings into the form and shows it; asks for the connections.
+    void showForm();
     /// A list on its way from a service's thread. Shared with the callback,
     /// so an answer after the dialog has gone lands nowhere harmful.
     struct EntriesAnswer {
