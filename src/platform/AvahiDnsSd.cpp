@@ -78,11 +78,13 @@ struct AvahiDnsSd::Library {
     LM_AVAHI_FUNCTIONS(LM_AVAHI_MEMBER)
 #undef LM_AVAHI_MEMBER
 
+    // Never unmapped once opened (RTLD_NODELETE): the bus library the client
+    // brings keeps global state that would dangle (and show as leaks) after.
     static std::unique_ptr<Library> load(std::string& error) {
         auto library = std::make_unique<Library>();
-        library->commonHandle = dlopen(kCommonLibrary, RTLD_NOW | RTLD_LOCAL);
+        library->commonHandle = dlopen(kCommonLibrary, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         library->clientHandle = library->commonHandle != nullptr
-                                    ? dlopen(kClientLibrary, RTLD_NOW | RTLD_LOCAL)
+                                    ? dlopen(kClientLibrary, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)
                                     : nullptr;
         if (library->clientHandle == nullptr) {
             const char* why = dlerror();
