@@ -144,7 +144,6 @@ private:
     bool listWanted = false;
     uint32_t lastRevote = 0;
     uint32_t lastRound = 0;
-    bool roundEver = false;
     std::optional<protocol::Verb> afterRound;  // the request that waits for the running round
     std::string automaticProblem;              // "No server found on the LAN", ...
     ServerWatch watch;
