@@ -59,12 +59,13 @@ public:
         return "usage is not counted here\n";
     }
     /// Reads the sessions since the local date (none: all) and hands the
-    /// body of the answer to `done` later, on the loop's thread.
+    /// whole answer ("OK" and the body, or one ERROR line) to `done` later,
+    /// on the loop's thread.
     virtual void sessions(std::optional<CivilDate> since, bool csv,
                           std::function<void(std::string body)> done) {
         (void)since;
         (void)csv;
-        done("no sessions are kept here\n");
+        done("ERROR no sessions are kept here\n");
     }
     /// A request whose first word is "plan": the whole answer.
     virtual std::string plan(const std::vector<std::string_view>& words) {
