@@ -9,6 +9,8 @@
 // loadPercent (50), that is twice as many buckets as entries.
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "ToolBox/Memory.h"
 #include "ToolBox/PointeredList.h"
@@ -370,6 +372,15 @@ public:
     }
     uint32_t hashKey(const void* key) const override {
         return hashText(static_cast<const char*>(key));
+    }
+    /// Copies of the keys, in the map's order.
+    std::vector<std::string> keyNames() {
+        std::vector<std::string> names;
+        PointeredList* list = this->keys();
+        for (PointeredListItem* item = list->getFirst(); item != nullptr; item = item->getNext())
+            names.emplace_back(static_cast<const char*>(item->getObject()));
+        delete list;
+        return names;
     }
 };
 

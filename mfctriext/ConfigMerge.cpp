@@ -9,18 +9,6 @@ namespace mfctriext {
 
 namespace {
 
-template <class T>
-std::vector<std::string> namesOf(toolbox::StringKeyHashMap<T>& map) {
-    std::vector<std::string> names;
-    toolbox::PointeredList* keys = map.keys();
-    for (toolbox::PointeredListItem* item = keys->getFirst(); item != nullptr;
-         item = item->getNext()) {
-        names.emplace_back(static_cast<const char*>(item->getObject()));
-    }
-    delete keys;
-    return names;
-}
-
 /// The value as the file holds it.
 std::string fileForm(const toolbox::ConfigParameter& parameter) {
     toolbox::Config::BufferWriter text;
@@ -64,12 +52,12 @@ bool changed(toolbox::ConfigSection* before, toolbox::ConfigSection& after) {
         beforeSections.getCount() != afterSections.getCount()) {
         return true;
     }
-    for (const std::string& name : namesOf(afterKeys)) {
+    for (const std::string& name : afterKeys.keyNames()) {
         const toolbox::ConfigParameter* old = beforeKeys.get(name.c_str());
         if (old == nullptr || fileForm(*old) != fileForm(*afterKeys.get(name.c_str())))
             return true;
     }
-    for (const std::string& name : namesOf(afterSections)) {
+    for (const std::string& name : afterSections.keyNames()) {
         toolbox::ConfigSection* old = beforeSections.get(name.c_str());
         if (old == nullptr || changed(old, *afterSections.get(name.c_str())))
             return true;
@@ -81,16 +69,16 @@ bool changed(toolbox::ConfigSection* before, toolbox::ConfigSection& after) {
 
 void copyTree(toolbox::ConfigSection& to, toolbox::ConfigSection& from) {
     to.clear();
-    for (const std::string& name : namesOf(from.getParameters()))
+    for (const std::string& name : from.getParameters().keyNames())
         copyValue(to, from, name.c_str());
-    for (const std::string& name : namesOf(from.getSections()))
+    for (const std::string& name : from.getSections().keyNames())
         copyTree(*to.getSection(name.c_str()), *from.getSections().get(name.c_str()));
 }
 
 void applyChanges(toolbox::ConfigSection& file, toolbox::ConfigSection* before,
                   toolbox::ConfigSection& after) {
     auto& afterKeys = after.getParameters();
-    for (const std::string& name : namesOf(afterKeys)) {
+    for (const std::string& name : afterKeys.keyNames()) {
         const char* key = name.c_str();
         const toolbox::ConfigParameter& now = *afterKeys.get(key);
         const toolbox::ConfigParameter* old =
@@ -102,7 +90,7 @@ void applyChanges(toolbox::ConfigSection& file, toolbox::ConfigSection* before,
         copyValue(file, after, key);
     }
     auto& afterSections = after.getSections();
-    for (const std::string& name : namesOf(afterSections)) {
+    for (const std::string& name : afterSections.keyNames()) {
         const char* key = name.c_str();
         toolbox::ConfigSection* old = before != nullptr ? before->getSections().get(key) : nullptr;
         // A section the program did not touch stays as the file has it, or
@@ -112,11 +100,11 @@ void applyChanges(toolbox::ConfigSection& file, toolbox::ConfigSection* before,
     }
     if (before == nullptr)
         return;
-    for (const std::string& name : namesOf(before->getParameters())) {
+    for (const std::string& name : before->getParameters().keyNames()) {
         if (afterKeys.get(name.c_str()) == nullptr)
             file.removeParameter(name.c_str());
     }
-    for (const std::string& name : namesOf(before->getSections())) {
+    for (const std::string& name : before->getSections().keyNames()) {
         if (afterSections.get(name.c_str()) == nullptr)
             file.removeSection(name.c_str());
     }

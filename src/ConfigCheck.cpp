@@ -28,13 +28,7 @@ bool foldedLess(const std::string& a, const std::string& b) {
 
 template <class T>
 std::vector<std::string> sortedNames(toolbox::StringKeyHashMap<T>& map) {
-    std::vector<std::string> names;
-    toolbox::PointeredList* keys = map.keys();
-    for (toolbox::PointeredListItem* item = keys->getFirst(); item != nullptr;
-         item = item->getNext()) {
-        names.emplace_back(static_cast<const char*>(item->getObject()));
-    }
-    delete keys;
+    std::vector<std::string> names = map.keyNames();
     std::stable_sort(names.begin(), names.end(), foldedLess);
     return names;
 }
