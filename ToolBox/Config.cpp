@@ -1,6 +1,7 @@
 #include "ToolBox/Config.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +17,13 @@
 namespace toolbox {
 
 namespace {
+
+// Relaxed: only the count matters, and a tree is changed on one thread at a time.
+std::atomic<uint64_t> changes{0};
+
+void noteChange() {
+    changes.fetch_add(1, std::memory_order_relaxed);
+}
 
 // Every line of the file ends with CR LF, as on the systems that share it.
 constexpr const char kLineEnd[] = "\r\n";
@@ -539,6 +547,7 @@ void ConfigParameter::releaseText() {
 }
 
 void ConfigParameter::setBool(bool newValue) {
+    noteChange();
     releaseText();
     storedDefault = false;
     value.boolean = newValue;
@@ -546,6 +555,7 @@ void ConfigParameter::setBool(bool newValue) {
 }
 
 void ConfigParameter::setLong(int32_t newValue) {
+    noteChange();
     releaseText();
     storedDefault = false;
     value.integer = newValue;
@@ -553,6 +563,7 @@ void ConfigParameter::setLong(int32_t newValue) {
 }
 
 void ConfigParameter::setString(const char* text) {
+    noteChange();
     // Copy first: the text may be this parameter's own.
     char* copy = duplicate(text != nullptr ? text : "");
     releaseText();
@@ -622,6 +633,10 @@ bool ConfigParameter::writeValue(Config::Writer& writer) const {
     }
 }
 
+uint64_t configChangeCount() {
+    return changes.load(std::memory_order_relaxed);
+}
+
 // --- ConfigSection
 
 ConfigSection::ConfigSection(const char* name) : name(duplicate(name)) {}
@@ -649,6 +664,7 @@ ConfigSection::~ConfigSection() {
 ConfigSection* ConfigSection::getSection(const char* sectionName) {
     ConfigSection* section = sections.get(sectionName);
     if (section == nullptr) {
+        noteChange();
         section = create<ConfigSection>(sectionName);
         sections.putCopy(sectionName, section);
     }
@@ -658,6 +674,7 @@ ConfigSection* ConfigSection::getSection(const char* sectionName) {
 ConfigParameter* ConfigSection::getParameter(const char* parameterName) {
     ConfigParameter* parameter = parameters.get(parameterName);
     if (parameter == nullptr) {
+        noteChange();
         parameter = create<ConfigParameter>();
         parameters.putCopy(parameterName, parameter);
     }
@@ -673,14 +690,17 @@ bool ConfigSection::hasSection(const char* sectionName) {
 }
 
 void ConfigSection::removeParameter(const char* parameterName) {
+    noteChange();
     delete parameters.remove(parameterName);
 }
 
 void ConfigSection::removeSection(const char* sectionName) {
+    noteChange();
     delete sections.remove(sectionName);
 }
 
 void ConfigSection::clear() {
+    noteChange();
     parameters.clear();
     sections.clear();
 }

@@ -17,6 +17,12 @@ namespace toolbox {
 class Directory;
 class ConfigSection;
 
+/// Counts every change to any configuration tree of the process: a value set,
+/// a key or section created or removed, a tree cleared or parsed. What is
+/// worked out from the settings on every tick is worked out again only when the
+/// count has moved since.
+uint64_t configChangeCount();
+
 /// Where a text does not read as it seems to say. The parse reads it as the
 /// format says all the same; an observer only hears of it.
 enum class ConfigNotice {

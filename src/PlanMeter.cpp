@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "LocalTime.h"
 #include "LogText.h"
+#include "ToolBox/Config.h"
 #include "ToolBox/Logger.h"
 #include "UsageRecorder.h"
 
@@ -73,7 +74,13 @@ PlanMeter::PlanMeter(Settings settings, UsageRecorder& usage, LocalTime& local, 
     : settings(settings), usage(usage), local(local), clock(clock) {}
 
 void PlanMeter::readConfiguration() {
+    // Reading the plan's keys was an eighth of an idle tick; they rarely change.
+    if (configReadAt && *configReadAt == toolbox::configChangeCount()) {
+        configChanged = false;
+        return;
+    }
     PlanReading reading = readPlan(settings);
+    configReadAt = toolbox::configChangeCount();
     configChanged = reading.fingerprint != fingerprint;
     if (!configChanged)
         return;

@@ -90,6 +90,8 @@ private:
     PlanStatus current;
     std::string fingerprint = "\x01";  // nothing read yet
     bool configChanged = false;
+    /// The configuration's change count when the plan was last read.
+    std::optional<uint64_t> configReadAt;
     bool rearmPending = false;
     PlanRecord record;
     bool recordAsked = false;

@@ -690,4 +690,37 @@ TEST_F(ConfigFileTest, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewSettings) {
     RecordProperty("new", newSeen);
 }
 
+// What the tick derives from the settings is worked out again only when the
+// count moves, so a change the count misses is a setting that never applies.
+TEST(ConfigChangeCount, EveryChangeMovesItAndAReadOfAPresentKeyDoesNot) {
+    Config config;
+    ConfigSection* root = config.getRoot();
+    root->getSection("Server")->getLong("Port", 17);
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"set a number", [&] { root->getSection("Server")->getParameter("Port")->setLong(18); }},
+        {"set a text", [&] { root->getParameter("Mode")->setString("server"); }},
+        {"set a flag", [&] { root->getParameter("Configured")->setBool(true); }},
+        {"store a default", [&] { root->getBool("Notify", true); }},
+        {"create a section", [&] { root->getSection("Plan"); }},
+        {"remove a key", [&] { root->removeParameter("Mode"); }},
+        {"remove a section", [&] { root->removeSection("Plan"); }},
+        {"parse",
+         [&] {
+             char text[] = "<Mode>client</>";
+             config.parse(text);
+         }},
+        {"clear", [&] { root->clear(); }},
+    };
+    for (const auto& [what, change] : changes) {
+        const uint64_t before = toolbox::configChangeCount();
+        change();
+        EXPECT_NE(toolbox::configChangeCount(), before) << what;
+    }
+    root->getSection("Server")->getLong("Port", 17);
+    const uint64_t settled = toolbox::configChangeCount();
+    root->getSection("Server")->getLong("Port", 17);
+    root->getBool("Notify", false);
+    EXPECT_EQ(toolbox::configChangeCount(), settled);
+}
+
 }  // namespace
