@@ -17,6 +17,13 @@
 
 namespace linkmoot {
 
+/// What the tray's usage window shows: the usage report, and the data plan's
+/// figures as `linkmootctl plan` writes them (planText; "" when no plan is set).
+struct UsageWindowFigures {
+    UsageReport usage;
+    std::string plan;
+};
+
 /// A view that draws the snapshots the application pushes (the web page; the
 /// front end's own views get them through FrontEnd::refreshViews). Called on
 /// the loop's thread after every change; it must not call back into the
@@ -60,7 +67,7 @@ public:
     /// Opens (or raises) the usage window, which shows what `figures` gives
     /// while it is open; an empty `figures` closes it (the application goes).
     /// A front end without windows does nothing.
-    virtual void showUsageWindow(std::function<UsageReport()> figures) { (void)figures; }
+    virtual void showUsageWindow(std::function<UsageWindowFigures()> figures) { (void)figures; }
     /// Opens a local document (absolute path) or a web address; failures are ignored.
     virtual void openDocument(const std::string& pathOrAddress) = 0;
     /// A change of the server's line while this user votes ("The line of

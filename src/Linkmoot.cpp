@@ -14,6 +14,7 @@
 #include "LocalTime.h"
 #include "MissingFeatures.h"
 #include "PlanMeter.h"
+#include "PlanText.h"
 #include "Server.h"
 #include "ServerLine.h"
 #include "Strings.h"
@@ -276,7 +277,11 @@ void Linkmoot::onCommand(int commandId) {
             refreshViews();
             break;
         case Command::Usage:
-            frontEnd.showUsageWindow([this] { return usage->report(); });
+            frontEnd.showUsageWindow([this] {
+                const PlanStatus& status = plan->status();
+                return UsageWindowFigures{usage->report(),
+                                          status.active ? planText(status, *local) : ""};
+            });
             break;
         case Command::AllowOverCap: {
             std::string error;

@@ -60,7 +60,7 @@ void GuiFrontEnd::showStatusWindow() {
     mainFrame->showStatus();
 }
 
-void GuiFrontEnd::showUsageWindow(std::function<UsageReport()> figures) {
+void GuiFrontEnd::showUsageWindow(std::function<UsageWindowFigures()> figures) {
     if (!figures) {
         if (usage)
             usage->setSource(nullptr);

@@ -27,7 +27,7 @@ public:
     void refreshViews(const std::shared_ptr<const StatusSnapshot>& status) override;
     void showStatusWindow() override;
     void hideStatusWindow() override;
-    void showUsageWindow(std::function<UsageReport()> figures) override;
+    void showUsageWindow(std::function<UsageWindowFigures()> figures) override;
     /// The usage window once it was opened; null before.
     UsageWindow* usageWindow() { return usage.get(); }
     void openDocument(const std::string& pathOrAddress) override;

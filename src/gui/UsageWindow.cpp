@@ -63,11 +63,16 @@ void UsageChart::paintEvent(QPaintEvent*) {
 
 UsageWindow::UsageWindow(QWidget* parent)
     : QDialog(parent),
+      plan(new QLabel(this)),
       figures(new QLabel(this)),
       bars(new UsageChart(this)),
       table(new QTableWidget(0, 4, this)),
       timer(new QTimer(this)) {
     setWindowTitle(QStringLiteral("Linkmoot - Usage"));
+    // Plain text: the plan's lines are ours, but never read as markup.
+    plan->setTextFormat(Qt::PlainText);
+    plan->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    plan->hide();
     figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
     table->setHorizontalHeaderLabels({QStringLiteral("Voter"), QStringLiteral("Time held"),
                                       QStringLiteral("Share in"), QStringLiteral("Share out")});
@@ -75,6 +80,7 @@ UsageWindow::UsageWindow(QWidget* parent)
     table->verticalHeader()->hide();
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(plan);
     layout->addWidget(figures);
     layout->addWidget(new QLabel(QStringLiteral("The last 30 days (bytes in and out):"), this));
     layout->addWidget(bars);
@@ -83,7 +89,7 @@ UsageWindow::UsageWindow(QWidget* parent)
                        "held then):"),
         this));
     layout->addWidget(table);
-    resize(520, 460);
+    resize(520, 580);
     timer->setInterval(1000);
     connect(timer, &QTimer::timeout, this, [this] {
         if (isVisible())
@@ -91,7 +97,7 @@ UsageWindow::UsageWindow(QWidget* parent)
     });
 }
 
-void UsageWindow::setSource(std::function<UsageReport()> figuresSource) {
+void UsageWindow::setSource(std::function<UsageWindowFigures()> figuresSource) {
     source = std::move(figuresSource);
     if (!source) {
         timer->stop();
@@ -105,7 +111,12 @@ void UsageWindow::setSource(std::function<UsageReport()> figuresSource) {
 void UsageWindow::refresh() {
     if (!source)
         return;
-    shown = source();
+    UsageWindowFigures latest = source();
+    shown = std::move(latest.usage);
+    // No plan: the window stays as it was before there were plans.
+    const QString planLines = QString::fromStdString(latest.plan).trimmed();
+    plan->setText(planLines);
+    plan->setVisible(!planLines.isEmpty());
     QString text = line("Today", shown.day) + "\n" + line("This month", shown.month) + "\n" +
                    line("Last 30 days", shown.last30);
     if (!shown.problem.empty())
@@ -129,6 +140,10 @@ void UsageWindow::refresh() {
 
 QString UsageWindow::figuresText() const {
     return figures->text();
+}
+
+QString UsageWindow::planText() const {
+    return plan->text();
 }
 
 }  // namespace linkmoot

@@ -1,13 +1,15 @@
 #pragma once
-// The tray's usage window: today, this month and the last 30 days as lines of
-// figures, the 30 days as a bar chart, and this month's voters with their
-// time held and byte share. It shows what its source gives, again each second
-// while it is open; the same report every view shows (UsageReport).
+// The tray's usage window: the data plan's figures when a plan is set (its
+// cycle, used of the cap, the daily budget, the forecast, whether the cap
+// holds), today, this month and the last 30 days as lines of figures, the 30
+// days as a bar chart, and this month's voters with their time held and byte
+// share. It shows what its source gives, again each second while it is open;
+// the same report and plan text the other views show (UsageReport, planText).
 #include <QDialog>
 #include <QWidget>
 #include <functional>
 
-#include "UsageReport.h"
+#include "FrontEnd.h"
 
 class QLabel;
 class QTableWidget;
@@ -37,19 +39,22 @@ public:
     explicit UsageWindow(QWidget* parent = nullptr);
     /// Shows the source's figures now and each second while visible; an
     /// empty source stops it.
-    void setSource(std::function<UsageReport()> figures);
+    void setSource(std::function<UsageWindowFigures()> figures);
     /// Reads the source again.
     void refresh();
 
-    /// What is shown, for the tests: the report, the figure lines and the table.
+    /// What is shown, for the tests: the report, the figure lines, the plan's
+    /// lines ("" when hidden) and the table.
     const UsageReport& report() const { return shown; }
     QString figuresText() const;
+    QString planText() const;
     QTableWidget* voters() const { return table; }
     UsageChart* chart() const { return bars; }
 
 private:
-    std::function<UsageReport()> source;
+    std::function<UsageWindowFigures()> source;
     UsageReport shown;
+    QLabel* plan;
     QLabel* figures;
     UsageChart* bars;
     QTableWidget* table;

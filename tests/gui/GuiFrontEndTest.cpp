@@ -245,6 +245,36 @@ private Q_SLOTS:
         QCOMPARE(opened.urls[2].scheme(), QStringLiteral("https"));
     }
 
+    void theUsageWindowShowsThePlansFiguresOnlyWhileOneIsSet() {
+        Fixture fixture("server");
+        QMenu* server = fixture.tray().serverMenu()->actions()[3]->menu();
+        fixture.trigger(server, QStringLiteral("&Enable"));
+        fixture.app->tick();
+        fixture.trigger(server, QStringLiteral("Usage..."));
+        UsageWindow* window = fixture.frontEnd->usageWindow();
+        QVERIFY(window != nullptr);
+        QCOMPARE(window->planText(), QString());
+        QVERIFY(window->figuresText().startsWith(QStringLiteral("Today")));
+
+        // The window follows the Plan section as the next poll reads it.
+        toolbox::ConfigSection* plan = fixture.root()->getSection("Plan");
+        plan->getParameter("DataCapMB")->setString("100");
+        plan->getParameter("AtCap")->setString("refuse");
+        fixture.app->tick();
+        window->refresh();
+        const QString shown = window->planText();
+        QVERIFY2(shown.contains(QStringLiteral("Used: 0.0 MB of 100.0 MB")), qPrintable(shown));
+        QVERIFY(shown.contains(QStringLiteral("\nDaily budget: ")));
+        QVERIFY(shown.contains(QStringLiteral("\nForecast: 0.0 MB by the end of the cycle")));
+        QVERIFY(shown.contains(QStringLiteral("\nThis cycle: ")));
+        QVERIFY(window->figuresText().startsWith(QStringLiteral("Today")));
+
+        plan->getParameter("DataCapMB")->setString("0");
+        fixture.app->tick();
+        window->refresh();
+        QCOMPARE(window->planText(), QString());
+    }
+
     void exitClosesForGood() {
         Fixture fixture;
         fixture.app->onCommand(Command::Exit);

@@ -152,7 +152,7 @@ void UsageViewsTest::theViewsAgreeOnOneDatabase() {
             database.loadHistory(now / 1000 - UsageHistory::kKeptSeconds, history, error);
         UsageReport report = composeReport(history, nullptr, local, now / 1000);
         report.historyLoaded = true;
-        return report;
+        return UsageWindowFigures{report, ""};
     });
     QCOMPARE(QString::fromStdString(usageJson(window.report(), true).dump()),
              QString::fromStdString(fromCtl.dump()));

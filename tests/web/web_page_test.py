@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The web page in a real browser against a real linkmootd (simulated modem,
 loopback): a phone connects for 15 minutes and disconnects; a form posted from
-another origin does not vote.
+another origin does not vote; a data plan shows its figures, its banners and,
+only with the password, the allowance over the cap.
 
 Usage: web_page_test.py PATH-TO-linkmootd
 Exits 77 (skipped) only when chromium cannot start.
@@ -47,9 +48,10 @@ def start_browser():
 
 
 class Daemon:
-    """linkmootd as a configured server with the page on, in its own folders."""
+    """linkmootd as a configured server with the page on, in its own folders;
+    `server` adds keys to its Server section, `plan` gives it a Plan section."""
 
-    def __init__(self, program, prepare=None):
+    def __init__(self, program, prepare=None, server=None, plan=None):
         self.root = tempfile.mkdtemp(prefix="linkmoot-web-")
         self.web_port = free_port(socket.SOCK_STREAM)
         folder = os.path.join(self.root, "config", "Fennel Brookworks", "Linkmoot")
@@ -64,8 +66,11 @@ class Daemon:
         lines = ["<Configured>1</>", "<Mode>server</>", "<Port>%d</>" % self.vote_port, "",
                  "<Server>",
                  "\t<Connection>Simulated modem</>", "\t<Dialer>simulated</>",
-                 "\t<GuardTime>%d</>" % GUARD_MS, "\t<WebPort>%d</>" % self.web_port,
-                 "</Server>"]
+                 "\t<GuardTime>%d</>" % GUARD_MS, "\t<WebPort>%d</>" % self.web_port]
+        lines += ["\t<%s>%s</>" % key for key in (server or {}).items()] + ["</Server>"]
+        if plan:
+            lines += ["<Plan>"] + ["\t<%s>%s</>" % key for key in plan.items()] + ["</Plan>"]
+        self.password = (server or {}).get("WebPassword")
         with open(os.path.join(folder, "linkmootd.cfg"), "wb") as config:
             config.write(("\r\n".join(lines) + "\r\n").encode())
         # The usage database lies beside the configuration here.
@@ -91,7 +96,10 @@ class Daemon:
                 time.sleep(0.1)
 
     def state(self):
-        with urllib.request.urlopen(self.base + "/api/state", timeout=5) as answer:
+        request = urllib.request.Request(self.base + "/api/state")
+        if self.password:
+            request.add_header("Authorization", "Bearer " + self.password)
+        with urllib.request.urlopen(request, timeout=5) as answer:
             return json.load(answer)
 
     def usage(self):
@@ -134,12 +142,13 @@ class WebPageTest(unittest.TestCase):
     def line_text(self):
         return self.browser.find_element(By.ID, "line").text
 
-    def wait_for(self, condition, seconds, what):
+    def wait_for(self, condition, seconds, what, daemon=None):
         try:
             return WebDriverWait(self.browser, seconds, poll_frequency=0.1).until(
                 lambda _: condition())
         except Exception:
-            self.fail("%s; the page shows %r\n%s" % (what, self.line_text(), self.daemon.log()))
+            self.fail("%s; the page shows %r\n%s" % (what, self.line_text(),
+                                                      (daemon or self.daemon).log()))
 
     def test_a_phone_connects_for_15_minutes_and_disconnects(self):
         self.browser.get(self.daemon.base + "/")
@@ -234,6 +243,65 @@ class WebPageTest(unittest.TestCase):
             self.assertGreater(self.browser.find_element(By.ID, "chart").size["width"], 250)
         finally:
             self.browser.set_window_size(412, 915)
+
+    def test_a_data_plan_shows_its_figures_banners_and_the_allowance_only_with_the_password(self):
+        # 1 MB a cycle and AtCap=refuse: the line that is up stays up, the cap holds
+        # new dials. Without a password nobody may allow more, so the page never
+        # offers it; with the password given it does while the cap holds. The
+        # slower line leaves the 10 % banner on the page for some seconds first.
+        plan = {"DataCapMB": 1, "WarnPercents": "10,100", "AtCap": "refuse"}
+        for password, rate in ((None, 500000), ("plan-secret", 200000)):
+            with self.subTest(password=password):
+                server = {"SimulatedBytesPerSecond": rate}
+                if password:
+                    server["WebPassword"] = password
+                daemon = Daemon(DAEMON, server=server, plan=plan)
+                try:
+                    self.check_the_plan(daemon)
+                finally:
+                    self.browser.delete_all_cookies()
+                    daemon.stop()
+
+    def check_the_plan(self, daemon):
+        element = lambda name: self.browser.find_element(By.ID, name)
+        banner = lambda: element("plan-banner").text * element("plan-banner").is_displayed()
+        wait = lambda condition, seconds, what: self.wait_for(condition, seconds, what, daemon)
+        # The plan is read at the first poll, a second after the start.
+        wait(lambda: daemon.state()["plan"]["active"], 10, "the plan was not read")
+        self.browser.get(daemon.base + "/")
+        if daemon.password:
+            wait(lambda: element("login").is_displayed(), 10, "no password was asked")
+            element("password").send_keys(daemon.password)
+            element("login-form").submit()
+        wait(lambda: element("plan-figures").is_displayed(), 10, "the plan's figures are missing")
+        self.assertRegex(element("plan-figures").text,
+                         r"^Data plan: 0 bytes of 1\.0 MB used, \d+(\.\d)? [kM]B a day left, "
+                         r"heading for 0 bytes\. Resets .+\.$")
+        self.assertEqual(banner(), "")
+        self.assertFalse(element("plan-allow").is_displayed())
+
+        element("name").send_keys("plan-phone")
+        element("connect").click()
+        if daemon.password:
+            wait(lambda: banner() == "Data plan: 10 % of the cap used.", 20,
+                 "no banner for the 10 % threshold")
+        wait(lambda: banner().startswith("Data cap reached: the server dials no new connection"),
+             30, "no banner for the cap")
+        # Refuse: the line that is up stays up, and its bytes still count.
+        self.assertRegex(element("plan-figures").text, r"^Data plan: \d+\.\d MB of 1\.0 MB used, ")
+        self.assertEqual(daemon.state()["line"], "up")
+        if not daemon.password:
+            self.assertFalse(element("plan-allow").is_displayed())
+            self.assertFalse(daemon.state()["plan"]["canAllow"])
+            return
+        wait(lambda: element("plan-allow").is_displayed(), 10, "the allowance is not offered")
+        element("plan-allow").click()
+        wait(lambda: element("message").text == "The line may run over the data cap for an hour.",
+             10, "the allowance was not confirmed")
+        wait(lambda: "Allowed over the cap until" in banner(), 10, "the banner lacks the allowance")
+        self.assertFalse(element("plan-allow").is_displayed())
+        self.assertFalse(daemon.state()["plan"]["capped"])
+        self.assertIn("(asked by web:plan-phone from 127.0.0.1)", daemon.log())
 
 
 if __name__ == "__main__":
