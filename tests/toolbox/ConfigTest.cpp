@@ -717,6 +717,7 @@ TEST(ConfigChangeCount, EveryChangeMovesItAndAReadOfAPresentKeyDoesNot) {
         EXPECT_NE(toolbox::configChangeCount(), before) << what;
     }
     root->getSection("Server")->getLong("Port", 17);
+    root->getBool("Notify", false);
     const uint64_t settled = toolbox::configChangeCount();
     root->getSection("Server")->getLong("Port", 17);
     root->getBool("Notify", false);
