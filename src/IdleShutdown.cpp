@@ -29,7 +29,7 @@ void IdleShutdown::rearm() {
 void IdleShutdown::check() {
     logOutcomes();
     const uint32_t now = clock.tickCount();
-    const int32_t limit = settings.get(keys::ShutDownMinutes);
+    const int32_t limit = minutesLimit.get();
     if (limit <= 0 || lastVote == kDisarmed)
         return;
     // An unsigned difference keeps the idle time right across the 32-bit wrap.

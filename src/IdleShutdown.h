@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "CachedSetting.h"
 #include "Settings.h"
 #include "ShutdownService.h"
 #include "ThreadInbox.h"
@@ -38,6 +39,7 @@ private:
     void logOutcomes();
 
     Settings settings;
+    CachedSetting<NumberKey> minutesLimit{settings, keys::ShutDownMinutes};
     Clock& clock;
     ShutdownService& shutdown;
     uint32_t lastVote;

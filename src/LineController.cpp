@@ -203,7 +203,7 @@ void LineController::hangUpIfUnwanted(const VoteTable& votes) {
         return;
     }
     // Counted from the dial request, in Dialling too.
-    const std::optional<int32_t> limit = settings.get(keys::AutoReconnectMinutes);
+    const std::optional<int32_t> limit = redialMinutes.get();
     if (limit && lastDialTime != 0) {
         const uint32_t minutes = ((clock.processMillis() - lastDialTime) / 1000) / 60;
         if (static_cast<int32_t>(minutes) >= *limit) {
@@ -214,7 +214,7 @@ void LineController::hangUpIfUnwanted(const VoteTable& votes) {
 }
 
 bool LineController::wanted(const VoteTable& votes) const {
-    return !votes.empty() || settings.get(keys::AlwaysConnected);
+    return !votes.empty() || alwaysConnected.get();
 }
 
 bool LineController::guardHolds() {

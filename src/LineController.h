@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "CachedSetting.h"
 #include "DialService.h"
 #include "Settings.h"
 #include "StatusModel.h"
@@ -149,6 +150,8 @@ private:
     bool wanted(const VoteTable& votes) const;
 
     Settings settings;
+    CachedSetting<OptionalKey<int32_t>> redialMinutes{settings, keys::AutoReconnectMinutes};
+    CachedSetting<FlagKey> alwaysConnected{settings, keys::AlwaysConnected};
     Clock& clock;
     DialServiceProvider& dialers;
     Line line;

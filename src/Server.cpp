@@ -76,7 +76,7 @@ bool Server::poll() {
     // A timed vote is not re-sent, yet it is a vote held: the computer stays up.
     if (votes.holdsTimedVote())
         idle.rearm();
-    intake.answerBroadcasts(settings.get(keys::Announce));
+    intake.answerBroadcasts(announce.get());
     const VoteIntake::Served served = intake.read(votes, now);
     if (served.voted)
         idle.rearm();

@@ -14,6 +14,7 @@
 // its calls.
 #include <cstdint>
 
+#include "CachedSetting.h"
 #include "DialService.h"
 #include "IdleShutdown.h"
 #include "LineController.h"
@@ -85,6 +86,7 @@ private:
     protocol::LineReport report() const;
 
     Settings settings;
+    CachedSetting<FlagKey> announce{settings, keys::Announce};
     Network& network;
     Clock& clock;
     PlanMeter* plan;

@@ -121,6 +121,18 @@ toolbox::ConfigSection* Settings::sectionToWrite(const char* name) const {
     return name == nullptr ? root : root->getSection(name);
 }
 
+Settings::ModeReading Settings::mode() const {
+    if (modeReadAt && *modeReadAt == toolbox::configChangeCount())
+        return modeRead;
+    const std::string value = get(keys::Mode);
+    modeRead = value == "server"   ? ModeReading::Server
+               : value == "client" ? ModeReading::Client
+                                   : ModeReading::Other;
+    // After the reading, which may itself have stored the missing key.
+    modeReadAt = toolbox::configChangeCount();
+    return modeRead;
+}
+
 std::string Settings::get(const TextKey& key) const {
     toolbox::ConfigSection* holder = section(key.section);
     if (holder != nullptr && (stores(key.rule) || holder->hasParameter(key.name))) {

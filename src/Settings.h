@@ -395,15 +395,20 @@ public:
     void set(const OptionalKey<int32_t>& key, std::optional<int32_t> value) const;
 
     /// `Mode` is exactly "server" / "client" (read afresh at each call).
-    bool isServerMode() const { return get(keys::Mode) == "server"; }
-    bool isClientMode() const { return get(keys::Mode) == "client"; }
+    /// Asked many times a tick: the mode is read again only after the
+    /// configuration changed.
+    bool isServerMode() const { return mode() == ModeReading::Server; }
+    bool isClientMode() const { return mode() == ModeReading::Client; }
 
     /// The tree itself, for what reads it whole (saving, tests).
     toolbox::ConfigSection* configRoot() const { return root; }
 
 private:
+    enum class ModeReading { Server, Client, Other };
+
     Settings(toolbox::ConfigSection* root, bool storesReads)
         : root(root), storesReads(storesReads) {}
+    ModeReading mode() const;
     /// The key's section, made when missing; null when missing and peeking.
     toolbox::ConfigSection* section(const char* name) const;
     /// For writes: the key's section, made when missing.
@@ -416,6 +421,8 @@ private:
 
     toolbox::ConfigSection* root;
     bool storesReads = true;
+    mutable std::optional<uint64_t> modeReadAt;  ///< the configuration's change count then
+    mutable ModeReading modeRead = ModeReading::Other;
 };
 
 }  // namespace linkmoot

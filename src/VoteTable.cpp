@@ -18,15 +18,14 @@ bool VoteTable::expire(uint32_t now) {
     for (auto vote = votes.begin(); vote != votes.end();) {
         const uint32_t age = now - vote->time;
         const bool over = vote->isTimed() ? age >= *vote->lifetime : age > kVoteTimeoutMs;
+        auto next = std::next(vote);
         if (over) {
             LM_LOG(Debug, "The vote from host '%s' timed out",
                    printable(vote->host.c_str()).c_str());
-            names.erase(vote->host);
-            vote = votes.erase(vote);
+            erase(vote);
             removed = true;
-        } else {
-            ++vote;
         }
+        vote = next;
     }
     return removed;
 }
@@ -35,47 +34,56 @@ bool VoteTable::holdsTimedVote() const {
     return std::any_of(votes.begin(), votes.end(), [](const Vote& vote) { return vote.isTimed(); });
 }
 
-void VoteTable::remove(const std::string& name) {
-    if (names.erase(name) == 0)
+void VoteTable::erase(std::list<Vote>::iterator held) {
+    index.erase(held->host);
+    votes.erase(held);
+    orderedStale = true;
+}
+
+void VoteTable::place(Vote vote) {
+    orderedStale = true;
+    if (auto found = index.find(vote.host); found != index.end()) {
+        *found->second = std::move(vote);
+        votes.splice(votes.end(), votes, found->second);
         return;
-    votes.erase(std::find_if(votes.begin(), votes.end(),
-                             [&](const Vote& vote) { return vote.host == name; }));
+    }
+    votes.push_back(std::move(vote));
+    index.emplace(votes.back().host, std::prev(votes.end()));
 }
 
 void VoteTable::vote(const std::string& name, uint32_t now, uint32_t address, uint32_t local) {
-    remove(name);
-    votes.push_back({name, now, address, local, std::nullopt});
-    names.insert(name);
+    place({name, now, address, local, std::nullopt});
 }
 
 VoteTable::Unvote VoteTable::unvote(const std::string& name, uint32_t address, bool anyAddress) {
-    if (!holds(name))
+    const auto found = index.find(name);
+    if (found == index.end())
         return Unvote::NotHeld;
-    const auto held = std::find_if(votes.begin(), votes.end(),
-                                   [&](const Vote& vote) { return vote.host == name; });
-    if (!anyAddress && held->address != address)
+    if (!anyAddress && found->second->address != address)
         return Unvote::OtherAddress;
-    names.erase(name);
-    votes.erase(held);
+    erase(found->second);
     return Unvote::Removed;
 }
 
 void VoteTable::webVote(const std::string& name, uint32_t now, uint32_t minutes) {
-    remove(name);
     const uint32_t lifetime = std::min(minutes, kMaxWebVoteMinutes) * 60000u;
-    votes.push_back({name, now, 0, 0, lifetime});
-    names.insert(name);
+    place({name, now, 0, 0, lifetime});
 }
 
 bool VoteTable::webUnvote(const std::string& name) {
-    const auto held = std::find_if(votes.begin(), votes.end(), [&](const Vote& vote) {
-        return vote.isTimed() && vote.host == name;
-    });
-    if (held == votes.end())
+    const auto found = index.find(name);
+    if (found == index.end() || !found->second->isTimed())
         return false;
-    names.erase(name);
-    votes.erase(held);
+    erase(found->second);
     return true;
+}
+
+const std::vector<Vote>& VoteTable::entries() const {
+    if (orderedStale) {
+        ordered.assign(votes.begin(), votes.end());
+        orderedStale = false;
+    }
+    return ordered;
 }
 
 std::vector<uint32_t> VoteTable::localAddresses() const {
@@ -91,7 +99,8 @@ std::vector<uint32_t> VoteTable::localAddresses() const {
 
 void VoteTable::clear() {
     votes.clear();
-    names.clear();
+    index.clear();
+    orderedStale = true;
 }
 
 }  // namespace linkmoot

@@ -10,9 +10,10 @@
 // so a count that passes 2^31 or wraps does not age every vote at once.
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace linkmoot {
@@ -37,6 +38,11 @@ struct Vote {
 
 class VoteTable {
 public:
+    VoteTable() = default;
+    // The index holds positions in this table's own list.
+    VoteTable(const VoteTable&) = delete;
+    VoteTable& operator=(const VoteTable&) = delete;
+
     /// A datagram vote older than this many milliseconds is dropped.
     static constexpr uint32_t kVoteTimeoutMs = 22000;
     /// The longest web vote, whatever the settings say.
@@ -59,21 +65,29 @@ public:
     /// Ends the web vote `name`; false when no web vote of that name is held.
     bool webUnvote(const std::string& name);
 
-    bool holds(const std::string& name) const { return names.count(name) != 0; }
+    bool holds(const std::string& name) const { return index.count(name) != 0; }
     std::size_t size() const { return votes.size(); }
     bool empty() const { return votes.empty(); }
-    /// In table order.
-    const std::vector<Vote>& entries() const { return votes; }
+    /// In table order; valid until the table changes.
+    const std::vector<Vote>& entries() const;
     /// The local addresses the held datagram votes reached, each once.
     std::vector<uint32_t> localAddresses() const;
     void clear();
 
 private:
-    void remove(const std::string& name);
+    /// Enters the vote at the end, or moves the name's entry there.
+    void place(Vote vote);
+    void erase(std::list<Vote>::iterator held);
 
-    std::vector<Vote> votes;
-    // The names in `votes`, so an answer's "you" costs no scan of the table.
-    std::unordered_set<std::string> names;
+    // A list and an index by name: a crowd renews hundreds of votes a second,
+    // and each renewal moves its entry to the end without a scan of the table
+    // or a shift of the entries behind it.
+    std::list<Vote> votes;
+    std::unordered_map<std::string, std::list<Vote>::iterator> index;
+    // The entries as a vector, made again at the first reading after a change
+    // (the tick reads them once).
+    mutable std::vector<Vote> ordered;
+    mutable bool orderedStale = false;
 };
 
 }  // namespace linkmoot

@@ -1,8 +1,9 @@
 #include "EventLoop.h"
 
 #include <errno.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <limits>
@@ -26,7 +27,26 @@ int64_t nextTickDue(int64_t due, int64_t ranAt, int64_t period) {
     return next > ranAt ? next : ranAt + period;
 }
 
-EventLoop::EventLoop(Clock clock, int64_t periodMs) : clock(std::move(clock)), period(periodMs) {}
+EventLoop::EventLoop(Clock clock, int64_t periodMs)
+    : clock(std::move(clock)), period(periodMs), epollFd(epoll_create1(EPOLL_CLOEXEC)) {}
+
+EventLoop::~EventLoop() {
+    if (epollFd >= 0)
+        close(epollFd);
+}
+
+bool EventLoop::subscribe(int fd) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event) == 0)
+        return true;
+    // In the set already (watched again for a new handler). A file closed
+    // unwatched left the set when it closed, so its number is added afresh.
+    if (errno == EEXIST)
+        return epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &event) == 0;
+    return false;
+}
 
 void EventLoop::stopTicks() {
     ticking = false;
@@ -40,17 +60,22 @@ void EventLoop::startTicks(Handler onTick) {
 }
 
 void EventLoop::watch(int fd, Handler onReadable) {
+    // Subscribed again even when known: the number may name another file now.
+    const bool alwaysReady = !subscribe(fd);
     for (Watch& entry : watches) {
         if (entry.fd == fd) {
             entry.handler = std::move(onReadable);
             entry.generation = nextGeneration++;
+            entry.alwaysReady = alwaysReady;
             return;
         }
     }
-    watches.push_back({fd, std::move(onReadable), nextGeneration++});
+    watches.push_back({fd, std::move(onReadable), nextGeneration++, alwaysReady});
 }
 
 void EventLoop::unwatch(int fd) {
+    // Fails harmlessly for a descriptor closed already: closing left the set.
+    epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
     watches.erase(std::remove_if(watches.begin(), watches.end(),
                                  [fd](const Watch& entry) { return entry.fd == fd; }),
                   watches.end());
@@ -114,32 +139,47 @@ void EventLoop::deliverTickIfDue() {
     longestTick = std::max(longestTick, monotonicMicros() - started);
 }
 
-void EventLoop::runOnce() {
-    if (stopped)
-        return;
-    const int timeout = waitLimit();
-    std::vector<pollfd> entries;
-    std::vector<std::pair<int, uint64_t>> polled;
-    entries.reserve(watches.size());
+void EventLoop::dispatchReady(int timeout) {
     for (const Watch& entry : watches) {
-        entries.push_back({entry.fd, POLLIN, 0});
-        polled.emplace_back(entry.fd, entry.generation);
+        if (entry.alwaysReady)
+            timeout = 0;
     }
-    int ready = poll(entries.data(), entries.size(), timeout);
-    if (ready < 0 && errno != EINTR)
-        ready = 0;
-    for (std::size_t i = 0; ready > 0 && i < entries.size() && !stopped; ++i) {
-        if (entries[i].revents == 0)
-            continue;
-        // A handler may have unwatched or replaced this watch meanwhile.
+    // On the stack: a handler may run a nested round.
+    constexpr int kBatch = 64;
+    epoll_event events[kBatch];
+    int count = epoll_wait(epollFd, events, kBatch, timeout);
+    if (count < 0)
+        count = 0;  // EINTR: a signal's pipe is readable at the next round
+    struct Ready {
+        int fd;
+        uint64_t generation;
+    };
+    Ready ready[kBatch];
+    std::size_t readyCount = 0;
+    // In the order of watching, as poll() served them, and by generation: a
+    // handler may unwatch or replace a watch that is ready in this round.
+    for (const Watch& entry : watches) {
+        bool isReady = entry.alwaysReady;
+        for (int i = 0; !isReady && i < count; ++i)
+            isReady = events[i].data.fd == entry.fd;
+        if (isReady && readyCount < std::size(ready))
+            ready[readyCount++] = {entry.fd, entry.generation};
+    }
+    for (std::size_t i = 0; i < readyCount && !stopped; ++i) {
         auto found = std::find_if(watches.begin(), watches.end(), [&](const Watch& entry) {
-            return entry.fd == polled[i].first && entry.generation == polled[i].second;
+            return entry.fd == ready[i].fd && entry.generation == ready[i].generation;
         });
         if (found == watches.end())
             continue;
         Handler handler = found->handler;  // a copy: the handler may unwatch itself
         handler();
     }
+}
+
+void EventLoop::runOnce() {
+    if (stopped)
+        return;
+    dispatchReady(waitLimit());
     if (!stopped)
         runDueTimers();
     if (!stopped)

@@ -1,6 +1,12 @@
 #pragma once
-// The daemon's one loop: poll() on the watched descriptors with a timeout up to
-// the next one-second tick. Ticks are scheduled on a monotonic clock: each is
+// The daemon's one loop: one epoll instance holds the watched descriptors, and
+// a wait on it lasts up to the next one-second tick. (An idle daemon wakes once
+// a second: one wait on a set kept in the kernel costs less there than poll()
+// handing the kernel every descriptor again each time.) A descriptor epoll
+// cannot watch (a regular file, /dev/null) counts as always readable, as
+// poll() has it. Ready handlers run in the order the descriptors were watched.
+//
+// Ticks are scheduled on a monotonic clock: each is
 // due one period after the due time of the one before, so they do not drift;
 // a tick that runs more than a period late (the machine was suspended, or a
 // handler ran long) is delivered once, and the next is due one period
@@ -30,6 +36,9 @@ public:
     using Clock = std::function<int64_t()>;
 
     explicit EventLoop(Clock clock = monotonicMillis, int64_t periodMs = 1000);
+    ~EventLoop() override;
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
 
     /// Starts the ticks: the first is due one period from now.
     void startTicks(Handler onTick);
@@ -79,6 +88,7 @@ private:
         int fd;
         Handler handler;
         uint64_t generation;
+        bool alwaysReady;  ///< epoll refused it: poll() calls such a file readable
     };
     struct Timer {
         TimerId id;
@@ -87,8 +97,12 @@ private:
     };
     void deliverTickIfDue();
     void runDueTimers();
-    /// Milliseconds poll() may wait: up to the next tick or timer; -1: no end.
+    /// Milliseconds the wait may last: up to the next tick or timer; -1: no end.
     int waitLimit();
+    /// Adds the descriptor to the epoll set; false when epoll cannot watch it.
+    bool subscribe(int fd);
+    /// Waits, then runs the handlers of the descriptors found ready.
+    void dispatchReady(int timeout);
 
     Clock clock;
     int64_t period;
@@ -98,6 +112,7 @@ private:
     uint64_t tickCount = 0;
     int64_t maxLateness = 0;
     int64_t longestTick = 0;
+    int epollFd;
     std::vector<Watch> watches;
     std::vector<Timer> timers;
     TimerId nextTimer = 1;

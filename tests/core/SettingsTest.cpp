@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "CachedSetting.h"
 #include "ToolBox/Config.h"
 
 namespace linkmoot {
@@ -43,6 +44,32 @@ TEST(SettingsTest, PeekingReadsWhatAStoringReadReadsAndStoresNothing) {
               "\t<GuardTime>3000</>\r\n</Server>\r\n");
     // Present keys read the same through both.
     EXPECT_EQ(readAll(Settings::peeking(stored.getRoot())), values);
+}
+
+// The tick's readings are kept between changes: each kind of change must show.
+TEST(SettingsTest, KeptReadingsFollowEveryChangeOfTheConfiguration) {
+    toolbox::Config config;
+    const Settings settings(config.getRoot());
+    const CachedSetting<FlagKey> announce(settings, keys::Announce);
+    const CachedSetting<OptionalKey<int32_t>> redial(settings, keys::AutoReconnectMinutes);
+    EXPECT_TRUE(announce.get());  // the default, stored by the reading
+    EXPECT_FALSE(redial.get().has_value());
+    EXPECT_FALSE(settings.isServerMode());
+
+    settings.set(keys::Announce, false);
+    settings.set(keys::AutoReconnectMinutes, 30);
+    settings.set(keys::Mode, "server");
+    EXPECT_FALSE(announce.get());
+    EXPECT_EQ(redial.get(), 30);
+    EXPECT_TRUE(settings.isServerMode());
+
+    // A reload parses a new text into the same tree.
+    char text[] = "<Mode>client</>\r\n<Server>\r\n\t<Announce>1</>\r\n</Server>\r\n";
+    config.getRoot()->clear();
+    ASSERT_TRUE(config.parse(text));
+    EXPECT_TRUE(announce.get());
+    EXPECT_FALSE(redial.get().has_value());
+    EXPECT_TRUE(settings.isClientMode());
 }
 
 TEST(SettingsTest, AFirstServerConfigurationProposesBackOffAndAFileKeepsItsValue) {

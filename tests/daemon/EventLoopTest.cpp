@@ -156,5 +156,40 @@ TEST_F(EventLoopTest, StopEndsRunAndLaterRoundsDoNothing) {
     EXPECT_EQ(wakeUps, 0);
 }
 
+// The prompts watch standard input, which may be a file or /dev/null; and a
+// descriptor closed without unwatching may come back as another file.
+TEST_F(EventLoopTest, FilesEpollRefusesAreAlwaysReadyAndAReusedNumberIsWatchedAfresh) {
+    const int nullInput = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(nullInput, 0);
+    int nullCalls = 0;
+    loop.watch(nullInput, [&] { nullCalls++; });
+    loop.runOnce();  // must not block: nothing else is ready
+    loop.runOnce();
+    EXPECT_EQ(nullCalls, 2);
+    loop.unwatch(nullInput);
+    close(nullInput);
+
+    int first[2];
+    ASSERT_EQ(pipe2(first, O_CLOEXEC | O_NONBLOCK), 0);
+    int reading = first[0];
+    loop.watch(reading, [] {});
+    close(first[0]);
+    close(first[1]);
+    int second[2];
+    ASSERT_EQ(pipe2(second, O_CLOEXEC | O_NONBLOCK), 0);
+    ASSERT_EQ(second[0], reading);  // the lowest free numbers come back
+    int secondCalls = 0;
+    loop.watch(second[0], [&] {
+        char byte;
+        while (read(second[0], &byte, 1) == 1)
+            secondCalls++;
+    });
+    ASSERT_EQ(write(second[1], "z", 1), 1);
+    runRound();
+    EXPECT_EQ(secondCalls, 1);
+    close(second[0]);
+    close(second[1]);
+}
+
 }  // namespace
 }  // namespace linkmoot::daemon
