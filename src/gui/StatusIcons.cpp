@@ -6,9 +6,8 @@
 #include <QPixmap>
 #include <QStyle>
 #include <QStyleOption>
-#include <QSvgRenderer>
+#include <iterator>
 #include <map>
-#include <memory>
 #include <utility>
 
 // Resources compiled into a static library are registered by hand.
@@ -20,14 +19,27 @@ namespace linkmoot {
 
 namespace {
 
-// Reads the picture when it is first drawn, and draws it at each size the
-// first time it is asked for and keeps it. Our own engine rather than Qt's SVG
-// icon plugin: no plugin is looked up and loaded at start, and nothing is read
-// or drawn before a tray, row or window needs it, so the tray icon appears
-// sooner (it needs one picture of four).
-class SvgIconEngine : public QIconEngine {
+// The sides the build drew each picture at (as <name>-<side>.png), smallest first.
+constexpr int kStoredSides[] = {LINKMOOT_ICON_SIDES};
+
+// The stored side that draws `side` best: the same, else the next larger one
+// (scaled down), else the largest (scaled up).
+int storedSideFor(int side) {
+    for (int stored : kStoredSides) {
+        if (stored >= side)
+            return stored;
+    }
+    return kStoredSides[std::size(kStoredSides) - 1];
+}
+
+// Reads a picture's file at each size the first time it is asked for and
+// keeps it. Our own engine rather than Qt's pixmap engine: that one reads
+// every file it is given at once, while the tray icon needs one picture of
+// four at one size; the pictures were drawn from their SVG files at build
+// time, so no SVG library is loaded or run at start.
+class StoredIconEngine : public QIconEngine {
 public:
-    explicit SvgIconEngine(QString resource) : resource(std::move(resource)) {}
+    explicit StoredIconEngine(QString name) : name(std::move(name)) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
                QIcon::State state) override {
@@ -37,14 +49,8 @@ public:
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
         const int side = qMax(1, qMin(size.width(), size.height()));
         QPixmap& normal = drawn[side];
-        if (normal.isNull()) {
-            if (!renderer)
-                renderer = std::make_shared<QSvgRenderer>(resource);
-            normal = QPixmap(side, side);
-            normal.fill(Qt::transparent);
-            QPainter painter(&normal);
-            renderer->render(&painter);
-        }
+        if (normal.isNull())
+            normal = read(side);
         if (mode == QIcon::Normal || mode == QIcon::Active)
             return normal;
         QStyleOption option;
@@ -58,31 +64,44 @@ public:
     }
 
     QIconEngine* clone() const override {
-        auto* copy = new SvgIconEngine(resource);
-        copy->renderer = renderer;
+        auto* copy = new StoredIconEngine(name);
         copy->drawn = drawn;
         return copy;
     }
 
-    QString key() const override { return QStringLiteral("linkmoot-svg"); }
+    QString key() const override { return QStringLiteral("linkmoot-stored"); }
 
 private:
-    QString resource;
-    std::shared_ptr<QSvgRenderer> renderer;  // read at the first drawing
+    QPixmap read(int side) const {
+        const int stored = storedSideFor(side);
+        QPixmap file(QStringLiteral(":/icons/%1-%2.png").arg(name).arg(stored));
+        if (file.isNull()) {
+            // Never for a sound build; a blank picture of the size asked for
+            // keeps every caller's sizes right.
+            QPixmap blank(side, side);
+            blank.fill(Qt::transparent);
+            return blank;
+        }
+        if (stored == side)
+            return file;
+        return file.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+
+    QString name;
     std::map<int, QPixmap> drawn;
 };
 
-QIcon load(const QString& resource) {
-    return QIcon(new SvgIconEngine(resource));
+QIcon load(const QString& name) {
+    return QIcon(new StoredIconEngine(name));
 }
 
 }  // namespace
 
 StatusIcons::StatusIcons()
-    : idle((registerResources(), load(QStringLiteral(":/icons/idle.svg")))),
-      connected(load(QStringLiteral(":/icons/connected.svg"))),
-      disabled(load(QStringLiteral(":/icons/disabled.svg"))),
-      voting(load(QStringLiteral(":/icons/voting.svg"))) {}
+    : idle((registerResources(), load(QStringLiteral("idle")))),
+      connected(load(QStringLiteral("connected"))),
+      disabled(load(QStringLiteral("disabled"))),
+      voting(load(QStringLiteral("voting"))) {}
 
 const QIcon& StatusIcons::icon(StatusIcon which) const {
     switch (which) {
