@@ -1,9 +1,14 @@
-// A build-time tool: draws each status picture from its SVG file as PNG files
-// at the sizes trays, rows and windows ask for, so that the tray application
-// links no SVG library and draws no SVG while it starts.
+// A build-time tool: draws each status picture from its SVG file at the sizes
+// trays, rows and windows ask for, so that the tray application links no SVG
+// library and draws no SVG while it starts. The pictures are stored as bare
+// pixels (premultiplied RGBA, one byte each, row by row, no header), which the
+// program copies into an image: reading PNG files would go through Qt's image
+// reader, which looks through (and loads) every image format plugin at the
+// first picture. The resource compiler compresses them.
 //
 // Usage: linkmoot-render-icons OUTPUT-FOLDER SIDE,SIDE,... SVG-FILE...
-// Writes OUTPUT-FOLDER/<name>-<side>.png for each SVG file <name>.svg.
+// Writes OUTPUT-FOLDER/<name>-<side>.rgba for each SVG file <name>.svg.
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
@@ -35,15 +40,19 @@ bool render(const QString& svg, const QString& folder, const std::vector<int>& s
     }
     const QString name = QFileInfo(svg).completeBaseName();
     for (int side : sides) {
-        QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+        QImage image(side, side, QImage::Format_RGBA8888_Premultiplied);
         image.fill(Qt::transparent);
         {
             QPainter painter(&image);
             renderer.render(&painter);
         }
-        const QString target = QStringLiteral("%1/%2-%3.png").arg(folder, name).arg(side);
-        // Converted back to plain ARGB so the file stores the colours as drawn.
-        if (!image.convertToFormat(QImage::Format_ARGB32).save(target, "PNG")) {
+        const QString target = QStringLiteral("%1/%2-%3.rgba").arg(folder, name).arg(side);
+        QFile file(target);
+        // Rows of 4-byte pixels have no padding, so the bits are the file.
+        const auto bytes = static_cast<qint64>(image.sizeInBytes());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(reinterpret_cast<const char*>(image.constBits()), bytes) != bytes ||
+            !file.flush()) {
             std::fprintf(stderr, "linkmoot-render-icons: cannot write %s\n", qPrintable(target));
             return false;
         }

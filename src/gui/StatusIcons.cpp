@@ -1,11 +1,14 @@
 #include "StatusIcons.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QIconEngine>
+#include <QImage>
 #include <QPainter>
 #include <QPixmap>
 #include <QStyle>
 #include <QStyleOption>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <utility>
@@ -19,7 +22,8 @@ namespace linkmoot {
 
 namespace {
 
-// The sides the build drew each picture at (as <name>-<side>.png), smallest first.
+// The sides the build drew each picture at (as <name>-<side>.rgba: bare
+// premultiplied RGBA pixels, see RenderIcons.cpp), smallest first.
 constexpr int kStoredSides[] = {LINKMOOT_ICON_SIDES};
 
 // The stored side that draws `side` best: the same, else the next larger one
@@ -32,11 +36,26 @@ int storedSideFor(int side) {
     return kStoredSides[std::size(kStoredSides) - 1];
 }
 
+// A stored picture of `side` pixels square; null when the file is missing or
+// of another size.
+QImage readPixels(const QString& path, int side) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    QImage image(side, side, QImage::Format_RGBA8888_Premultiplied);
+    if (image.isNull() || bytes.size() != image.sizeInBytes())
+        return {};
+    std::memcpy(image.bits(), bytes.constData(), static_cast<size_t>(bytes.size()));
+    return image;
+}
+
 // Reads a picture's file at each size the first time it is asked for and
 // keeps it. Our own engine rather than Qt's pixmap engine: that one reads
 // every file it is given at once, while the tray icon needs one picture of
 // four at one size; the pictures were drawn from their SVG files at build
-// time, so no SVG library is loaded or run at start.
+// time, so no SVG library is loaded or run at start, and they are bare pixels,
+// so no image reader looks through Qt's image format plugins either.
 class StoredIconEngine : public QIconEngine {
 public:
     explicit StoredIconEngine(QString name) : name(std::move(name)) {}
@@ -74,7 +93,8 @@ public:
 private:
     QPixmap read(int side) const {
         const int stored = storedSideFor(side);
-        QPixmap file(QStringLiteral(":/icons/%1-%2.png").arg(name).arg(stored));
+        const QImage file =
+            readPixels(QStringLiteral(":/icons/%1-%2.rgba").arg(name).arg(stored), stored);
         if (file.isNull()) {
             // Never for a sound build; a blank picture of the size asked for
             // keeps every caller's sizes right.
@@ -83,8 +103,9 @@ private:
             return blank;
         }
         if (stored == side)
-            return file;
-        return file.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            return QPixmap::fromImage(file);
+        return QPixmap::fromImage(
+            file.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
 
     QString name;
