@@ -1,14 +1,16 @@
 #include "StatusIcons.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QIconEngine>
+#include <QImage>
 #include <QPainter>
 #include <QPixmap>
 #include <QStyle>
 #include <QStyleOption>
-#include <QSvgRenderer>
+#include <cstring>
+#include <iterator>
 #include <map>
-#include <memory>
 #include <utility>
 
 // Resources compiled into a static library are registered by hand.
@@ -20,14 +22,43 @@ namespace linkmoot {
 
 namespace {
 
-// Reads the picture when it is first drawn, and draws it at each size the
-// first time it is asked for and keeps it. Our own engine rather than Qt's SVG
-// icon plugin: no plugin is looked up and loaded at start, and nothing is read
-// or drawn before a tray, row or window needs it, so the tray icon appears
-// sooner (it needs one picture of four).
-class SvgIconEngine : public QIconEngine {
+// The sides the build drew each picture at (as <name>-<side>.rgba: bare
+// premultiplied RGBA pixels, see RenderIcons.cpp), smallest first.
+constexpr int kStoredSides[] = {LINKMOOT_ICON_SIDES};
+
+// The stored side that draws `side` best: the same, else the next larger one
+// (scaled down), else the largest (scaled up).
+int storedSideFor(int side) {
+    for (int stored : kStoredSides) {
+        if (stored >= side)
+            return stored;
+    }
+    return kStoredSides[std::size(kStoredSides) - 1];
+}
+
+// A stored picture of `side` pixels square; null when the file is missing or
+// of another size.
+QImage readPixels(const QString& path, int side) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    QImage image(side, side, QImage::Format_RGBA8888_Premultiplied);
+    if (image.isNull() || bytes.size() != image.sizeInBytes())
+        return {};
+    std::memcpy(image.bits(), bytes.constData(), static_cast<size_t>(bytes.size()));
+    return image;
+}
+
+// Reads a picture's file at each size the first time it is asked for and
+// keeps it. Our own engine rather than Qt's pixmap engine: that one reads
+// every file it is given at once, while the tray icon needs one picture of
+// four at one size; the pictures were drawn from their SVG files at build
+// time, so no SVG library is loaded or run at start, and they are bare pixels,
+// so no image reader looks through Qt's image format plugins either.
+class StoredIconEngine : public QIconEngine {
 public:
-    explicit SvgIconEngine(QString resource) : resource(std::move(resource)) {}
+    explicit StoredIconEngine(QString name) : name(std::move(name)) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
                QIcon::State state) override {
@@ -37,14 +68,8 @@ public:
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
         const int side = qMax(1, qMin(size.width(), size.height()));
         QPixmap& normal = drawn[side];
-        if (normal.isNull()) {
-            if (!renderer)
-                renderer = std::make_shared<QSvgRenderer>(resource);
-            normal = QPixmap(side, side);
-            normal.fill(Qt::transparent);
-            QPainter painter(&normal);
-            renderer->render(&painter);
-        }
+        if (normal.isNull())
+            normal = read(side);
         if (mode == QIcon::Normal || mode == QIcon::Active)
             return normal;
         QStyleOption option;
@@ -58,31 +83,46 @@ public:
     }
 
     QIconEngine* clone() const override {
-        auto* copy = new SvgIconEngine(resource);
-        copy->renderer = renderer;
+        auto* copy = new StoredIconEngine(name);
         copy->drawn = drawn;
         return copy;
     }
 
-    QString key() const override { return QStringLiteral("linkmoot-svg"); }
+    QString key() const override { return QStringLiteral("linkmoot-stored"); }
 
 private:
-    QString resource;
-    std::shared_ptr<QSvgRenderer> renderer;  // read at the first drawing
+    QPixmap read(int side) const {
+        const int stored = storedSideFor(side);
+        const QImage file =
+            readPixels(QStringLiteral(":/icons/%1-%2.rgba").arg(name).arg(stored), stored);
+        if (file.isNull()) {
+            // Never for a sound build; a blank picture of the size asked for
+            // keeps every caller's sizes right.
+            QPixmap blank(side, side);
+            blank.fill(Qt::transparent);
+            return blank;
+        }
+        if (stored == side)
+            return QPixmap::fromImage(file);
+        return QPixmap::fromImage(
+            file.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+
+    QString name;
     std::map<int, QPixmap> drawn;
 };
 
-QIcon load(const QString& resource) {
-    return QIcon(new SvgIconEngine(resource));
+QIcon load(const QString& name) {
+    return QIcon(new StoredIconEngine(name));
 }
 
 }  // namespace
 
 StatusIcons::StatusIcons()
-    : idle((registerResources(), load(QStringLiteral(":/icons/idle.svg")))),
-      connected(load(QStringLiteral(":/icons/connected.svg"))),
-      disabled(load(QStringLiteral(":/icons/disabled.svg"))),
-      voting(load(QStringLiteral(":/icons/voting.svg"))) {}
+    : idle((registerResources(), load(QStringLiteral("idle")))),
+      connected(load(QStringLiteral("connected"))),
+      disabled(load(QStringLiteral("disabled"))),
+      voting(load(QStringLiteral("voting"))) {}
 
 const QIcon& StatusIcons::icon(StatusIcon which) const {
     switch (which) {

@@ -1,7 +1,8 @@
 #pragma once
-// The four status pictures, from the compiled-in SVG files, shared by the tray
-// icon, the status rows, the window and the welcome dialog. Each is read when
-// it is first drawn, and each size of it drawn once, when it is first needed.
+// The four status pictures, drawn by the build from the SVG files in
+// resources/icons and compiled in as pixels, shared by the tray icon, the
+// status rows, the window and the welcome dialog. Each size of each picture is
+// read once, when it is first needed.
 #include <QIcon>
 
 #include "StatusModel.h"

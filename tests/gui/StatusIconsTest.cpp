@@ -1,5 +1,6 @@
-// The status pictures: each is drawn from its SVG at the size asked for, the
-// four differ, and a disabled look is derived rather than left blank.
+// The status pictures: each comes at the size asked for, from a stored size or
+// scaled from the nearest one (every stored file is read once here), the four
+// differ, and a disabled look is derived rather than left blank.
 #include <QApplication>
 #include <QImage>
 #include <QtTest>
@@ -31,7 +32,8 @@ private Q_SLOTS:
         StatusIcons icons;
         for (StatusIcon which :
              {StatusIcon::Idle, StatusIcon::Connected, StatusIcon::Disabled, StatusIcon::Voting}) {
-            for (int side : {16, 22, 48}) {
+            // 20 from the 22 file, 200 from the largest (128).
+            for (int side : {16, 20, 24, 32, 48, 64, 200}) {
                 const QPixmap pixmap = icons.icon(which).pixmap(side, side);
                 QCOMPARE(pixmap.size(), QSize(side, side));
                 QVERIFY2(paintedPixels(pixmap) > side, "an empty picture");
