@@ -225,11 +225,15 @@ void Linkmoot::tick() {
         frontEnd.notify(notice);
     for (const std::string& notice : plan->takeNotices())
         frontEnd.notify(notice);
-    std::shared_ptr<const StatusSnapshot> next = snapshot();
     // A change the table did not see (the line came up) is shown as well.
-    if (changed || *next != *latest) {
-        latest = std::move(next);
-        pushSnapshot();
+    SnapshotFacts facts = gatherFacts();
+    if (changed || facts != latestFacts) {
+        latestFacts = std::move(facts);
+        std::shared_ptr<const StatusSnapshot> next = compose(latestFacts);
+        if (changed || *next != *latest) {
+            latest = std::move(next);
+            pushSnapshot();
+        }
     }
     tickCounter = (tickCounter + 1) % 10;
     if (tickCounter == 0) {
@@ -380,13 +384,14 @@ void Linkmoot::askToConfigure(int stringId) {
         configure();
 }
 
-std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
-    StatusInput input;
+Linkmoot::SnapshotFacts Linkmoot::gatherFacts() const {
+    SnapshotFacts facts;
+    StatusInput& input = facts.input;
     input.serverMode = isServerMode();
     input.started = server->isStarted();
-    const LineStatus line = server->line();
-    input.connected = line == LineStatus::Up;
-    input.dialling = line == LineStatus::Dialling;
+    facts.line = server->line();
+    input.connected = facts.line == LineStatus::Up;
+    input.dialling = facts.line == LineStatus::Dialling;
     input.voting = client->isVoting();
     if (input.serverMode && input.started)
         input.capText = plan->status().capped ? plan->capText() : "";
@@ -401,8 +406,26 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
     }
     input.serverUp =
         view.state == ServerView::State::Answered && view.report.line == protocol::Line::Up;
-    std::vector<VoteEntry> votes = voteEntries();
-    for (const VoteEntry& vote : votes) {
+    facts.serverStarts = server->startCount();
+    if (input.serverMode) {
+        facts.secondsUp = server->secondsUp();
+        facts.retrySeconds = server->retryWaitSeconds();
+    } else {
+        facts.clientLineWord = lineWordOf(view);
+    }
+    facts.votes = voteEntries();
+    if (services.missing != nullptr)
+        facts.missingRows = services.missing->rows();
+    if (input.started) {
+        facts.webPageProblem = webPageProblem;
+        facts.pageAddresses = pageAddresses;
+    }
+    return facts;
+}
+
+std::shared_ptr<const StatusSnapshot> Linkmoot::compose(const SnapshotFacts& facts) const {
+    StatusInput input = facts.input;
+    for (const VoteEntry& vote : facts.votes) {
         std::string shown = vote.host;
         // Whole minutes, rounded up: "0 min left" would read as already gone.
         if (vote.kind == VoteEntry::Kind::Web)
@@ -410,28 +433,31 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() const {
         input.votes.push_back(shown);
     }
     auto status = std::make_shared<StatusSnapshot>(computeStatus(input));
-    if (input.started && !webPageProblem.empty())
-        status->rows.push_back({StatusIcon::Disabled, webPageProblem});
-    if (services.missing != nullptr) {
-        for (std::string& row : services.missing->rows())
-            status->rows.push_back({StatusIcon::Disabled, std::move(row)});
-    }
+    if (!facts.webPageProblem.empty())
+        status->rows.push_back({StatusIcon::Disabled, facts.webPageProblem});
+    for (const std::string& row : facts.missingRows)
+        status->rows.push_back({StatusIcon::Disabled, row});
     status->serverStarted = input.started;
-    status->serverStarts = server->startCount();
-    status->line = line;
+    status->serverStarts = facts.serverStarts;
+    status->line = facts.line;
     if (input.serverMode) {
-        status->lineWord = input.started ? protocol::lineWord(protocolLineOf(line)) : "unknown";
-        status->secondsUp = server->secondsUp();
-        status->retrySeconds = server->retryWaitSeconds();
+        status->lineWord =
+            input.started ? protocol::lineWord(protocolLineOf(facts.line)) : "unknown";
+        status->secondsUp = facts.secondsUp;
+        status->retrySeconds = facts.retrySeconds;
     } else {
-        status->lineWord = lineWordOf(view);
+        status->lineWord = facts.clientLineWord;
     }
-    status->webPageProblem = input.started ? webPageProblem : "";
+    status->webPageProblem = facts.webPageProblem;
     status->capHolds = !input.capText.empty();
-    if (input.started)
-        status->pageAddresses = pageAddresses;
-    status->votes = std::move(votes);
+    status->pageAddresses = facts.pageAddresses;
+    status->votes = facts.votes;
     return status;
+}
+
+std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() {
+    latestFacts = gatherFacts();
+    return compose(latestFacts);
 }
 
 std::vector<VoteEntry> Linkmoot::voteEntries() const {

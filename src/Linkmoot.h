@@ -171,7 +171,26 @@ public:
     int getTickCounter() const { return tickCounter; }
 
 private:
-    std::shared_ptr<const StatusSnapshot> snapshot() const;
+    /// Everything a snapshot is made of, read from the parts; the snapshot is
+    /// a function of these alone, so while they stand still the idle tick
+    /// makes none (the daemon's resting cost is mostly the memory it touches).
+    struct SnapshotFacts {
+        StatusInput input;
+        LineStatus line = LineStatus::Down;
+        uint32_t serverStarts = 0;
+        uint32_t secondsUp = 0;
+        uint32_t retrySeconds = 0;
+        std::string clientLineWord;
+        std::vector<VoteEntry> votes;
+        std::vector<std::string> missingRows;
+        std::string webPageProblem;
+        std::vector<std::string> pageAddresses;
+        bool operator==(const SnapshotFacts&) const = default;
+    };
+    SnapshotFacts gatherFacts() const;
+    std::shared_ptr<const StatusSnapshot> compose(const SnapshotFacts& facts) const;
+    /// Reads the facts and makes the snapshot of them.
+    std::shared_ptr<const StatusSnapshot> snapshot();
     std::vector<VoteEntry> voteEntries() const;
     /// The question a failed start or send left, asked now that its step is
     /// done; Yes runs the configuration flow.
@@ -208,6 +227,7 @@ private:
     };
     void pushSnapshot();
 
+    SnapshotFacts latestFacts;
     std::shared_ptr<const StatusSnapshot> latest;
     std::vector<StatusView*> views;
     std::string webPageProblem;

@@ -82,7 +82,8 @@ bool Server::poll() {
         idle.rearm();
     changed = changed || served.any;
     lineControl.step(votes);
-    intake.answer(report(), votes, now);
+    if (intake.hasPending())
+        intake.answer(report(), votes, now);
     intake.housekeeping(now);
     idle.check();
     return changed;

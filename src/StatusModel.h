@@ -82,6 +82,8 @@ struct StatusInput {
     std::string serverPlan{};
     /// Server mode: the data cap holds the line ("Data cap reached: ..."); empty: not.
     std::string capText{};
+
+    bool operator==(const StatusInput&) const = default;
 };
 
 /// Rows, tray text and icon; the caller adds the line and the vote table.

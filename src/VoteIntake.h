@@ -57,6 +57,8 @@ public:
     /// Answers what read() accepted, with the report (its `you` set per
     /// request from the table); at most one answer a second to each source.
     void answer(protocol::LineReport report, const VoteTable& votes, uint32_t now);
+    /// Whether read() left requests to answer: without any the report is not made.
+    bool hasPending() const { return !pending.empty(); }
     /// Once a poll: the trust rules' Warn lines that are due.
     void housekeeping(uint32_t now);
 
