@@ -206,7 +206,11 @@ bool Client::automaticDestination(std::string& host, uint16_t& port, protocol::V
 }
 
 void Client::followBrowsing() {
-    const bool wanted = listWanted || isAutomatic();
+    followBrowsing(isAutomatic());
+}
+
+void Client::followBrowsing(bool automatic) {
+    const bool wanted = listWanted || automatic;
     if (wanted != browsing) {
         finder.browse(wanted);
         browsing = wanted;
@@ -214,8 +218,9 @@ void Client::followBrowsing() {
 }
 
 void Client::discoveryStep() {
-    followBrowsing();
-    if (!isAutomatic() || finder.searching())
+    const bool automatic = isAutomatic();
+    followBrowsing(automatic);
+    if (!automatic || finder.searching())
         return;
     // Asked again now and then, between two re-votes so that the server's
     // answer limit keeps the answer to each.
@@ -392,7 +397,7 @@ void Client::transmit(protocol::Verb verb) {
 }
 
 void Client::readAnswers(bool& changed) {
-    if (!socket)
+    if (!socket || !socket->mayHoldDatagrams())
         return;
     const ProtocolKey* key = keys != nullptr ? keys->key() : nullptr;
     const bool clientMode = settings.isClientMode();
@@ -427,6 +432,14 @@ bool Client::tick() {
         transmit(verb);
     }
     readAnswers(changed);
+    // In server mode there is no view to follow once the last one is gone
+    // (the view is then always the empty one): the idle tick stops here.
+    if (settings.isClientMode() || shown.state != ServerView::State::Unknown)
+        followView(changed);
+    return changed;
+}
+
+void Client::followView(bool& changed) {
     const ServerView now = serverView();
     if (!sameLine(now, shown))
         changed = true;
@@ -448,7 +461,6 @@ bool Client::tick() {
     if (now.report.plan != shown.report.plan)
         changed = true;
     shown = now;
-    return changed;
 }
 
 std::array<uint8_t, Client::kMagicPacketLength> Client::magicPacket(const char* macText) {

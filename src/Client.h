@@ -113,6 +113,8 @@ private:
     void failed(protocol::Verb verb, const char* what, const std::string& error);
     void takeLookup();
     void readAnswers(bool& changed);
+    /// Compares the server's view with the one shown: changes and notices.
+    void followView(bool& changed);
     std::string serverName() const;
     /// In `auto`: the chosen server's address and port; false with the
     /// failure path (or a wait for the running round) when there is none.
@@ -120,6 +122,7 @@ private:
     void discoveryStep();
     void beginRound();
     void followBrowsing();
+    void followBrowsing(bool automatic);
     void sayAutomaticProblem(const std::string& problem);
 
     Settings settings;

@@ -395,8 +395,12 @@ Linkmoot::SnapshotFacts Linkmoot::gatherFacts() const {
     input.voting = client->isVoting();
     if (input.serverMode && input.started)
         input.capText = plan->status().capped ? plan->capText() : "";
-    const ServerView view = client->serverView();
-    input.serverLine = client->serverLineText();
+    // Outside client mode both are empty, and not worth a tick's reading.
+    ServerView view;
+    if (isClientMode()) {
+        view = client->serverView();
+        input.serverLine = client->serverLineText();
+    }
     if (!input.serverMode && view.state == ServerView::State::Answered && view.report.plan) {
         const protocol::PlanReport& figures = *view.report.plan;
         input.serverPlan =
@@ -414,8 +418,7 @@ Linkmoot::SnapshotFacts Linkmoot::gatherFacts() const {
         facts.clientLineWord = lineWordOf(view);
     }
     facts.votes = voteEntries();
-    if (services.missing != nullptr)
-        facts.missingRows = services.missing->rows();
+    facts.missingRows = missingRows;
     if (input.started) {
         facts.webPageProblem = webPageProblem;
         facts.pageAddresses = pageAddresses;
@@ -456,12 +459,15 @@ std::shared_ptr<const StatusSnapshot> Linkmoot::compose(const SnapshotFacts& fac
 }
 
 std::shared_ptr<const StatusSnapshot> Linkmoot::snapshot() {
+    readMissingFeatures();
     latestFacts = gatherFacts();
     return compose(latestFacts);
 }
 
 std::vector<VoteEntry> Linkmoot::voteEntries() const {
     std::vector<VoteEntry> entries;
+    if (server->getVotes().size() == 0)
+        return entries;
     const uint32_t now = services.clock.tickCount();
     for (const Vote& vote : server->getVotes().entries()) {
         const uint32_t left = vote.millisLeft(now);
@@ -482,14 +488,18 @@ void Linkmoot::readSessions(int64_t sinceUnixMs, UsageStorage::SessionsFormatter
     usage->readSessions(sinceUnixMs, std::move(format), std::move(done));
 }
 
+void Linkmoot::readMissingFeatures() {
+    // Read once a round, for the log and the snapshot alike.
+    if (services.missing != nullptr)
+        missingRows = services.missing->rows();
+}
+
 void Linkmoot::reportMissingFeatures() {
-    if (services.missing == nullptr)
-        return;
+    readMissingFeatures();
     // From the tick, not where the finding was made: that may be a worker's
     // thread, or a moment before the log is open.
-    const std::vector<std::string> rows = services.missing->rows();
-    for (; missingFeaturesReported < rows.size(); missingFeaturesReported++)
-        LM_LOG(Error, "%s", rows[missingFeaturesReported].c_str());
+    for (; missingFeaturesReported < missingRows.size(); missingFeaturesReported++)
+        LM_LOG(Error, "%s", missingRows[missingFeaturesReported].c_str());
 }
 
 void Linkmoot::setWebPageProblem(const std::string& problem) {

@@ -201,6 +201,7 @@ private:
     /// Hands the key store the configured secret (derived off the loop).
     void applySecret();
     /// Logs each new row of what the machine cannot provide, once, at Error.
+    void readMissingFeatures();
     void reportMissingFeatures();
 
     Settings settings;
@@ -227,11 +228,13 @@ private:
     };
     void pushSnapshot();
 
+    // Before the snapshot, which the constructor makes from them.
+    std::string webPageProblem;
+    std::vector<std::string> pageAddresses;
+    std::vector<std::string> missingRows;  ///< as last read
     SnapshotFacts latestFacts;
     std::shared_ptr<const StatusSnapshot> latest;
     std::vector<StatusView*> views;
-    std::string webPageProblem;
-    std::vector<std::string> pageAddresses;
     std::size_t missingFeaturesReported = 0;
     int tickCounter = 0;
     int asking = 0;

@@ -66,6 +66,11 @@ public:
     /// As receive(), and says where the datagram came from and where it arrived.
     virtual Received receiveFrom(char* buffer, std::size_t capacity, std::size_t& length,
                                  Endpoint& source, Arrival& arrival) = 0;
+    /// False only when the socket is known to hold no datagram: nothing has
+    /// arrived since a read found it empty. Reading then would find Nothing,
+    /// so an idle poll may skip the read (and its system call). A socket that
+    /// cannot know says true.
+    virtual bool mayHoldDatagrams() const { return true; }
     /// Sends one datagram to `destination` (an unconnected socket) from the
     /// local address `from` (0: the one the system picks); never waits. An
     /// answer leaves from the address its request reached, so that a client

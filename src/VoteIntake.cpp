@@ -79,6 +79,9 @@ VoteIntake::Served VoteIntake::read(VoteTable& votes, uint32_t now) {
     Served served;
     if (!socket || (keys != nullptr && keys->configured() && keys->key() == nullptr))
         return served;
+    // The idle poll: nothing arrived since the last read found the socket empty.
+    if (!socket->mayHoldDatagrams())
+        return served;
     bool wallRead = false;
     for (int read = 0; read < kMaxDatagramsPerPoll; read++) {
         char buffer[protocol::kMaxDatagramLength + 1];

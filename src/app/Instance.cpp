@@ -46,10 +46,12 @@ Services servicesOf(Network& network, Clock& clock, DialServiceProvider& dialers
 
 }  // namespace
 
-Instance::Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop, ServiceBrowser* browser)
+Instance::Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop, ServiceBrowser* browser,
+                   EventSource* events)
     : configuration(getApplicationName()),
       store(configuration),
       settingsView(configuration.getConfigRoot()),
+      network(events),
       dialers(settingsView),
       usage(std::make_unique<SqliteUsageStorage>(usageDatabasePath(configuration),
                                                  std::move(toLoop))),

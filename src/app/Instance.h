@@ -35,9 +35,11 @@ class Instance {
 public:
     /// Loads the configuration and builds everything on it. `toLoop` hands
     /// a job to the loop's thread (the usage database's answers); `browser`:
-    /// the session's DNS-SD (null: none), which outlives the instance.
+    /// the session's DNS-SD (null: none), which outlives the instance;
+    /// `events`: the loop the sockets are read on (null: none), which outlives
+    /// it too.
     Instance(FrontEnd& frontEnd, SqliteUsageStorage::Deliver toLoop,
-             ServiceBrowser* browser = nullptr);
+             ServiceBrowser* browser = nullptr, EventSource* events = nullptr);
     /// The application object, then the services; the configuration is saved last.
     ~Instance();
     Instance(const Instance&) = delete;

@@ -31,7 +31,8 @@ ControlServer::BindResult Session::claim(std::string& error) {
 Linkmoot& Session::begin(FrontEnd& frontEnd) {
     dnsSd = std::make_unique<AvahiDnsSd>(loop);
     running = std::make_unique<Instance>(
-        frontEnd, [this](std::function<void()> job) { inbox.post(std::move(job)); }, dnsSd.get());
+        frontEnd, [this](std::function<void()> job) { inbox.post(std::move(job)); }, dnsSd.get(),
+        &loop);
     Linkmoot& app = running->application();
     web = std::make_unique<WebPage>(app, running->settings(), running->clock(), loop);
     app.attachView(*web);

@@ -93,8 +93,7 @@ void EventLoop::cancelTimer(TimerId id) {
                  timers.end());
 }
 
-void EventLoop::runDueTimers() {
-    const int64_t now = clock();
+bool EventLoop::runDueTimers(int64_t now) {
     std::vector<TimerId> due;
     for (const Timer& timer : timers) {
         if (timer.due <= now)
@@ -110,6 +109,7 @@ void EventLoop::runDueTimers() {
         timers.erase(found);
         handler();
     }
+    return !due.empty();
 }
 
 int EventLoop::waitLimit() {
@@ -124,10 +124,9 @@ int EventLoop::waitLimit() {
     return static_cast<int>(std::min<int64_t>(wait, std::numeric_limits<int>::max()));
 }
 
-void EventLoop::deliverTickIfDue() {
+void EventLoop::deliverTickIfDue(int64_t now) {
     if (!ticking)
         return;
-    int64_t now = clock();
     if (now < tickDue)
         return;
     maxLateness = std::max(maxLateness, now - tickDue);
@@ -180,10 +179,15 @@ void EventLoop::runOnce() {
     if (stopped)
         return;
     dispatchReady(waitLimit());
+    if (stopped)
+        return;
+    // One reading serves the timers and the tick; read again only after a
+    // timer's handler, which may have taken a while.
+    int64_t now = clock();
+    if (runDueTimers(now))
+        now = clock();
     if (!stopped)
-        runDueTimers();
-    if (!stopped)
-        deliverTickIfDue();
+        deliverTickIfDue(now);
 }
 
 void EventLoop::run() {

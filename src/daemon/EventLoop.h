@@ -95,8 +95,9 @@ private:
         int64_t due;
         Handler handler;
     };
-    void deliverTickIfDue();
-    void runDueTimers();
+    void deliverTickIfDue(int64_t now);
+    /// True when a handler ran.
+    bool runDueTimers(int64_t now);
     /// Milliseconds the wait may last: up to the next tick or timer; -1: no end.
     int waitLimit();
     /// Adds the descriptor to the epoll set; false when epoll cannot watch it.

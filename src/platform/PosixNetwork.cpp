@@ -114,8 +114,11 @@ UdpSocket::Received PosixUdpSocket::receive(char* buffer, std::size_t capacity,
     if (received <= 0) {
         if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             fail();
+        else if (received < 0)
+            foundEmpty();
         return Received::Nothing;
     }
+    empty = false;
     if (static_cast<std::size_t>(received) > capacity)
         return Received::Oversized;
     length = static_cast<std::size_t>(received);
@@ -141,8 +144,11 @@ UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capaci
     if (received <= 0) {
         if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             fail();
+        else if (received < 0)
+            foundEmpty();
         return Received::Nothing;
     }
+    empty = false;
     source.address = ntohl(address.sin_addr.s_addr);
     source.port = ntohs(address.sin_port);
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
@@ -193,7 +199,31 @@ bool PosixUdpSocket::sendTo(const void* data, std::size_t length, const Endpoint
     return true;
 }
 
+void PosixUdpSocket::foundEmpty() {
+    if (events == nullptr)
+        return;
+    empty = true;
+    if (watching)
+        return;
+    watching = true;
+    events->watch(descriptor, [this] {
+        // Watched once per empty spell: the reads that follow see to the rest.
+        empty = false;
+        stopWatching();
+    });
+}
+
+void PosixUdpSocket::stopWatching() {
+    if (!watching)
+        return;
+    watching = false;
+    events->unwatch(descriptor);
+}
+
 void PosixUdpSocket::close() {
+    // Before the descriptor goes: its number may name another file next.
+    stopWatching();
+    empty = false;
     if (descriptor >= 0) {
         ::close(descriptor);
         descriptor = -1;
@@ -255,7 +285,7 @@ bool PosixNameResolver::take(bool& found, uint32_t& address, std::string& error)
 }
 
 std::unique_ptr<UdpSocket> PosixNetwork::createSocket() {
-    return std::make_unique<PosixUdpSocket>();
+    return std::make_unique<PosixUdpSocket>(events);
 }
 
 std::unique_ptr<NameResolver> PosixNetwork::createResolver() {

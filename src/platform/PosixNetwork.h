@@ -3,13 +3,20 @@
 #include <mutex>
 
 #include "UdpSocket.h"
+#include "platform/EventSource.h"
 
 namespace linkmoot {
 
 /// IPv4 UDP sockets over the POSIX socket API.
+///
+/// Given the loop it runs on, a socket knows when it is empty: a read that
+/// finds nothing has the loop watch the descriptor, and the first datagram
+/// to arrive ends the watch (once: a busy socket does not wake the loop for
+/// every datagram). Until then mayHoldDatagrams() is false and an idle poll
+/// makes no system call.
 class PosixUdpSocket : public UdpSocket {
 public:
-    PosixUdpSocket() = default;
+    explicit PosixUdpSocket(EventSource* events = nullptr) : events(events) {}
     ~PosixUdpSocket() override;
     PosixUdpSocket(const PosixUdpSocket&) = delete;
     PosixUdpSocket& operator=(const PosixUdpSocket&) = delete;
@@ -24,14 +31,21 @@ public:
                          Arrival& arrival) override;
     bool sendTo(const void* data, std::size_t length, const Endpoint& destination,
                 uint32_t from) override;
+    bool mayHoldDatagrams() const override { return !empty; }
     void close() override;
     uint16_t localPort() const override;
     std::string lastErrorText() const override { return errorText; }
 
 private:
     bool fail();
+    /// A read found nothing: empty until the loop sees the descriptor readable.
+    void foundEmpty();
+    void stopWatching();
 
+    EventSource* events;
     int descriptor = -1;
+    bool empty = false;
+    bool watching = false;
     std::string errorText;
 };
 
@@ -57,6 +71,9 @@ private:
 /// Sockets and the short host name of this computer.
 class PosixNetwork : public Network {
 public:
+    /// `events`: the loop the sockets are read from (null: none, so every
+    /// socket may always hold datagrams); it outlives the sockets.
+    explicit PosixNetwork(EventSource* events = nullptr) : events(events) {}
     std::unique_ptr<UdpSocket> createSocket() override;
     std::unique_ptr<NameResolver> createResolver() override;
     /// gethostname, cut at the first "." (not shortened further, so two hosts
@@ -64,6 +81,9 @@ public:
     bool computerName(std::string& name) override;
     /// getifaddrs.
     std::vector<InterfaceAddress> interfaceAddresses() override;
+
+private:
+    EventSource* events;
 };
 
 }  // namespace linkmoot

@@ -3,12 +3,14 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "Client.h"
@@ -103,6 +105,55 @@ TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndDropsAnOversizedOne) {
     EXPECT_TRUE(server.poll());
     ASSERT_EQ(server.getVotes().size(), 1u);
     EXPECT_EQ(server.getVotes().entries()[0].host, "B:C");
+}
+
+// The loop's side of a socket's watch, turned by hand: it runs a handler
+// once the kernel says its descriptor is readable.
+class HandTurnedLoop : public EventSource {
+public:
+    void watch(int fd, Handler onReadable) override { watches[fd] = std::move(onReadable); }
+    void unwatch(int fd) override { watches.erase(fd); }
+    TimerId startTimer(int, Handler) override { return 0; }
+    void cancelTimer(TimerId) override {}
+    bool turn(int fd) {
+        pollfd entry{fd, POLLIN, 0};
+        if (watches.count(fd) == 0 || ::poll(&entry, 1, 2000) != 1)
+            return false;
+        Handler handler = watches[fd];
+        handler();
+        return true;
+    }
+    std::map<int, Handler> watches;
+};
+
+// An idle poll skips the read only while the socket is truly empty: a
+// datagram that arrives after an empty read is seen through the watch, and
+// the watch ends with the socket.
+TEST(PosixNetworkTest, AnEmptySocketIsWatchedUntilADatagramArrives) {
+    HandTurnedLoop loop;
+    PosixUdpSocket socket(&loop);
+    ASSERT_TRUE(socket.open(0)) << socket.lastErrorText();
+    char buffer[64];
+    std::size_t length = 0;
+    EXPECT_TRUE(socket.mayHoldDatagrams());
+    EXPECT_EQ(socket.receive(buffer, sizeof buffer, length), UdpSocket::Received::Nothing);
+    EXPECT_FALSE(socket.mayHoldDatagrams());
+    ASSERT_EQ(loop.watches.size(), 1u);
+    const int fd = loop.watches.begin()->first;
+
+    sendTo(socket.localPort(), "vote:A");
+    ASSERT_TRUE(loop.turn(fd));
+    EXPECT_TRUE(socket.mayHoldDatagrams());
+    EXPECT_TRUE(loop.watches.empty());  // once: a busy socket does not wake the loop each time
+    ASSERT_EQ(socket.receive(buffer, sizeof buffer, length), UdpSocket::Received::Datagram);
+    EXPECT_EQ(std::string(buffer, length), "vote:A");
+
+    EXPECT_EQ(socket.receive(buffer, sizeof buffer, length), UdpSocket::Received::Nothing);
+    EXPECT_FALSE(socket.mayHoldDatagrams());
+    EXPECT_EQ(loop.watches.size(), 1u);
+    socket.close();
+    EXPECT_TRUE(loop.watches.empty());
+    EXPECT_TRUE(socket.mayHoldDatagrams());
 }
 
 // Compatibility both ways over real sockets: a plain "vote:NAME" sender is
