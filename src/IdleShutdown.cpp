@@ -27,9 +27,7 @@ void IdleShutdown::rearm() {
 }
 
 void IdleShutdown::check() {
-    // Outcomes come only after a request: until then the inbox is not looked at.
-    if (outcomesAwaited > 0)
-        logOutcomes();
+    logOutcomes();
     const int32_t limit = minutesLimit.get();
     if (limit <= 0 || lastVote == kDisarmed)
         return;
@@ -41,7 +39,6 @@ void IdleShutdown::check() {
 
     lastVote = kDisarmed;
     LM_LOG(Info, "Exiting windows due to no votes for a while");
-    outcomesAwaited++;
     std::weak_ptr<ThreadInbox<ShutdownOutcome>> inbox = outcomes;
     shutdown.requestPowerOff(loadString(StringId::ShutdownMessage), 60,
                              [inbox](ShutdownOutcome outcome) {
@@ -53,7 +50,6 @@ void IdleShutdown::check() {
 
 void IdleShutdown::logOutcomes() {
     for (const ShutdownOutcome& outcome : outcomes->take()) {
-        outcomesAwaited -= outcomesAwaited > 0 ? 1 : 0;
         if (outcome.rightRefused)
             LM_LOG(Error, "Cannot exit windows: Cannot set privileges: %s", outcome.error.c_str());
         else if (outcome.issued)

@@ -43,7 +43,6 @@ private:
     Clock& clock;
     ShutdownService& shutdown;
     uint32_t lastVote;
-    unsigned outcomesAwaited = 0;  ///< requests made whose outcome is not logged yet
     std::shared_ptr<ThreadInbox<ShutdownOutcome>> outcomes;
 };
 

@@ -200,8 +200,9 @@ private:
     void saveConfiguration();
     /// Hands the key store the configured secret (derived off the loop).
     void applySecret();
-    /// Logs each new row of what the machine cannot provide, once, at Error.
+    /// Reads the rows of what the machine cannot provide (once a round).
     void readMissingFeatures();
+    /// Logs each new row of them, once, at Error.
     void reportMissingFeatures();
 
     Settings settings;

@@ -111,13 +111,8 @@ UdpSocket::Received PosixUdpSocket::receive(char* buffer, std::size_t capacity,
     // MSG_TRUNC makes recv report the datagram's real length, so a longer one
     // is recognised (and consumed) instead of being read cut short.
     const ssize_t received = ::recv(descriptor, buffer, capacity, MSG_TRUNC);
-    if (received <= 0) {
-        if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            fail();
-        else if (received < 0)
-            foundEmpty();
-        return Received::Nothing;
-    }
+    if (received <= 0)
+        return nothingRead(received);
     empty = false;
     if (static_cast<std::size_t>(received) > capacity)
         return Received::Oversized;
@@ -141,13 +136,8 @@ UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capaci
     message.msg_control = control;
     message.msg_controllen = sizeof control;
     const ssize_t received = ::recvmsg(descriptor, &message, MSG_TRUNC);
-    if (received <= 0) {
-        if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            fail();
-        else if (received < 0)
-            foundEmpty();
-        return Received::Nothing;
-    }
+    if (received <= 0)
+        return nothingRead(received);
     empty = false;
     source.address = ntohl(address.sin_addr.s_addr);
     source.port = ntohs(address.sin_port);
@@ -197,6 +187,14 @@ bool PosixUdpSocket::sendTo(const void* data, std::size_t length, const Endpoint
     if (::sendmsg(descriptor, &message, MSG_DONTWAIT) < 0)
         return fail();
     return true;
+}
+
+UdpSocket::Received PosixUdpSocket::nothingRead(ssize_t received) {
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        foundEmpty();
+    else if (received < 0)
+        fail();
+    return Received::Nothing;
 }
 
 void PosixUdpSocket::foundEmpty() {

@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <memory>
 #include <mutex>
 
@@ -38,6 +40,8 @@ public:
 
 private:
     bool fail();
+    /// A read that found no datagram: the error kept, or the socket empty.
+    Received nothingRead(ssize_t received);
     /// A read found nothing: empty until the loop sees the descriptor readable.
     void foundEmpty();
     void stopWatching();
