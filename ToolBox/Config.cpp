@@ -171,7 +171,10 @@ void decodeEscapes(const char* from, const char* to, char* out) {
 char* findTokenEnd(char* start) {
     char* scan = *start == '<' ? start + 1 : start;
     for (;;) {
-        scan += std::strcspn(scan, "\\<>");
+        // A plain scan, not strcspn: tokens are a few bytes, and strcspn's
+        // variant lies alone in a page of libc that start-up would map.
+        while (*scan != '\0' && *scan != '\\' && *scan != '<' && *scan != '>')
+            ++scan;
         switch (*scan) {
             case '\\':
                 if (scan[1] == '\0')

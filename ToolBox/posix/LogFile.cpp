@@ -21,7 +21,8 @@ bool isOwnWritableFolder(const char* nativePath) {
     }
     struct stat status {};
     return stat(nativePath, &status) == 0 && S_ISDIR(status.st_mode) &&
-           status.st_uid == geteuid() && faccessat(AT_FDCWD, nativePath, W_OK, AT_EACCESS) == 0;
+           status.st_uid == effectiveUserId() &&
+           faccessat(AT_FDCWD, nativePath, W_OK, AT_EACCESS) == 0;
 }
 
 int openLogFile(const char* nativePath, uint64_t& size) {

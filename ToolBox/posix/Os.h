@@ -44,6 +44,13 @@ char* programFile();
 char* resolveProgramArgument(const char* argument, const char* currentFolder,
                              const char* pathVariable);
 
+// --- the process's user (UserIds.cpp)
+
+/// The effective and the real user id the process started with; this system
+/// never changes them.
+uint32_t effectiveUserId();
+uint32_t realUserId();
+
 // --- the log file and clocks (LogFile.cpp)
 
 /// True when the folder belongs to the effective user, who may write in it, and

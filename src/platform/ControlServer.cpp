@@ -19,6 +19,7 @@
 
 #include "ControlCommands.h"
 #include "ToolBox/Logger.h"
+#include "ToolBox/posix/Os.h"
 
 namespace linkmoot {
 
@@ -131,7 +132,7 @@ bool isSafeFolder(const std::string& socketPath, std::string& error) {
         error = folder + " is not a folder; check XDG_RUNTIME_DIR";
         return false;
     }
-    if (info.st_uid != geteuid()) {
+    if (info.st_uid != toolbox::os::effectiveUserId()) {
         error = folder + " belongs to another user (uid " + std::to_string(info.st_uid) +
                 "); the control socket needs a folder of your own: check XDG_RUNTIME_DIR";
         return false;
@@ -170,7 +171,7 @@ std::string userSocketPath(const char* runtimeDir, const std::string& tmpBase, s
     if (runtimeDir != nullptr && *runtimeDir != '\0') {
         return std::string(runtimeDir) + "/" + kSocketName;
     }
-    uid_t uid = getuid();
+    uid_t uid = toolbox::os::realUserId();
     std::string folder = tmpBase + "/linkmoot-" + std::to_string(uid);
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         error = errnoText(("cannot create " + folder).c_str(), errno);
@@ -203,7 +204,7 @@ std::string clientSocketPath(const char* runtimeDir, const std::string& tmpBase)
     if (runtimeDir != nullptr && *runtimeDir != '\0')
         return std::string(runtimeDir) + "/" + kSocketName;
     // An instance makes this folder; a client that made it would leave it behind.
-    const uid_t uid = getuid();
+    const uid_t uid = toolbox::os::realUserId();
     const std::string folder = tmpBase + "/linkmoot-" + std::to_string(uid);
     struct stat info {};
     if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != uid ||
@@ -726,7 +727,7 @@ bool ControlServer::isAllowedPeer(int connection) {
                strerror(errno));
         return false;
     }
-    if (peer.uid == 0 || peer.uid == geteuid())
+    if (peer.uid == 0 || peer.uid == toolbox::os::effectiveUserId())
         return true;
     if (groupMayUse) {
         if (peer.gid == socketGroup)
@@ -738,14 +739,15 @@ bool ControlServer::isAllowedPeer(int connection) {
                "Refused a control connection from uid %u (process %d): only root, uid %u and "
                "the members of group %u may use %s",
                static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid),
-               static_cast<unsigned>(geteuid()), socketGroup, socketPath.c_str());
+               static_cast<unsigned>(toolbox::os::effectiveUserId()), socketGroup,
+               socketPath.c_str());
         return false;
     }
     LM_LOG(Warn,
            "Refused a control connection from uid %u (process %d): only root and uid %u may use "
            "%s",
            static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid),
-           static_cast<unsigned>(geteuid()), socketPath.c_str());
+           static_cast<unsigned>(toolbox::os::effectiveUserId()), socketPath.c_str());
     return false;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/PosixNetwork.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -326,9 +327,31 @@ std::vector<InterfaceAddress> PosixNetwork::interfaceAddresses() {
     return found;
 }
 
+namespace {
+
+// The kernel's name for this host, from /proc first: gethostname lies in a
+// page of libc that nothing else an idle server runs needs, and that page
+// would then stay resident.
+bool readHostName(char* buffer, std::size_t size) {
+    const int file = ::open("/proc/sys/kernel/hostname", O_RDONLY | O_CLOEXEC);
+    if (file >= 0) {
+        const ssize_t length = ::read(file, buffer, size - 1);
+        ::close(file);
+        if (length > 0) {
+            buffer[length] = '\0';
+            if (char* end = static_cast<char*>(std::memchr(buffer, '\n', length)))
+                *end = '\0';
+            return true;
+        }
+    }
+    return ::gethostname(buffer, size - 1) == 0;
+}
+
+}  // namespace
+
 bool PosixNetwork::computerName(std::string& name) {
     char buffer[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(buffer, sizeof buffer - 1) != 0)
+    if (!readHostName(buffer, sizeof buffer))
         return false;
     name = buffer;
     const std::size_t dot = name.find('.');
