@@ -1,8 +1,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace linkmoot {
@@ -22,6 +25,13 @@ struct Arrival {
     uint32_t local = 0;
     /// It was sent to a broadcast address (its destination is not `local`).
     bool broadcast = false;
+};
+
+/// One datagram for UdpSocket::sendEach(): as sendTo() takes it.
+struct OutgoingDatagram {
+    std::string_view data;
+    Endpoint destination;
+    uint32_t from = 0;
 };
 
 /// One IPv4 address of a network interface, numbers in host order.
@@ -44,6 +54,8 @@ class UdpSocket {
 public:
     /// What receive() found.
     enum class Received { Datagram, Nothing, Oversized };
+    /// A datagram of sendEach() that could not be sent: its index, the error text.
+    using SendFailure = std::function<void(std::size_t index, const std::string& error)>;
 
     virtual ~UdpSocket() = default;
     /// Creates a non-blocking socket bound to all local addresses and the port
@@ -77,6 +89,19 @@ public:
     /// whose socket is connected to that address accepts it.
     virtual bool sendTo(const void* data, std::size_t length, const Endpoint& destination,
                         uint32_t from) = 0;
+    /// Sends each datagram as sendTo() would, in order, in as few system
+    /// calls as the system allows: a server answers a poll's requests at
+    /// once. One that cannot be sent is passed to `failed` with its error
+    /// text, and the rest are still sent.
+    virtual void sendEach(std::span<const OutgoingDatagram> datagrams, const SendFailure& failed) {
+        for (std::size_t i = 0; i < datagrams.size(); i++) {
+            const OutgoingDatagram& datagram = datagrams[i];
+            if (!sendTo(datagram.data.data(), datagram.data.size(), datagram.destination,
+                        datagram.from)) {
+                failed(i, lastErrorText());
+            }
+        }
+    }
     virtual void close() = 0;
     /// The port the socket is bound to (after open), for tests and logs.
     virtual uint16_t localPort() const = 0;

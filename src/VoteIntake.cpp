@@ -165,20 +165,28 @@ void VoteIntake::answer(protocol::LineReport report, const VoteTable& votes, uin
     if (pending.empty() || !socket)
         return;
     const std::vector<bool> admitted = trustGate.admit(pending, now);
+    std::vector<std::string> answers;
+    std::vector<OutgoingDatagram> datagrams;
+    answers.reserve(pending.size());
+    datagrams.reserve(pending.size());
     for (std::size_t i = 0; i < pending.size(); i++) {
         if (!admitted[i])
             continue;  // served, only not answered
         const trust::PendingAnswer& request = pending[i];
         report.you = votes.holds(request.name);
-        const std::string answer = trustGate.answer(request, report, key(), wall);
+        std::string answer = trustGate.answer(request, report, key(), wall);
         if (answer.empty())
             continue;
-        if (!socket->sendTo(answer.data(), answer.size(), {request.address, request.port},
-                            request.local)) {
-            LM_LOG(Debug, "Cannot answer %s: %s", ipv4::format(request.address).c_str(),
-                   socket->lastErrorText().c_str());
-        }
+        answers.push_back(std::move(answer));
+        datagrams.push_back({{}, {request.address, request.port}, request.local});
     }
+    // The texts are in place now: a vector that grows would move them.
+    for (std::size_t i = 0; i < datagrams.size(); i++)
+        datagrams[i].data = answers[i];
+    socket->sendEach(datagrams, [&datagrams](std::size_t index, const std::string& error) {
+        LM_LOG(Debug, "Cannot answer %s: %s",
+               ipv4::format(datagrams[index].destination.address).c_str(), error.c_str());
+    });
     pending.clear();
 }
 

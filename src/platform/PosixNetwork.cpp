@@ -19,6 +19,8 @@
 
 namespace linkmoot {
 
+PosixUdpSocket::PosixUdpSocket(EventSource* events) : events(events) {}
+
 PosixUdpSocket::~PosixUdpSocket() {
     close();
 }
@@ -121,29 +123,20 @@ UdpSocket::Received PosixUdpSocket::receive(char* buffer, std::size_t capacity,
     return Received::Datagram;
 }
 
-UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capacity,
-                                                std::size_t& length, Endpoint& source,
-                                                Arrival& arrival) {
-    length = 0;
-    arrival = Arrival();
-    sockaddr_in address{};
-    iovec part{buffer, capacity};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr message{};
-    message.msg_name = &address;
-    message.msg_namelen = sizeof address;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t received = ::recvmsg(descriptor, &message, MSG_TRUNC);
-    if (received <= 0)
-        return nothingRead(received);
-    empty = false;
+namespace {
+
+/// How many datagrams a batch holds, and how long each may be read.
+constexpr std::size_t kBatchDatagrams = 32;
+constexpr std::size_t kBatchSlotBytes = 512;  // twice a protocol datagram's limit
+constexpr std::size_t kSendChunk = 64;
+constexpr std::size_t kPacketInfoSpace = CMSG_SPACE(sizeof(in_pktinfo));
+
+void readOrigin(const msghdr& message, const sockaddr_in& address, Endpoint& source,
+                Arrival& arrival) {
     source.address = ntohl(address.sin_addr.s_addr);
     source.port = ntohs(address.sin_port);
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-         header = CMSG_NXTHDR(&message, header)) {
+         header = CMSG_NXTHDR(const_cast<msghdr*>(&message), header)) {
         if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
             in_pktinfo info{};
             std::memcpy(&info, CMSG_DATA(header), sizeof info);
@@ -154,40 +147,169 @@ UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capaci
             arrival.broadcast = info.ipi_addr.s_addr != info.ipi_spec_dst.s_addr;
         }
     }
+}
+
+/// A message for recvmsg: the address, the data and the packet information.
+void prepareReceive(msghdr& message, sockaddr_in& address, iovec& part, char* control) {
+    message = msghdr{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = kPacketInfoSpace;
+}
+
+/// A message for sendmsg; `control` (kPacketInfoSpace bytes) holds the source
+/// address when there is one.
+void prepareSend(const OutgoingDatagram& datagram, msghdr& message, sockaddr_in& address,
+                 iovec& part, char* control) {
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(datagram.destination.address);
+    address.sin_port = htons(datagram.destination.port);
+    part = iovec{const_cast<char*>(datagram.data.data()), datagram.data.size()};
+    message = msghdr{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (datagram.from == 0)
+        return;
+    // The source address alone; the routing table still picks the interface.
+    std::memset(control, 0, kPacketInfoSpace);
+    message.msg_control = control;
+    message.msg_controllen = kPacketInfoSpace;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = htonl(datagram.from);
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+}
+
+}  // namespace
+
+struct PosixUdpSocket::ReceiveBatch {
+    mmsghdr headers[kBatchDatagrams];
+    sockaddr_in addresses[kBatchDatagrams];
+    iovec parts[kBatchDatagrams];
+    alignas(cmsghdr) char controls[kBatchDatagrams][kPacketInfoSpace];
+    char slots[kBatchDatagrams][kBatchSlotBytes];
+    std::size_t count = 0;  ///< read by the last recvmmsg
+    std::size_t next = 0;   ///< the next one to hand out
+};
+
+UdpSocket::Received PosixUdpSocket::receiveFrom(char* buffer, std::size_t capacity,
+                                                std::size_t& length, Endpoint& source,
+                                                Arrival& arrival) {
+    length = 0;
+    arrival = Arrival();
+    if (batch && batch->next < batch->count)
+        return takeFromBatch(buffer, capacity, length, source, arrival);
+    if (batch && capacity <= kBatchSlotBytes) {
+        if (!readBatch())
+            return Received::Nothing;
+        return takeFromBatch(buffer, capacity, length, source, arrival);
+    }
+    sockaddr_in address{};
+    iovec part{buffer, capacity};
+    alignas(cmsghdr) char control[kPacketInfoSpace];
+    msghdr message;
+    prepareReceive(message, address, part, control);
+    // MSG_TRUNC makes recvmsg report the datagram's real length, so a longer
+    // one is recognised (and consumed) instead of being read cut short.
+    const ssize_t received = ::recvmsg(descriptor, &message, MSG_TRUNC);
+    if (received <= 0)
+        return nothingRead(received);
+    empty = false;
+    readOrigin(message, address, source, arrival);
+    // Datagrams come in crowds or not at all: the next read takes a batch.
+    if (!batch)
+        batch = std::make_unique<ReceiveBatch>();
     if (static_cast<std::size_t>(received) > capacity)
         return Received::Oversized;
     length = static_cast<std::size_t>(received);
     return Received::Datagram;
 }
 
+bool PosixUdpSocket::readBatch() {
+    ReceiveBatch& read = *batch;
+    for (std::size_t i = 0; i < kBatchDatagrams; i++) {
+        read.parts[i] = iovec{read.slots[i], kBatchSlotBytes};
+        prepareReceive(read.headers[i].msg_hdr, read.addresses[i], read.parts[i], read.controls[i]);
+    }
+    read.count = read.next = 0;
+    const int received =
+        ::recvmmsg(descriptor, read.headers, kBatchDatagrams, MSG_TRUNC | MSG_DONTWAIT, nullptr);
+    if (received <= 0) {
+        nothingRead(received);
+        return false;
+    }
+    empty = false;
+    read.count = static_cast<std::size_t>(received);
+    return true;
+}
+
+UdpSocket::Received PosixUdpSocket::takeFromBatch(char* buffer, std::size_t capacity,
+                                                  std::size_t& length, Endpoint& source,
+                                                  Arrival& arrival) {
+    const std::size_t i = batch->next++;
+    const mmsghdr& header = batch->headers[i];
+    readOrigin(header.msg_hdr, batch->addresses[i], source, arrival);
+    // msg_len is the datagram's real length (MSG_TRUNC): a longer one than
+    // the slot was cut, and is longer than any capacity a batch is read for.
+    const std::size_t received = header.msg_len;
+    if (received > capacity || received > kBatchSlotBytes)
+        return Received::Oversized;
+    std::memcpy(buffer, batch->slots[i], received);
+    length = received;
+    return Received::Datagram;
+}
+
 bool PosixUdpSocket::sendTo(const void* data, std::size_t length, const Endpoint& destination,
                             uint32_t from) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(destination.address);
-    address.sin_port = htons(destination.port);
-    iovec part{const_cast<void*>(data), length};
-    msghdr message{};
-    message.msg_name = &address;
-    message.msg_namelen = sizeof address;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    if (from != 0) {
-        // The source address alone; the routing table still picks the interface.
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = IPPROTO_IP;
-        header->cmsg_type = IP_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_spec_dst.s_addr = htonl(from);
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    }
+    const OutgoingDatagram datagram{{static_cast<const char*>(data), length}, destination, from};
+    msghdr message;
+    sockaddr_in address;
+    iovec part;
+    alignas(cmsghdr) char control[kPacketInfoSpace];
+    prepareSend(datagram, message, address, part, control);
     if (::sendmsg(descriptor, &message, MSG_DONTWAIT) < 0)
         return fail();
     return true;
+}
+
+void PosixUdpSocket::sendEach(std::span<const OutgoingDatagram> datagrams,
+                              const SendFailure& failed) {
+    mmsghdr headers[kSendChunk];
+    sockaddr_in addresses[kSendChunk];
+    iovec parts[kSendChunk];
+    alignas(cmsghdr) char controls[kSendChunk][kPacketInfoSpace];
+    for (std::size_t done = 0; done < datagrams.size();) {
+        const std::size_t count = std::min(kSendChunk, datagrams.size() - done);
+        for (std::size_t i = 0; i < count; i++) {
+            headers[i].msg_len = 0;
+            prepareSend(datagrams[done + i], headers[i].msg_hdr, addresses[i], parts[i],
+                        controls[i]);
+        }
+        // sendmmsg stops at a datagram that cannot be sent, and says so only
+        // when it is the first: that one is reported and skipped, and the
+        // rest are sent by the next call.
+        for (std::size_t start = 0; start < count;) {
+            const int sent = ::sendmmsg(descriptor, headers + start,
+                                        static_cast<unsigned>(count - start), MSG_DONTWAIT);
+            if (sent > 0) {
+                start += static_cast<std::size_t>(sent);
+                continue;
+            }
+            fail();
+            failed(done + start, errorText);
+            start++;
+        }
+        done += count;
+    }
 }
 
 UdpSocket::Received PosixUdpSocket::nothingRead(ssize_t received) {
@@ -223,6 +345,7 @@ void PosixUdpSocket::close() {
     // Before the descriptor goes: its number may name another file next.
     stopWatching();
     empty = false;
+    batch.reset();
     if (descriptor >= 0) {
         ::close(descriptor);
         descriptor = -1;

@@ -16,9 +16,14 @@ namespace linkmoot {
 /// to arrive ends the watch (once: a busy socket does not wake the loop for
 /// every datagram). Until then mayHoldDatagrams() is false and an idle poll
 /// makes no system call.
+///
+/// A busy socket is read and answered in batches (recvmmsg, sendmmsg): a
+/// server's poll of many hundred datagrams makes a few system calls, not two
+/// per datagram. receiveFrom() takes the datagrams of a batch one by one;
+/// receive() reads directly, so a socket is read one way or the other.
 class PosixUdpSocket : public UdpSocket {
 public:
-    explicit PosixUdpSocket(EventSource* events = nullptr) : events(events) {}
+    explicit PosixUdpSocket(EventSource* events = nullptr);
     ~PosixUdpSocket() override;
     PosixUdpSocket(const PosixUdpSocket&) = delete;
     PosixUdpSocket& operator=(const PosixUdpSocket&) = delete;
@@ -33,13 +38,20 @@ public:
                          Arrival& arrival) override;
     bool sendTo(const void* data, std::size_t length, const Endpoint& destination,
                 uint32_t from) override;
+    void sendEach(std::span<const OutgoingDatagram> datagrams, const SendFailure& failed) override;
     bool mayHoldDatagrams() const override { return !empty; }
     void close() override;
     uint16_t localPort() const override;
     std::string lastErrorText() const override { return errorText; }
 
 private:
+    struct ReceiveBatch;
+
     bool fail();
+    /// Reads the next batch into `batch`; false when it read nothing.
+    bool readBatch();
+    Received takeFromBatch(char* buffer, std::size_t capacity, std::size_t& length,
+                           Endpoint& source, Arrival& arrival);
     /// A read that found no datagram: the error kept, or the socket empty.
     Received nothingRead(ssize_t received);
     /// A read found nothing: empty until the loop sees the descriptor readable.
@@ -51,6 +63,8 @@ private:
     bool empty = false;
     bool watching = false;
     std::string errorText;
+    /// Made at the first datagram read: an idle server never needs it.
+    std::unique_ptr<ReceiveBatch> batch;
 };
 
 /// getaddrinfo on a thread of its own per look-up. The thread is detached:

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Client.h"
 #include "Server.h"
@@ -105,6 +106,64 @@ TEST(PosixNetworkTest, TheServerReadsRealDatagramsAndDropsAnOversizedOne) {
     EXPECT_TRUE(server.poll());
     ASSERT_EQ(server.getVotes().size(), 1u);
     EXPECT_EQ(server.getVotes().entries()[0].host, "B:C");
+}
+
+// A poll of a crowd reads batches and answers in batches: every datagram
+// comes in order with its source, the long ones (longer than the reader
+// asks, or than a batch's slot) are Oversized, and a datagram that cannot be
+// sent is reported without losing the ones after it.
+TEST(PosixNetworkTest, ACrowdIsReadAndAnsweredInBatches) {
+    PosixUdpSocket server;
+    ASSERT_TRUE(server.open(0)) << server.lastErrorText();
+    PosixUdpSocket client;
+    ASSERT_TRUE(client.open(0));
+    ASSERT_TRUE(client.connect("127.0.0.1", server.localPort()));
+    std::vector<std::string> sent;
+    for (int i = 0; i < 70; i++) {  // more than two batches
+        sent.push_back(i == 20   ? std::string(300, 'a')
+                       : i == 45 ? std::string(600, 'b')
+                                 : "vote:host-" + std::to_string(i));
+        ASSERT_TRUE(client.send(sent.back().data(), sent.back().size()));
+    }
+    for (const std::string& expected : sent) {
+        char buffer[protocol::kMaxDatagramLength];
+        std::size_t length = 0;
+        Endpoint source;
+        Arrival arrival;
+        const UdpSocket::Received received =
+            server.receiveFrom(buffer, sizeof buffer, length, source, arrival);
+        EXPECT_EQ(source.port, client.localPort());
+        EXPECT_EQ(arrival.local, 0x7F000001u);
+        if (expected.size() > sizeof buffer) {
+            EXPECT_EQ(received, UdpSocket::Received::Oversized) << expected.size();
+        } else {
+            ASSERT_EQ(received, UdpSocket::Received::Datagram);
+            EXPECT_EQ(std::string(buffer, length), expected);
+        }
+    }
+    char buffer[protocol::kMaxDatagramLength];
+    std::size_t length = 0;
+    Endpoint source;
+    Arrival arrival;
+    EXPECT_EQ(server.receiveFrom(buffer, sizeof buffer, length, source, arrival),
+              UdpSocket::Received::Nothing);
+
+    Receiver first;
+    Receiver last;
+    std::vector<OutgoingDatagram> answers;
+    for (int i = 0; i < 100; i++)  // more than one call's worth
+        answers.push_back({"to first", {0x7F000001, first.port()}, 0});
+    answers[50] = {"to nowhere", {0x7F000001, 0}, 0};  // port 0 cannot be sent to
+    answers.push_back({"to last", {0x7F000001, last.port()}, 0x7F000001});
+    std::vector<std::size_t> failed;
+    server.sendEach(answers, [&failed](std::size_t index, const std::string& error) {
+        failed.push_back(index);
+        EXPECT_NE(error.find("Error "), std::string::npos) << error;
+    });
+    EXPECT_EQ(failed, std::vector<std::size_t>{50});
+    for (int i = 0; i < 99; i++)
+        ASSERT_EQ(first.next(), "to first") << i;
+    EXPECT_EQ(last.next(), "to last");
 }
 
 // The loop's side of a socket's watch, turned by hand: it runs a handler
