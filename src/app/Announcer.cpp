@@ -31,14 +31,23 @@ Announcer::~Announcer() {
     dnsSd.announce(std::nullopt);
 }
 
-std::optional<ServiceAnnouncement> Announcer::wanted() const {
+const Announcer::Surroundings& Announcer::surroundings() {
+    if (!seen) {
+        Surroundings found;
+        network.computerName(found.name);
+        found.interfaces = network.interfaceAddresses();
+        seen = std::move(found);
+    }
+    return *seen;
+}
+
+std::optional<ServiceAnnouncement> Announcer::wanted() {
     if (!latest->serverMenu || !latest->serverStarted || !settings.get(keys::Announce))
         return std::nullopt;
     Server& server = app.getServer();
+    const Surroundings& around = surroundings();
     ServiceAnnouncement what;
-    std::string name;
-    network.computerName(name);
-    what.instance = "Linkmoot on " + name;
+    what.instance = "Linkmoot on " + around.name;
     what.port = server.boundPort();
     const bool secret = !settings.get(keys::Secret).empty();
     what.txt = {"txtvers=1", "v=" + std::to_string(protocol::kVersion),
@@ -51,7 +60,7 @@ std::optional<ServiceAnnouncement> Announcer::wanted() const {
     trust::AllowedNetworks allowed;
     std::string error;
     trust::AllowedNetworks::parse(settings.get(keys::AllowedNetworks), allowed, error);
-    for (const InterfaceAddress& lan : lanAddresses(network.interfaceAddresses(), allowed)) {
+    for (const InterfaceAddress& lan : lanAddresses(around.interfaces, allowed)) {
         if (std::find(what.interfaces.begin(), what.interfaces.end(), lan.index) ==
             what.interfaces.end()) {
             what.interfaces.push_back(lan.index);
@@ -78,6 +87,7 @@ void Announcer::follow() {
 void Announcer::recheckLater() {
     recheck = loop.startTimer(kRecheckMs, [this] {
         recheck.reset();
+        seen.reset();
         follow();
         recheckLater();
     });

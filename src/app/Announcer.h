@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "FrontEnd.h"
 #include "Settings.h"
@@ -39,11 +40,18 @@ public:
 
     void show(const std::shared_ptr<const StatusSnapshot>& status) override;
     /// What should be announced now; nullopt: nothing.
-    std::optional<ServiceAnnouncement> wanted() const;
+    std::optional<ServiceAnnouncement> wanted();
 
 private:
+    /// The host name and the interfaces as the last look found them.
+    struct Surroundings {
+        std::string name;
+        std::vector<InterfaceAddress> interfaces;
+    };
+
     void follow();
     void recheckLater();
+    const Surroundings& surroundings();
 
     Linkmoot& app;
     Settings settings;
@@ -54,6 +62,9 @@ private:
     std::shared_ptr<const StatusSnapshot> latest;
     std::optional<Loop::TimerId> followDue;
     std::optional<Loop::TimerId> recheck;
+    // Looked at again at each recheck, not at each snapshot: a crowded
+    // server pushes one a second, and reading the interfaces is dear.
+    std::optional<Surroundings> seen;
 };
 
 }  // namespace linkmoot
