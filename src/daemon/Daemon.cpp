@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "CheckConfig.h"
@@ -149,6 +150,33 @@ int serve(Linkmoot& app, Session& session, EventLoop& loop, DaemonFrontEnd& fron
     return 0;
 }
 
+/// After each tick: the watchdog's ping, and the loop's figures once a
+/// minute: at Debug, or at Info for a measurement (bench/crowd.py) that must
+/// not log every datagram; that one also takes the ticks' CPU time.
+std::function<void()> afterEachTick(EventLoop& loop, ServiceNotifier& notifier) {
+    const bool measuring = getenv("LINKMOOT_LOOP_FIGURES") != nullptr;
+    const toolbox::LogLevel figuresLevel =
+        measuring ? toolbox::LogLevel::Info : toolbox::LogLevel::Debug;
+    loop.measureTickCpu(measuring);
+    return [&loop, &notifier, figuresLevel, measuring] {
+        notifier.watchdog();
+        // Whether anything held the loop up: one cheap line a minute.
+        if (loop.ticksDelivered() % kLatenessReportTicks != 0 ||
+            !toolbox::Logger::passes(figuresLevel)) {
+            return;
+        }
+        const std::string cpu = measuring
+                                    ? "; the most CPU a tick took " +
+                                          std::to_string(loop.takeLongestTickCpuMicros()) + " us"
+                                    : std::string();
+        toolbox::Logger::log(__FILE_NAME__, __LINE__, figuresLevel,
+                             "Ticks ran at most %lld ms late in the last %d; the longest took "
+                             "%lld us%s",
+                             static_cast<long long>(loop.takeMaxLateness()), kLatenessReportTicks,
+                             static_cast<long long>(loop.takeLongestTickMicros()), cpu.c_str());
+    };
+}
+
 }  // namespace
 
 int runDaemon(int argc, char** argv) {
@@ -180,24 +208,7 @@ int runDaemon(int argc, char** argv) {
     Session::Options sessionOptions;
     sessionOptions.socketMode =
         options.sharedSocket ? controlsocket::kSharedMode : controlsocket::kUserMode;
-    // The loop's figures once a minute: at Debug, or at Info for a
-    // measurement (bench/crowd.py) that must not log every datagram.
-    const toolbox::LogLevel figuresLevel = getenv("LINKMOOT_LOOP_FIGURES") != nullptr
-                                               ? toolbox::LogLevel::Info
-                                               : toolbox::LogLevel::Debug;
-    sessionOptions.afterTick = [&loop, &notifier, figuresLevel] {
-        notifier.watchdog();
-        // Whether anything held the loop up: one cheap line a minute.
-        if (loop.ticksDelivered() % kLatenessReportTicks == 0 &&
-            toolbox::Logger::passes(figuresLevel)) {
-            toolbox::Logger::log(__FILE_NAME__, __LINE__, figuresLevel,
-                                 "Ticks ran at most %lld ms late in the last %d; the longest "
-                                 "took %lld us",
-                                 static_cast<long long>(loop.takeMaxLateness()),
-                                 kLatenessReportTicks,
-                                 static_cast<long long>(loop.takeLongestTickMicros()));
-        }
-    };
+    sessionOptions.afterTick = afterEachTick(loop, notifier);
     Session session(loop, sessionOptions);
     // Before the configuration is read: the instance's end saves it, which
     // must not overwrite the file of an instance that is running.

@@ -22,6 +22,14 @@ int64_t monotonicMicros() {
     return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
+namespace {
+int64_t threadCpuMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+}  // namespace
+
 int64_t nextTickDue(int64_t due, int64_t ranAt, int64_t period) {
     int64_t next = due + period;
     return next > ranAt ? next : ranAt + period;
@@ -134,8 +142,11 @@ void EventLoop::deliverTickIfDue(int64_t now) {
     tickDue = daemon::nextTickDue(tickDue, now, period);
     ++tickCount;
     const int64_t started = monotonicMicros();
+    const int64_t cpuStarted = timingCpu ? threadCpuMicros() : 0;
     tickHandler();
     longestTick = std::max(longestTick, monotonicMicros() - started);
+    if (timingCpu)
+        longestTickCpu = std::max(longestTickCpu, threadCpuMicros() - cpuStarted);
 }
 
 void EventLoop::dispatchReady(int timeout) {
