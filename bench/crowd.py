@@ -16,8 +16,9 @@ Checks and figures:
 
 Aims: no vote lost, every client answered within 20 s, no drops, the poll's
 worst time (the most CPU a tick took) under 5 ms plain and 10 ms signed, ticks
-at most 50 ms late. The longest tick by the clock is reported beside it. --check-only makes the run fail only on a lost vote or a missed answer
-(the short form in the test command); otherwise every aim counts.
+at most 50 ms late. The longest tick by the clock is reported beside it.
+--check-only makes the run fail only on a lost vote or a missed answer (the
+short form in the test command); otherwise every aim counts.
 
 The clients stand for other computers of the LAN. On a machine of two or more
 CPUs the server (both its threads) runs on CPU 0 and the crowd, with its

@@ -26,8 +26,9 @@ public:
     explicit RowFormat(const char* format) : format(format) {
         const std::string_view text(format);
         const std::size_t at = text.find("%s");
-        simple = at != std::string_view::npos && text.find('%', at + 2) == std::string_view::npos &&
-                 text.find('%') == at;
+        // The first directive is that "%s", and no other follows.
+        simple = text.find('%') == at && at != std::string_view::npos &&
+                 text.find('%', at + 2) == std::string_view::npos;
         if (simple) {
             before = text.substr(0, at);
             after = text.substr(at + 2);
